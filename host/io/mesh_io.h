@@ -1,0 +1,55 @@
+// Mesh files in and out: OBJ, PLY (ascii, binary little/big endian) and OFF.
+//
+// Readers keep every polygon as it stands in the file (never triangulated), in file order, with
+// coordinates as correctly rounded doubles. Anything malformed throws MeshError whose message names
+// the file and, for line-based formats, the line: "PATH:LINE: what is wrong".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvel::io {
+
+// A polygon mesh as plain arrays: polygon i uses indices[offsets[i] .. offsets[i+1]).
+struct MeshData {
+    std::vector<double> positions;      // x, y, z per vertex
+    std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries, offsets.front() == 0
+    std::vector<std::uint32_t> indices; // zero-based vertex indices
+
+    std::size_t vertex_count() const { return positions.size() / 3; }
+    std::size_t polygon_count() const { return offsets.size() - 1; }
+};
+
+class MeshError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Format { obj, ply, off };
+
+// Format from the file name's extension (case-insensitive); throws MeshError naming the file otherwise.
+Format format_of(const std::filesystem::path& path);
+
+// Reads a whole file. Throws MeshError for a missing, unreadable or malformed file.
+MeshData read_mesh(const std::filesystem::path& path);
+
+// Parsers over file contents already in memory; `name` is used in error messages.
+MeshData parse_obj(std::string_view text, const std::string& name);
+MeshData parse_ply(std::string_view bytes, const std::string& name);
+MeshData parse_off(std::string_view text, const std::string& name);
+
+// Writes `mesh` to `out` (format from its extension) with the polygons listed in `marked` (ascending
+// indices) made visible: PLY gets a per-face colour, OBJ puts them in their own group and material and
+// writes the .mtl beside it. The file is written to a temporary beside `out` and renamed over it; on any
+// failure nothing is left behind and MeshError is thrown. Refuses to replace any of `inputs` (compared
+// as files, so a link to an input counts).
+void write_marked(const std::filesystem::path& out, const MeshData& mesh,
+                  std::span<const std::uint32_t> marked,
+                  std::span<const std::filesystem::path> inputs);
+
+}  // namespace torvel::io

@@ -1,0 +1,260 @@
+// Wavefront OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
+#include "text_util.h"
+
+#include <cstring>
+#include <limits>
+
+namespace torvel::io {
+
+namespace {
+
+using detail::NumStatus;
+
+constexpr std::uint64_t max_u32 = std::numeric_limits<std::uint32_t>::max();
+
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// Where a token stops: blanks, end of line, a continuation backslash or a comment.
+inline bool ends_token(char c) { return is_blank(c) || c == '\n' || c == '\\' || c == '#'; }
+
+// Statements that carry nothing the mesh needs; their lines are skipped.
+bool ignored_statement(std::string_view kw) {
+    static constexpr std::string_view known[] = {
+        "vt", "vn", "vp", "l", "p", "o", "g", "s", "usemtl", "mtllib", "mg", "lod", "bevel",
+        "c_interp", "d_interp", "shadow_obj", "trace_obj", "cstype", "deg", "bmat", "step", "curv",
+        "curv2", "surf", "parm", "trim", "hole", "scrv", "sp", "end", "con", "ctech", "stech",
+        "maplib", "usemap"};
+    for (auto k : known)
+        if (k == kw) return true;
+    return false;
+}
+
+class ObjParser {
+public:
+    ObjParser(std::string_view text, const std::string& name)
+        : p_(text.data()), end_(text.data() + text.size()), name_(name) {}
+
+    MeshData run() {
+        reserve();
+        while (p_ < end_) {
+            skip_blanks();
+            if (p_ == end_) break;
+            const char c = *p_;
+            if (c == '\n') { ++p_; ++line_; continue; }
+            if (c == '#') { skip_comment(); continue; }
+            const char* k = p_;
+            while (p_ < end_ && !ends_token(*p_)) ++p_;
+            const std::string_view kw(k, static_cast<std::size_t>(p_ - k));
+            if (kw.size() == 1 && kw[0] == 'v') parse_vertex();
+            else if (kw.size() == 1 && kw[0] == 'f') parse_face();
+            else if (ignored_statement(kw)) skip_statement();
+            else if (kw.empty()) error("unexpected character " + detail::quoted(std::string_view(p_, 1)));
+            else error("unknown statement " + detail::quoted(kw));
+        }
+        const std::uint64_t vcount = mesh_.positions.size() / 3;
+        if (max_forward_ != none && max_forward_ >= vcount) {
+            line_ = max_forward_line_;
+            error("vertex index " + std::to_string(max_forward_ + 1) + " out of range (the file has " +
+                  std::to_string(vcount) + " vertices)");
+        }
+        return std::move(mesh_);
+    }
+
+private:
+    static constexpr std::uint64_t none = std::numeric_limits<std::uint64_t>::max();
+
+    [[noreturn]] void error(std::string_view what) const { detail::fail_at_line(name_, line_, what); }
+
+    // One quick pass counting lines that start with "v " and "f " so the arrays grow only once.
+    // The counts are of real lines, so the memory stays proportional to the input.
+    void reserve() {
+        std::size_t nv = 0, nf = 0;
+        const char* q = p_;
+        while (q < end_) {
+            if (end_ - q > 1 && q[1] == ' ') {
+                nv += q[0] == 'v';
+                nf += q[0] == 'f';
+            }
+            const void* nl = std::memchr(q, '\n', static_cast<std::size_t>(end_ - q));
+            if (!nl) break;
+            q = static_cast<const char*>(nl) + 1;
+        }
+        detail::reserve_huge(mesh_.positions, 3 * nv);
+        detail::reserve_huge(mesh_.offsets, nf + 1);
+        detail::reserve_huge(mesh_.indices, 4 * nf);  // a guess: quads are the common case
+    }
+
+    std::string_view token_here() const {
+        const char* q = p_;
+        while (q < end_ && !ends_token(*q) && q - p_ < 60) ++q;
+        return {p_, static_cast<std::size_t>(q - p_)};
+    }
+
+    // Skips blanks and backslash-newline continuations (counting the lines they join).
+    void skip_blanks() {
+        for (;;) {
+            while (p_ < end_ && is_blank(*p_)) ++p_;
+            if (p_ == end_ || *p_ != '\\') return;
+            const char* q = p_ + 1;
+            while (q < end_ && is_blank(*q)) ++q;
+            if (q == end_) { p_ = q; return; }
+            if (*q != '\n') return;  // a stray backslash: left for the caller to reject
+            p_ = q + 1;
+            ++line_;
+        }
+    }
+
+    bool at_statement_end() const { return p_ == end_ || *p_ == '\n' || *p_ == '#'; }
+
+    void skip_comment() {
+        const void* nl = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+        p_ = nl ? static_cast<const char*>(nl) : end_;
+    }
+
+    // After the last value of a statement: only blanks or a comment may follow on the line.
+    void finish_statement() {
+        skip_blanks();
+        if (p_ < end_ && *p_ == '#') skip_comment();
+        if (p_ == end_) return;
+        if (*p_ != '\n') error("unexpected " + detail::quoted(token_here()) + " at the end of the statement");
+        ++p_;
+        ++line_;
+    }
+
+    // Skips a whole statement, continuation lines included.
+    void skip_statement() {
+        for (;;) {
+            const void* nl = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+            if (!nl) { p_ = end_; return; }
+            const char* q = static_cast<const char*>(nl);
+            const char* b = q;
+            while (b > p_ && is_blank(b[-1])) --b;
+            const bool continued = b > p_ && b[-1] == '\\';
+            p_ = q + 1;
+            ++line_;
+            if (!continued) return;
+        }
+    }
+
+    double read_coordinate(const char* what) {
+        const char* s = p_;
+        while (p_ < end_ && !ends_token(*p_)) ++p_;
+        double v = 0;
+        switch (detail::parse_double(s, p_, v)) {
+        case NumStatus::ok: return v;
+        case NumStatus::malformed: break;
+        case NumStatus::overflow:
+            error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
+                  " is out of the range of a double");
+        case NumStatus::not_finite:
+            error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
+                  " is not finite");
+        }
+        p_ = s;
+        error(std::string("bad ") + what + " " + detail::quoted(token_here()));
+    }
+
+    void parse_vertex() {
+        double xyz[3];
+        static const char* const names[3] = {"x coordinate", "y coordinate", "z coordinate"};
+        for (int i = 0; i < 3; ++i) {
+            skip_blanks();
+            if (at_statement_end()) error("vertex needs x y z coordinates");
+            xyz[i] = read_coordinate(names[i]);
+        }
+        // Optional w or colour values: checked to be numbers, then ignored.
+        for (int extra = 0;; ++extra) {
+            skip_blanks();
+            if (at_statement_end()) break;
+            if (extra == 4) error("too many values on a vertex line");
+            const char* s = p_;
+            while (p_ < end_ && !ends_token(*p_)) ++p_;
+            double ignored = 0;
+            if (detail::parse_double(s, p_, ignored) == NumStatus::malformed) {
+                p_ = s;
+                error("bad vertex value " + detail::quoted(token_here()));
+            }
+        }
+        if (mesh_.positions.size() >= 3 * max_u32) error("too many vertices");
+        mesh_.positions.insert(mesh_.positions.end(), xyz, xyz + 3);
+        finish_statement();
+    }
+
+    // One integer of a vertex reference ("i", "t" or "n"); 0 is never valid in OBJ.
+    std::int64_t read_reference_number(const char* what) {
+        const char* s = p_;
+        while (p_ < end_ && (static_cast<unsigned>(*p_ - '0') < 10 || *p_ == '-' || *p_ == '+')) ++p_;
+        std::int64_t v = 0;
+        if (!detail::parse_int(s, p_, v)) {
+            p_ = s;
+            error(std::string("bad ") + what + " index in " + detail::quoted(token_here()));
+        }
+        if (v == 0) error(std::string(what) + " index 0 is out of range (indices start at 1)");
+        return v;
+    }
+
+    void parse_face() {
+        auto& idx = mesh_.indices;
+        const std::size_t start = idx.size();
+        const std::uint64_t vcount = mesh_.positions.size() / 3;
+        for (;;) {
+            skip_blanks();
+            if (at_statement_end()) break;
+            const char* ref = p_;
+            const std::int64_t i = read_reference_number("vertex");
+            std::uint64_t resolved;
+            if (i > 0) {
+                resolved = static_cast<std::uint64_t>(i) - 1;
+                if (resolved >= max_u32) error("vertex index " + std::to_string(i) + " out of range");
+                if (resolved >= vcount && (max_forward_ == none || resolved > max_forward_)) {
+                    max_forward_ = resolved;  // may be defined later; checked at the end
+                    max_forward_line_ = line_;
+                }
+            } else {
+                const std::uint64_t back = static_cast<std::uint64_t>(-(i + 1)) + 1;
+                if (back > vcount)
+                    error("relative vertex index " + std::to_string(i) + " out of range (only " +
+                          std::to_string(vcount) + " vertices so far)");
+                resolved = vcount - back;
+            }
+            if (p_ < end_ && *p_ == '/') {
+                ++p_;
+                if (p_ < end_ && *p_ == '/') {
+                    ++p_;
+                    read_reference_number("normal");
+                } else {
+                    read_reference_number("texture");
+                    if (p_ < end_ && *p_ == '/') {
+                        ++p_;
+                        read_reference_number("normal");
+                    }
+                }
+            }
+            if (p_ < end_ && !ends_token(*p_)) {
+                p_ = ref;
+                error("bad vertex reference " + detail::quoted(token_here()));
+            }
+            idx.push_back(static_cast<std::uint32_t>(resolved));
+        }
+        const std::size_t n = idx.size() - start;
+        if (n < 3) error("face has " + std::to_string(n) + " vertices, at least 3 are needed");
+        if (idx.size() > max_u32) error("too many face vertices in total (more than 2^32 - 1)");
+        mesh_.offsets.push_back(static_cast<std::uint32_t>(idx.size()));
+        finish_statement();
+    }
+
+    const char* p_;
+    const char* end_;
+    const std::string& name_;
+    std::size_t line_ = 1;
+    MeshData mesh_;
+    std::uint64_t max_forward_ = none;
+    std::size_t max_forward_line_ = 0;
+};
+
+}  // namespace
+
+MeshData parse_obj(std::string_view text, const std::string& name) {
+    return ObjParser(text, name).run();
+}
+
+}  // namespace torvel::io

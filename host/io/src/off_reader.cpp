@@ -1,0 +1,186 @@
+// OFF reader (also the COFF/NOFF/CNOFF/STOFF variants, whose extra per-vertex values are ignored).
+// Line based: one vertex or face per line, '#' starts a comment.
+#include "text_util.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace torvel::io {
+
+namespace {
+
+using detail::NumStatus;
+constexpr std::uint64_t max_u32 = std::numeric_limits<std::uint32_t>::max();
+
+inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+class OffParser {
+public:
+    OffParser(std::string_view text, const std::string& name)
+        : p_(text.data()), end_(text.data() + text.size()), name_(name) {}
+
+    MeshData run() {
+        if (!next_line()) detail::fail(name_, "empty file, expected an OFF header");
+        std::string_view head = token();
+        if (!header_ok(head)) {
+            if (head == "4OFF" || head == "nOFF" || head.ends_with("4OFF") || head.ends_with("nOFF"))
+                error("unsupported OFF variant " + detail::quoted(head) + " (only 3D meshes are read)");
+            error("not an OFF file (expected 'OFF', found " + detail::quoted(head) + ")");
+        }
+        if (rest_empty()) {
+            if (!next_line()) error("missing vertex and face counts");
+        } else if (peek_token() == "BINARY") {
+            error("binary OFF is not supported");
+        }
+        const std::uint64_t nv = count("vertex count");
+        const std::uint64_t nf = count("face count");
+        if (!rest_empty()) count("edge count");
+        end_of_line();
+        if (nv > max_u32) error("too many vertices (" + std::to_string(nv) + ")");
+
+        // Reserve only what the remaining text could hold ("0 0 0\n" per vertex, "3 0 0 0\n" per face).
+        const auto left = static_cast<std::uint64_t>(end_ - p_);
+        mesh_.positions.reserve(static_cast<std::size_t>(3 * std::min(nv, left / 6)));
+        mesh_.offsets.reserve(static_cast<std::size_t>(std::min(nf, left / 8) + 1));
+        mesh_.indices.reserve(static_cast<std::size_t>(3 * std::min(nf, left / 8)));
+
+        for (std::uint64_t i = 0; i < nv; ++i) {
+            if (!next_line())
+                detail::fail(name_, "file ends after " + std::to_string(i) + " of " + std::to_string(nv) + " vertices");
+            double xyz[3];
+            static const char* const names[3] = {"x coordinate", "y coordinate", "z coordinate"};
+            for (int a = 0; a < 3; ++a) {
+                if (rest_empty()) error("vertex needs x y z coordinates");
+                xyz[a] = real(names[a], true);
+            }
+            for (int extra = 0; !rest_empty(); ++extra) {
+                if (extra == 9) error("too many values on a vertex line");
+                real("vertex value", false);
+            }
+            mesh_.positions.insert(mesh_.positions.end(), xyz, xyz + 3);
+        }
+        for (std::uint64_t i = 0; i < nf; ++i) {
+            if (!next_line())
+                detail::fail(name_, "file ends after " + std::to_string(i) + " of " + std::to_string(nf) + " faces");
+            const std::uint64_t n = count("face vertex count");
+            if (n < 3) error("face has " + std::to_string(n) + " vertices, at least 3 are needed");
+            for (std::uint64_t j = 0; j < n; ++j) {
+                if (rest_empty())
+                    error("face declares " + std::to_string(n) + " vertices but lists " + std::to_string(j));
+                std::string_view tok = token();
+                std::int64_t v = 0;
+                if (!detail::parse_int(tok.data(), tok.data() + tok.size(), v))
+                    error("bad vertex index " + detail::quoted(tok));
+                if (v < 0 || static_cast<std::uint64_t>(v) >= nv)
+                    error("vertex index " + std::to_string(v) + " out of range (the file has " + std::to_string(nv) +
+                          " vertices)");
+                mesh_.indices.push_back(static_cast<std::uint32_t>(v));
+            }
+            if (mesh_.indices.size() > max_u32) error("too many face vertices in total (more than 2^32 - 1)");
+            mesh_.offsets.push_back(static_cast<std::uint32_t>(mesh_.indices.size()));
+            for (int extra = 0; !rest_empty(); ++extra) {  // optional colour: index, rgb or rgba
+                if (extra == 4) error("too many values after the face's vertex indices");
+                real("face colour value", false);
+            }
+        }
+        if (next_line()) error("unexpected data after the last face");
+        return std::move(mesh_);
+    }
+
+private:
+    [[noreturn]] void error(std::string_view what) const { detail::fail_at_line(name_, line_, what); }
+
+    static bool header_ok(std::string_view h) {
+        if (h.starts_with("ST")) h.remove_prefix(2);
+        if (h.starts_with("C")) h.remove_prefix(1);
+        if (h.starts_with("N")) h.remove_prefix(1);
+        return h == "OFF";
+    }
+
+    // Moves to the next line holding something other than blanks and comments; false at the end.
+    bool next_line() {
+        if (started_) {
+            while (p_ < end_ && *p_ != '\n') ++p_;
+            if (p_ == end_) return false;
+            ++p_;
+            ++line_;
+        }
+        started_ = true;
+        for (;;) {
+            skip_blanks();
+            if (p_ == end_) return false;
+            if (*p_ != '\n') return true;
+            ++p_;
+            ++line_;
+        }
+    }
+
+    void skip_blanks() {
+        while (p_ < end_ && is_blank(*p_)) ++p_;
+        if (p_ < end_ && *p_ == '#')
+            while (p_ < end_ && *p_ != '\n') ++p_;
+    }
+
+    bool rest_empty() {
+        skip_blanks();
+        return p_ == end_ || *p_ == '\n';
+    }
+
+    std::string_view peek_token() {
+        skip_blanks();
+        const char* s = p_;
+        const char* q = p_;
+        while (q < end_ && !is_blank(*q) && *q != '\n' && *q != '#') ++q;
+        return {s, static_cast<std::size_t>(q - s)};
+    }
+
+    std::string_view token() {
+        std::string_view t = peek_token();
+        p_ += t.size();
+        return t;
+    }
+
+    void end_of_line() {
+        if (!rest_empty()) error("unexpected " + detail::quoted(peek_token()));
+    }
+
+    std::uint64_t count(const char* what) {
+        if (rest_empty()) error(std::string("missing ") + what);
+        std::string_view tok = token();
+        std::uint64_t v = 0;
+        auto r = std::from_chars(tok.data(), tok.data() + tok.size(), v);
+        if (r.ec == std::errc::result_out_of_range) error(std::string(what) + " " + detail::quoted(tok) + " overflows");
+        if (r.ec != std::errc() || r.ptr != tok.data() + tok.size())
+            error(std::string("bad ") + what + " " + detail::quoted(tok));
+        return v;
+    }
+
+    double real(const char* what, bool must_be_finite) {
+        std::string_view tok = token();
+        double v = 0;
+        switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
+        case NumStatus::ok: return v;
+        case NumStatus::not_finite:
+            if (!must_be_finite) return v;
+            error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
+        case NumStatus::overflow: error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
+        case NumStatus::malformed: break;
+        }
+        error(std::string("bad ") + what + " " + detail::quoted(tok));
+    }
+
+    const char* p_;
+    const char* end_;
+    const std::string& name_;
+    std::size_t line_ = 1;
+    bool started_ = false;
+    MeshData mesh_;
+};
+
+}  // namespace
+
+MeshData parse_off(std::string_view text, const std::string& name) {
+    return OffParser(text, name).run();
+}
+
+}  // namespace torvel::io

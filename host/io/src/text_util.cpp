@@ -1,0 +1,130 @@
+#include "text_util.h"
+
+#include <cmath>
+#include <cstdint>
+#include <sys/mman.h>
+
+namespace torvel::io::detail {
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned c = b(i);
+    std::size_t n = 0;
+    unsigned min = 0;
+    if (c >= 0xC2 && c <= 0xDF) { n = 2; min = 0x80; }
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; min = 0x800; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; min = 0x10000; }
+    else return 0;
+    if (i + n > s.size()) return 0;
+    unsigned cp = c & (0x7Fu >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string printable(std::string_view s, std::size_t max_bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size() < max_bytes ? s.size() : max_bytes);
+    std::size_t i = 0;
+    while (i < s.size()) {
+        if (out.size() >= max_bytes) {
+            out += "...";
+            break;
+        }
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (std::size_t n = c >= 0x80 ? utf8_length(s, i) : 0; n != 0) {
+            out.append(s.substr(i, n));
+            i += n;
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+            ++i;
+        }
+    }
+    return out;
+}
+
+void fail(const std::string& name, std::string_view what) {
+    std::string msg = printable(name, 4096);
+    msg += ": ";
+    msg += what;
+    throw MeshError(msg);
+}
+
+void fail_at_line(const std::string& name, std::size_t line, std::string_view what) {
+    std::string msg = printable(name, 4096);
+    msg += ':';
+    msg += std::to_string(line);
+    msg += ": ";
+    msg += what;
+    throw MeshError(msg);
+}
+
+std::string quoted(std::string_view token) {
+    return "'" + printable(token, 60) + "'";
+}
+
+void advise_huge_pages(const void* p, std::size_t bytes) {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * huge) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+NumStatus parse_double(const char* first, const char* last, double& value) {
+    if (first != last && *first == '+') {
+        ++first;
+        if (first != last && *first == '-') return NumStatus::malformed;
+    }
+    if (first == last) return NumStatus::malformed;
+    auto r = std::from_chars(first, last, value, std::chars_format::general);
+    if (r.ptr != last) return NumStatus::malformed;
+    if (r.ec == std::errc()) return std::isfinite(value) ? NumStatus::ok : NumStatus::not_finite;
+    if (r.ec != std::errc::result_out_of_range) return NumStatus::malformed;
+
+    // Out of range: decide between overflow and underflow from the decimal order of magnitude.
+    const char* p = first;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    long long order = 0;  // position of the first nonzero digit relative to the decimal point
+    bool seen_nonzero = false, after_point = false;
+    long long int_digits = 0, leading_frac_zeros = 0;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') { after_point = true; continue; }
+        if (!seen_nonzero && *p != '0') seen_nonzero = true;
+        if (!after_point) { if (seen_nonzero) ++int_digits; }
+        else if (!seen_nonzero) ++leading_frac_zeros;
+    }
+    order = int_digits > 0 ? int_digits : -leading_frac_zeros;
+    long long exp = 0;
+    if (p != last) {
+        ++p;
+        bool eneg = false;
+        if (p != last && (*p == '+' || *p == '-')) eneg = *p++ == '-';
+        for (; p != last; ++p) {
+            if (exp < 100000000) exp = exp * 10 + (*p - '0');
+        }
+        if (eneg) exp = -exp;
+    }
+    if (order + exp > 0) return NumStatus::overflow;
+    value = negative ? -0.0 : 0.0;
+    return NumStatus::ok;
+}
+
+}  // namespace torvel::io::detail
