@@ -1,0 +1,291 @@
+#include "host.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "loader.h"
+
+namespace torvel::host {
+
+void Log::add(XSI::siSeverityType severity, std::wstring text) {
+    entries_.push_back(LogEntry{severity, std::move(text)});
+    if (observer_) observer_(entries_.back());
+}
+
+Host::Host() : plugins_(std::make_unique<PluginManager>(*this)) {
+    application_ = store_.make<Object>(XSI::siApplicationID, L"Application").self;
+    desktop_ = store_.make<Object>(XSI::siDesktopID, L"Desktop").self;
+    register_core_commands(commands_);
+    new_scene();
+}
+
+Host::~Host() = default;
+
+Host& host() {
+    static Host instance;
+    return instance;
+}
+
+SceneRoot& Host::root() { return *store_.find_as<SceneRoot>(root_); }
+
+void Host::new_scene() {
+    for (const CRef& ref : scene_objects_) store_.remove(ref);
+    scene_objects_.clear();
+    selection_.clear();
+    root_ = store_.make<SceneRoot>().self;
+    scene_objects_.push_back(root_);
+}
+
+namespace {
+
+// "name", then "name1", "name2", ... until `taken` says no.
+template <class Taken>
+std::wstring unique_name(const std::wstring& base, Taken taken) {
+    if (!taken(base)) return base;
+    for (unsigned n = 1;; ++n) {
+        std::wstring candidate = base + std::to_wstring(n);
+        if (!taken(candidate)) return candidate;
+    }
+}
+
+bool iequals(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
+}
+
+}  // namespace
+
+CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
+                    std::vector<std::uint32_t> indices) {
+    if (name.empty()) name = L"mesh";
+    SceneRoot& r = root();
+    auto taken = [&](const std::wstring& n) {
+        return std::any_of(r.children.begin(), r.children.end(),
+                           [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; }) ||
+               std::any_of(r.properties.begin(), r.properties.end(),
+                           [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; });
+    };
+    Mesh mesh;
+    mesh.positions = std::move(positions);
+    mesh.offsets = std::move(offsets);
+    mesh.indices = std::move(indices);
+    if (mesh.positions.size() % 3 != 0) throw HostError("mesh \"" + to_utf8(name) + "\": positions are not xyz triples");
+    try {
+        mesh.build_edges();
+    } catch (const std::invalid_argument& e) {
+        throw HostError("mesh \"" + to_utf8(name) + "\": " + e.what());
+    }
+    MeshObject& obj = store_.make<MeshObject>(unique_name(name, taken));
+    obj.mesh = std::move(mesh);
+    obj.parent = root_;
+    r.children.push_back(obj.self);
+    scene_objects_.push_back(obj.self);
+    return obj.self;
+}
+
+CRef Host::add_property(const std::wstring& kind, const CRef& target) {
+    const ItemInfo* item = plugins_->find_item(kind);
+    if (!item || item->is_filter) throw HostError("no property kind \"" + to_utf8(kind) + "\" is registered");
+    std::vector<CRef>* list = nullptr;
+    if (auto* r = store_.find_as<SceneRoot>(target)) list = &r->properties;
+    else if (auto* m = store_.find_as<MeshObject>(target)) list = &m->properties;
+    if (!list) throw HostError("\"" + to_utf8(full_name(target)) + "\" cannot hold properties");
+    auto taken = [&](const std::wstring& n) {
+        return std::any_of(list->begin(), list->end(), [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; });
+    };
+    PropertyObject& prop = store_.make<PropertyObject>(unique_name(item->name, taken), item->name);
+    prop.parent = target;
+    const CRef ref = prop.self;
+    list->push_back(ref);
+    scene_objects_.push_back(ref);
+    PluginManager::CallRequest request;
+    request.source = ref;
+    plugins_->call(*item, "Define", request);
+    return ref;
+}
+
+void Host::define_layout(const CRef& property) {
+    PropertyObject* prop = store_.find_as<PropertyObject>(property);
+    if (!prop) throw HostError("not a property: \"" + to_utf8(full_name(property)) + "\"");
+    const ItemInfo* item = plugins_->find_item(prop->kind);
+    if (!item) throw HostError("no property kind \"" + to_utf8(prop->kind) + "\" is registered");
+    PluginManager::CallRequest request;
+    request.source = layout_ref(property);
+    plugins_->call(*item, "DefineLayout", request);
+}
+
+CRef layout_ref(const CRef& property) {
+    CRef::Handle h = property.GetHandle();
+    h.classID = XSI::siPPGLayoutID;
+    h.index = 0;
+    return CRef(h);
+}
+
+namespace {
+
+const std::vector<CRef>* properties_of(const Store& store, const CRef& ref) {
+    if (auto* r = store.find_as<SceneRoot>(ref)) return &r->properties;
+    if (auto* m = store.find_as<MeshObject>(ref)) return &m->properties;
+    return nullptr;
+}
+
+}  // namespace
+
+CRef Host::resolve(std::wstring_view name) const {
+    // Walk dotted segments from the root; the leading "Scene_Root." is optional.
+    std::vector<std::wstring_view> parts;
+    for (std::size_t start = 0;;) {
+        std::size_t dot = name.find(L'.', start);
+        parts.push_back(name.substr(start, dot == std::wstring_view::npos ? std::wstring_view::npos : dot - start));
+        if (dot == std::wstring_view::npos) break;
+        start = dot + 1;
+    }
+    const SceneRoot* r = store_.find_as<SceneRoot>(root_);
+    if (!r || name.empty()) return {};
+    std::size_t i = 0;
+    if (parts[0] == r->name) ++i;
+    CRef current = root_;
+    for (; i < parts.size(); ++i) {
+        const std::wstring_view part = parts[i];
+        CRef next;
+        auto match = [&](const std::vector<CRef>& refs) {
+            for (const CRef& c : refs)
+                if (const Object* o = store_.find(c.GetHandle()); o && o->name == part) return c;
+            return CRef();
+        };
+        if (current == root_) next = match(r->children);
+        if (!next.IsValid())
+            if (const auto* props = properties_of(store_, current)) next = match(*props);
+        if (!next.IsValid()) {
+            if (auto* prop = store_.find_as<PropertyObject>(current)) {
+                for (std::size_t p = 0; p < prop->params.size(); ++p) {
+                    if (prop->params[p].script_name == part) {
+                        CRef::Handle h = current.GetHandle();
+                        h.classID = XSI::siParameterID;
+                        h.index = static_cast<XSI::ULONG>(p);
+                        next = CRef(h);
+                    }
+                }
+            }
+        }
+        if (!next.IsValid()) return {};
+        current = next;
+        if (current.GetHandle().classID == XSI::siParameterID && i + 1 < parts.size()) return {};
+    }
+    return current;
+}
+
+std::wstring Host::full_name(const CRef& ref) const {
+    const CRef::Handle& h = ref.GetHandle();
+    const Object* obj = store_.find(h);
+    if (!obj) return {};
+    std::wstring name = obj->name;
+    if (h.classID == XSI::siParameterID) {
+        if (auto* prop = store_.find_as<PropertyObject>(ref); prop && h.index < prop->params.size())
+            return full_name(prop->self) + L"." + prop->params[h.index].script_name;
+        return {};
+    }
+    if (h.classID == XSI::siPolygonFaceID || h.classID == XSI::siEdgeID || h.classID == XSI::siVertexID) {
+        const wchar_t* tag = h.classID == XSI::siPolygonFaceID ? L".poly[" : h.classID == XSI::siEdgeID ? L".edge[" : L".pnt[";
+        return full_name(obj->self) + tag + std::to_wstring(h.index) + L"]";
+    }
+    if (h.classID == XSI::siPPGLayoutID) return full_name(obj->self) + L".PPGLayout";
+    if (obj->parent.IsValid()) return full_name(obj->parent) + L"." + name;
+    return name;
+}
+
+CRef Host::make_component_item(const CRef& mesh_object, siClassID component, std::span<const std::uint32_t> elements) {
+    auto* obj = store_.find_as<MeshObject>(mesh_object);
+    if (!obj) throw HostError("not a polygon-mesh object: \"" + to_utf8(full_name(mesh_object)) + "\"");
+    if (component != XSI::siPolygonFaceID && component != XSI::siVertexID)
+        throw HostError("only polygons and vertices can be selected");
+    const std::uint32_t count = component == XSI::siPolygonFaceID ? obj->mesh.polygon_count() : obj->mesh.vertex_count();
+    SubComponent& sub = store_.make<SubComponent>(mesh_object, component);
+    scene_objects_.push_back(sub.self);
+    if (elements.empty()) {
+        sub.members.reserve(count);
+        for (std::uint32_t e = 0; e < count; ++e) sub.add(e, count);
+    } else {
+        for (std::uint32_t e : elements) {
+            if (e >= count)
+                throw HostError("\"" + to_utf8(obj->name) + "\" has no " +
+                                (component == XSI::siPolygonFaceID ? "polygon " : "vertex ") + std::to_string(e));
+            sub.add(e, count);
+        }
+    }
+    SelectionItem& item = store_.make<SelectionItem>();
+    item.object = mesh_object;
+    item.subcomponent = sub.self;
+    item.name = obj->name;
+    scene_objects_.push_back(item.self);
+    return item.self;
+}
+
+CRef Host::make_object_item(const CRef& object) {
+    if (!store_.find(object.GetHandle())) throw HostError("no such object to select");
+    return object;
+}
+
+std::vector<std::uint32_t> Host::item_elements(const CRef& item) const {
+    if (auto* sel = store_.find_as<SelectionItem>(item))
+        if (auto* sub = store_.find_as<SubComponent>(sel->subcomponent)) return sub->live_members();
+    return {};
+}
+
+std::string to_utf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) {
+        auto c = static_cast<std::uint32_t>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring from_utf8(std::string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = s[i];
+        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > n) {
+            out += L'\uFFFD';
+            ++i;
+            continue;
+        }
+        std::uint32_t c = len == 1 ? b : b & (0x7F >> len);
+        bool ok = true;
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) { ok = false; break; }
+            c = (c << 6) | (s[i + k] & 0x3F);
+        }
+        static constexpr std::uint32_t min_for_len[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!ok || c < min_for_len[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += L'\uFFFD';
+            ++i;
+            continue;
+        }
+        out += static_cast<wchar_t>(c);
+        i += len;
+    }
+    return out;
+}
+
+}  // namespace torvel::host

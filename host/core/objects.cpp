@@ -1,0 +1,144 @@
+#include "objects.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace torvel::host {
+
+void Mesh::build_edges() {
+    const std::uint32_t nv = vertex_count();
+    const std::size_t polygons = offsets.size() - 1;
+    if (offsets.empty() || offsets.front() != 0 || offsets.back() != indices.size())
+        throw std::invalid_argument("polygon offsets do not cover the index array");
+    for (std::size_t p = 0; p < polygons; ++p) {
+        if (offsets[p + 1] < offsets[p] || offsets[p + 1] - offsets[p] < 3)
+            throw std::invalid_argument("polygon " + std::to_string(p) + " has fewer than three vertices");
+    }
+    for (std::size_t c = 0; c < indices.size(); ++c) {
+        if (indices[c] >= nv)
+            throw std::invalid_argument("vertex index " + std::to_string(indices[c]) + " out of range (" +
+                                        std::to_string(nv) + " vertices)");
+    }
+
+    // Each undirected edge is keyed by its smaller vertex. Bucket the corners by that vertex once, so
+    // that finding an existing edge scans only the few edges that share it: linear time, no hashing.
+    std::vector<std::uint32_t> bucket_start(static_cast<std::size_t>(nv) + 1, 0);
+    auto corner_key = [&](std::size_t p, std::size_t c) {
+        const std::uint32_t a = indices[c];
+        const std::uint32_t b = indices[c + 1 < offsets[p + 1] ? c + 1 : offsets[p]];
+        return std::pair{std::min(a, b), std::max(a, b)};
+    };
+    for (std::size_t p = 0; p < polygons; ++p)
+        for (std::size_t c = offsets[p]; c < offsets[p + 1]; ++c) ++bucket_start[corner_key(p, c).first + 1];
+    for (std::size_t v = 0; v < nv; ++v) bucket_start[v + 1] += bucket_start[v];
+
+    struct Slot {
+        std::uint32_t other;
+        std::uint32_t edge;
+    };
+    std::vector<Slot> slots(indices.size());
+    std::vector<std::uint32_t> bucket_fill(nv, 0);
+    corner_edges.assign(indices.size(), 0);
+    edges.clear();
+    edges.reserve(indices.size());
+
+    for (std::size_t p = 0; p < polygons; ++p) {
+        for (std::size_t c = offsets[p]; c < offsets[p + 1]; ++c) {
+            const auto [lo, hi] = corner_key(p, c);
+            Slot* first = slots.data() + bucket_start[lo];
+            Slot* last = first + bucket_fill[lo];
+            Slot* hit = std::find_if(first, last, [hi = hi](const Slot& s) { return s.other == hi; });
+            if (hit == last) {
+                const auto id = static_cast<std::uint32_t>(edges.size() / 2);
+                const std::uint32_t next = indices[c + 1 < offsets[p + 1] ? c + 1 : offsets[p]];
+                edges.push_back(indices[c]);  // this polygon creates the edge: its order is kept
+                edges.push_back(next);
+                *last = Slot{hi, id};
+                ++bucket_fill[lo];
+                hit = last;
+            }
+            corner_edges[c] = hit->edge;
+        }
+    }
+    edges.shrink_to_fit();
+}
+
+ParamDef* PropertyObject::find_param(std::wstring_view script_name) {
+    for (ParamDef& p : params)
+        if (p.script_name == script_name) return &p;
+    return nullptr;
+}
+
+void SubComponent::add(std::uint32_t element, std::uint32_t component_count) {
+    if (position.size() < component_count) position.resize(component_count, npos);
+    if (element >= position.size() || position[element] != npos) return;
+    position[element] = static_cast<std::uint32_t>(members.size());
+    members.push_back(element);
+    ++live;
+}
+
+bool SubComponent::contains(std::uint32_t element) const {
+    return element < position.size() && position[element] != npos;
+}
+
+bool SubComponent::remove(std::uint32_t element) {
+    if (!contains(element)) return false;
+    // The slot in `members` stays as a tombstone so that removal is O(1); npos marks it.
+    members[position[element]] = npos;
+    position[element] = npos;
+    --live;
+    return true;
+}
+
+std::vector<std::uint32_t> SubComponent::live_members() const {
+    std::vector<std::uint32_t> out;
+    out.reserve(live);
+    for (std::uint32_t m : members)
+        if (m != npos) out.push_back(m);
+    return out;
+}
+
+void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
+    std::uint32_t id;
+    if (!free_.empty()) {
+        id = free_.back();
+        free_.pop_back();
+    } else {
+        id = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+    }
+    Slot& slot = slots_[id];
+    obj->self = CRef(CRef::Handle{static_cast<XSI::ULONG>(obj->class_id), id, slot.generation, 0});
+    slot.object = std::move(obj);
+    if (transient && !scopes_.empty()) scopes_.back().push_back(id);
+}
+
+void Store::remove(const CRef& ref) {
+    const CRef::Handle& h = ref.GetHandle();
+    if (!find(h)) return;
+    Slot& slot = slots_[h.object];
+    slot.object.reset();
+    ++slot.generation;  // every outstanding reference to the slot is now stale
+    free_.push_back(h.object);
+}
+
+void Store::clear() {
+    for (std::uint32_t id = 0; id < slots_.size(); ++id) {
+        if (slots_[id].object) remove(slots_[id].object->self);
+    }
+    scopes_.clear();
+}
+
+void Store::open_scope() { scopes_.emplace_back(); }
+
+void Store::close_scope() {
+    if (scopes_.empty()) return;
+    std::vector<ObjectId> ids = std::move(scopes_.back());
+    scopes_.pop_back();
+    for (ObjectId id : ids) {
+        if (id < slots_.size() && slots_[id].object) remove(slots_[id].object->self);
+    }
+}
+
+}  // namespace torvel::host

@@ -1,0 +1,221 @@
+// The host's object model: everything a CRef can name lives in one Store, addressed by slot and
+// generation so that a reference to a deleted object is detected in O(1) instead of dangling.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <xsi_ref.h>
+#include <xsi_value.h>
+
+namespace torvel::host {
+
+using XSI::CRef;
+using XSI::CValue;
+using XSI::siClassID;
+using ObjectId = std::uint32_t;
+
+struct Object {
+    explicit Object(siClassID cls, std::wstring object_name = {}) : class_id(cls), name(std::move(object_name)) {}
+    virtual ~Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    siClassID class_id;
+    std::wstring name;
+    CRef parent;  // empty for top-level objects
+    CRef self;    // filled in by the store
+};
+
+// Polygon mesh geometry: CSR polygons and one shared edge table.
+struct Mesh {
+    std::vector<double> positions;         // xyz per vertex
+    std::vector<std::uint32_t> offsets{0};  // polygon i: corners offsets[i] .. offsets[i+1]
+    std::vector<std::uint32_t> indices;    // vertex of each corner
+    std::vector<std::uint32_t> corner_edges;  // edge from corner c to the next corner of its polygon
+    std::vector<std::uint32_t> edges;      // 2 vertices per edge, in the order of the polygon that created it
+
+    std::uint32_t vertex_count() const { return static_cast<std::uint32_t>(positions.size() / 3); }
+    std::uint32_t polygon_count() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
+    std::uint32_t edge_count() const { return static_cast<std::uint32_t>(edges.size() / 2); }
+
+    // Builds corner_edges and edges from positions/offsets/indices in O(corners). Throws
+    // std::invalid_argument when a polygon has fewer than three corners or an index is out of range.
+    void build_edges();
+};
+
+struct MeshObject : Object {
+    static bool accepts(siClassID c) { return c == XSI::siX3DObjectID; }
+    explicit MeshObject(std::wstring n) : Object(XSI::siX3DObjectID, std::move(n)) {}
+    Mesh mesh;
+    std::vector<CRef> properties;
+};
+
+struct ParamDef {
+    std::wstring script_name;
+    std::wstring name;
+    std::wstring description;
+    CValue::DataType type = CValue::siEmpty;
+    XSI::LONG capabilities = 0;
+    CValue default_value, min, max, suggested_min, suggested_max;  // empty when absent
+    CValue value;
+};
+
+struct LayoutEntry {
+    enum class Kind { group, item, end_group } kind = Kind::item;
+    std::wstring name;     // item: parameter script name
+    std::wstring label;    // item or group label
+    std::wstring control;  // item control type
+    bool border = false;   // group
+    XSI::LONG width = 0;   // group
+    XSI::LONG label_percentage = 0;
+    XSI::LONG label_min_pixels = 0;
+};
+
+struct PropertyObject : Object {
+    static bool accepts(siClassID c) { return c == XSI::siCustomPropertyID; }
+    PropertyObject(std::wstring n, std::wstring k) : Object(XSI::siCustomPropertyID, std::move(n)), kind(std::move(k)) {}
+    std::wstring kind;  // the registered property name it was made from
+    std::vector<ParamDef> params;
+    std::vector<LayoutEntry> layout;
+
+    ParamDef* find_param(std::wstring_view script_name);
+};
+
+struct SceneRoot : Object {
+    static bool accepts(siClassID c) { return c == XSI::siModelID; }
+    SceneRoot() : Object(XSI::siModelID, L"Scene_Root") {}
+    std::vector<CRef> children;    // mesh objects
+    std::vector<CRef> properties;  // properties added under the root
+};
+
+// The selected components of one mesh object: an index set with O(1) membership, removal and count,
+// kept in selection order.
+struct SubComponent : Object {
+    static bool accepts(siClassID c) { return c == XSI::siSubComponentID; }
+    SubComponent(CRef mesh_object, siClassID component) : Object(XSI::siSubComponentID), object(mesh_object), component_class(component) {}
+    CRef object;
+    siClassID component_class;           // siPolygonFaceID or siVertexID
+    std::vector<std::uint32_t> members;  // in selection order
+    std::vector<std::uint32_t> position; // element index -> slot in members, or npos
+    std::uint32_t live = 0;
+    static constexpr std::uint32_t npos = 0xffffffffu;
+
+    // Adds `element` unless present. Elements must be < the component count of the mesh.
+    void add(std::uint32_t element, std::uint32_t component_count);
+    bool contains(std::uint32_t element) const;
+    // Removes `element`; false (and nothing changes) when it is not there.
+    bool remove(std::uint32_t element);
+    // The live members in selection order.
+    std::vector<std::uint32_t> live_members() const;
+};
+
+// One entry of a selection: an object, or a set of its components.
+struct SelectionItem : Object {
+    static bool accepts(siClassID c) { return c == XSI::siSelectionItemID; }
+    SelectionItem() : Object(XSI::siSelectionItemID) {}
+    CRef object;
+    CRef subcomponent;  // empty when the object is selected whole
+};
+
+// A snapshot of a subcomponent's live members, made on each "ComponentCollection" read.
+struct ComponentCollection : Object {
+    static bool accepts(siClassID c) { return c == XSI::siComponentCollectionID; }
+    ComponentCollection() : Object(XSI::siComponentCollectionID) {}
+    CRef object;
+    siClassID component_class = XSI::siUnknownClassID;
+    std::vector<std::uint32_t> elements;
+};
+
+struct ContextObject : Object {
+    static bool accepts(siClassID c) { return c == XSI::siContextID || c == XSI::siPPGEventContextID; }
+    explicit ContextObject(siClassID cls = XSI::siContextID) : Object(cls) {}
+    CRef source;
+    XSI::LONG event_id = 0;  // page-event contexts
+    std::unordered_map<std::wstring, CValue> attributes;
+    std::unordered_map<std::wstring, std::vector<CRef>> array_attributes;
+};
+
+struct PluginItemObject : Object {
+    static bool accepts(siClassID c) { return c == XSI::siPluginItemID || c == XSI::siFilterID; }
+    PluginItemObject(siClassID cls, std::wstring n) : Object(cls, std::move(n)) {}
+    bool is_filter() const { return class_id == XSI::siFilterID; }
+    XSI::LONG filter_type = 0;
+};
+
+struct RegistrarObject : Object {
+    static bool accepts(siClassID c) { return c == XSI::siPluginRegistrarID; }
+    RegistrarObject() : Object(XSI::siPluginRegistrarID) {}
+    std::wstring author, email, url, filename;
+    XSI::LONG version_major = 0, version_minor = 0;
+    std::vector<CRef> items;  // PluginItemObject (filters have class siFilterID)
+};
+
+// Owner of every object. Objects made while a callback scope is open (contexts, collections) are
+// released when that scope closes; the rest live until removed.
+class Store {
+public:
+    template <class T, class... Args>
+    T& make(Args&&... args) {
+        auto obj = std::make_unique<T>(std::forward<Args>(args)...);
+        T& ref = *obj;
+        adopt(std::move(obj), false);
+        return ref;
+    }
+    // Like make, but the object belongs to the innermost open scope (kept until clear() when none).
+    template <class T, class... Args>
+    T& make_transient(Args&&... args) {
+        auto obj = std::make_unique<T>(std::forward<Args>(args)...);
+        T& ref = *obj;
+        adopt(std::move(obj), true);
+        return ref;
+    }
+
+    // The object a handle names (the object part only; component indices are not checked), or null.
+    Object* find(const CRef::Handle& h) const {
+        if (h.object >= slots_.size()) return nullptr;
+        const Slot& s = slots_[h.object];
+        return s.generation == h.generation ? s.object.get() : nullptr;
+    }
+    // The object as type T when its class is one T stands for (T::accepts), else null.
+    template <class T>
+    T* find_as(const CRef& ref) const {
+        Object* obj = find(ref.GetHandle());
+        return obj && T::accepts(obj->class_id) ? static_cast<T*>(obj) : nullptr;
+    }
+
+    void remove(const CRef& ref);
+    void clear();
+
+    // Transient objects made between open_scope and close_scope are removed at close_scope.
+    // Scopes nest; a callback that runs a script which calls another callback opens a second one.
+    void open_scope();
+    void close_scope();
+
+    std::size_t live_objects() const { return slots_.size() - free_.size(); }
+
+private:
+    struct Slot {
+        std::unique_ptr<Object> object;
+        std::uint32_t generation = 1;
+    };
+    void adopt(std::unique_ptr<Object> obj, bool transient);
+
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> free_;
+    std::vector<std::vector<ObjectId>> scopes_;
+};
+
+// A reference to a component of a mesh object.
+inline CRef component_ref(const CRef& mesh_object, siClassID cls, std::uint32_t index) {
+    CRef::Handle h = mesh_object.GetHandle();
+    h.classID = static_cast<XSI::ULONG>(cls);
+    h.index = index;
+    return CRef(h);
+}
+
+}  // namespace torvel::host

@@ -1,0 +1,126 @@
+// Late-bound access: each host class answers a few names. The names are compared as views of fixed
+// literals, so a call costs a short comparison, not an allocation.
+#include <xsi_comapihandler.h>
+
+#include <cmath>
+#include <string_view>
+
+#include "resolve.h"
+
+namespace XSI {
+
+using namespace torvel::host;
+using namespace std::literals;
+
+CComAPIHandler::CComAPIHandler(const CValue& in_value) {
+    const CRef ref = in_value;
+    if (ref.IsValid()) m_ref = ref;
+}
+
+namespace {
+
+std::wstring_view name_of(const CString& s) { return s.view(); }
+
+// A whole number argument (a 32-bit integer, or a double or text holding one), else false.
+bool index_arg(const CValueArray& args, LONG& out) {
+    if (args.GetCount() != 1) return false;
+    const CValue& v = args[0];
+    if (v.GetType() == CValue::siInt4) {
+        out = v;
+        return true;
+    }
+    if (v.GetType() != CValue::siDouble && v.GetType() != CValue::siString) return false;
+    double d = v;
+    if (v.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(v).view(), d)) return false;
+    if (!(d >= -2147483648.0 && d <= 2147483647.0) || std::trunc(d) != d) return false;
+    out = static_cast<LONG>(d);
+    return true;
+}
+
+bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
+    const Object* obj = checked(ref);
+    if (!obj) return false;
+    if (ref.GetHandle().classID == static_cast<ULONG>(obj->class_id)) {
+        if (name == L"Name"sv) { out = CValue(wide(obj->name)); return true; }
+        if (name == L"FullName"sv) { out = CValue(wide(host().full_name(ref))); return true; }
+    }
+    switch (static_cast<siClassID>(ref.GetHandle().classID)) {
+        case siSelectionItemID: {
+            auto* item = static_cast<const SelectionItem*>(obj);
+            if (name == L"SubComponent"sv && item->subcomponent.IsValid()) { out = CValue(item->subcomponent); return true; }
+            if (name == L"Object"sv) { out = CValue(item->object); return true; }
+            return false;
+        }
+        case siSubComponentID: {
+            auto* sub = static_cast<const SubComponent*>(obj);
+            if (name == L"ComponentCollection"sv) {
+                auto& coll = host().store().make_transient<ComponentCollection>();
+                coll.object = sub->object;
+                coll.component_class = sub->component_class;
+                coll.elements = sub->live_members();
+                out = CValue(coll.self);
+                return true;
+            }
+            if (name == L"Parent3DObject"sv) { out = CValue(sub->object); return true; }
+            return false;
+        }
+        case siComponentCollectionID:
+            if (name == L"Count"sv) {
+                out = CValue(static_cast<LONG>(static_cast<const ComponentCollection*>(obj)->elements.size()));
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& args, CValue& out) {
+    const Object* obj = checked(ref);
+    if (!obj) return CStatus::Fail;
+    LONG index = 0;
+    switch (static_cast<siClassID>(ref.GetHandle().classID)) {
+        case siComponentCollectionID: {
+            if (name != L"Item"sv) break;
+            auto* coll = static_cast<const ComponentCollection*>(obj);
+            if (!index_arg(args, index)) return CStatus::InvalidArgument;
+            if (index < 0 || static_cast<std::size_t>(index) >= coll->elements.size()) return CStatus::OutOfRange;
+            out = CValue(component_ref(coll->object, coll->component_class, coll->elements[static_cast<std::size_t>(index)]));
+            return CStatus::OK;
+        }
+        case siSubComponentID: {
+            if (name != L"RemoveElement"sv) break;
+            auto* sub = static_cast<SubComponent*>(const_cast<Object*>(obj));
+            if (!index_arg(args, index)) return CStatus::InvalidArgument;
+            // An element that is not (or no longer) in the set: nothing changes.
+            if (index >= 0) sub->remove(static_cast<std::uint32_t>(index));
+            return CStatus::OK;
+        }
+        default:
+            break;
+    }
+    // A property read with the method call form.
+    if (args.GetCount() == 0 && get_property(ref, name, out)) return CStatus::OK;
+    return CStatus::MemberNotFound;
+}
+
+}  // namespace
+
+CValue CComAPIHandler::GetProperty(const CString& in_name) const {
+    CValue out;
+    return get_property(m_ref, name_of(in_name), out) ? out : CValue();
+}
+
+CStatus CComAPIHandler::Invoke(const CString& in_name, LONG in_callType, CValue& io_return, const CValueArray& in_args) {
+    CValue out;
+    CStatus st = CStatus::InvalidArgument;
+    if (in_callType == 0 || in_callType == Method) {
+        st = call_method(m_ref, name_of(in_name), in_args, out);
+    } else if (in_callType == PropertyGet) {
+        st = in_args.GetCount() == 0 && get_property(m_ref, name_of(in_name), out) ? CStatus::OK : CStatus::MemberNotFound;
+    }
+    io_return = st.Succeeded() ? out : CValue();
+    return st;
+}
+
+}  // namespace XSI

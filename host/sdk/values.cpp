@@ -1,0 +1,180 @@
+#include <xsi_value.h>
+
+#include <charconv>
+#include <cmath>
+#include <cwchar>
+
+#include "resolve.h"
+
+namespace torvel::host {
+
+bool parse_decimal(std::wstring_view text, double& out) {
+    std::string narrow;
+    for (wchar_t c : text) {
+        if (c > 0x7F) return false;
+        narrow += static_cast<char>(c);
+    }
+    const auto first = narrow.find_first_not_of(" \t");
+    const auto last = narrow.find_last_not_of(" \t");
+    if (first == std::string::npos) return false;
+    const char* b = narrow.data() + first;
+    const char* e = narrow.data() + last + 1;
+    if (*b == '+') ++b;
+    auto [ptr, ec] = std::from_chars(b, e, out);
+    return ec == std::errc() && ptr == e;
+}
+
+const Object* checked(const CRef& ref) {
+    const CRef::Handle& h = ref.GetHandle();
+    if (h.classID == XSI::siUnknownClassID) return nullptr;
+    const Object* obj = host().store().find(h);
+    if (!obj) return nullptr;
+    switch (static_cast<siClassID>(h.classID)) {
+        case XSI::siPolygonFaceID:
+        case XSI::siEdgeID:
+        case XSI::siVertexID: {
+            if (!MeshObject::accepts(obj->class_id)) return nullptr;
+            const Mesh& m = static_cast<const MeshObject*>(obj)->mesh;
+            const std::uint32_t count = h.classID == XSI::siPolygonFaceID ? m.polygon_count()
+                                        : h.classID == XSI::siEdgeID      ? m.edge_count()
+                                                                          : m.vertex_count();
+            return h.index < count ? obj : nullptr;
+        }
+        case XSI::siParameterID:
+            return PropertyObject::accepts(obj->class_id) && h.index < static_cast<const PropertyObject*>(obj)->params.size()
+                       ? obj
+                       : nullptr;
+        case XSI::siPPGLayoutID:
+            return PropertyObject::accepts(obj->class_id) ? obj : nullptr;
+        case XSI::siPPGItemID:
+            return PropertyObject::accepts(obj->class_id) && h.index < static_cast<const PropertyObject*>(obj)->layout.size()
+                       ? obj
+                       : nullptr;
+        default:
+            return obj->class_id == static_cast<siClassID>(h.classID) ? obj : nullptr;
+    }
+}
+
+}  // namespace torvel::host
+
+namespace XSI {
+
+using torvel::host::host;
+
+CStatus CRef::Set(const CString& in_name) {
+    *this = host().resolve(in_name.view());
+    return IsValid() ? CStatus::OK : CStatus::Fail;
+}
+
+siClassID CRef::GetClassID() const {
+    return torvel::host::checked(*this) ? static_cast<siClassID>(m_handle.classID) : siUnknownClassID;
+}
+
+CString CRef::GetAsText() const { return CString(host().full_name(*this)); }
+
+namespace {
+CRef g_scratch_ref;
+CValue g_scratch_value;
+const CRef k_empty_ref;
+const CValue k_empty_value;
+}  // namespace
+
+const CRef& CRefArray::operator[](LONG in_index) const {
+    return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : k_empty_ref;
+}
+
+CRef& CRefArray::operator[](LONG in_index) {
+    if (in_index >= 0 && in_index < GetCount()) return m_items[static_cast<std::size_t>(in_index)];
+    g_scratch_ref = CRef();
+    return g_scratch_ref;
+}
+
+CString CRefArray::GetAsText() const {
+    std::wstring text;
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        if (i) text += L',';
+        text += host().full_name(m_items[i]);
+    }
+    return CString(std::move(text));
+}
+
+const CValue& CValueArray::operator[](LONG in_index) const {
+    return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : k_empty_value;
+}
+
+CValue& CValueArray::operator[](LONG in_index) {
+    if (in_index >= 0 && in_index < GetCount()) return m_items[static_cast<std::size_t>(in_index)];
+    g_scratch_value = CValue();
+    return g_scratch_value;
+}
+
+CValue::operator double() const {
+    switch (m_type) {
+        case siDouble: return m_u.d;
+        case siInt4: return m_u.l;
+        case siBool: return m_u.b ? 1.0 : 0.0;
+        case siString: {
+            double d = 0;
+            return torvel::host::parse_decimal(m_str.str(), d) ? d : 0.0;
+        }
+        default: return 0.0;
+    }
+}
+
+CValue::operator LONG() const {
+    double d = 0;
+    switch (m_type) {
+        case siInt4: return m_u.l;
+        case siBool: return m_u.b ? 1 : 0;
+        case siDouble: d = m_u.d; break;
+        case siString: if (!torvel::host::parse_decimal(m_str.str(), d)) return 0; break;
+        default: return 0;
+    }
+    // Out-of-range and NaN values convert to 0 rather than to an undefined integer.
+    if (!(d > -2147483649.0 && d < 2147483648.0)) return 0;
+    return static_cast<LONG>(std::trunc(d));
+}
+
+CValue::operator bool() const {
+    switch (m_type) {
+        case siBool: return m_u.b;
+        case siInt4: return m_u.l != 0;
+        case siDouble: return m_u.d != 0.0;
+        case siString: return m_str == L"true" || m_str == L"True" || static_cast<double>(*this) != 0.0;
+        case siRef: return CRef(m_u.r).IsValid();
+        default: return false;
+    }
+}
+
+CValue::operator CRef() const { return m_type == siRef ? CRef(m_u.r) : CRef(); }
+
+CValue::operator CString() const { return GetAsText(); }
+
+CString CValue::GetAsText() const {
+    switch (m_type) {
+        case siDouble: {
+            char buf[64];
+            auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, m_u.d);
+            return CString(std::wstring(buf, ptr));
+        }
+        case siInt4: return CString(std::to_wstring(m_u.l));
+        case siBool: return CString(m_u.b ? L"true" : L"false");
+        case siString: return m_str;
+        case siRef: return CRef(m_u.r).GetAsText();
+        default: return CString();
+    }
+}
+
+bool CValue::operator==(const CValue& in_val) const {
+    if (m_type != in_val.m_type) return false;
+    switch (m_type) {
+        case siDouble: return m_u.d == in_val.m_u.d;
+        case siInt4: return m_u.l == in_val.m_u.l;
+        case siBool: return m_u.b == in_val.m_u.b;
+        case siString: return m_str == in_val.m_str;
+        case siRef: return m_u.r == in_val.m_u.r;
+        default: return true;
+    }
+}
+
+}  // namespace XSI

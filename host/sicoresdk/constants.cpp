@@ -1,0 +1,3 @@
+#include <xsi_ppglayout.h>
+
+extern "C" SICORESDKIMPEXP const wchar_t* const siControlStatic = L"Static";
