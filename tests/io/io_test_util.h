@@ -1,0 +1,47 @@
+#pragma once
+
+#include "mesh_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace iotest {
+
+// A fresh directory under the system temp dir, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return dir_; }
+    std::filesystem::path write(const std::string& name, const std::string& bytes) const;
+
+private:
+    std::filesystem::path dir_;
+};
+
+// Runs f, expects a MeshError whose message contains every one of `parts`.
+void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts);
+
+std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m);
+
+// Little/big endian binary builders for PLY tests.
+struct Bytes {
+    std::string s;
+    bool big = false;
+    template <class T>
+    Bytes& put(T v) {
+        unsigned char b[sizeof(T)];
+        std::memcpy(b, &v, sizeof(T));
+        if (big) for (std::size_t i = 0; i < sizeof(T); ++i) s.push_back(static_cast<char>(b[sizeof(T) - 1 - i]));
+        else s.append(reinterpret_cast<const char*>(b), sizeof(T));
+        return *this;
+    }
+};
+
+}  // namespace iotest

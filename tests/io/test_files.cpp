@@ -1,0 +1,157 @@
+#include "io_test_util.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace torvel::io;
+namespace fs = std::filesystem;
+using iotest::expect_error;
+using iotest::polygons;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Eight polygons, an n-gon among them, coordinates that need all 17 digits.
+MeshData sample(std::uint32_t big_polygon = 5) {
+    MeshData m;
+    for (std::uint32_t i = 0; i < big_polygon + 3; ++i) {
+        m.positions.push_back(0.1 * i + 1e-17);
+        m.positions.push_back(-1.0 / 3.0 * i);
+        m.positions.push_back(i == 2 ? -0.0 : 1e300 / (i + 1));
+    }
+    auto add = [&](std::initializer_list<std::uint32_t> f) {
+        m.indices.insert(m.indices.end(), f);
+        m.offsets.push_back(static_cast<std::uint32_t>(m.indices.size()));
+    };
+    add({0, 1, 2});
+    add({1, 2, 3, 4});
+    add({2, 3, 4});
+    add({4, 3, 2, 1});
+    add({0, 2, 4});
+    add({3, 2, 1});
+    for (std::uint32_t i = 0; i < big_polygon; ++i) m.indices.push_back(i);
+    m.offsets.push_back(static_cast<std::uint32_t>(m.indices.size()));
+    add({0, 1, 3});
+    return m;
+}
+
+void expect_same(const MeshData& a, const MeshData& b) {
+    ASSERT_EQ(a.positions.size(), b.positions.size());
+    EXPECT_EQ(std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)), 0);
+    EXPECT_EQ(polygons(a), polygons(b));
+}
+
+const std::vector<std::uint32_t> marked = {1, 2, 5, 7};
+
+}  // namespace
+
+TEST(Files, ReadMeshErrors) {
+    iotest::TempDir dir;
+    expect_error([&] { read_mesh(dir.path() / "missing.obj"); }, {"missing.obj", "cannot open"});
+    fs::create_directory(dir.path() / "d.obj");
+    expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj", "directory"});
+    expect_error([&] { read_mesh(dir.write("m.stl", "solid")); }, {"m.stl", "unknown mesh format"});
+    expect_error([&] { read_mesh(dir.write("noext", "v 0 0 0")); }, {"noext", "extension"});
+    expect_error([&] { read_mesh(dir.write("t.OBJ", "v 0 0 0\nf 1 1\n")); }, {"t.OBJ:2:", "2 vertices"});
+    EXPECT_EQ(format_of("A.PlY"), Format::ply);
+    EXPECT_EQ(read_mesh(dir.write("ok.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n")).polygon_count(), 1u);
+}
+
+TEST(Files, ObjRoundTripWithGroupsAndMaterials) {
+    iotest::TempDir dir;
+    const MeshData m = sample();
+    const fs::path out = dir.path() / "out.obj";
+    write_marked(out, m, marked, {});
+    expect_same(read_mesh(out), m);
+
+    // Groups switch only where the marking changes: planar, non-planar x2, planar x2, non, planar, non.
+    const std::string text = slurp(out);
+    std::vector<std::string> groups;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("g ", 0) == 0 || line.rfind("usemtl ", 0) == 0) groups.push_back(line);
+    const std::vector<std::string> want = {"g planar", "usemtl planar", "g non_planar", "usemtl non_planar",
+                                           "g planar", "usemtl planar", "g non_planar", "usemtl non_planar",
+                                           "g planar", "usemtl planar", "g non_planar", "usemtl non_planar"};
+    EXPECT_EQ(groups, want);
+    EXPECT_NE(text.find("mtllib out.mtl\n"), std::string::npos);
+    const std::string mtl = slurp(dir.path() / "out.mtl");
+    EXPECT_NE(mtl.find("newmtl non_planar\nKa 0 0 0\nKd 1 0 0"), std::string::npos);
+    EXPECT_NE(mtl.find("newmtl planar"), std::string::npos);
+    // Only the two files remain: no temporaries.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST(Files, PlyAndOffRoundTripWithFaceColours) {
+    iotest::TempDir dir;
+    for (std::uint32_t big : {5u, 300u}) {  // uchar list counts, then uint for a 300-gon
+        const MeshData m = sample(big);
+        const fs::path ply = dir.path() / "out.ply";
+        write_marked(ply, m, marked, {});
+        expect_same(read_mesh(ply), m);
+        const std::string bytes = slurp(ply);
+        EXPECT_NE(bytes.find(big < 256 ? "property list uchar uint vertex_indices" : "property list uint uint vertex_indices"),
+                  std::string::npos);
+        // The colour of face 0 (planar) and of the last face (marked) sit right after their index lists.
+        const std::size_t body = bytes.find("end_header\n") + 11 + m.positions.size() * 8;
+        const std::size_t count = big < 256 ? 1 : 4;
+        EXPECT_EQ(bytes.substr(body + count + 12, 3), std::string(3, '\xc8'));
+        EXPECT_EQ(bytes.substr(bytes.size() - 3), std::string("\xff\0\0", 3));
+
+        const fs::path off = dir.path() / "out.off";
+        write_marked(off, m, marked, {});
+        expect_same(read_mesh(off), m);
+        EXPECT_NE(slurp(off).find("\n3 0 1 3 255 0 0\n"), std::string::npos);
+    }
+}
+
+TEST(Files, RefusesToOverwriteInputs) {
+    iotest::TempDir dir;
+    const MeshData m = sample();
+    const fs::path in = dir.write("in.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const std::vector<fs::path> inputs = {in};
+    fs::create_symlink(in, dir.path() / "link.obj");
+    fs::create_hard_link(in, dir.path() / "hard.obj");
+    fs::create_directory(dir.path() / "sub");
+    for (const fs::path& out : {in, dir.path() / "link.obj", dir.path() / "hard.obj", dir.path() / "sub" / ".." / "in.obj"})
+        expect_error([&] { write_marked(out, m, marked, inputs); }, {out.string(), "refusing", "in.obj"});
+    // The .mtl that would be written beside the output is protected too.
+    const fs::path mtl_in = dir.write("other.mtl", "newmtl x\n");
+    const std::vector<fs::path> with_mtl = {in, mtl_in};
+    expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); }, {"other.mtl", "refusing"});
+    EXPECT_EQ(slurp(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    EXPECT_EQ(slurp(mtl_in), "newmtl x\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "other.obj"));
+}
+
+TEST(Files, FailedWritesLeaveNothingBehind) {
+    iotest::TempDir dir;
+    const MeshData m = sample();
+    const fs::path nowhere = dir.path() / "no" / "such" / "out.ply";
+    expect_error([&] { write_marked(nowhere, m, marked, {}); }, {nowhere.string(), "cannot create"});
+    const fs::path file = dir.write("plain", "x");
+    expect_error([&] { write_marked(file / "out.obj", m, marked, {}); }, {"out.mtl", "cannot create"});
+    if (::geteuid() != 0) {  // root ignores directory permissions
+        fs::create_directory(dir.path() / "ro");
+        fs::permissions(dir.path() / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+        expect_error([&] { write_marked(dir.path() / "ro" / "out.off", m, marked, {}); }, {"out.off", "cannot create"});
+        EXPECT_TRUE(fs::is_empty(dir.path() / "ro"));
+    }
+    // Marks and meshes that do not make sense are refused before anything is written.
+    const std::vector<std::uint32_t> unsorted = {2, 1}, outside = {99};
+    expect_error([&] { write_marked(dir.path() / "a.ply", m, unsorted, {}); }, {"a.ply", "ascending"});
+    expect_error([&] { write_marked(dir.path() / "a.ply", m, outside, {}); }, {"a.ply", "99"});
+    MeshData broken = m;
+    broken.indices[0] = 1000;
+    expect_error([&] { write_marked(dir.path() / "a.obj", broken, marked, {}); }, {"a.obj", "1000"});
+    expect_error([&] { write_marked(dir.path() / "a.stl", m, marked, {}); }, {"a.stl", "unknown"});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);  // just "plain"
+}
