@@ -48,10 +48,6 @@ std::wstring unique_name(const std::wstring& base, Taken taken) {
     }
 }
 
-bool iequals(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
-}
 
 }  // namespace
 

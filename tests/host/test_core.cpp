@@ -1,0 +1,281 @@
+// The host core through the SDK classes: names, meshes and their edge table, selections and late
+// binding, parameters, the log.
+#include <gtest/gtest.h>
+
+#include <xsi_application.h>
+#include <xsi_comapihandler.h>
+#include <xsi_context.h>
+#include <xsi_customproperty.h>
+#include <xsi_geometry.h>
+#include <xsi_ppglayout.h>
+
+#include <cmath>
+#include <limits>
+
+#include "host.h"
+
+using namespace XSI;
+using torvel::host::host;
+
+namespace {
+
+class Core : public ::testing::Test {
+protected:
+    void SetUp() override { host().new_scene(); }
+
+    // Two quads sharing the edge 1-2; the second lists it as 2-1.
+    CRef two_quads(const wchar_t* name = L"quads") {
+        return host().add_mesh(name, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0}, {0, 4, 8},
+                               {0, 1, 2, 3, 1, 4, 5, 2});
+    }
+    CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::component_ref(mesh, siPolygonFaceID, index); }
+
+    CRef property_with_tolerance() {
+        auto& prop = host().store().make<torvel::host::PropertyObject>(L"Settings", L"Settings");
+        prop.parent = host().scene_root();
+        host().root().properties.push_back(prop.self);
+        CustomProperty cp(prop.self);
+        Parameter p;
+        EXPECT_EQ(cp.AddParameter(L"def", CValue::siDouble, siPersistable, L"Tolerance", L"Tolerance", CValue(45.0),
+                                  CValue(0.0), CValue(90.0), CValue(0.0), CValue(90.0), p).GetCode(),
+                  CStatus::OK);
+        return prop.self;
+    }
+};
+
+TEST_F(Core, NamesResolveFullAndRootRelativeAndNothingElse) {
+    const CRef mesh = two_quads(L"cube");
+    const CRef prop = property_with_tolerance();
+    CRef r;
+    EXPECT_EQ(r.Set(L"cube").GetCode(), CStatus::OK);
+    EXPECT_EQ(r, mesh);
+    r.Set(L"Scene_Root.Settings");
+    EXPECT_EQ(r, prop);
+    r.Set(L"Settings");
+    EXPECT_EQ(r, prop);
+    r.Set(L"Settings.def");
+    EXPECT_EQ(r.GetClassID(), siParameterID);
+    EXPECT_EQ(SIObject(prop).GetFullName(), L"Scene_Root.Settings");
+    EXPECT_EQ(r.GetAsText(), L"Scene_Root.Settings.def");
+    for (const wchar_t* bad : {L"", L"cub", L"Scene_Root.nothing", L"Settings.def.more", L".", L"Scene_Root..cube"}) {
+        CRef e;
+        EXPECT_NE(e.Set(bad).GetCode(), CStatus::OK) << bad;
+        EXPECT_EQ(e.GetClassID(), siUnknownClassID) << bad;
+        EXPECT_FALSE(e) << bad;
+    }
+}
+
+TEST_F(Core, NewSceneMakesOldReferencesStale) {
+    const CRef mesh = two_quads();
+    const CRef poly = polygon(mesh, 1);
+    ASSERT_EQ(poly.GetClassID(), siPolygonFaceID);
+    host().new_scene();
+    EXPECT_EQ(mesh.GetClassID(), siUnknownClassID);
+    EXPECT_EQ(poly.GetClassID(), siUnknownClassID);
+    EXPECT_EQ(PolygonFace(poly).GetEdges().GetCount(), 0);
+    EXPECT_EQ(Vertex(torvel::host::component_ref(mesh, siVertexID, 0)).GetPosition().GetLengthSquared(), 0.0);
+    // The same name can be taken again by the new scene's objects.
+    EXPECT_EQ(SIObject(two_quads()).GetName(), L"quads");
+}
+
+TEST_F(Core, EdgesKeepTheOrderOfThePolygonThatCreatedThem) {
+    const CRef mesh = two_quads();
+    const CEdgeRefArray first = PolygonFace(polygon(mesh, 0)).GetEdges();
+    const CEdgeRefArray second = PolygonFace(polygon(mesh, 1)).GetEdges();
+    ASSERT_EQ(first.GetCount(), 4);
+    ASSERT_EQ(second.GetCount(), 4);
+    // Second quad 1,4,5,2: its last edge 2->1 is the first quad's edge 1->2.
+    EXPECT_EQ(second[3], first[1]);
+    const CVertexRefArray shared = Edge(second[3]).GetVertices();
+    ASSERT_EQ(shared.GetCount(), 2);
+    EXPECT_EQ(Vertex(shared[0]).GetIndex(), 1);
+    EXPECT_EQ(Vertex(shared[1]).GetIndex(), 2);
+    // Edges are listed around the polygon: edge i starts at vertex i.
+    const CVertexRefArray corners = PolygonFace(polygon(mesh, 1)).GetVertices();
+    ASSERT_EQ(corners.GetCount(), 4);
+    for (LONG i = 0; i < 3; ++i) {
+        const CVertexRefArray ends = Edge(second[i]).GetVertices();
+        EXPECT_EQ(ends[0], corners[i]);
+        EXPECT_EQ(ends[1], corners[i + 1]);
+    }
+    const MATH::CVector3 p = Vertex(corners[1]).GetPosition();
+    EXPECT_EQ(p.GetX(), 2.0);
+    EXPECT_EQ(p.GetY(), 0.0);
+    // Out of range and wrong kinds give empty results, never a crash.
+    EXPECT_FALSE(first[4]);
+    EXPECT_FALSE(first[-1]);
+    EXPECT_FALSE(PolygonFace(polygon(mesh, 2)).IsValid());
+    EXPECT_EQ(PolygonFace(second[0]).GetEdges().GetCount(), 0);
+    EXPECT_EQ(Facet(corners[0]).GetIndex(), -1);
+}
+
+TEST_F(Core, BadGeometryIsRefusedWithItsName) {
+    EXPECT_THROW(host().add_mesh(L"short", {0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1}), torvel::host::HostError);
+    EXPECT_THROW(host().add_mesh(L"range", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3}), torvel::host::HostError);
+    try {
+        host().add_mesh(L"offsets", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 4}, {0, 1, 2});
+        FAIL();
+    } catch (const torvel::host::HostError& e) {
+        EXPECT_NE(std::string(e.what()).find("offsets"), std::string::npos);
+    }
+}
+
+TEST_F(Core, RemovalIsImmediateAndCollectionsAreFreshSnapshots) {
+    const CRef mesh = two_quads();
+    const CRef item = host().make_component_item(mesh, siPolygonFaceID, {});
+    CComAPIHandler sub(CComAPIHandler(CValue(item)).GetProperty(L"SubComponent"));
+    ASSERT_TRUE(sub.IsValid());
+    CComAPIHandler before(sub.GetProperty(L"ComponentCollection"));
+    EXPECT_EQ(static_cast<LONG>(before.GetProperty(L"Count")), 2);
+
+    CValue ret;
+    CValueArray args(1);
+    args[0] = CValue(LONG{0});
+    EXPECT_EQ(sub.Invoke(L"RemoveElement", 0, ret, args).GetCode(), CStatus::OK);
+    EXPECT_EQ(sub.Invoke(L"RemoveElement", 0, ret, args).GetCode(), CStatus::OK);  // already gone: no change
+    args[0] = CValue(LONG{7});
+    EXPECT_EQ(sub.Invoke(L"RemoveElement", 0, ret, args).GetCode(), CStatus::OK);  // never there
+
+    CComAPIHandler after(sub.GetProperty(L"ComponentCollection"));
+    EXPECT_EQ(static_cast<LONG>(after.GetProperty(L"Count")), 1);
+    EXPECT_EQ(static_cast<LONG>(before.GetProperty(L"Count")), 2);  // the old snapshot is unchanged
+    args[0] = CValue(LONG{0});
+    ASSERT_EQ(after.Invoke(L"Item", 1, ret, args).GetCode(), CStatus::OK);
+    const CRef remaining = ret;
+    EXPECT_EQ(remaining.GetClassID(), siPolygonFaceID);
+    EXPECT_EQ(PolygonFace(remaining).GetIndex(), 1);
+    EXPECT_EQ(host().item_elements(item), std::vector<std::uint32_t>{1});
+}
+
+TEST_F(Core, LateBoundFailuresGiveEmptyValuesAndFailingStatus) {
+    const CRef mesh = two_quads();
+    const CRef item = host().make_component_item(mesh, siVertexID, std::vector<std::uint32_t>{4, 0});
+    CComAPIHandler handle{CValue(item)};
+    CComAPIHandler sub(handle.GetProperty(L"SubComponent"));
+    CComAPIHandler coll(sub.GetProperty(L"ComponentCollection"));
+    CValue ret(LONG{42});
+    CValueArray args(1);
+    args[0] = CValue(LONG{1});
+    ASSERT_EQ(coll.Invoke(L"Item", 1, ret, args).GetCode(), CStatus::OK);
+    EXPECT_EQ(static_cast<CRef>(ret).GetClassID(), siVertexID);
+    EXPECT_EQ(Vertex(static_cast<CRef>(ret)).GetIndex(), 0);  // selection order is kept
+
+    EXPECT_TRUE(handle.GetProperty(L"NoSuchThing").IsEmpty());
+    EXPECT_TRUE(handle.GetProperty(L"subcomponent").IsEmpty());  // names are exact
+    args[0] = CValue(LONG{2});
+    EXPECT_FALSE(coll.Invoke(L"Item", 1, ret, args).Succeeded());
+    EXPECT_TRUE(ret.IsEmpty());
+    args[0] = CValue(L"x");
+    EXPECT_FALSE(sub.Invoke(L"RemoveElement", 0, ret, args).Succeeded());
+    EXPECT_FALSE(sub.Invoke(L"RemoveElement", 0, ret, CValueArray()).Succeeded());
+    args[0] = CValue(0.5);
+    EXPECT_FALSE(sub.Invoke(L"RemoveElement", 0, ret, args).Succeeded());
+    EXPECT_FALSE(sub.Invoke(L"Frobnicate", 1, ret, args).Succeeded());
+    EXPECT_FALSE(sub.Invoke(L"RemoveElement", 99, ret, args).Succeeded());
+
+    // An object selected whole has no subcomponent; everything downstream reads as 0.
+    CComAPIHandler whole(CValue(host().make_object_item(mesh)));
+    CComAPIHandler none(whole.GetProperty(L"SubComponent"));
+    EXPECT_FALSE(none.IsValid());
+    EXPECT_EQ(static_cast<LONG>(CComAPIHandler(none.GetProperty(L"ComponentCollection")).GetProperty(L"Count")), 0);
+    CComAPIHandler empty{CValue()};
+    EXPECT_FALSE(empty.Invoke(L"Item", 1, ret, args).Succeeded());
+    EXPECT_EQ(static_cast<LONG>(empty.GetProperty(L"Count")), 0);
+}
+
+TEST_F(Core, TransientCollectionsAreReleasedWithTheirScope) {
+    const CRef item = host().make_component_item(two_quads(), siPolygonFaceID, {});
+    const std::size_t before = host().store().live_objects();
+    host().store().open_scope();
+    CComAPIHandler sub(CComAPIHandler(CValue(item)).GetProperty(L"SubComponent"));
+    const CValue coll = sub.GetProperty(L"ComponentCollection");
+    EXPECT_EQ(host().store().live_objects(), before + 1);
+    host().store().close_scope();
+    EXPECT_EQ(host().store().live_objects(), before);
+    EXPECT_EQ(static_cast<LONG>(CComAPIHandler(coll).GetProperty(L"Count")), 0);  // stale, not dangling
+}
+
+TEST_F(Core, ParametersRefuseValuesOutsideTheirRange) {
+    const CRef prop = property_with_tolerance();
+    CustomProperty cp(prop);
+    Parameter def(CRef(cp.GetParameters()[0]));
+    EXPECT_EQ(static_cast<double>(cp.GetParameterValue(L"def")), 45.0);
+    EXPECT_EQ(def.PutValue(CValue(90.0)).GetCode(), CStatus::OK);
+    EXPECT_EQ(def.PutValue(CValue(LONG{0}), DBL_MAX).GetCode(), CStatus::OK);
+    for (const CValue& bad : {CValue(90.5), CValue(-1e-300), CValue(std::nan("")), CValue(L"abc"), CValue(prop)})
+        EXPECT_FALSE(def.PutValue(bad).Succeeded()) << static_cast<CString>(bad).str().size();
+    EXPECT_EQ(static_cast<double>(def.GetValue()), 0.0);
+    EXPECT_EQ(def.PutValue(CValue(L" 12.5 ")).GetCode(), CStatus::OK);
+    EXPECT_EQ(static_cast<double>(def.GetValue()), 12.5);
+
+    Parameter again;
+    EXPECT_FALSE(cp.AddParameter(L"def", CValue::siDouble, 0, L"", L"", CValue(1.0), again).Succeeded());
+    EXPECT_FALSE(again.IsValid());
+    Parameter info;
+    ASSERT_EQ(cp.AddParameter(L"ShowInfo", CValue::siString, siPersistable, L"", L"", CValue(L""), info).GetCode(), CStatus::OK);
+    EXPECT_TRUE(info.GetMin().IsEmpty());
+    EXPECT_EQ(info.GetValueType(), CValue::siString);
+    EXPECT_EQ(info.PutValue(CValue(L"text\r\n")).GetCode(), CStatus::OK);
+    EXPECT_EQ(static_cast<CString>(info.GetValue()), L"text\r\n");
+    EXPECT_EQ(cp.GetParameters().GetCount(), 2);
+    // Wrappers of the wrong kind do nothing.
+    EXPECT_FALSE(CustomProperty(def.GetRef()).AddParameter(L"x", CValue::siDouble, 0, L"", L"", CValue(1.0), again).Succeeded());
+    EXPECT_FALSE(Parameter(prop).PutValue(CValue(1.0)).Succeeded());
+}
+
+TEST_F(Core, LayoutsAreBuiltInOrderAndClearedAfresh) {
+    CustomProperty cp(property_with_tolerance());
+    PPGLayout layout = cp.GetPPGLayout();
+    ASSERT_TRUE(layout.IsValid());
+    layout.AddGroup(L"Group", true, 0);
+    PPGItem item = layout.AddItem(L"def");
+    EXPECT_EQ(item.PutLabelPercentage(1).GetCode(), CStatus::OK);
+    layout.AddItem(L"ShowInfo", L"", siControlStatic);
+    layout.EndGroup();
+    ASSERT_EQ(layout.GetCount(), 4);
+    EXPECT_EQ(layout.GetItem(1).GetLabelPercentage(), 1);
+    EXPECT_EQ(layout.GetItem(2).GetType(), L"Static");
+    EXPECT_EQ(layout.GetItem(2).GetLabelPercentage(), 0);
+    layout.Clear();
+    EXPECT_EQ(layout.GetCount(), 0);
+    EXPECT_FALSE(item.IsValid());
+    EXPECT_FALSE(PPGLayout(cp.GetRef()).IsValid());
+}
+
+TEST_F(Core, ValuesConvertAndEmptyMeansZero) {
+    const CValue empty;
+    EXPECT_EQ(static_cast<double>(empty), 0.0);
+    EXPECT_EQ(static_cast<LONG>(empty), 0);
+    EXPECT_FALSE(static_cast<bool>(empty));
+    EXPECT_FALSE(static_cast<CRef>(empty));
+    EXPECT_EQ(empty.GetAsText(), L"");
+    EXPECT_EQ(CValue(LONG{3}).GetAsText(), L"3");
+    EXPECT_EQ(CValue(45.0).GetAsText(), L"45");
+    EXPECT_EQ(CValue(0.1).GetAsText(), L"0.1");
+    EXPECT_EQ(static_cast<LONG>(CValue(1e300)), 0);
+    EXPECT_EQ(static_cast<LONG>(CValue(-2.9)), -2);
+    EXPECT_EQ(static_cast<double>(CValue(L"2.5")), 2.5);
+    EXPECT_EQ(static_cast<double>(CValue(L"2.5x")), 0.0);
+    EXPECT_EQ(CString(L"a") + L"b" + CString(L"c"), L"abc");
+    CRefArray refs(1);
+    EXPECT_FALSE(refs[5]);
+    EXPECT_EQ(refs.GetAsText(), L"");
+}
+
+TEST_F(Core, LogKeepsOrderAndSeverityAndFeedsTheObserver) {
+    host().log().clear();
+    std::vector<std::wstring> seen;
+    host().log().set_observer([&](const torvel::host::LogEntry& e) { seen.push_back(e.text); });
+    Application app;
+    app.LogMessage(L"first", siInfoMsg);
+    app.LogMessage(L"second", siWarningMsg);
+    host().log().set_observer(nullptr);
+    ASSERT_EQ(host().log().entries().size(), 2u);
+    EXPECT_EQ(host().log().entries()[1].severity, siWarningMsg);
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"first", L"second"}));
+    const int redraws = host().redraw_count();
+    EXPECT_EQ(app.GetDesktop().RedrawUI().GetCode(), CStatus::OK);
+    EXPECT_EQ(host().redraw_count(), redraws + 1);
+}
+
+}  // namespace
