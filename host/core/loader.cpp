@@ -96,8 +96,12 @@ std::vector<char> read_bytes(const Image& img, std::uint64_t offset, std::uint64
 }
 
 std::vector<std::string> list_exports(const Image& img, const std::string& name) {
+    // The magic number first, so that a short text file is called what it is rather than truncated.
+    unsigned char magic[SELFMAG] = {};
+    if (img.size() >= SELFMAG) img.copy(0, SELFMAG, magic);
+    if (img.size() < SELFMAG || std::memcmp(magic, ELFMAG, SELFMAG) != 0)
+        throw HostError(name + ": not an ELF file (bad magic number)");
     const auto eh = read_struct<Elf64_Ehdr>(img, 0, name, "ELF header");
-    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0) throw HostError(name + ": not an ELF file (bad magic number)");
     if (eh.e_ident[EI_CLASS] != ELFCLASS64) throw HostError(name + ": not a 64-bit ELF file");
     constexpr unsigned char native = std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
     if (eh.e_ident[EI_DATA] != native) throw HostError(name + ": ELF file of the wrong byte order");
