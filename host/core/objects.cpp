@@ -115,7 +115,7 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
 }
 
 void Store::remove(const CRef& ref) {
-    const CRef::Handle& h = ref.GetHandle();
+    const CRef::Handle h = ref.GetHandle();  // a copy: `ref` may be the object's own `self`
     if (!find(h)) return;
     Slot& slot = slots_[h.object];
     slot.object.reset();
