@@ -126,7 +126,7 @@ TEST(Files, RefusesToOverwriteInputs) {
     // The .mtl that would be written beside the output is protected too.
     const fs::path mtl_in = dir.write("other.mtl", "newmtl x\n");
     const std::vector<fs::path> with_mtl = {in, mtl_in};
-    expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); }, {"other.mtl", "refusing"});
+    expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); }, {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
     EXPECT_EQ(slurp(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     EXPECT_EQ(slurp(mtl_in), "newmtl x\n");
     EXPECT_FALSE(fs::exists(dir.path() / "other.obj"));
@@ -138,7 +138,7 @@ TEST(Files, FailedWritesLeaveNothingBehind) {
     const fs::path nowhere = dir.path() / "no" / "such" / "out.ply";
     expect_error([&] { write_marked(nowhere, m, marked, {}); }, {nowhere.string(), "cannot create"});
     const fs::path file = dir.write("plain", "x");
-    expect_error([&] { write_marked(file / "out.obj", m, marked, {}); }, {"out.mtl", "cannot create"});
+    expect_error([&] { write_marked(file / "out.obj", m, marked, {}); }, {(file / "out.obj").string(), "cannot create"});
     if (::geteuid() != 0) {  // root ignores directory permissions
         fs::create_directory(dir.path() / "ro");
         fs::permissions(dir.path() / "ro", fs::perms::owner_read | fs::perms::owner_exec);
@@ -154,4 +154,14 @@ TEST(Files, FailedWritesLeaveNothingBehind) {
     expect_error([&] { write_marked(dir.path() / "a.obj", broken, marked, {}); }, {"a.obj", "1000"});
     expect_error([&] { write_marked(dir.path() / "a.stl", m, marked, {}); }, {"a.stl", "unknown"});
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);  // just "plain"
+}
+
+TEST(Files, ExamplesReadAndAgree) {
+    const fs::path ex = TORVEL_EXAMPLES_DIR;
+    const MeshData ply = read_mesh(ex / "mixed.ply"), obj = read_mesh(ex / "mixed.obj");
+    expect_same(obj, ply);
+    EXPECT_EQ(ply.polygon_count(), 10u);
+    EXPECT_EQ(read_mesh(ex / "flat_quads.obj").polygon_count(), 7u);
+    EXPECT_EQ(read_mesh(ex / "twisted_quad.obj").indices.size(), 4u);
+    EXPECT_EQ(read_mesh(ex / "l_hexagon.off").indices.size(), 6u);
 }

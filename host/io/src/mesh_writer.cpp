@@ -178,7 +178,8 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
                std::span<const std::uint32_t> marked, std::span<const fs::path> inputs) {
     fs::path mtl = out;
     mtl.replace_extension(".mtl");
-    const std::string mtl_shown = mtl.string();
+    // Messages about the material file still lead with the output the caller named.
+    const std::string mtl_shown = shown + " (material file " + mtl.filename().string() + ")";
     refuse_inputs(mtl, mtl_shown, inputs);
     std::error_code ec;
     const bool mtl_existed = fs::exists(mtl, ec);
