@@ -1,0 +1,101 @@
+// torvel, the host program: what the subcommands share. main.cpp parses the command line and maps
+// the exceptions below to exit codes; every other file reports failure by throwing one of them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace torvel::app {
+
+namespace fs = std::filesystem;
+
+// Exit codes of every subcommand.
+inline constexpr int kExitClean = 0;      // check: no file has a non-planar polygon
+inline constexpr int kExitNonPlanar = 1;  // check: some file has
+inline constexpr int kExitError = 2;      // usage, input or plug-in error
+
+// A command line that makes no sense (message is shown with a hint to --help).
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// --- plug-in location (plugin_path.cpp) ---
+
+// The plug-in to load: `explicit_path` when given, else $TORVEL_PLUGIN when set and not empty, else
+// poly_torvel_filer.so beside the running executable (same directory, ../plugin, ../<libdir>, ../lib).
+// Never the working directory. Throws std::runtime_error listing the places looked at.
+fs::path find_plugin(const std::optional<std::string>& explicit_path);
+
+// --- the host log (log_sink.cpp) ---
+
+// Where the host's log goes while a subcommand runs. Construct before anything is logged; finish()
+// once at the end, also after a failure, so the log of a failed run is kept.
+class LogSink {
+public:
+    struct Options {
+        std::optional<fs::path> file;  // --log: JSON Lines, written by finish()
+        bool verbose = false;          // -v: echo each message to stderr as it is logged
+        bool to_stdout = false;        // echo each message to stdout (script without --log / -v)
+    };
+    // Throws UsageError when the log file cannot be a file (a directory, a missing directory).
+    explicit LogSink(Options options);
+    ~LogSink();
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+
+    // Files the log must never replace (inputs); compared as files, so links count.
+    void protect(const fs::path& input) { protected_.push_back(input); }
+    // Writes the log file (temporary beside it, then renamed). Throws std::runtime_error naming the file.
+    void finish();
+    // finish() for the way out of a failed run: a failure to write is reported on stderr, not thrown.
+    void finish_after_error() noexcept;
+
+private:
+    Options options_;
+    std::vector<fs::path> protected_;
+};
+
+// True when a and b name the same file (existing files compared by identity, others by normalised path).
+bool same_file(const fs::path& a, const fs::path& b);
+
+// --- text helpers (report.cpp) ---
+
+// Shortest decimal text that reads back as the same double: 45, 12.5, 0.1.
+std::string format_number(double value);
+// Ascending indices with runs of two or more written as FIRST-LAST: {2, 4, 5, 6} -> "2, 4-6".
+std::string format_ranges(std::span<const std::uint32_t> sorted, const char* separator = ", ");
+
+// --- subcommands ---
+
+struct CheckOptions {
+    std::vector<std::string> meshes;
+    std::optional<double> tolerance;  // degrees, already checked to be within 0..90
+    bool json = false;
+    std::optional<fs::path> output;  // -o, only with one mesh
+    std::optional<std::string> plugin;
+    LogSink::Options log;
+};
+int run_check(const CheckOptions& options);
+
+struct ScriptOptions {
+    std::optional<std::string> file;  // a path, or "-" for standard input
+    std::vector<std::string> lines;   // -c
+    std::optional<std::string> plugin;
+    LogSink::Options log;
+};
+int run_script_command(const ScriptOptions& options);
+
+struct PluginInfoOptions {
+    std::optional<std::string> plugin;
+    bool json = false;
+    LogSink::Options log;
+};
+int run_plugin_info(const PluginInfoOptions& options);
+
+}  // namespace torvel::app

@@ -1,0 +1,202 @@
+// torvel check: each mesh in a fresh scene with a freshly loaded plug-in, whose Subset decides.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+
+#include <xsi_customproperty.h>
+
+#include "app.h"
+#include "host.h"
+#include "loader.h"
+#include "mesh_io.h"
+#include "report.h"
+
+namespace torvel::app {
+
+namespace {
+
+using host::host;
+
+constexpr const wchar_t* kFilterName = L"Vn_TorvelFilter";
+constexpr const wchar_t* kTolerance = L"Vn_TorvelFilter_Prop.def";
+constexpr std::uintmax_t kBigFile = 64u << 20;  // reading this much takes about a second
+
+// A problem with one input file: reported, and the remaining files are still checked.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Every exit from a file's check, also by an exception, runs each filter's Term and XSIUnloadPlugin.
+class LoadedPlugin {
+public:
+    explicit LoadedPlugin(const fs::path& path) { host().plugins().load(path); }
+    ~LoadedPlugin() {
+        try {
+            host().plugins().shutdown();
+        } catch (const std::exception& e) {
+            std::cerr << "torvel: " << e.what() << '\n';
+        }
+    }
+    LoadedPlugin(const LoadedPlugin&) = delete;
+    LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+};
+
+// One progress line on stderr, rewritten in place with "\r" and erased when done.
+class Progress {
+public:
+    explicit Progress(bool enabled) : enabled_(enabled) {}
+    ~Progress() { clear(); }
+    void show(const std::string& text) {
+        if (!enabled_) return;
+        std::cerr << '\r' << text << std::string(width_ > text.size() ? width_ - text.size() : 0, ' ') << std::flush;
+        width_ = std::max(width_, text.size());
+    }
+    void clear() {
+        if (!enabled_ || width_ == 0) return;
+        std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+        width_ = 0;
+    }
+
+private:
+    bool enabled_;
+    std::size_t width_ = 0;
+};
+
+// The property's range as text, for messages: "0 to 90".
+std::string range_text(const XSI::Parameter& p) {
+    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : host::to_utf8(v.GetAsText().view()); };
+    return text(p.GetMin()) + " to " + text(p.GetMax());
+}
+
+// Sets the tolerance when asked to and returns the value the filter will read.
+double settings_tolerance(const std::optional<double>& requested) {
+    XSI::CRef ref;
+    ref = host().resolve(kTolerance);
+    if (!ref.IsValid())
+        throw std::runtime_error("the plug-in did not create the settings parameter " + host::to_utf8(kTolerance));
+    XSI::Parameter def(ref);
+    if (requested && def.PutValue(XSI::CValue(*requested)).GetCode() != XSI::CStatus::OK)
+        throw std::runtime_error(host::to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
+                                 " (its range is " + range_text(def) + ")");
+    return static_cast<double>(def.GetValue());
+}
+
+struct Checked {
+    FileResult result;
+    double tolerance = 0;
+};
+
+Checked check_file(const std::string& path, const CheckOptions& o, const fs::path& plugin, Progress& progress,
+                   const std::string& counter) {
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    std::error_code ec;
+    bool shown = false;
+    if (const auto size = fs::file_size(path, ec); !ec && size >= kBigFile) {
+        progress.show("checking " + counter + path + " (reading)...");
+        shown = true;
+    }
+    io::MeshData data;
+    try {
+        data = io::read_mesh(path);
+    } catch (const io::MeshError& e) {
+        throw FileError(e.what());
+    }
+    if (shown || clock::now() - start > std::chrono::seconds(1))
+        progress.show("checking " + counter + path + " (" + std::to_string(data.polygon_count()) + " polygons)...");
+
+    host().new_scene();
+    LoadedPlugin loaded(plugin);
+    Checked out;
+    out.tolerance = settings_tolerance(o.tolerance);
+
+    std::wstring name = host::from_utf8(fs::path(path).stem().string());
+    XSI::CRef mesh;
+    try {
+        // The program keeps the file's arrays only when it writes them out again.
+        mesh = o.output ? host().add_mesh(name, data.positions, data.offsets, data.indices)
+                        : host().add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+    } catch (const host::HostError& e) {
+        throw FileError(path + ": " + e.what());
+    }
+    const XSI::CRef item = host().make_component_item(mesh, XSI::siPolygonFaceID, {});
+    host().selection() = {item};
+
+    const host::ItemInfo* filter = host().plugins().find_item(kFilterName);
+    if (!filter || !filter->is_filter)
+        throw std::runtime_error(plugin.string() + ": registers no filter " + host::to_utf8(kFilterName));
+    host::PluginManager::CallRequest request;
+    request.input = {item};
+    if (!host().plugins().call(*filter, "Subset", request).called)
+        throw std::runtime_error(plugin.string() + ": the filter " + host::to_utf8(kFilterName) + " has no Subset callback");
+
+    out.result.path = path;
+    out.result.polygons = host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count();
+    out.result.non_planar = host().item_elements(item);
+    std::sort(out.result.non_planar.begin(), out.result.non_planar.end());
+    progress.clear();
+
+    if (o.output) {
+        const std::vector<fs::path> inputs(o.meshes.begin(), o.meshes.end());
+        try {
+            io::write_marked(*o.output, data, out.result.non_planar, inputs);
+        } catch (const io::MeshError& e) {
+            throw FileError(e.what());
+        }
+    }
+    return out;
+}
+
+int check_all(const CheckOptions& o) {
+    const fs::path plugin = find_plugin(o.plugin);
+    Progress progress(::isatty(2) && !o.json && !o.log.verbose);
+    std::vector<FileResult> results;
+    std::optional<double> tolerance;
+    bool failed = false;
+    for (std::size_t i = 0; i < o.meshes.size(); ++i) {
+        const std::string counter =
+            o.meshes.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(o.meshes.size()) + "] " : "";
+        std::optional<Checked> c;
+        try {
+            c = check_file(o.meshes[i], o, plugin, progress, counter);
+        } catch (const FileError& e) {
+            progress.clear();
+            std::cerr << "torvel: " << e.what() << '\n';
+            failed = true;
+            continue;
+        }
+        if (!tolerance) tolerance = c->tolerance;
+        if (!o.json) std::cout << check_line(c->result, c->tolerance) << std::endl;
+        results.push_back(std::move(c->result));
+    }
+    if (o.json) std::cout << json_text(check_document(tolerance.value_or(o.tolerance.value_or(45.0)), results)) << std::endl;
+    if (failed) return kExitError;
+    const bool any = std::any_of(results.begin(), results.end(), [](const FileResult& r) { return !r.non_planar.empty(); });
+    return any ? kExitNonPlanar : kExitClean;
+}
+
+}  // namespace
+
+int run_check(const CheckOptions& o) {
+    if (o.output && o.meshes.size() != 1)
+        throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
+    if (o.output && o.log.file && same_file(*o.output, *o.log.file))
+        throw UsageError("-o and --log name the same file " + o.output->string());
+    LogSink log(o.log);
+    for (const std::string& m : o.meshes) log.protect(m);
+    if (o.output) log.protect(*o.output);
+    int code = kExitError;
+    try {
+        code = check_all(o);
+    } catch (...) {
+        log.finish_after_error();
+        throw;
+    }
+    log.finish();
+    return code;
+}
+
+}  // namespace torvel::app

@@ -1,0 +1,93 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app.h"
+#include "host.h"
+
+namespace torvel::app {
+
+bool same_file(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec) return true;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return !ca.empty() && ca == cb;
+}
+
+LogSink::LogSink(Options options) : options_(std::move(options)) {
+    if (options_.file) {
+        const fs::path& file = *options_.file;
+        std::error_code ec;
+        if (file.empty()) throw UsageError("--log: the file name is empty");
+        if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a directory");
+        const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+        if (!fs::is_directory(dir, ec)) throw UsageError("--log " + file.string() + ": no such directory " + dir.string());
+    }
+    if (options_.verbose || options_.to_stdout) {
+        const bool to_stderr = options_.verbose;
+        host::host().log().set_observer([to_stderr](const host::LogEntry& e) {
+            (to_stderr ? std::cerr : std::cout) << host::to_utf8(e.text) << '\n';
+        });
+    }
+}
+
+void LogSink::finish_after_error() noexcept {
+    try {
+        finish();
+    } catch (const std::exception& e) {
+        std::cerr << "torvel: " << e.what() << '\n';
+    }
+}
+
+LogSink::~LogSink() { host::host().log().set_observer({}); }
+
+void LogSink::finish() {
+    std::cout.flush();
+    if (!options_.file) return;
+    const fs::path& file = *options_.file;
+    const std::string name = file.string();
+    for (const fs::path& input : protected_)
+        if (same_file(file, input)) throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
+
+    std::string text;
+    for (const host::LogEntry& e : host::host().log().entries()) {
+        nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", host::to_utf8(e.text)}};
+        text += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        text += '\n';
+    }
+
+    // A temporary beside the target, renamed over it: an existing log is replaced whole or not at all.
+    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    std::string tmp = (dir / ("." + file.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) throw std::runtime_error("--log " + name + ": cannot create a temporary file: " + std::strerror(errno));
+    // mkstemp makes the file private; a log is an ordinary file, so let the umask decide as usual.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(fd, 0666 & ~mask);
+    const char* p = text.data();
+    std::size_t left = text.size();
+    int err = 0;
+    while (left > 0 && err == 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno != EINTR) err = errno;
+        if (n > 0) {
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && ::rename(tmp.c_str(), file.c_str()) != 0) err = errno;
+    if (err != 0) {
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("--log " + name + ": cannot write: " + std::strerror(err));
+    }
+}
+
+}  // namespace torvel::app

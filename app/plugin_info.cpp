@@ -1,0 +1,33 @@
+// torvel plugin-info: what a plug-in registers, as the loader found it, and the property it defines.
+#include <iostream>
+
+#include "app.h"
+#include "host.h"
+#include "report.h"
+
+namespace torvel::app {
+
+int run_plugin_info(const PluginInfoOptions& o) {
+    LogSink log(o.log);
+    host::Host& h = host::host();
+    h.new_scene();
+    Json info;
+    fs::path path;
+    try {
+        path = find_plugin(o.plugin);
+        const host::PluginLibrary& lib = h.plugins().load(path);
+        // The page is built as a host builds it before showing the property.
+        for (const XSI::CRef& prop : h.root().properties) h.define_layout(prop);
+        info = plugin_info(lib);
+    } catch (...) {
+        h.plugins().shutdown();
+        log.finish_after_error();
+        throw;
+    }
+    h.plugins().shutdown();
+    log.finish();
+    std::cout << (o.json ? json_text(info, 2) + "\n" : plugin_info_text(info, path.string()));
+    return kExitClean;
+}
+
+}  // namespace torvel::app

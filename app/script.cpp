@@ -1,0 +1,328 @@
+// torvel script: the program's own host commands, registered next to the core's, and the runner.
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include <xsi_context.h>
+#include <xsi_customproperty.h>
+
+#include "app.h"
+#include "host.h"
+#include "loader.h"
+#include "mesh_io.h"
+
+namespace torvel::app {
+
+namespace {
+
+using host::Host;
+using host::ScriptArg;
+using host::ScriptArgs;
+using host::ScriptError;
+using host::from_utf8;
+using host::to_utf8;
+
+struct ScriptEnv {
+    fs::path base;  // relative paths in commands are taken from here: the script's directory
+    std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
+    LogSink* log = nullptr;
+};
+
+std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
+std::string in_quotes(std::wstring_view s) { return "\"" + to_utf8(s) + "\""; }
+
+fs::path script_path(const ScriptEnv& env, const std::wstring& text) {
+    const fs::path p(to_utf8(text));
+    return p.is_absolute() || env.base.empty() ? p : env.base / p;
+}
+
+// "0,3,5-9": indices and inclusive ranges, each checked against `count` before any is expanded so that
+// a range such as "0-4000000000" is refused instead of filling memory.
+std::vector<std::uint32_t> parse_indices(const ScriptArgs& args, std::wstring_view text, std::uint32_t count,
+                                         const std::string& object, const char* component) {
+    const std::string list = to_utf8(text);
+    auto bad = [&](const std::string& what) { return ScriptError(cmd(args) + ": " + what + " in " + in_quotes(text)); };
+    auto number = [&](std::string_view s) {
+        std::uint64_t v = 0;
+        const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || v > 0xffffffffu)
+            throw bad("bad index \"" + std::string(s) + "\"");
+        return static_cast<std::uint32_t>(v);
+    };
+    auto trim = [](std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+        return s;
+    };
+    if (trim(list).empty()) throw bad("empty index list");
+
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+    std::string_view rest = list;
+    for (;;) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view entry = trim(rest.substr(0, comma));
+        if (entry.empty()) throw bad("empty entry");
+        const std::size_t dash = entry.find('-');
+        const std::uint32_t first = number(trim(entry.substr(0, dash)));
+        const std::uint32_t last = dash == std::string_view::npos ? first : number(trim(entry.substr(dash + 1)));
+        if (last < first) throw bad("range \"" + std::string(entry) + "\" runs backwards");
+        if (last >= count)
+            throw bad("\"" + object + "\" has no " + component + " " + std::to_string(last) + " (it has " +
+                      std::to_string(count) + ")");
+        ranges.emplace_back(first, last);
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    std::vector<std::uint32_t> out;
+    for (auto [first, last] : ranges)
+        for (std::uint64_t i = first; i <= last; ++i) out.push_back(static_cast<std::uint32_t>(i));
+    return out;
+}
+
+host::MeshObject& mesh_object(Host& h, const ScriptArgs& args, const std::wstring& name) {
+    auto* obj = h.store().find_as<host::MeshObject>(h.resolve(name));
+    if (!obj) throw ScriptError(cmd(args) + ": no polygon-mesh object " + in_quotes(name));
+    return *obj;
+}
+
+const host::ItemInfo& filter_item(Host& h, const ScriptArgs& args, const std::wstring& name) {
+    const host::ItemInfo* item = h.plugins().find_item(name);
+    if (!item || !item->is_filter) throw ScriptError(cmd(args) + ": no filter " + in_quotes(name) + " is registered");
+    return *item;
+}
+
+host::PluginLibrary& loaded_library(Host& h, const ScriptEnv& env, const ScriptArgs& args) {
+    args.expect_count(1, 1);
+    const std::wstring& name = args.string(0);
+    host::PluginLibrary* lib = h.plugins().find_library(name);
+    if (!lib) lib = h.plugins().find_library(from_utf8(script_path(env, name).string()));
+    if (!lib) throw ScriptError(cmd(args) + ": no loaded plug-in " + in_quotes(name));
+    return *lib;
+}
+
+std::string range_text(const XSI::Parameter& p) {
+    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };
+    return text(p.GetMin()) + " to " + text(p.GetMax());
+}
+
+XSI::Parameter parameter(Host& h, const ScriptArgs& args, const std::wstring& name) {
+    const XSI::CRef ref = h.resolve(name);
+    if (!ref.IsA(XSI::siParameterID)) throw ScriptError(cmd(args) + ": no parameter " + in_quotes(name));
+    return XSI::Parameter(ref);
+}
+
+XSI::CValue script_value(const ScriptArgs& args, std::size_t i) {
+    const ScriptArg& a = args.raw(i);
+    switch (a.kind) {
+        case ScriptArg::Kind::number: return XSI::CValue(a.number);
+        case ScriptArg::Kind::string: return XSI::CValue(XSI::CString(a.text));
+        case ScriptArg::Kind::identifier: return XSI::CValue(args.integer(i) != 0);
+    }
+    return {};
+}
+
+void add_component_selection(Host& h, const ScriptArgs& args, XSI::siClassID component) {
+    args.expect_count(1, 2);
+    const std::wstring& name = args.string(0);
+    host::MeshObject& obj = mesh_object(h, args, name);
+    const bool polygons = component == XSI::siPolygonFaceID;
+    std::vector<std::uint32_t> elements;
+    if (args.size() > 1)
+        elements = parse_indices(args, args.string(1), polygons ? obj.mesh.polygon_count() : obj.mesh.vertex_count(),
+                                 to_utf8(obj.name), polygons ? "polygon" : "vertex");
+    h.selection().push_back(h.make_component_item(obj.self, component, elements));
+}
+
+void print_selection(Host& h) {
+    if (h.selection().empty()) {
+        h.log().add(XSI::siInfoMsg, L"selection is empty");
+        return;
+    }
+    for (const XSI::CRef& ref : h.selection()) {
+        const auto* item = h.store().find_as<host::SelectionItem>(ref);
+        const auto* sub = item ? h.store().find_as<host::SubComponent>(item->subcomponent) : nullptr;
+        if (!sub) {
+            h.log().add(XSI::siInfoMsg, h.full_name(ref) + L": whole object");
+            continue;
+        }
+        std::vector<std::uint32_t> elements = h.item_elements(ref);
+        std::sort(elements.begin(), elements.end());
+        const std::wstring kind = sub->component_class == XSI::siPolygonFaceID ? L"polygons" : L"vertices";
+        const std::wstring list = elements.empty() ? L"none" : from_utf8(format_ranges(elements));
+        h.log().add(XSI::siInfoMsg, h.full_name(item->object) + L": " + kind + L" " + list);
+    }
+}
+
+void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
+    r.add(L"LoadPlugin", [&env](Host& h, const ScriptArgs& args) {
+        args.expect_count(0, 1);
+        h.plugins().load(args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin));
+    });
+    r.add(L"UnloadPlugin", [&env](Host& h, const ScriptArgs& args) {
+        h.plugins().unload(from_utf8(loaded_library(h, env, args).path().string()));
+    });
+    r.add(L"ReloadPlugin", [&env](Host& h, const ScriptArgs& args) {
+        h.plugins().reload(from_utf8(loaded_library(h, env, args).path().string()));
+    });
+
+    r.add(L"ImportMesh", [&env](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 2);
+        const fs::path file = script_path(env, args.string(0));
+        std::wstring name;
+        if (args.size() > 1) {
+            name = args.string(1);
+            if (name.empty() || name.find(L'.') != std::wstring::npos)
+                throw ScriptError("ImportMesh: object name " + in_quotes(name) + " must be non-empty and contain no '.'");
+        } else {
+            name = from_utf8(file.stem().string());
+            std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
+        }
+        io::MeshData mesh;
+        try {
+            mesh = io::read_mesh(file);
+        } catch (const io::MeshError& e) {
+            throw ScriptError(std::string("ImportMesh: ") + e.what());
+        }
+        env.log->protect(file);
+        const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
+        const XSI::CRef obj = h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
+        h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
+                                        std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) + L" vertices");
+    });
+
+    r.add(L"ClearSelection", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(0, 0);
+        h.selection().clear();
+    });
+    r.add(L"SelectPolygons", [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
+    r.add(L"SelectVertices", [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
+    r.add(L"SelectObject", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 1);
+        const XSI::CRef ref = h.resolve(args.string(0));
+        if (!ref.IsValid()) throw ScriptError("SelectObject: no object " + in_quotes(args.string(0)));
+        h.selection().push_back(h.make_object_item(ref));
+    });
+    r.add(L"PrintSelection", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(0, 0);
+        print_selection(h);
+    });
+
+    r.add(L"ApplyFilter", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 1);
+        const host::ItemInfo& filter = filter_item(h, args, args.string(0));
+        host::PluginManager::CallRequest request;
+        request.input = h.selection();
+        const auto result = h.plugins().call(filter, "Subset", request);
+        if (!result.called) throw ScriptError("ApplyFilter: the filter " + in_quotes(filter.name) + " has no Subset callback");
+        const auto out = result.array_attributes.find(L"Output");
+        h.selection() = out == result.array_attributes.end() ? std::vector<XSI::CRef>{} : out->second;
+    });
+    r.add(L"MatchFilter", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 1);
+        const host::ItemInfo& filter = filter_item(h, args, args.string(0));
+        host::PluginManager::CallRequest request;
+        request.input = h.selection();
+        if (!h.selection().empty()) request.input_value = XSI::CValue(h.selection().front());
+        std::wstring report = filter.name + L":";
+        for (const char* callback : {"Match", "Applicable"}) {
+            const auto result = h.plugins().call(filter, callback, request);
+            report += L" " + from_utf8(callback) +
+                      (result.called ? (result.returned ? L" returned true" : L" returned false") : L" is not exported");
+            if (callback[0] == 'M') report += L",";
+        }
+        h.log().add(XSI::siInfoMsg, report);
+    });
+    r.add(L"InspectObj", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 1);
+        const XSI::CRef ref = h.resolve(args.string(0));
+        const auto* prop = h.store().find_as<host::PropertyObject>(ref);
+        if (!prop) throw ScriptError("InspectObj: no property " + in_quotes(args.string(0)));
+        const host::ItemInfo* kind = h.plugins().find_item(prop->kind);
+        if (!kind) throw ScriptError("InspectObj: the property kind " + in_quotes(prop->kind) + " is no longer registered");
+        h.define_layout(ref);
+        host::PluginManager::CallRequest request;
+        request.source = ref;
+        request.event_id = XSI::PPGEventContext::siOnInit;
+        const auto result = h.plugins().call(*kind, "PPGEvent", request);
+        // The page asked to be redrawn: build it again, as a host redraws an open page.
+        if (const auto it = result.attributes.find(L"Refresh"); it != result.attributes.end() && static_cast<bool>(it->second))
+            h.define_layout(ref);
+    });
+
+    r.add(L"SetValue", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(2, 2);
+        const std::wstring& name = args.string(0);
+        XSI::Parameter p = parameter(h, args, name);
+        const XSI::CValue value = script_value(args, 1);
+        const std::string shown = to_utf8(value.GetAsText().view());
+        switch (p.PutValue(value).GetCode()) {
+            case XSI::CStatus::OK: return;
+            case XSI::CStatus::OutOfRange:
+                throw ScriptError("SetValue: " + shown + " is outside the range of " + in_quotes(name) + " (" + range_text(p) + ")");
+            case XSI::CStatus::InvalidArgument:
+                throw ScriptError("SetValue: " + in_quotes(name) + " cannot take the value " + in_quotes(value.GetAsText().view()));
+            default: throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
+        }
+    });
+    r.add(L"GetValue", [](Host& h, const ScriptArgs& args) {
+        args.expect_count(1, 1);
+        h.log().add(XSI::siInfoMsg, parameter(h, args, args.string(0)).GetValue().GetAsText().str());
+    });
+}
+
+std::string read_stream(std::istream& in) { return std::string(std::istreambuf_iterator<char>(in), {}); }
+
+}  // namespace
+
+int run_script_command(const ScriptOptions& o) {
+    if (o.file.has_value() == !o.lines.empty())
+        throw UsageError(o.file ? "give a script FILE or -c LINE..., not both" : "give a script FILE, - or -c LINE...");
+
+    std::string code, name;
+    fs::path base;
+    if (!o.lines.empty()) {
+        name = "-c";
+        for (const std::string& line : o.lines) code += line + "\n";
+    } else if (*o.file == "-") {
+        name = "<stdin>";
+        code = read_stream(std::cin);
+    } else {
+        name = *o.file;
+        std::error_code ec;
+        if (fs::is_directory(name, ec)) throw std::runtime_error(name + ": is a directory, not a script");
+        std::ifstream in(name, std::ios::binary);
+        if (!in) throw std::runtime_error(name + ": cannot open the script: " + std::strerror(errno));
+        code = read_stream(in);
+        if (in.bad()) throw std::runtime_error(name + ": read error");
+        base = fs::path(name).parent_path();
+    }
+
+    LogSink::Options log_options = o.log;
+    log_options.to_stdout = !log_options.file && !log_options.verbose;
+    LogSink log(log_options);
+    if (o.file && *o.file != "-") log.protect(*o.file);
+
+    // The commands keep a reference to it, and the registry outlives this call.
+    static ScriptEnv env;
+    env = ScriptEnv{base, o.plugin, &log};
+    Host& h = host::host();
+    h.new_scene();
+    register_commands(h.commands(), env);
+    const host::ScriptResult result = host::run_script(h, from_utf8(code));
+    h.plugins().shutdown();
+    log.finish();
+    if (result.ok) return kExitClean;
+
+    // The engine's message starts "line N: "; say which script it was in instead.
+    std::string what = to_utf8(result.message);
+    const std::string prefix = "line " + std::to_string(result.line) + ": ";
+    if (what.starts_with(prefix)) what.erase(0, prefix.size());
+    std::cerr << "torvel: " << name << ":" << result.line << ": " << what << '\n';
+    return kExitError;
+}
+
+}  // namespace torvel::app
