@@ -82,7 +82,7 @@ XSIPLUGINCALLBACK bool Vn_TorvelFilter_Subset(const CRef& in_context) {
     Context ctxt(in_context);
     const CRefArray input = ctxt.GetArrayAttribute(L"Input");
     // Looked up afresh on every call: the user may have changed "def", or removed the property.
-    const MyDic prop_lookup(CString(torvel_filter::kPropertyName));
+    const MyDic prop_lookup{CString(torvel_filter::kPropertyName)};
     const double tolerance_cos = tolerance_cosine(prop_lookup);
 
     // An empty selection has no first item; it is reported like an item without components.

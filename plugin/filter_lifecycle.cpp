@@ -25,7 +25,7 @@ XSIPLUGINCALLBACK CStatus Vn_TorvelFilter_Init(const CRef& in_context) {
     Application app;
     log_filter_event(app, in_context, L"Initiializing C++ Vn_TorvelFilter :");
 
-    MyDic prop(CString(torvel_filter::kPropertyName));
+    MyDic prop{CString(torvel_filter::kPropertyName)};
     if (!prop.Exis()) {
         // A failing script is reported by the host itself; Init has nothing to add.
         const CString line = CString(L"SIAddProp ") + L"\"" + torvel_filter::kPropertyName + L"\"" +
