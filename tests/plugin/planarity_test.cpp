@@ -91,6 +91,9 @@ TEST_F(Planarity, ResultDoesNotDependOnEdgeListStartOrEdgeDirection) {
     const Case cases[] = {
         {raised_square(0.1), cos_deg(5), true},
         {raised_square(0.1), cos_deg(6), false},
+        // Only one pair fails, so each rotation puts it at another step of the walk, the last included.
+        {skewed_quad(), cos_deg(12), true},
+        {skewed_quad(), cos_deg(13), false},
         {l_hexagon(), cos_deg(1), false},
         {collinear_pentagon(), 0.0, true},
     };

@@ -21,6 +21,9 @@ inline Polygon l_hexagon() { return {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0},
 // Unit square with its last corner raised by `height`: neighbouring corner normals are at most
 // atan(height) apart, the largest angle being between the first two.
 inline Polygon raised_square(double height) { return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, height}}; }
+// Its largest bend, about 12.41 degrees, is between one pair of neighbouring corners only; the next
+// largest is about 11.31 degrees.
+inline Polygon skewed_quad() { return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.5, 1, 0.1}}; }
 // Folded so that neighbouring corner normals are `degrees` apart at most.
 inline Polygon folded_square(double degrees) { return raised_square(std::tan(degrees * 0.017453292519943295)); }
 // Its first two corner normals are exactly perpendicular (integer arithmetic throughout).
