@@ -89,13 +89,18 @@ private:
 class PluginManager {
 public:
     explicit PluginManager(Host& host) : host_(host) {}
+    // Closes the libraries still open, last loaded first, without calling into them: call shutdown()
+    // first for their Term callbacks and XSIUnloadPlugin.
     ~PluginManager();
 
-    // Opens and loads a library, then calls each of its filters' Init. Throws HostError.
+    // Opens and loads a library, then calls each of its filters' Init. Throws HostError (also for a file
+    // already loaded). A failing or throwing Init is logged, and the library stays loaded.
     PluginLibrary& load(const std::filesystem::path& path);
     // By registered name (case-insensitive) or path: each filter's Unload, XSIUnloadPlugin, close.
     void unload(std::wstring_view name_or_path);
-    // Each filter's Reload, XSIUnloadPlugin, close, open, XSILoadPlugin, each filter's Init.
+    // Each filter's Reload, XSIUnloadPlugin, close, open, XSILoadPlugin, each filter's Init. The library
+    // keeps its place in load order; when it cannot be opened or loaded again it stays closed and
+    // HostError is thrown.
     void reload(std::wstring_view name_or_path);
     // For every library still loaded, last loaded first: each filter's Term, then XSIUnloadPlugin, close.
     void shutdown();

