@@ -1,0 +1,422 @@
+// The benchmark suite: the planarity test through the SDK layer, the whole Subset walk through the
+// loaded plug-in, the same arithmetic on plain arrays (the floor), mesh import, and `torvel check`.
+//
+// Meshes come from the generator (meshgen.h): in memory for the walk, as files for import and check.
+// Files are read from $TORVEL_BENCH_MESHES (grid_N.obj / grid_N.ply, as bench/run writes them) and made
+// in a temporary directory when missing. Time is taken by hand around the measured call only
+// (UseManualTime), so that building a selection or clearing the scene never counts.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <xsi_customproperty.h>
+#include <xsi_geometry.h>
+
+#include "host.h"
+#include "loader.h"
+#include "mesh_io.h"
+#include "meshgen.h"
+#include "planarity.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace torvel;
+using host::host;
+using XSI::CRef;
+
+// The machine is shared (other builds run beside the benchmarks), so in-process measurements take the
+// measuring thread's CPU time: what the code itself costs, not how long it waited for a core.
+struct Clock {
+    using time_point = double;
+    static time_point now() {
+        timespec ts{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    }
+};
+
+// The bent quads lift a corner by 0.25 cell (about 14 degrees); at 5 degrees they are the ones kept.
+constexpr double kToleranceDegrees = 5.0;
+constexpr double kDegreesToRadians = 0.017453292519943295;
+const double kToleranceCos = std::cos(kToleranceDegrees * kDegreesToRadians);
+
+double seconds_since(Clock::time_point t0) { return Clock::now() - t0; }
+
+bench::GenOptions options_for(std::int64_t faces) {
+    bench::GenOptions o;
+    o.faces = static_cast<std::uint64_t>(faces);
+    return o;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Scene: the plug-in, its settings property and one mesh per size, rebuilt after a benchmark clears
+// the scene.
+
+bool alive(const CRef& ref) { return ref.IsValid() && host().store().find(ref.GetHandle()); }
+
+const host::ItemInfo& filter_item() {
+    static bool loaded = false;
+    if (!loaded) {
+        host().plugins().load(TORVEL_PLUGIN_PATH);
+        loaded = true;
+    }
+    return *host().plugins().find_item(L"Vn_TorvelFilter");
+}
+
+void ensure_settings() {
+    static CRef settings;
+    if (alive(settings)) return;
+    filter_item();
+    // The filter's Init may have added it already; the walk looks it up by this name.
+    settings = host().resolve(L"Vn_TorvelFilter_Prop");
+    if (!alive(settings)) settings = host().add_property(L"Vn_TorvelFilter_Prop", host().scene_root());
+    XSI::ProjectItem(settings).PutParameterValue(L"def", XSI::CValue(kToleranceDegrees));
+}
+
+struct BenchMesh {
+    CRef object;
+    host::Mesh plain;  // the same mesh as plain arrays, edge table included, for the floor
+};
+
+BenchMesh& bench_mesh(std::int64_t faces) {
+    static std::map<std::int64_t, BenchMesh> meshes;
+    ensure_settings();
+    BenchMesh& m = meshes[faces];
+    if (!alive(m.object)) {
+        io::MeshData data = bench::generate(options_for(faces));
+        m.plain.positions = data.positions;
+        m.plain.offsets = data.offsets;
+        m.plain.indices = data.indices;
+        m.plain.build_edges();
+        m.object = host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+    }
+    return m;
+}
+
+// The Subset callback on a fresh selection of every polygon; returns the seconds the call took and
+// leaves the polygons it kept in `kept` when asked.
+double run_subset(const CRef& mesh, std::vector<std::uint32_t>* kept = nullptr) {
+    const host::ItemInfo& filter = filter_item();
+    const CRef item = host().make_component_item(mesh, XSI::siPolygonFaceID, {});
+    host::PluginManager::CallRequest request;
+    request.input = {item};
+    const auto t0 = Clock::now();
+    const auto result = host().plugins().call(filter, "Subset", request);
+    const double t = seconds_since(t0);
+    benchmark::DoNotOptimize(result.returned);
+    if (kept) *kept = host().item_elements(item);
+    // Each selection holds two index arrays as large as the mesh: release them now, not at new_scene.
+    auto* sel = host().store().find_as<host::SelectionItem>(item);
+    const CRef sub = sel ? sel->subcomponent : CRef();
+    host().store().remove(item);
+    host().store().remove(sub);
+    host().log().clear();
+    return t;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The floor: the planarity test's arithmetic, fetch for fetch, on plain arrays.
+
+struct Vec {
+    double x = 0, y = 0, z = 0;
+};
+
+inline void floor_fetch(const host::Mesh& m, std::uint32_t edge, Vec& out) {
+    const double* p0 = m.positions.data() + 3 * std::size_t{m.edges[2 * std::size_t{edge}]};
+    const double* p1 = m.positions.data() + 3 * std::size_t{m.edges[2 * std::size_t{edge} + 1]};
+    if (p0[0] == p1[0] && p0[1] == p1[1] && p0[2] == p1[2]) return;  // a degenerate edge keeps the slot
+    out = Vec{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+}
+
+inline Vec cross(const Vec& a, const Vec& b) {
+    return Vec{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+bool floor_nonplanar(const host::Mesh& m, std::uint32_t polygon, double tolerance_cos) {
+    const std::uint32_t first = m.offsets[polygon];
+    const std::uint32_t n = m.offsets[polygon + 1] - first;
+    if (n <= 3) return false;
+    const std::uint32_t* corner_edges = m.corner_edges.data() + first;
+    Vec u, v, w;
+    const double t2 = tolerance_cos * tolerance_cos;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t j = (i + 1) % n;
+        const std::uint32_t k = (i + 2) % n;
+        floor_fetch(m, corner_edges[i], u);
+        floor_fetch(m, corner_edges[j], v);
+        floor_fetch(m, corner_edges[k], w);
+        const Vec n1 = cross(u, v);
+        const Vec n2 = cross(v, w);
+        const double d = dot(n1, n2);
+        const double dd = d * d;
+        const double l1 = dot(n1, n1);
+        const double l2 = dot(n2, n2);
+        const double p = (l1 * t2) * l2;
+        if (dd <= p) return true;
+    }
+    return false;
+}
+
+// The selection is every polygon in index order, as make_component_item builds it.
+void floor_walk(const host::Mesh& m, double tolerance_cos, std::vector<std::uint32_t>& kept) {
+    kept.clear();
+    for (std::uint32_t p = 0; p < m.polygon_count(); ++p)
+        if (floor_nonplanar(m, p, tolerance_cos)) kept.push_back(p);
+}
+
+// Aborts the benchmark unless the plug-in and the floor keep exactly the same polygons.
+bool same_selection(benchmark::State& state, BenchMesh& m) {
+    static std::map<std::int64_t, bool> checked;
+    const auto [it, fresh] = checked.try_emplace(state.range(0), false);
+    if (fresh) {
+        std::vector<std::uint32_t> by_plugin, by_floor;
+        run_subset(m.object, &by_plugin);
+        floor_walk(m.plain, std::cos(kToleranceDegrees * kDegreesToRadians), by_floor);
+        it->second = by_plugin == by_floor && !by_floor.empty();
+        std::fprintf(stderr, "%lld polygons: the plug-in keeps %zu, the floor %zu%s\n",
+                     static_cast<long long>(state.range(0)), by_plugin.size(), by_floor.size(),
+                     it->second ? "" : " -- THEY DIFFER");
+    }
+    if (!it->second) state.SkipWithError("the floor and the plug-in select different polygons");
+    return it->second;
+}
+
+void per_polygon_counter(benchmark::State& state, double seconds, double polygons) {
+    state.counters["ns_per_polygon"] = seconds * 1e9 / (polygons * static_cast<double>(state.iterations()));
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+void BM_Planarity(benchmark::State& state) {
+    BenchMesh& m = bench_mesh(state.range(0));
+    std::vector<XSI::PolygonFace> faces;
+    for (std::uint32_t p = 0; p < m.plain.polygon_count(); ++p)
+        faces.emplace_back(host::component_ref(m.object, XSI::siPolygonFaceID, p));
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        std::size_t kept = 0;
+        for (const XSI::PolygonFace& face : faces) kept += Vn_TorvelFilter_check_nontorvel(face, kToleranceCos);
+        benchmark::DoNotOptimize(kept);
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        total += t;
+    }
+    per_polygon_counter(state, total, static_cast<double>(faces.size()));
+}
+
+void BM_SubsetWalk(benchmark::State& state) {
+    BenchMesh& m = bench_mesh(state.range(0));
+    if (!same_selection(state, m)) return;
+    double total = 0;
+    for (auto _ : state) {
+        const double t = run_subset(m.object);
+        state.SetIterationTime(t);
+        total += t;
+    }
+    per_polygon_counter(state, total, static_cast<double>(state.range(0)));
+}
+
+void BM_Floor(benchmark::State& state) {
+    BenchMesh& m = bench_mesh(state.range(0));
+    if (!same_selection(state, m)) return;
+    std::vector<std::uint32_t> kept;
+    kept.reserve(m.plain.polygon_count());
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        floor_walk(m.plain, kToleranceCos, kept);
+        benchmark::DoNotOptimize(kept.data());
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        total += t;
+    }
+    per_polygon_counter(state, total, static_cast<double>(state.range(0)));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Files
+
+fs::path mesh_dir() {
+    static fs::path dir = [] {
+        if (const char* env = std::getenv("TORVEL_BENCH_MESHES"); env && *env) return fs::path(env);
+        char tmpl[] = "/tmp/torvel_bench.XXXXXX";
+        if (!::mkdtemp(tmpl)) throw std::runtime_error("cannot make a temporary directory");
+        return fs::path(tmpl);
+    }();
+    return dir;
+}
+
+fs::path mesh_file(std::int64_t faces, const char* ext) {
+    const fs::path path = mesh_dir() / ("grid_" + std::to_string(faces) + "." + ext);
+    if (!fs::exists(path)) {
+        const io::MeshData mesh = bench::generate(options_for(faces));
+        if (std::string_view(ext) == "obj") bench::write_obj(path, mesh, "benchmark mesh");
+        else bench::write_ply(path, mesh, "benchmark mesh");
+    }
+    return path;
+}
+
+CRef import(const fs::path& path) {
+    io::MeshData data = io::read_mesh(path);
+    return host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+}
+
+void BM_Import(benchmark::State& state, const char* ext) {
+    const fs::path path = mesh_file(state.range(0), ext);
+    const double bytes = static_cast<double>(fs::file_size(path));
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        benchmark::DoNotOptimize(import(path));
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        total += t;
+        host().new_scene();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["MB_per_s"] = bytes * n / total / 1e6;
+    state.counters["file_MB"] = bytes / 1e6;
+    per_polygon_counter(state, total, static_cast<double>(state.range(0)));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// torvel check: the built program as a subprocess, and the same steps in this process.
+
+struct ChildRun {
+    int status = -1;
+    double seconds = 0;
+    double max_rss_mb = 0;
+};
+
+ChildRun run_child(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        rusage usage{};
+        if (::wait4(pid, &run.status, 0, &usage) == pid) {
+            // The child's own CPU time, like the thread CPU time of the in-process measurements.
+            auto secs = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; };
+            run.seconds = secs(usage.ru_utime) + secs(usage.ru_stime);
+            run.max_rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+// torvel check reports non-planar polygons; 0 and 1 both mean it ran to the end.
+bool check_ran(const ChildRun& r) { return WIFEXITED(r.status) && (WEXITSTATUS(r.status) == 0 || WEXITSTATUS(r.status) == 1); }
+
+std::vector<std::string> check_command(const fs::path& mesh) {
+    return {TORVEL_EXE, "check", "-t", std::to_string(kToleranceDegrees), "--format", "json", mesh.string()};
+}
+
+void BM_CheckExe(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj");
+    if (!fs::exists(TORVEL_EXE) || !check_ran(run_child(check_command(mesh_file(1000, "obj"))))) {
+        state.SkipWithError("torvel check is not available in " TORVEL_EXE);
+        return;
+    }
+    double rss = 0;
+    for (auto _ : state) {
+        const ChildRun r = run_child(check_command(path));
+        if (!check_ran(r)) {
+            state.SkipWithError("torvel check failed");
+            return;
+        }
+        state.SetIterationTime(r.seconds);
+        rss = std::max(rss, r.max_rss_mb);
+    }
+    state.counters["max_rss_MB"] = rss;
+}
+
+// What torvel check does, in order: import, select every polygon, apply the filter at the given
+// tolerance, report the polygons left. Returns the report's length.
+std::size_t check_in_process(const fs::path& path) {
+    const CRef mesh = import(path);
+    ensure_settings();
+    std::vector<std::uint32_t> kept;
+    run_subset(mesh, &kept);
+    std::string report = "{\"file\":\"" + path.string() + "\",\"polygons\":" +
+                         std::to_string(host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count()) +
+                         ",\"non_planar\":[";
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (i) report += ',';
+        report += std::to_string(kept[i]);
+    }
+    report += "]}\n";
+    return report.size();
+}
+
+void BM_CheckInProcess(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj");
+    filter_item();
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        benchmark::DoNotOptimize(check_in_process(path));
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        total += t;
+        host().new_scene();
+    }
+    // Peak memory of the same steps in a fresh process of their own (this one holds the other meshes).
+    const ChildRun r = run_child({"/proc/self/exe", "--check-child", path.string()});
+    if (!WIFEXITED(r.status) || WEXITSTATUS(r.status) != 0) state.SkipWithError("the check child failed");
+    state.counters["max_rss_MB"] = r.max_rss_mb;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--check-child") {
+        filter_item();
+        return check_in_process(argv[2]) > 0 ? 0 : 1;
+    }
+
+    std::vector<std::int64_t> sizes{1000, 10000, 100000, 1000000};
+    if (const char* large = std::getenv("TORVEL_BENCH_LARGE"); large && *large == '1') sizes.push_back(4000000);
+    auto with_sizes = [&](benchmark::internal::Benchmark* b) {
+        for (std::int64_t n : sizes) b->Arg(n);
+        b->UseManualTime()->Unit(benchmark::kMillisecond);
+    };
+    with_sizes(benchmark::RegisterBenchmark("Planarity", BM_Planarity));
+    with_sizes(benchmark::RegisterBenchmark("SubsetWalk", BM_SubsetWalk));
+    with_sizes(benchmark::RegisterBenchmark("Floor", BM_Floor));
+    with_sizes(benchmark::RegisterBenchmark("ImportObj", BM_Import, "obj"));
+    with_sizes(benchmark::RegisterBenchmark("ImportPly", BM_Import, "ply"));
+    benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess)
+        ->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+    benchmark::RegisterBenchmark("CheckExe", BM_CheckExe)
+        ->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
