@@ -49,8 +49,9 @@ public:
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
 
-    // Files the log must never replace (inputs); compared as files, so links count.
-    void protect(const fs::path& input) { protected_.push_back(input); }
+    // A file the log must never replace (an input); compared as files, so links count. Throws
+    // std::runtime_error at once when the log file is that file.
+    void protect(const fs::path& input);
     // Writes the log file (temporary beside it, then renamed). Throws std::runtime_error naming the file.
     void finish();
     // finish() for the way out of a failed run: a failure to write is reported on stderr, not thrown.

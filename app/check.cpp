@@ -87,6 +87,7 @@ double settings_tolerance(const std::optional<double>& requested) {
 struct Checked {
     FileResult result;
     double tolerance = 0;
+    io::MeshData mesh;  // kept for -o only
 };
 
 Checked check_file(const std::string& path, const CheckOptions& o, const fs::path& plugin, Progress& progress,
@@ -138,15 +139,7 @@ Checked check_file(const std::string& path, const CheckOptions& o, const fs::pat
     out.result.non_planar = host().item_elements(item);
     std::sort(out.result.non_planar.begin(), out.result.non_planar.end());
     progress.clear();
-
-    if (o.output) {
-        const std::vector<fs::path> inputs(o.meshes.begin(), o.meshes.end());
-        try {
-            io::write_marked(*o.output, data, out.result.non_planar, inputs);
-        } catch (const io::MeshError& e) {
-            throw FileError(e.what());
-        }
-    }
+    if (o.output) out.mesh = std::move(data);
     return out;
 }
 
@@ -170,6 +163,15 @@ int check_all(const CheckOptions& o) {
         }
         if (!tolerance) tolerance = c->tolerance;
         if (!o.json) std::cout << check_line(c->result, c->tolerance) << std::endl;
+        if (o.output) {
+            const std::vector<fs::path> inputs(o.meshes.begin(), o.meshes.end());
+            try {
+                io::write_marked(*o.output, c->mesh, c->result.non_planar, inputs);
+            } catch (const io::MeshError& e) {
+                std::cerr << "torvel: " << e.what() << '\n';
+                failed = true;
+            }
+        }
         results.push_back(std::move(c->result));
     }
     if (o.json) std::cout << json_text(check_document(tolerance.value_or(o.tolerance.value_or(45.0)), results)) << std::endl;
@@ -187,7 +189,6 @@ int run_check(const CheckOptions& o) {
         throw UsageError("-o and --log name the same file " + o.output->string());
     LogSink log(o.log);
     for (const std::string& m : o.meshes) log.protect(m);
-    if (o.output) log.protect(*o.output);
     int code = kExitError;
     try {
         code = check_all(o);

@@ -37,6 +37,12 @@ LogSink::LogSink(Options options) : options_(std::move(options)) {
     }
 }
 
+void LogSink::protect(const fs::path& input) {
+    if (options_.file && same_file(*options_.file, input))
+        throw std::runtime_error("--log " + options_.file->string() + ": refusing to overwrite the input " + input.string());
+    protected_.push_back(input);
+}
+
 void LogSink::finish_after_error() noexcept {
     try {
         finish();
@@ -52,7 +58,7 @@ void LogSink::finish() {
     if (!options_.file) return;
     const fs::path& file = *options_.file;
     const std::string name = file.string();
-    for (const fs::path& input : protected_)
+    for (const fs::path& input : protected_)  // an input may have been moved to the log's name meanwhile
         if (same_file(file, input)) throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
 
     std::string text;

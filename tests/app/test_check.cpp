@@ -1,0 +1,199 @@
+// torvel check: results, exit codes, tolerance, JSON, the log, bad input and where the plug-in comes from.
+#include "run.h"
+
+using nlohmann::json;
+
+namespace apptest {
+namespace {
+
+class CheckFiles : public TempDirTest {};
+
+const std::string kMixed = (kExamples / "mixed.obj").string();
+const std::string kFlat = (kExamples / "flat_quads.obj").string();
+const std::string kTwisted = (kExamples / "twisted_quad.obj").string();
+
+// The four lines one file's check leaves in the host log, in order.
+const std::vector<std::string> kOneFileLog = {
+    "Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter",
+    " select count:3",
+    "Terminating C++ Vn_TorvelFilter:Vn_TorvelFilter",
+    "C++ Torvel Filter Plug-in has been unloaded.",
+};
+
+TEST(CheckText, OneLinePerFileAndExitCodeSaysWhetherAnyIsNonPlanar) {
+    Result flat = run({"check", kFlat});
+    EXPECT_EQ(flat.code, 0) << flat.err;
+    EXPECT_EQ(flat.out, kFlat + ": 0 of 7 polygons non-planar at 45\u00b0\n");
+    EXPECT_EQ(flat.err, "");
+
+    Result mixed = run({"check", kMixed});
+    EXPECT_EQ(mixed.code, 1) << mixed.err;
+    EXPECT_EQ(mixed.out, kMixed + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7\n");
+
+    // Every format, in the order given; one bent file is enough for exit 1.
+    const std::string ply = (kExamples / "mixed.ply").string(), off = (kExamples / "l_hexagon.off").string();
+    Result all = run({"check", kFlat, ply, off, kTwisted});
+    EXPECT_EQ(all.code, 1) << all.err;
+    EXPECT_EQ(lines(all.out), (std::vector<std::string>{
+                                  kFlat + ": 0 of 7 polygons non-planar at 45\u00b0",
+                                  ply + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7",
+                                  off + ": 0 of 1 polygons non-planar at 45\u00b0",
+                                  kTwisted + ": 1 of 1 polygons non-planar at 45\u00b0: 0",
+                              }));
+}
+
+TEST(CheckTolerance, ReachesThePluginAndIsPrintedInShortestForm) {
+    Result strict = run({"check", "-t", "70", kMixed});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_EQ(strict.out, kMixed + ": 2 of 10 polygons non-planar at 70\u00b0: 6-7\n");
+
+    Result half = run({"check", "--tolerance", "12.5", kFlat});
+    EXPECT_EQ(half.out, kFlat + ": 0 of 7 polygons non-planar at 12.5\u00b0\n");
+
+    // Both ends of the range are accepted; at 0 every quad counts, which separates runs from singles.
+    Result zero = run({"check", "-t", "0", kFlat});
+    EXPECT_EQ(zero.code, 1) << zero.err;
+    EXPECT_EQ(zero.out, kFlat + ": 7 of 7 polygons non-planar at 0\u00b0: 0-6\n");
+    Result ninety = run({"check", "-t", "90", kMixed});
+    EXPECT_NE(ninety.code, 2) << ninety.err;
+}
+
+TEST(CheckTolerance, OutsideTheRangeOrNotANumberIsAUsageError) {
+    for (const std::string t : {"90.5", "-1", "1e9", "abc", "nan", "inf", ""}) {
+        Result r = run({"check", "-t", t, kMixed});
+        EXPECT_EQ(r.code, 2) << "-t " << t;
+        EXPECT_EQ(r.out, "") << "-t " << t;
+        EXPECT_NE(r.err.find("0 to 90"), std::string::npos) << "-t " << t << ": " << r.err;
+    }
+}
+
+TEST(CheckJson, OneDocumentWithTheToleranceReadBackAndAscendingIndices) {
+    const std::string ply = (kExamples / "mixed.ply").string();
+    Result r = run({"check", "--format", "json", "-t", "45", kMixed, kFlat, ply});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err, "");
+    const json doc = json::parse(r.out);  // throws on anything but exactly one document
+    EXPECT_EQ(doc, json::parse(R"({"tolerance": 45, "files": [
+        {"path": ")" + kMixed + R"(", "polygons": 10, "non_planar": [5, 6, 7]},
+        {"path": ")" + kFlat + R"(", "polygons": 7, "non_planar": []},
+        {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7]}]})"));
+
+    Result strict = run({"check", "--format=json", "-t", "12.25", kTwisted});
+    EXPECT_EQ(json::parse(strict.out)["tolerance"], 12.25);
+
+    Result clean = run({"check", "--format", "json", kFlat});
+    EXPECT_EQ(clean.code, 0);
+    EXPECT_EQ(json::parse(clean.out)["tolerance"], 45);
+
+    EXPECT_EQ(run({"check", "--format", "xml", kFlat}).code, 2);
+}
+
+TEST_F(CheckFiles, CheckLogHoldsEveryHostMessageOfEveryFileAsJsonLines) {
+    const fs::path log = dir / "run.jsonl";
+    Result r = run({"check", "--log", log.string(), kMixed, kFlat});
+    EXPECT_EQ(r.code, 1) << r.err;
+    std::vector<std::string> expected = kOneFileLog;
+    std::vector<std::string> second = kOneFileLog;
+    second[1] = " select count:0";
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(log_texts(log), expected);
+    for (const std::string& line : lines(read_file(log))) EXPECT_EQ(json::parse(line)["severity"], 8);
+
+    // -v shows the same messages on stderr as they are logged; stdout keeps only the result.
+    Result v = run({"check", "-v", kMixed});
+    EXPECT_EQ(lines(v.err), kOneFileLog);
+    EXPECT_EQ(v.out, kMixed + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7\n");
+}
+
+TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
+    const fs::path missing = dir / "missing.obj";
+    const fs::path stl = write("shape.stl", "solid x\n");
+    const fs::path bad = write("bad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 zero\nf 1 2 3\n");
+    const fs::path bad_face = write("face.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 7\n");
+    const fs::path truncated = write("cut.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n");
+    const fs::path directory = dir / "sub.obj";
+    fs::create_directory(directory);
+
+    Result r = run({"check", missing.string(), kTwisted, stl.string(), bad.string(), bad_face.string(),
+                    truncated.string(), directory.string()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, kTwisted + ": 1 of 1 polygons non-planar at 45\u00b0: 0\n");
+    const std::vector<std::string> errors = lines(r.err);
+    ASSERT_EQ(errors.size(), 6u) << r.err;
+    EXPECT_EQ(errors[0].rfind("torvel: " + missing.string() + ": ", 0), 0u) << errors[0];
+    EXPECT_NE(errors[0].find("No such file"), std::string::npos) << errors[0];
+    EXPECT_EQ(errors[1].rfind("torvel: " + stl.string() + ": ", 0), 0u) << errors[1];
+    EXPECT_NE(errors[1].find(".stl"), std::string::npos) << errors[1];
+    EXPECT_EQ(errors[2].rfind("torvel: " + bad.string() + ":3: ", 0), 0u) << errors[2];
+    EXPECT_EQ(errors[3].rfind("torvel: " + bad_face.string() + ":4: ", 0), 0u) << errors[3];
+    EXPECT_EQ(errors[4].rfind("torvel: " + truncated.string() + ":", 0), 0u) << errors[4];
+    EXPECT_EQ(errors[5].rfind("torvel: " + directory.string() + ": ", 0), 0u) << errors[5];
+
+    // In JSON the document still lists the files that could be checked.
+    Result j = run({"check", "--format", "json", bad.string(), kTwisted});
+    EXPECT_EQ(j.code, 2);
+    EXPECT_EQ(json::parse(j.out)["files"].size(), 1u);
+}
+
+TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
+    EXPECT_EQ(run({}).code, 2);
+    EXPECT_EQ(run({"check"}).code, 2);
+    EXPECT_EQ(run({"check", "--no-such-option", kFlat}).code, 2);
+    EXPECT_EQ(run({"frobnicate"}).code, 2);
+    Result two = run({"check", "-o", "/tmp/never-written.ply", kFlat, kMixed});
+    EXPECT_EQ(two.code, 2);
+    EXPECT_NE(two.err.find("exactly one input mesh"), std::string::npos) << two.err;
+    EXPECT_FALSE(fs::exists("/tmp/never-written.ply"));
+    Result help = run({"check", "--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("--tolerance"), std::string::npos);
+}
+
+TEST_F(CheckFiles, CheckFindsThePluginBesideItselfNeverInTheWorkingDirectory) {
+    // A build-tree layout: bin/torvel with ../plugin/ and an installed layout: bin/torvel with ../lib/.
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "work");
+    const fs::path exe = dir / "bin" / "torvel";
+    fs::copy_file(kTorvel, exe);
+    fs::copy_file(kPlugin, dir / "work" / "poly_torvel_filer.so");
+
+    RunOptions in_work;
+    in_work.exe = exe;
+    in_work.cwd = dir / "work";
+    Result none = run({"check", kFlat}, in_work);
+    EXPECT_EQ(none.code, 2);
+    EXPECT_NE(none.err.find("cannot find the plug-in"), std::string::npos) << none.err;
+    EXPECT_EQ(none.err.find((dir / "work").string()), std::string::npos) << "looked in the working directory: " << none.err;
+
+    for (const char* place : {"lib", "plugin"}) {
+        fs::create_directories(dir / place);
+        fs::copy_file(kPlugin, dir / place / "poly_torvel_filer.so");
+        Result found = run({"check", kMixed}, in_work);
+        EXPECT_EQ(found.code, 1) << place << ": " << found.err;
+        fs::remove_all(dir / place);
+    }
+
+    // --plugin wins over TORVEL_PLUGIN, which wins over the default.
+    RunOptions env = in_work;
+    env.env["TORVEL_PLUGIN"] = kPlugin.string();
+    EXPECT_EQ(run({"check", kMixed}, env).code, 1);
+    env.env["TORVEL_PLUGIN"] = (dir / "nowhere.so").string();
+    Result bad_env = run({"check", kMixed}, env);
+    EXPECT_EQ(bad_env.code, 2);
+    EXPECT_NE(bad_env.err.find((dir / "nowhere.so").string()), std::string::npos) << bad_env.err;
+    EXPECT_EQ(run({"check", "--plugin", kPlugin.string(), kMixed}, env).code, 1);
+}
+
+TEST_F(CheckFiles, CheckReportsAPluginThatCannotBeLoaded) {
+    const fs::path not_elf = write("fake.so", "this is not a library\n");
+    Result r = run({"check", "--plugin", not_elf.string(), kMixed});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(not_elf.string()), std::string::npos) << r.err;
+    Result missing = run({"check", "--plugin", (dir / "none.so").string(), kMixed});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("none.so: no such file"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace apptest
