@@ -51,16 +51,19 @@ std::wstring unique_name(const std::wstring& base, Taken taken) {
 
 }  // namespace
 
+template <class Lists>
+bool Host::name_taken(const Lists& lists, const std::wstring& name) const {
+    for (const std::vector<CRef>* list : lists)
+        for (const CRef& c : *list)
+            if (const Object* o = store_.find(c.GetHandle()); o && o->name == name) return true;
+    return false;
+}
+
 CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
                     std::vector<std::uint32_t> indices) {
     if (name.empty()) name = L"mesh";
-    SceneRoot& r = root();
-    auto taken = [&](const std::wstring& n) {
-        return std::any_of(r.children.begin(), r.children.end(),
-                           [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; }) ||
-               std::any_of(r.properties.begin(), r.properties.end(),
-                           [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; });
-    };
+    const std::vector<CRef>* names[] = {&root().children, &root().properties};
+    auto taken = [&](const std::wstring& n) { return name_taken(names, n); };
     Mesh mesh;
     mesh.positions = std::move(positions);
     mesh.offsets = std::move(offsets);
@@ -74,7 +77,7 @@ CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vecto
     MeshObject& obj = store_.make<MeshObject>(unique_name(name, taken));
     obj.mesh = std::move(mesh);
     obj.parent = root_;
-    r.children.push_back(obj.self);
+    root().children.push_back(obj.self);
     scene_objects_.push_back(obj.self);
     return obj.self;
 }
@@ -86,9 +89,10 @@ CRef Host::add_property(const std::wstring& kind, const CRef& target) {
     if (auto* r = store_.find_as<SceneRoot>(target)) list = &r->properties;
     else if (auto* m = store_.find_as<MeshObject>(target)) list = &m->properties;
     if (!list) throw HostError("\"" + to_utf8(full_name(target)) + "\" cannot hold properties");
-    auto taken = [&](const std::wstring& n) {
-        return std::any_of(list->begin(), list->end(), [&](const CRef& c) { return store_.find(c.GetHandle())->name == n; });
-    };
+    // The root's children and properties share one namespace, as names resolve through both.
+    std::vector<const std::vector<CRef>*> names{list};
+    if (list == &root().properties) names.push_back(&root().children);
+    auto taken = [&](const std::wstring& n) { return name_taken(names, n); };
     PropertyObject& prop = store_.make<PropertyObject>(unique_name(item->name, taken), item->name);
     prop.parent = target;
     const CRef ref = prop.self;

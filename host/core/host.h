@@ -98,7 +98,20 @@ public:
     // Builds `property`'s page afresh through its kind's DefineLayout callback.
     void define_layout(const CRef& property);
 
+    // Every script the plug-ins ran through Application::ExecuteScriptCode, in order.
+    struct ScriptRun {
+        std::wstring code;
+        std::wstring language;
+    };
+    const std::vector<ScriptRun>& script_runs() const { return script_runs_; }
+    void record_script_run(std::wstring code, std::wstring language) {
+        script_runs_.push_back(ScriptRun{std::move(code), std::move(language)});
+    }
+
 private:
+    template <class Lists>
+    bool name_taken(const Lists& lists, const std::wstring& name) const;
+
     Store store_;
     Log log_;
     CommandRegistry commands_;
@@ -108,6 +121,7 @@ private:
     CRef desktop_;
     std::vector<CRef> selection_;
     std::vector<CRef> scene_objects_;  // removed by new_scene
+    std::vector<ScriptRun> script_runs_;
     std::wstring selection_filter_;
     int redraws_ = 0;
 };

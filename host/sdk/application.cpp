@@ -14,6 +14,7 @@ CStatus Application::LogMessage(const CString& in_message, siSeverityType in_sev
 }
 
 CScriptErrorDescriptor Application::ExecuteScriptCode(const CString& in_code, const CString& in_language) {
+    host().record_script_run(in_code.str(), in_language.str());
     const ScriptResult result = run_script(host(), in_code.view(), in_language.view());
     if (result.ok) return CScriptErrorDescriptor();
     return CScriptErrorDescriptor(CStatus::Fail, CString(result.message), result.line);

@@ -65,6 +65,17 @@ TEST_F(Core, NamesResolveFullAndRootRelativeAndNothingElse) {
     }
 }
 
+TEST_F(Core, RootChildrenAndPropertiesShareOneNamespace) {
+    const CRef first = two_quads(L"Settings");
+    const CRef second = two_quads(L"Settings");
+    EXPECT_EQ(SIObject(second).GetName(), L"Settings1");
+    const CRef prop = property_with_tolerance();  // made directly, named "Settings" on purpose
+    (void)prop;
+    CRef r;
+    r.Set(L"Settings");
+    EXPECT_EQ(r, first);  // children resolve before properties
+}
+
 TEST_F(Core, NewSceneMakesOldReferencesStale) {
     const CRef mesh = two_quads();
     const CRef poly = polygon(mesh, 1);

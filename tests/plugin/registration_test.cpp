@@ -135,9 +135,15 @@ protected:
 };
 
 TEST_F(InitScript, AddsThePropertyOnlyWhenItsOwnLookupFindsNone) {
+    const std::size_t scripts = host().script_runs().size();
     EXPECT_EQ(call(filter(), "Init").status.GetCode(), XSI::CStatus::OK);
     EXPECT_EQ(runs_, 1);
     EXPECT_TRUE(host().resolve(L"Vn_TorvelFilter_Prop").IsValid());
+    ASSERT_EQ(host().script_runs().size(), scripts + 1);
+    const std::wstring line = L"SIAddProp \"Vn_TorvelFilter_Prop\",\"Scene_Root\" , siDefaultPropagation";
+    EXPECT_EQ(line.size(), 68u);
+    EXPECT_EQ(host().script_runs().back().code, line);
+    EXPECT_EQ(host().script_runs().back().language, L"VBScript");
 
     EXPECT_EQ(call(filter(), "Init").status.GetCode(), XSI::CStatus::OK);
     EXPECT_EQ(runs_, 1);
@@ -191,6 +197,9 @@ TEST_F(Registration, UnloadLogsResetsTheSelectionFilterAndRedraws) {
     host().plugins().unload(kPluginName);
     EXPECT_EQ(take_log(), (std::vector<LogLine>{info(L"Unloading C++ Vn_TorvelFilter: Vn_TorvelFilter"),
                                                 info(L"C++ Torvel Filter Plug-in has been unloaded.")}));
+    ASSERT_FALSE(host().script_runs().empty());
+    EXPECT_EQ(host().script_runs().back().code, L"SetSelFilter \"PolygonMesh\"");
+    EXPECT_EQ(host().script_runs().back().language, L"VBScript");
     EXPECT_EQ(host().selection_filter(), L"PolygonMesh");
     EXPECT_EQ(host().redraw_count(), redraws + 1);
 }
