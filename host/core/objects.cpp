@@ -4,6 +4,10 @@
 #include <stdexcept>
 #include <string>
 
+namespace XSI::detail {
+MeshView g_last_mesh;
+}  // namespace XSI::detail
+
 namespace torvel::host {
 
 void Mesh::build_edges() {
@@ -117,6 +121,9 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
 void Store::remove(const CRef& ref) {
     const CRef::Handle h = ref.GetHandle();  // a copy: `ref` may be the object's own `self`
     if (!find(h)) return;
+    // The SDK's inline accessors read the last resolved mesh without asking the store: forget it
+    // before its arrays go (on any removal, so that this needs no knowledge of which store it is).
+    XSI::detail::g_last_mesh = XSI::detail::MeshView{};
     Slot& slot = slots_[h.object];
     slot.object.reset();
     ++slot.generation;  // every outstanding reference to the slot is now stale

@@ -48,6 +48,8 @@ struct Mesh {
     void build_edges();
 };
 
+// Its mesh is set before the object is first looked up and never changes while the object is in the
+// store: the SDK's inline component accessors keep pointers into its arrays until the next removal.
 struct MeshObject : Object {
     static bool accepts(siClassID c) { return c == XSI::siX3DObjectID; }
     explicit MeshObject(std::wstring n) : Object(XSI::siX3DObjectID, std::move(n)) {}

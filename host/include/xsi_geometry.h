@@ -3,6 +3,8 @@
 // handing one out never allocates.
 #pragma once
 
+#include <cstddef>
+
 #include "xsi_siobject.h"
 #include "xsi_vector3.h"
 
@@ -15,13 +17,46 @@ struct CComponentView {
     LONG count = 0;
 };
 
+namespace detail {
+
+// A view's storage belongs to its mesh object: it is read only while that object still exists.
+[[gnu::cold]] SICPPSDKIMPEXP CRef view_item(const CComponentView& in_view, LONG in_index);
+
+inline CRef view_item_inline(const CComponentView& in_view, LONG in_index) {
+    if (in_index < 0 || in_index >= in_view.count) return CRef();
+    if (!last_mesh_for(in_view.owner)) return view_item(in_view, in_index);
+    CRef::Handle h = in_view.owner;
+    h.index = in_view.indices[in_index];
+    return CRef(h);
+}
+
+// The mesh behind a wrapper's reference of class `in_classID`, else null. A wrapper binds only to a
+// reference that was valid then, and a mesh does not change while its object lives: when the object
+// is still the last resolved one, the index needs no second check.
+inline const MeshView* mesh_of(const CRef& in_ref, ULONG in_classID) {
+    const CRef::Handle& h = in_ref.GetHandle();
+    if (h.classID != in_classID) return nullptr;
+    if (const MeshView* last = last_mesh_for(h)) return last;
+    const MeshView* mesh = find_mesh(h);
+    return mesh && h.index < component_count(*mesh, in_classID) ? mesh : nullptr;
+}
+
+inline CComponentView component_view(const CRef& in_owner, ULONG in_classID, const ULONG* in_first, ULONG in_count) {
+    CRef::Handle h = in_owner.GetHandle();
+    h.classID = in_classID;
+    h.index = 0;
+    return CComponentView{h, in_first, static_cast<LONG>(in_count)};
+}
+
+}  // namespace detail
+
 class SICPPSDKIMPEXP CVertexRefArray {
 public:
     CVertexRefArray() = default;
     explicit CVertexRefArray(const CComponentView& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
     // An empty reference for an index out of range.
-    CRef GetItem(LONG in_index) const;
+    CRef GetItem(LONG in_index) const { return detail::view_item_inline(m_view, in_index); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
@@ -33,20 +68,27 @@ public:
     CEdgeRefArray() = default;
     explicit CEdgeRefArray(const CComponentView& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
-    CRef GetItem(LONG in_index) const;
+    CRef GetItem(LONG in_index) const { return detail::view_item_inline(m_view, in_index); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
     CComponentView m_view;
 };
 
+// The accessors below are inline: the filter calls them several times per edge.
 class SICPPSDKIMPEXP Facet : public SIObject {
 public:
     Facet() = default;
-    Facet(const CRef& in_ref);
+    Facet(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siPolygonFaceID) {}
     // The component's index in its mesh; -1 when invalid.
-    LONG GetIndex() const;
-    CVertexRefArray GetVertices() const;
+    LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
+    CVertexRefArray GetVertices() const {
+        const detail::MeshView* m = detail::mesh_of(m_ref, siPolygonFaceID);
+        if (!m) return CVertexRefArray();
+        const ULONG p = m_ref.GetHandle().index;
+        return CVertexRefArray(
+            detail::component_view(m_ref, siVertexID, m->indices + m->offsets[p], m->offsets[p + 1] - m->offsets[p]));
+    }
 
 protected:
     Facet(const CRef& in_ref, bool in_accepted) : SIObject(in_ref, in_accepted) {}
@@ -55,28 +97,43 @@ protected:
 class SICPPSDKIMPEXP PolygonFace : public Facet {
 public:
     PolygonFace() = default;
-    PolygonFace(const CRef& in_ref);
+    PolygonFace(const CRef& in_ref) : Facet(in_ref, in_ref.GetClassID() == siPolygonFaceID) {}
     // The polygon's edges in order around it: edge i joins vertex i and vertex i+1 (the last one
     // joins the last vertex and the first).
-    CEdgeRefArray GetEdges() const;
+    CEdgeRefArray GetEdges() const {
+        const detail::MeshView* m = detail::mesh_of(m_ref, siPolygonFaceID);
+        if (!m) return CEdgeRefArray();
+        const ULONG p = m_ref.GetHandle().index;
+        return CEdgeRefArray(
+            detail::component_view(m_ref, siEdgeID, m->corner_edges + m->offsets[p], m->offsets[p + 1] - m->offsets[p]));
+    }
 };
 
 class SICPPSDKIMPEXP Edge : public SIObject {
 public:
     Edge() = default;
-    Edge(const CRef& in_ref);
-    LONG GetIndex() const;
+    Edge(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siEdgeID) {}
+    LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
-    CVertexRefArray GetVertices() const;
+    CVertexRefArray GetVertices() const {
+        const detail::MeshView* m = detail::mesh_of(m_ref, siEdgeID);
+        if (!m) return CVertexRefArray();
+        return CVertexRefArray(detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{m_ref.GetHandle().index}, 2));
+    }
 };
 
 class SICPPSDKIMPEXP Point : public SIObject {
 public:
     Point() = default;
-    Point(const CRef& in_ref);
-    LONG GetIndex() const;
+    Point(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siVertexID) {}
+    LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
-    MATH::CVector3 GetPosition() const;
+    MATH::CVector3 GetPosition() const {
+        const detail::MeshView* m = detail::mesh_of(m_ref, siVertexID);
+        if (!m) return MATH::CVector3();
+        const double* p = m->positions + 3 * std::size_t{m_ref.GetHandle().index};
+        return MATH::CVector3(p[0], p[1], p[2]);
+    }
 
 protected:
     Point(const CRef& in_ref, bool in_accepted) : SIObject(in_ref, in_accepted) {}
@@ -85,7 +142,7 @@ protected:
 class SICPPSDKIMPEXP Vertex : public Point {
 public:
     Vertex() = default;
-    Vertex(const CRef& in_ref);
+    Vertex(const CRef& in_ref) : Point(in_ref, in_ref.GetClassID() == siVertexID) {}
 };
 
 }  // namespace XSI

@@ -31,6 +31,7 @@ public:
     // root. A name that denotes nothing leaves the reference empty and returns CStatus::Fail.
     CStatus Set(const CString& in_name);
 
+    // Inline for polygons, edges and vertices of the mesh resolved last (see detail::MeshView).
     siClassID GetClassID() const;
     bool IsA(siClassID in_id) const { return GetClassID() == in_id; }
     bool IsValid() const { return GetClassID() != siUnknownClassID; }
@@ -48,14 +49,79 @@ private:
     Handle m_handle;
 };
 
+namespace detail {
+
+// Host side, not for plug-ins: the arrays of the mesh object the SDK resolved last, so that component
+// references (polygons, edges, vertices) are checked and read inline instead of by a call into the
+// host. The store resets it whenever an object leaves it; a mesh's arrays never change while its
+// object is in the store. The host runs plug-in callbacks on one thread, which is the only one to use it.
+struct MeshView {
+    ULONG object = 0;
+    ULONG generation = 0;  // 0: no mesh (the store numbers generations from 1)
+    ULONG polygon_count = 0;
+    ULONG edge_count = 0;
+    ULONG vertex_count = 0;
+    const double* positions = nullptr;     // xyz per vertex
+    const ULONG* offsets = nullptr;        // polygon p: corners offsets[p] .. offsets[p+1]
+    const ULONG* indices = nullptr;        // vertex of each corner
+    const ULONG* corner_edges = nullptr;   // edge leaving each corner
+    const ULONG* edges = nullptr;          // two vertices per edge
+};
+
+SICPPSDKIMPEXP extern MeshView g_last_mesh;
+
+// The live mesh object that `in_handle` names (object and generation; class and index are not looked
+// at), made the last resolved one; null when it names no live mesh object.
+[[gnu::cold]] SICPPSDKIMPEXP const MeshView* find_mesh(const CRef::Handle& in_handle);
+// CRef::GetClassID for every reference the inline path does not settle.
+SICPPSDKIMPEXP siClassID class_of(const CRef::Handle& in_handle);
+
+// The last resolved mesh when `in_handle` names it (then that object is alive and unchanged), else null.
+inline const MeshView* last_mesh_for(const CRef::Handle& in_handle) {
+    // Field by field: a handle is often built a field at a time just before, and one wide load over
+    // several narrow stores would stall on store forwarding.
+    const MeshView& last = g_last_mesh;
+    return in_handle.object == last.object && in_handle.generation == last.generation && last.generation != 0 ? &last
+                                                                                                          : nullptr;
+}
+
+inline const MeshView* mesh_view(const CRef::Handle& in_handle) {
+    const MeshView* last = last_mesh_for(in_handle);
+    return last ? last : find_mesh(in_handle);
+}
+
+inline bool is_component(ULONG in_classID) {
+    return in_classID == siPolygonFaceID || in_classID == siEdgeID || in_classID == siVertexID;
+}
+
+// The number of components of that class the mesh has.
+inline ULONG component_count(const MeshView& in_mesh, ULONG in_classID) {
+    return in_classID == siPolygonFaceID ? in_mesh.polygon_count
+           : in_classID == siEdgeID      ? in_mesh.edge_count
+                                         : in_mesh.vertex_count;
+}
+
+}  // namespace detail
+
+inline siClassID CRef::GetClassID() const {
+    if (!detail::is_component(m_handle.classID)) return detail::class_of(m_handle);
+    const detail::MeshView* mesh = detail::mesh_view(m_handle);
+    return mesh && m_handle.index < detail::component_count(*mesh, m_handle.classID) ? static_cast<siClassID>(m_handle.classID)
+                                                                                      : siUnknownClassID;
+}
+
 class SICPPSDKIMPEXP CRefArray {
 public:
     explicit CRefArray(LONG in_size = 0) : m_items(in_size > 0 ? static_cast<std::size_t>(in_size) : 0) {}
 
     LONG GetCount() const { return static_cast<LONG>(m_items.size()); }
     // Out-of-range indices give an empty reference (and, for writing, a scratch reference).
-    const CRef& operator[](LONG in_index) const;
-    CRef& operator[](LONG in_index);
+    const CRef& operator[](LONG in_index) const {
+        return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : EmptyRef();
+    }
+    CRef& operator[](LONG in_index) {
+        return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : ScratchRef();
+    }
     CRef GetItem(LONG in_index) const { return (*this)[in_index]; }
     CStatus Add(const CRef& in_ref) { m_items.push_back(in_ref); return CStatus::OK; }
     void Clear() { m_items.clear(); }
@@ -65,6 +131,9 @@ public:
     CString GetAsText() const;
 
 private:
+    static const CRef& EmptyRef();
+    static CRef& ScratchRef();  // reset to empty on each call
+
     std::vector<CRef> m_items;
 };
 

@@ -66,8 +66,8 @@ CStatus CRef::Set(const CString& in_name) {
     return IsValid() ? CStatus::OK : CStatus::Fail;
 }
 
-siClassID CRef::GetClassID() const {
-    return torvel::host::checked(*this) ? static_cast<siClassID>(m_handle.classID) : siUnknownClassID;
+siClassID detail::class_of(const CRef::Handle& in_handle) {
+    return torvel::host::checked(CRef(in_handle)) ? static_cast<siClassID>(in_handle.classID) : siUnknownClassID;
 }
 
 CString CRef::GetAsText() const { return CString(host().full_name(*this)); }
@@ -79,12 +79,9 @@ const CRef k_empty_ref;
 const CValue k_empty_value;
 }  // namespace
 
-const CRef& CRefArray::operator[](LONG in_index) const {
-    return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : k_empty_ref;
-}
+const CRef& CRefArray::EmptyRef() { return k_empty_ref; }
 
-CRef& CRefArray::operator[](LONG in_index) {
-    if (in_index >= 0 && in_index < GetCount()) return m_items[static_cast<std::size_t>(in_index)];
+CRef& CRefArray::ScratchRef() {
     g_scratch_ref = CRef();
     return g_scratch_ref;
 }
@@ -98,12 +95,9 @@ CString CRefArray::GetAsText() const {
     return CString(std::move(text));
 }
 
-const CValue& CValueArray::operator[](LONG in_index) const {
-    return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : k_empty_value;
-}
+const CValue& CValueArray::EmptyValue() { return k_empty_value; }
 
-CValue& CValueArray::operator[](LONG in_index) {
-    if (in_index >= 0 && in_index < GetCount()) return m_items[static_cast<std::size_t>(in_index)];
+CValue& CValueArray::ScratchValue() {
     g_scratch_value = CValue();
     return g_scratch_value;
 }
@@ -115,7 +109,7 @@ CValue::operator double() const {
         case siBool: return m_u.b ? 1.0 : 0.0;
         case siString: {
             double d = 0;
-            return torvel::host::parse_decimal(m_str.str(), d) ? d : 0.0;
+            return torvel::host::parse_decimal(Str().str(), d) ? d : 0.0;
         }
         default: return 0.0;
     }
@@ -127,7 +121,7 @@ CValue::operator LONG() const {
         case siInt4: return m_u.l;
         case siBool: return m_u.b ? 1 : 0;
         case siDouble: d = m_u.d; break;
-        case siString: if (!torvel::host::parse_decimal(m_str.str(), d)) return 0; break;
+        case siString: if (!torvel::host::parse_decimal(Str().str(), d)) return 0; break;
         default: return 0;
     }
     // Out-of-range and NaN values convert to 0 rather than to an undefined integer.
@@ -140,13 +134,11 @@ CValue::operator bool() const {
         case siBool: return m_u.b;
         case siInt4: return m_u.l != 0;
         case siDouble: return m_u.d != 0.0;
-        case siString: return m_str == L"true" || m_str == L"True" || static_cast<double>(*this) != 0.0;
+        case siString: return Str() == L"true" || Str() == L"True" || static_cast<double>(*this) != 0.0;
         case siRef: return CRef(m_u.r).IsValid();
         default: return false;
     }
 }
-
-CValue::operator CRef() const { return m_type == siRef ? CRef(m_u.r) : CRef(); }
 
 CValue::operator CString() const { return GetAsText(); }
 
@@ -159,7 +151,7 @@ CString CValue::GetAsText() const {
         }
         case siInt4: return CString(std::to_wstring(m_u.l));
         case siBool: return CString(m_u.b ? L"true" : L"false");
-        case siString: return m_str;
+        case siString: return Str();
         case siRef: return CRef(m_u.r).GetAsText();
         default: return CString();
     }
@@ -171,7 +163,7 @@ bool CValue::operator==(const CValue& in_val) const {
         case siDouble: return m_u.d == in_val.m_u.d;
         case siInt4: return m_u.l == in_val.m_u.l;
         case siBool: return m_u.b == in_val.m_u.b;
-        case siString: return m_str == in_val.m_str;
+        case siString: return Str() == in_val.Str();
         case siRef: return m_u.r == in_val.m_u.r;
         default: return true;
     }
