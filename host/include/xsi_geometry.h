@@ -20,11 +20,12 @@ struct CComponentView {
 namespace detail {
 
 // A view's storage belongs to its mesh object: it is read only while that object still exists.
-[[gnu::cold]] SICPPSDKIMPEXP CRef view_item(const CComponentView& in_view, LONG in_index);
+// Item `in_index` (in range) of a view whose owner is not the last resolved mesh.
+[[gnu::cold]] SICPPSDKIMPEXP CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index);
 
 inline CRef view_item_inline(const CComponentView& in_view, LONG in_index) {
     if (in_index < 0 || in_index >= in_view.count) return CRef();
-    if (!last_mesh_for(in_view.owner)) return view_item(in_view, in_index);
+    if (!last_mesh_for(in_view.owner)) return view_item(in_view.owner, in_view.indices, in_index);
     CRef::Handle h = in_view.owner;
     h.index = in_view.indices[in_index];
     return CRef(h);
@@ -37,7 +38,7 @@ inline const MeshView* mesh_of(const CRef& in_ref, ULONG in_classID) {
     const CRef::Handle& h = in_ref.GetHandle();
     if (h.classID != in_classID) return nullptr;
     if (const MeshView* last = last_mesh_for(h)) return last;
-    const MeshView* mesh = find_mesh(h);
+    const MeshView* mesh = find_mesh(h.object, h.generation);
     return mesh && h.index < component_count(*mesh, in_classID) ? mesh : nullptr;
 }
 
@@ -79,7 +80,7 @@ private:
 class SICPPSDKIMPEXP Facet : public SIObject {
 public:
     Facet() = default;
-    Facet(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siPolygonFaceID) {}
+    Facet(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
     // The component's index in its mesh; -1 when invalid.
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     CVertexRefArray GetVertices() const {
@@ -97,7 +98,7 @@ protected:
 class SICPPSDKIMPEXP PolygonFace : public Facet {
 public:
     PolygonFace() = default;
-    PolygonFace(const CRef& in_ref) : Facet(in_ref, in_ref.GetClassID() == siPolygonFaceID) {}
+    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
     // The polygon's edges in order around it: edge i joins vertex i and vertex i+1 (the last one
     // joins the last vertex and the first).
     CEdgeRefArray GetEdges() const {
@@ -112,7 +113,7 @@ public:
 class SICPPSDKIMPEXP Edge : public SIObject {
 public:
     Edge() = default;
-    Edge(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siEdgeID) {}
+    Edge(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siEdgeID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
     CVertexRefArray GetVertices() const {
@@ -125,7 +126,7 @@ public:
 class SICPPSDKIMPEXP Point : public SIObject {
 public:
     Point() = default;
-    Point(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siVertexID) {}
+    Point(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
     MATH::CVector3 GetPosition() const {
@@ -142,7 +143,7 @@ protected:
 class SICPPSDKIMPEXP Vertex : public Point {
 public:
     Vertex() = default;
-    Vertex(const CRef& in_ref) : Point(in_ref, in_ref.GetClassID() == siVertexID) {}
+    Vertex(const CRef& in_ref) : Point(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
 };
 
 }  // namespace XSI

@@ -70,11 +70,14 @@ struct MeshView {
 
 SICPPSDKIMPEXP extern MeshView g_last_mesh;
 
-// The live mesh object that `in_handle` names (object and generation; class and index are not looked
-// at), made the last resolved one; null when it names no live mesh object.
-[[gnu::cold]] SICPPSDKIMPEXP const MeshView* find_mesh(const CRef::Handle& in_handle);
+// The slow paths take their arguments by value, so that the inline callers' handles can stay in
+// registers instead of being written out for the call.
+
+// The live mesh object named by slot and generation, made the last resolved one; null when there is
+// no such live mesh object.
+[[gnu::cold]] SICPPSDKIMPEXP const MeshView* find_mesh(ULONG in_object, ULONG in_generation);
 // CRef::GetClassID for every reference the inline path does not settle.
-SICPPSDKIMPEXP siClassID class_of(const CRef::Handle& in_handle);
+SICPPSDKIMPEXP siClassID class_of(CRef::Handle in_handle);
 
 // The last resolved mesh when `in_handle` names it (then that object is alive and unchanged), else null.
 inline const MeshView* last_mesh_for(const CRef::Handle& in_handle) {
@@ -87,7 +90,7 @@ inline const MeshView* last_mesh_for(const CRef::Handle& in_handle) {
 
 inline const MeshView* mesh_view(const CRef::Handle& in_handle) {
     const MeshView* last = last_mesh_for(in_handle);
-    return last ? last : find_mesh(in_handle);
+    return last ? last : find_mesh(in_handle.object, in_handle.generation);
 }
 
 inline bool is_component(ULONG in_classID) {
@@ -101,6 +104,9 @@ inline ULONG component_count(const MeshView& in_mesh, ULONG in_classID) {
                                          : in_mesh.vertex_count;
 }
 
+// Whether in_ref.GetClassID() == in_classID, for a component class, without the dispatch on the class.
+inline bool is_valid_as(const CRef& in_ref, ULONG in_classID);
+
 }  // namespace detail
 
 inline siClassID CRef::GetClassID() const {
@@ -108,6 +114,13 @@ inline siClassID CRef::GetClassID() const {
     const detail::MeshView* mesh = detail::mesh_view(m_handle);
     return mesh && m_handle.index < detail::component_count(*mesh, m_handle.classID) ? static_cast<siClassID>(m_handle.classID)
                                                                                       : siUnknownClassID;
+}
+
+inline bool detail::is_valid_as(const CRef& in_ref, ULONG in_classID) {
+    const CRef::Handle& h = in_ref.GetHandle();
+    if (h.classID != in_classID) return false;
+    const MeshView* mesh = mesh_view(h);
+    return mesh && h.index < component_count(*mesh, in_classID);
 }
 
 class SICPPSDKIMPEXP CRefArray {

@@ -8,21 +8,20 @@ namespace XSI::detail {
 
 using namespace torvel::host;
 
-const MeshView* find_mesh(const CRef::Handle& in_handle) {
-    const Object* obj = host().store().find(in_handle);
+const MeshView* find_mesh(ULONG in_object, ULONG in_generation) {
+    const Object* obj = host().store().find(CRef::Handle{0, in_object, in_generation, 0});
     if (!obj || !MeshObject::accepts(obj->class_id)) return nullptr;
     const Mesh& m = static_cast<const MeshObject*>(obj)->mesh;
-    g_last_mesh = MeshView{in_handle.object,     in_handle.generation, m.polygon_count(),   m.edge_count(),
+    g_last_mesh = MeshView{in_object,            in_generation,        m.polygon_count(),   m.edge_count(),
                            m.vertex_count(),     m.positions.data(),   m.offsets.data(),    m.indices.data(),
                            m.corner_edges.data(), m.edges.data()};
     return &g_last_mesh;
 }
 
-CRef view_item(const CComponentView& in_view, LONG in_index) {
-    if (in_index < 0 || in_index >= in_view.count || !host().store().find(in_view.owner)) return CRef();
-    CRef::Handle h = in_view.owner;
-    h.index = in_view.indices[in_index];
-    return CRef(h);
+CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index) {
+    if (!host().store().find(in_owner)) return CRef();
+    in_owner.index = in_indices[in_index];
+    return CRef(in_owner);
 }
 
 }  // namespace XSI::detail

@@ -66,7 +66,7 @@ CStatus CRef::Set(const CString& in_name) {
     return IsValid() ? CStatus::OK : CStatus::Fail;
 }
 
-siClassID detail::class_of(const CRef::Handle& in_handle) {
+siClassID detail::class_of(CRef::Handle in_handle) {
     return torvel::host::checked(CRef(in_handle)) ? static_cast<siClassID>(in_handle.classID) : siUnknownClassID;
 }
 
