@@ -59,6 +59,7 @@ TEST(Files, ReadMeshErrors) {
     fs::create_directory(dir.path() / "d.obj");
     expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj", "directory"});
     expect_error([&] { read_mesh(dir.write("m.stl", "solid")); }, {"m.stl", "unknown mesh format"});
+    for (const char* empty : {"e.obj", "e.ply", "e.off"}) expect_error([&] { read_mesh(dir.write(empty, "")); }, {empty, "empty"});
     expect_error([&] { read_mesh(dir.write("noext", "v 0 0 0")); }, {"noext", "extension"});
     expect_error([&] { read_mesh(dir.write("t.OBJ", "v 0 0 0\nf 1 1\n")); }, {"t.OBJ:2:", "2 vertices"});
     EXPECT_EQ(format_of("A.PlY"), Format::ply);

@@ -91,6 +91,8 @@ MeshData read_mesh(const std::filesystem::path& path) {
     const Format format = format_of(path);
     const Contents data = read_all(path);
     const std::string name = path.string();
+    // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
+    if (data.size == 0) detail::fail(name, "the file is empty");
     switch (format) {
     case Format::obj: return parse_obj(data.view(), name);
     case Format::ply: return parse_ply(data.view(), name);
