@@ -133,6 +133,23 @@ TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
     Result j = run({"check", "--format", "json", bad.string(), kTwisted});
     EXPECT_EQ(j.code, 2);
     EXPECT_EQ(json::parse(j.out)["files"].size(), 1u);
+
+    const fs::path empty = write("empty.obj", "");
+    Result e = run({"check", empty.string()});
+    EXPECT_EQ(e.code, 2);
+    EXPECT_NE(e.err.find(empty.string() + ": the file is empty"), std::string::npos) << e.err;
+}
+
+TEST_F(CheckFiles, CheckNameThatIsNotUtf8StillGivesAValidJsonDocument) {
+    const fs::path odd = dir / "bad\xff\xfename.obj";
+    fs::copy_file(kMixed, odd);
+    Result r = run({"check", "--format", "json", odd.string()});
+    EXPECT_EQ(r.code, 1) << r.err;
+    const json doc = json::parse(r.out);  // throws on invalid UTF-8
+    EXPECT_EQ(doc["files"][0]["polygons"], 10);
+    EXPECT_NE(doc["files"][0]["path"].get<std::string>().find("bad\xef\xbf\xbd"), std::string::npos);
+    Result text = run({"check", odd.string()});
+    EXPECT_EQ(text.out.rfind(odd.string() + ": 3 of 10", 0), 0u) << text.out;  // the text report keeps the bytes
 }
 
 TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
