@@ -1,6 +1,10 @@
 #include "objects.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -9,6 +13,22 @@ MeshView g_last_mesh;
 }  // namespace XSI::detail
 
 namespace torvel::host {
+
+namespace {
+
+// Large arrays built in one go: transparent huge pages cut the page faults, which dominate the time
+// of a first touch on this kind of machine, by a factor of up to 512.
+void advise_huge_pages(const void* p, std::size_t bytes) {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * huge) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace
 
 void Mesh::build_edges() {
     const std::uint32_t nv = vertex_count();
@@ -41,31 +61,49 @@ void Mesh::build_edges() {
         std::uint32_t other;
         std::uint32_t edge;
     };
-    std::vector<Slot> slots(indices.size());
+    // Every slot and corner edge is written before it is read: no zero filling (for a large mesh the
+    // fill would also fault every page in twice as early).
+    std::unique_ptr<Slot[]> slots(new Slot[indices.size()]);
+    advise_huge_pages(slots.get(), indices.size() * sizeof(Slot));
     std::vector<std::uint32_t> bucket_fill(nv, 0);
-    corner_edges.assign(indices.size(), 0);
-    edges.clear();
-    edges.reserve(indices.size());
+    corner_edges.clear();
+    corner_edges.reserve(indices.size());
+    advise_huge_pages(corner_edges.data(), indices.size() * sizeof(std::uint32_t));
+    corner_edges.resize(indices.size());
 
+    // Edges are numbered in the order of the corners that create them, so the edge table can be sized
+    // exactly and filled afterwards instead of grown (and copied) while the count is unknown.
+    std::uint32_t edge_count = 0;
     for (std::size_t p = 0; p < polygons; ++p) {
         for (std::size_t c = offsets[p]; c < offsets[p + 1]; ++c) {
             const auto [lo, hi] = corner_key(p, c);
-            Slot* first = slots.data() + bucket_start[lo];
+            Slot* first = slots.get() + bucket_start[lo];
             Slot* last = first + bucket_fill[lo];
             Slot* hit = std::find_if(first, last, [hi = hi](const Slot& s) { return s.other == hi; });
             if (hit == last) {
-                const auto id = static_cast<std::uint32_t>(edges.size() / 2);
-                const std::uint32_t next = indices[c + 1 < offsets[p + 1] ? c + 1 : offsets[p]];
-                edges.push_back(indices[c]);  // this polygon creates the edge: its order is kept
-                edges.push_back(next);
-                *last = Slot{hi, id};
+                *last = Slot{hi, edge_count++};
                 ++bucket_fill[lo];
                 hit = last;
             }
             corner_edges[c] = hit->edge;
         }
     }
+    slots.reset();
+
+    edges.clear();
     edges.shrink_to_fit();
+    edges.reserve(2 * std::size_t{edge_count});
+    advise_huge_pages(edges.data(), 2 * std::size_t{edge_count} * sizeof(std::uint32_t));
+    edges.resize(2 * std::size_t{edge_count});
+    std::uint32_t created = 0;
+    for (std::size_t p = 0; p < polygons; ++p) {
+        for (std::size_t c = offsets[p]; c < offsets[p + 1]; ++c) {
+            if (corner_edges[c] != created) continue;  // not the first corner on this edge
+            edges[2 * std::size_t{created}] = indices[c];  // the creating polygon's order is kept
+            edges[2 * std::size_t{created} + 1] = indices[c + 1 < offsets[p + 1] ? c + 1 : offsets[p]];
+            ++created;
+        }
+    }
 }
 
 ParamDef* PropertyObject::find_param(std::wstring_view script_name) {
