@@ -153,7 +153,7 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
     Slot& slot = slots_[id];
     obj->self = CRef(CRef::Handle{static_cast<XSI::ULONG>(obj->class_id), id, slot.generation, 0});
     slot.object = std::move(obj);
-    if (transient && !scopes_.empty()) scopes_.back().push_back(id);
+    if (transient && !scopes_.empty()) scopes_.back().push_back(slot.object->self);
 }
 
 void Store::remove(const CRef& ref) {
@@ -179,11 +179,9 @@ void Store::open_scope() { scopes_.emplace_back(); }
 
 void Store::close_scope() {
     if (scopes_.empty()) return;
-    std::vector<ObjectId> ids = std::move(scopes_.back());
+    const std::vector<CRef> refs = std::move(scopes_.back());
     scopes_.pop_back();
-    for (ObjectId id : ids) {
-        if (id < slots_.size() && slots_[id].object) remove(slots_[id].object->self);
-    }
+    for (const CRef& ref : refs) remove(ref);
 }
 
 }  // namespace torvel::host

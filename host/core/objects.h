@@ -209,7 +209,7 @@ private:
 
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> free_;
-    std::vector<std::vector<ObjectId>> scopes_;
+    std::vector<std::vector<CRef>> scopes_;  // references, so a slot reused meanwhile is left alone
 };
 
 // A reference to a component of a mesh object.
