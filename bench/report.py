@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Prints one line per benchmark target from torvel_bench's JSON output: NAME: VALUE (target T) ok|MISSED."""
+import json
+import sys
+
+
+def main(path):
+    with open(path) as f:
+        data = json.load(f)
+    runs = {}
+    for b in data["benchmarks"]:
+        if b.get("error_occurred"):
+            continue
+        # "SubsetWalk/1000/manual_time", "CheckExe/1000000/iterations:3/manual_time" -> "SubsetWalk/1000"
+        parts = [p for p in b["run_name"].split("/") if p != "manual_time" and not p.startswith("iterations:")]
+        runs["/".join(parts)] = b
+
+    def get(name, field):
+        b = runs.get(name)
+        return None if b is None or field not in b else float(b[field])
+
+    lines = []
+    missed = 0
+
+    def target(name, value, limit, at_most=True, unit=""):
+        nonlocal missed
+        if value is None:
+            lines.append(f"{name}: not measured (target {'<=' if at_most else '>='} {limit}{unit}) MISSED")
+            missed += 1
+            return
+        ok = value <= limit if at_most else value >= limit
+        missed += not ok
+        lines.append(f"{name}: {value:.2f}{unit} (target {'<=' if at_most else '>='} {limit}{unit}) {'ok' if ok else 'MISSED'}")
+
+    def ratio(a, b):
+        return None if a is None or b is None else a / b
+
+    big, small = 1000000, 1000
+    walk = lambda n: get(f"SubsetWalk/{n}", "ns_per_polygon")
+    floor = lambda n: get(f"Floor/{n}", "ns_per_polygon")
+    imp = lambda fmt, n: get(f"Import{fmt}/{n}", "ns_per_polygon")
+
+    target("walk_vs_floor_1e6", ratio(walk(big), floor(big)), 3.0, unit="x")
+    target("walk_growth_1e6_vs_1e3", ratio(walk(big), walk(small)), 1.5, unit="x")
+    target("import_obj_growth_1e6_vs_1e3", ratio(imp("Obj", big), imp("Obj", small)), 1.5, unit="x")
+    target("import_ply_growth_1e6_vs_1e3", ratio(imp("Ply", big), imp("Ply", small)), 1.5, unit="x")
+    target("import_obj_MB_per_s_1e6", get(f"ImportObj/{big}", "MB_per_s"), 100.0, at_most=False, unit=" MB/s")
+
+    check = "CheckExe/1000000" if "CheckExe/1000000" in runs else "CheckInProcess/1000000"
+    which = "torvel check" if check.startswith("CheckExe") else "in-process check (torvel check not available)"
+    target(f"check_vs_import_1e6 [{which}]", ratio(get(check, "real_time"), get(f"ImportObj/{big}", "real_time")), 1.3, unit="x")
+    target(f"check_max_rss [{which}]", get(check, "max_rss_MB"), 300.0, unit=" MB")
+
+    print("\n".join(lines))
+    info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
+            ("walk ns/polygon 1e6", walk(big)), ("floor ns/polygon 1e6", floor(big)),
+            ("walk ns/polygon 1e3", walk(small)),
+            ("import obj ns/polygon 1e3 / 1e6", imp("Obj", small)), ("", imp("Obj", big)),
+            ("import ply ns/polygon 1e3 / 1e6", imp("Ply", small)), ("", imp("Ply", big))]
+    text = []
+    for label, v in info:
+        s = "n/a" if v is None else f"{v:.1f}"
+        text.append(f" / {s}" if not label else f"\n  {label}: {s}")
+    print("for reference:" + "".join(text))
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/results.json"))
