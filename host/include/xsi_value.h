@@ -4,6 +4,7 @@
 // inline: making or copying such a value never allocates.
 #pragma once
 
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -77,14 +78,15 @@ public:
 private:
     CString& Str() { return *std::launder(reinterpret_cast<CString*>(m_u.s)); }
     const CString& Str() const { return *std::launder(reinterpret_cast<const CString*>(m_u.s)); }
-    // Both expect m_type to be in_val's type already.
+    // Both expect m_type to be in_val's type already. A number or reference occupies at most the
+    // handle's bytes of the union: only those are copied, not the room kept for a string.
     void CopyFrom(const CValue& in_val) {
         if (m_type == siString) new (m_u.s) CString(in_val.Str());
-        else m_u = in_val.m_u;
+        else std::memcpy(static_cast<void*>(&m_u), static_cast<const void*>(&in_val.m_u), sizeof(CRef::Handle));
     }
     void MoveFrom(CValue& in_val) {
         if (m_type == siString) new (m_u.s) CString(std::move(in_val.Str()));
-        else m_u = in_val.m_u;
+        else std::memcpy(static_cast<void*>(&m_u), static_cast<const void*>(&in_val.m_u), sizeof(CRef::Handle));
     }
     void Release() {
         if (m_type == siString) Str().~CString();
@@ -92,13 +94,14 @@ private:
     }
 
     DataType m_type = siEmpty;
-    union {
+    union Storage {
+        Storage() : r() {}  // the scalar bytes only: the string's room is left alone
         double d;
         LONG l;
         bool b;
         CRef::Handle r;
         alignas(CString) unsigned char s[sizeof(CString)];  // a CString while m_type is siString
-    } m_u{};
+    } m_u;
 };
 
 class SICPPSDKIMPEXP CValueArray {

@@ -109,7 +109,7 @@ CValue::operator double() const {
         case siBool: return m_u.b ? 1.0 : 0.0;
         case siString: {
             double d = 0;
-            return torvel::host::parse_decimal(Str().str(), d) ? d : 0.0;
+            return torvel::host::parse_decimal(Str().view(), d) ? d : 0.0;
         }
         default: return 0.0;
     }
@@ -121,7 +121,7 @@ CValue::operator LONG() const {
         case siInt4: return m_u.l;
         case siBool: return m_u.b ? 1 : 0;
         case siDouble: d = m_u.d; break;
-        case siString: if (!torvel::host::parse_decimal(Str().str(), d)) return 0; break;
+        case siString: if (!torvel::host::parse_decimal(Str().view(), d)) return 0; break;
         default: return 0;
     }
     // Out-of-range and NaN values convert to 0 rather than to an undefined integer.

@@ -273,6 +273,55 @@ TEST_F(Core, ValuesConvertAndEmptyMeansZero) {
     EXPECT_EQ(refs.GetAsText(), L"");
 }
 
+// Short texts live in the string, long ones on the heap: copies, moves, appends and comparisons must
+// behave the same on both sides of that line (23 characters).
+TEST_F(Core, StringsKeepTheirTextAcrossTheInlineLimit) {
+    const std::wstring long_text(40, L'x');
+    const CString shorts(L"RemoveElement");
+    const CString longs(long_text.c_str());
+    EXPECT_EQ(shorts.Length(), 13u);
+    EXPECT_EQ(longs.Length(), 40u);
+    EXPECT_EQ(longs.view(), long_text);
+
+    CString grown(L"ab");
+    for (int i = 0; i < 30; ++i) grown += L"c";  // crosses onto the heap on the way
+    EXPECT_EQ(grown.view(), L"ab" + std::wstring(30, L'c'));
+    grown += grown;  // appending itself, on the heap
+    EXPECT_EQ(grown.Length(), 64u);
+    EXPECT_EQ(std::wstring(grown.GetWideString()), grown.str());
+
+    CString moved(std::move(grown));
+    EXPECT_EQ(moved.Length(), 64u);
+    EXPECT_TRUE(grown.IsEmpty());  // NOLINT(bugprone-use-after-move): a moved-from string is empty
+    EXPECT_EQ(grown.GetWideString(), std::wstring());
+    CString small_moved(CString(L"Item"));
+    EXPECT_EQ(small_moved, L"Item");
+
+    CString assigned = shorts;
+    assigned = longs;  // inline to heap
+    EXPECT_EQ(assigned, longs);
+    assigned = shorts;  // heap keeps its block
+    EXPECT_EQ(assigned, L"RemoveElement");
+    assigned = assigned;
+    EXPECT_EQ(assigned, shorts);
+    assigned.Clear();
+    EXPECT_TRUE(assigned.IsEmpty());
+    EXPECT_EQ(assigned, L"");
+    EXPECT_EQ(CString(nullptr), L"");
+
+    EXPECT_TRUE(CString(L"Item") < CString(L"Items"));
+    EXPECT_NE(shorts, longs);
+    EXPECT_EQ(shorts + longs, CString((L"RemoveElement" + long_text).c_str()));
+
+    // A string in a value survives copies and moves of the value.
+    CValue v(longs);
+    CValue copy = v;
+    CValue moved_value(std::move(copy));
+    EXPECT_EQ(static_cast<CString>(moved_value), longs);
+    v = CValue(LONG{7});
+    EXPECT_EQ(static_cast<LONG>(v), 7);
+}
+
 TEST_F(Core, LogKeepsOrderAndSeverityAndFeedsTheObserver) {
     host().log().clear();
     std::vector<std::wstring> seen;
