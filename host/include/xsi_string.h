@@ -76,26 +76,21 @@ private:
         if (OnHeap()) delete[] m_data;
     }
     // Construction from a terminated text: one pass copies and measures a short one (no call to
-    // wcslen or memcpy for the few characters of a name); a long one goes to Init.
+    // wcslen or memcpy for the few characters of a name); a longer one is left to InitLong.
     void InitFromText(const wchar_t* in_str) {
-        m_data = m_inline;
-        m_capacity = kInline - 1;
-        std::size_t n = 0;
-        for (; n < kInline - 1; ++n) {
+        for (std::size_t n = 0; n < kInline - 1; ++n) {
             const wchar_t c = in_str[n];
-            m_inline[n] = c;
             if (c == L'\0') {
+                m_inline[n] = L'\0';
                 m_length = n;
                 return;
             }
+            m_inline[n] = c;
         }
-        if (in_str[n] == L'\0') {
-            m_inline[n] = L'\0';
-            m_length = n;
-            return;
-        }
-        Init(in_str, n + Measure(in_str + n));
+        InitLong(in_str);
     }
+    // Out of line (values.cpp): a text of kInline - 1 characters or more.
+    void InitLong(const wchar_t* in_str);
     // Construction: room for `in_length` characters, then the copy.
     void Init(const wchar_t* in_str, std::size_t in_length) {
         m_length = in_length;

@@ -61,6 +61,8 @@ namespace XSI {
 
 using torvel::host::host;
 
+void CString::InitLong(const wchar_t* in_str) { Init(in_str, Measure(in_str)); }
+
 CStatus CRef::Set(const CString& in_name) {
     *this = host().resolve(in_name.view());
     return IsValid() ? CStatus::OK : CStatus::Fail;
