@@ -19,9 +19,18 @@ struct CComponentView {
 
 namespace detail {
 
+// The slow paths of the per-edge accessors (Edge, Vertex, the views' items) only read the store:
+// they never write g_last_mesh, nor anything else the inline code reads. Declared pure, they let the
+// compiler keep what it has read of g_last_mesh and of a handle in registers across the half dozen
+// wrappers and views the planarity test builds for each edge, instead of reloading it after each.
+// Only the polygon accessors (Facet, PolygonFace) make a mesh the last resolved one (find_mesh).
+
 // A view's storage belongs to its mesh object: it is read only while that object still exists.
 // Item `in_index` (in range) of a view whose owner is not the last resolved mesh.
-[[gnu::cold]] SICPPSDKIMPEXP CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index);
+[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index);
+// Edge::GetVertices and Point::GetPosition for a reference to a mesh that is not the last resolved one.
+[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP CComponentView edge_vertices(CRef::Handle in_edge);
+[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP MATH::CVector3 vertex_position(CRef::Handle in_vertex);
 
 inline CRef view_item_inline(const CComponentView& in_view, LONG in_index) {
     if (in_index < 0 || in_index >= in_view.count) return CRef();
@@ -117,9 +126,11 @@ public:
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
     CVertexRefArray GetVertices() const {
-        const detail::MeshView* m = detail::mesh_of(m_ref, siEdgeID);
-        if (!m) return CVertexRefArray();
-        return CVertexRefArray(detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{m_ref.GetHandle().index}, 2));
+        const CRef::Handle& h = m_ref.GetHandle();
+        if (h.classID != siEdgeID) return CVertexRefArray();
+        const detail::MeshView* m = detail::last_mesh_for(h);
+        if (!m) return CVertexRefArray(detail::edge_vertices(h));
+        return CVertexRefArray(detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{h.index}, 2));
     }
 };
 
@@ -130,9 +141,11 @@ public:
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
     MATH::CVector3 GetPosition() const {
-        const detail::MeshView* m = detail::mesh_of(m_ref, siVertexID);
-        if (!m) return MATH::CVector3();
-        const double* p = m->positions + 3 * std::size_t{m_ref.GetHandle().index};
+        const CRef::Handle& h = m_ref.GetHandle();
+        if (h.classID != siVertexID) return MATH::CVector3();
+        const detail::MeshView* m = detail::last_mesh_for(h);
+        if (!m) return detail::vertex_position(h);
+        const double* p = m->positions + 3 * std::size_t{h.index};
         return MATH::CVector3(p[0], p[1], p[2]);
     }
 

@@ -5,6 +5,7 @@
 // empty: GetClassID() gives 0 and it converts to false.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "xsi_status.h"
@@ -76,16 +77,26 @@ SICPPSDKIMPEXP extern MeshView g_last_mesh;
 // The live mesh object named by slot and generation, made the last resolved one; null when there is
 // no such live mesh object.
 [[gnu::cold]] SICPPSDKIMPEXP const MeshView* find_mesh(ULONG in_object, ULONG in_generation);
-// CRef::GetClassID for every reference the inline path does not settle.
-SICPPSDKIMPEXP siClassID class_of(CRef::Handle in_handle);
+// CRef::GetClassID for every reference the inline path does not settle. It only reads the store
+// (see the per-edge accessors in xsi_geometry.h).
+[[gnu::pure]] SICPPSDKIMPEXP siClassID class_of(CRef::Handle in_handle);
+
+// Slot and generation of an object as one number: two handles name the same object when these agree.
+inline std::uint64_t object_key(ULONG in_object, ULONG in_generation) {
+    return std::uint64_t{in_generation} << 32 | in_object;
+}
 
 // The last resolved mesh when `in_handle` names it (then that object is alive and unchanged), else null.
 inline const MeshView* last_mesh_for(const CRef::Handle& in_handle) {
-    // Field by field: a handle is often built a field at a time just before, and one wide load over
-    // several narrow stores would stall on store forwarding.
+    // One comparison of slot and generation together; a generation of 0 never names a live object,
+    // which also rules out the empty view. (Built from the fields rather than loaded as one word: a
+    // handle is often built a field at a time just before, and one wide load over several narrow
+    // stores would stall on store forwarding.)
     const MeshView& last = g_last_mesh;
-    return in_handle.object == last.object && in_handle.generation == last.generation && last.generation != 0 ? &last
-                                                                                                          : nullptr;
+    return object_key(in_handle.object, in_handle.generation) == object_key(last.object, last.generation) &&
+                   in_handle.generation != 0
+               ? &last
+               : nullptr;
 }
 
 inline const MeshView* mesh_view(const CRef::Handle& in_handle) {
@@ -119,8 +130,8 @@ inline siClassID CRef::GetClassID() const {
 inline bool detail::is_valid_as(const CRef& in_ref, ULONG in_classID) {
     const CRef::Handle& h = in_ref.GetHandle();
     if (h.classID != in_classID) return false;
-    const MeshView* mesh = mesh_view(h);
-    return mesh && h.index < component_count(*mesh, in_classID);
+    if (const MeshView* last = last_mesh_for(h)) return h.index < component_count(*last, in_classID);
+    return class_of(h) == static_cast<siClassID>(in_classID);  // leaves the last resolved mesh as it is
 }
 
 class SICPPSDKIMPEXP CRefArray {

@@ -18,6 +18,33 @@ const MeshView* find_mesh(ULONG in_object, ULONG in_generation) {
     return &g_last_mesh;
 }
 
+namespace {
+
+// The mesh of a live component reference with its index in range, else null; the last resolved mesh
+// is left as it is.
+const Mesh* mesh_of_component(const CRef::Handle& in_handle) {
+    const Object* obj = checked(CRef(in_handle));
+    return obj ? &static_cast<const MeshObject*>(obj)->mesh : nullptr;
+}
+
+}  // namespace
+
+CComponentView edge_vertices(CRef::Handle in_edge) {
+    const Mesh* m = in_edge.classID == siEdgeID ? mesh_of_component(in_edge) : nullptr;
+    if (!m) return CComponentView{};
+    CRef::Handle owner = in_edge;
+    owner.classID = siVertexID;
+    owner.index = 0;
+    return CComponentView{owner, m->edges.data() + 2 * std::size_t{in_edge.index}, 2};
+}
+
+MATH::CVector3 vertex_position(CRef::Handle in_vertex) {
+    const Mesh* m = in_vertex.classID == siVertexID ? mesh_of_component(in_vertex) : nullptr;
+    if (!m) return MATH::CVector3();
+    const double* p = m->positions.data() + 3 * std::size_t{in_vertex.index};
+    return MATH::CVector3(p[0], p[1], p[2]);
+}
+
 CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index) {
     if (!host().store().find(in_owner)) return CRef();
     in_owner.index = in_indices[in_index];
