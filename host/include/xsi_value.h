@@ -4,7 +4,6 @@
 // inline: making or copying such a value never allocates.
 #pragma once
 
-#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -78,15 +77,25 @@ public:
 private:
     CString& Str() { return *std::launder(reinterpret_cast<CString*>(m_u.s)); }
     const CString& Str() const { return *std::launder(reinterpret_cast<const CString*>(m_u.s)); }
-    // Both expect m_type to be in_val's type already. A number or reference occupies at most the
-    // handle's bytes of the union: only those are copied, not the room kept for a string.
+    // Both expect m_type to be in_val's type already. Each kind is copied as itself: a number is
+    // read with the width it was written with (a wider read over narrower stores just made would
+    // stall on store forwarding), and the room kept for a string is never copied for a number.
     void CopyFrom(const CValue& in_val) {
         if (m_type == siString) new (m_u.s) CString(in_val.Str());
-        else std::memcpy(static_cast<void*>(&m_u), static_cast<const void*>(&in_val.m_u), sizeof(CRef::Handle));
+        else CopyScalar(in_val);
     }
     void MoveFrom(CValue& in_val) {
         if (m_type == siString) new (m_u.s) CString(std::move(in_val.Str()));
-        else std::memcpy(static_cast<void*>(&m_u), static_cast<const void*>(&in_val.m_u), sizeof(CRef::Handle));
+        else CopyScalar(in_val);
+    }
+    void CopyScalar(const CValue& in_val) {
+        switch (m_type) {
+            case siDouble: m_u.d = in_val.m_u.d; break;
+            case siInt4: m_u.l = in_val.m_u.l; break;
+            case siBool: m_u.b = in_val.m_u.b; break;
+            case siRef: m_u.r = in_val.m_u.r; break;
+            default: break;
+        }
     }
     void Release() {
         if (m_type == siString) Str().~CString();
@@ -95,7 +104,7 @@ private:
 
     DataType m_type = siEmpty;
     union Storage {
-        Storage() : r() {}  // the scalar bytes only: the string's room is left alone
+        Storage() {}  // each constructor writes the member its type uses; nothing reads the others
         double d;
         LONG l;
         bool b;
