@@ -21,6 +21,15 @@ namespace {
 
 std::wstring_view name_of(const CString& s) { return s.view(); }
 
+// A name against a literal, inline: the names are a few characters long, and == on wide views is a
+// call to wmemcmp for each comparison.
+bool is(std::wstring_view name, std::wstring_view literal) {
+    if (name.size() != literal.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (name[i] != literal[i]) return false;
+    return true;
+}
+
 // A whole number argument (a 32-bit integer, or a double or text holding one), else false.
 bool index_arg(const CValueArray& args, LONG& out) {
     if (args.GetCount() != 1) return false;
@@ -41,19 +50,19 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
     const Object* obj = checked(ref);
     if (!obj) return false;
     if (ref.GetHandle().classID == static_cast<ULONG>(obj->class_id)) {
-        if (name == L"Name"sv) { out = CValue(wide(obj->name)); return true; }
-        if (name == L"FullName"sv) { out = CValue(wide(host().full_name(ref))); return true; }
+        if (is(name, L"Name"sv)) { out = CValue(wide(obj->name)); return true; }
+        if (is(name, L"FullName"sv)) { out = CValue(wide(host().full_name(ref))); return true; }
     }
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siSelectionItemID: {
             auto* item = static_cast<const SelectionItem*>(obj);
-            if (name == L"SubComponent"sv && item->subcomponent.IsValid()) { out = CValue(item->subcomponent); return true; }
-            if (name == L"Object"sv) { out = CValue(item->object); return true; }
+            if (is(name, L"SubComponent"sv) && item->subcomponent.IsValid()) { out = CValue(item->subcomponent); return true; }
+            if (is(name, L"Object"sv)) { out = CValue(item->object); return true; }
             return false;
         }
         case siSubComponentID: {
             auto* sub = static_cast<const SubComponent*>(obj);
-            if (name == L"ComponentCollection"sv) {
+            if (is(name, L"ComponentCollection"sv)) {
                 auto& coll = host().store().make_transient<ComponentCollection>();
                 coll.object = sub->object;
                 coll.component_class = sub->component_class;
@@ -61,11 +70,11 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
                 out = CValue(coll.self);
                 return true;
             }
-            if (name == L"Parent3DObject"sv) { out = CValue(sub->object); return true; }
+            if (is(name, L"Parent3DObject"sv)) { out = CValue(sub->object); return true; }
             return false;
         }
         case siComponentCollectionID:
-            if (name == L"Count"sv) {
+            if (is(name, L"Count"sv)) {
                 out = CValue(static_cast<LONG>(static_cast<const ComponentCollection*>(obj)->elements.size()));
                 return true;
             }
@@ -81,7 +90,7 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
     LONG index = 0;
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siComponentCollectionID: {
-            if (name != L"Item"sv) break;
+            if (!is(name, L"Item"sv)) break;
             auto* coll = static_cast<const ComponentCollection*>(obj);
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             if (index < 0 || static_cast<std::size_t>(index) >= coll->elements.size()) return CStatus::OutOfRange;
@@ -89,7 +98,7 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             return CStatus::OK;
         }
         case siSubComponentID: {
-            if (name != L"RemoveElement"sv) break;
+            if (!is(name, L"RemoveElement"sv)) break;
             auto* sub = static_cast<SubComponent*>(const_cast<Object*>(obj));
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             // An element that is not (or no longer) in the set: nothing changes.
