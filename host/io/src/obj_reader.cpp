@@ -64,23 +64,30 @@ private:
 
     [[noreturn]] void error(std::string_view what) const { detail::fail_at_line(name_, line_, what); }
 
-    // One quick pass counting lines that start with "v " and "f " so the arrays grow only once.
-    // The counts are of real lines, so the memory stays proportional to the input.
+    // One quick pass counting lines that start with "v " and "f " so the arrays are allocated once.
+    // The counts are of real lines, so the memory stays proportional to the input. A face line of L
+    // characters holds at most (L - 1) / 2 vertex references (each is a character and a separator):
+    // reserving that bound never has the index array regrow and copy itself near the end, and the
+    // part of it a file does not use is never touched, so it costs address space, not memory.
     void reserve() {
-        std::size_t nv = 0, nf = 0;
+        std::size_t nv = 0, nf = 0, max_refs = 0;
         const char* q = p_;
         while (q < end_) {
-            if (end_ - q > 1 && q[1] == ' ') {
-                nv += q[0] == 'v';
-                nf += q[0] == 'f';
-            }
             const void* nl = std::memchr(q, '\n', static_cast<std::size_t>(end_ - q));
+            const char* line_end = nl ? static_cast<const char*>(nl) : end_;
+            if (line_end - q > 1 && q[1] == ' ') {
+                nv += q[0] == 'v';
+                if (q[0] == 'f') {
+                    ++nf;
+                    max_refs += static_cast<std::size_t>(line_end - q - 1) / 2;
+                }
+            }
             if (!nl) break;
-            q = static_cast<const char*>(nl) + 1;
+            q = line_end + 1;
         }
         detail::reserve_huge(mesh_.positions, 3 * nv);
         detail::reserve_huge(mesh_.offsets, nf + 1);
-        detail::reserve_huge(mesh_.indices, 4 * nf);  // a guess: quads are the common case
+        detail::reserve_huge(mesh_.indices, max_refs);
     }
 
     std::string_view token_here() const {

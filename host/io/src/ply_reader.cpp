@@ -286,13 +286,18 @@ private:
 
     // ---- bookkeeping shared by both encodings -------------------------------------------------------
 
-    void reserve_for(std::size_t e, std::uint64_t min_bytes_each) {
+    // `min_bytes_each`: the fewest bytes one instance can take; `index_bytes`: the fewest bytes one
+    // more vertex index of a face takes. The index array is reserved for as many indices as the bytes
+    // left could hold, so that it never regrows (and copies itself) near the end; what a file does not
+    // use of it is never touched.
+    void reserve_for(std::size_t e, std::uint64_t min_bytes_each, std::uint64_t index_bytes) {
         const std::uint64_t left = data_.size() - pos_;
         const std::uint64_t n = std::min<std::uint64_t>(elements_[e].count, left / std::max<std::uint64_t>(min_bytes_each, 1));
-        if (e == vertex_el_) mesh_.positions.reserve(static_cast<std::size_t>(3 * n));
+        if (e == vertex_el_) detail::reserve_huge(mesh_.positions, static_cast<std::size_t>(3 * n));
         if (e == face_el_) {
-            mesh_.offsets.reserve(static_cast<std::size_t>(n + 1));
-            mesh_.indices.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(3 * n, max_u32)));
+            detail::reserve_huge(mesh_.offsets, static_cast<std::size_t>(n + 1));
+            const std::uint64_t indices = index_bytes ? std::max<std::uint64_t>(3 * n, left / index_bytes) : 3 * n;
+            detail::reserve_huge(mesh_.indices, static_cast<std::size_t>(std::min<std::uint64_t>(indices, max_u32)));
         }
     }
 
@@ -369,7 +374,7 @@ private:
 
     void read_ascii(const Element& el, std::size_t e) {
         const bool is_vertex = e == vertex_el_, is_face = e == face_el_;
-        reserve_for(e, 2 * std::max<std::uint64_t>(el.props.size(), is_face ? 4 : 1));
+        reserve_for(e, 2 * std::max<std::uint64_t>(el.props.size(), is_face ? 4 : 1), 2);  // a digit and a blank
         for (std::uint64_t k = 0; k < el.count; ++k) {
             double xyz[3] = {0, 0, 0};
             std::size_t face_start = mesh_.indices.size();
@@ -447,7 +452,7 @@ private:
                 return;
             }
             {
-                reserve_for(e, stride);
+                reserve_for(e, stride, 0);
                 std::size_t off[3];
                 Type type[3];
                 for (int a = 0; a < 3; ++a) {
@@ -470,8 +475,8 @@ private:
             }
         }
         // Instances of varying size (lists): walk property by property.
-        reserve_for(e, min_bytes);
         const Property* idx_prop = is_face ? &el.props[index_prop_] : nullptr;
+        reserve_for(e, min_bytes, idx_prop ? size_of(idx_prop->type) : 0);
         for (std::uint64_t k = 0; k < el.count; ++k) {
             const std::uint64_t start = pos_;
             for (std::size_t i = 0; i < el.props.size(); ++i) {
