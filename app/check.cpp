@@ -67,7 +67,9 @@ private:
 
 // The property's range as text, for messages: "0 to 90".
 std::string range_text(const XSI::Parameter& p) {
-    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : host::to_utf8(v.GetAsText().view()); };
+    auto text = [](const XSI::CValue& v) {
+        return v.IsEmpty() ? std::string("none") : host::to_utf8(v.GetAsText().view());
+    };
     return text(p.GetMin()) + " to " + text(p.GetMax());
 }
 
@@ -120,8 +122,9 @@ Checked check_file(const std::string& path, const CheckOptions& o, const fs::pat
     XSI::CRef mesh;
     try {
         // The program keeps the file's arrays only when it writes them out again.
-        mesh = o.output ? host().add_mesh(name, data.positions, data.offsets, data.indices)
-                        : host().add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+        mesh = o.output
+                   ? host().add_mesh(name, data.positions, data.offsets, data.indices)
+                   : host().add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
     } catch (const host::HostError& e) {
         throw FileError(path + ": " + e.what());
     }
@@ -134,7 +137,8 @@ Checked check_file(const std::string& path, const CheckOptions& o, const fs::pat
     host::PluginManager::CallRequest request;
     request.input = {item};
     if (!host().plugins().call(*filter, "Subset", request).called)
-        throw std::runtime_error(plugin.string() + ": the filter " + host::to_utf8(kFilterName) + " has no Subset callback");
+        throw std::runtime_error(plugin.string() + ": the filter " + host::to_utf8(kFilterName) +
+                                 " has no Subset callback");
 
     out.result.path = path;
     out.result.polygons = host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count();
@@ -176,9 +180,11 @@ int check_all(const CheckOptions& o) {
         }
         results.push_back(std::move(c->result));
     }
-    if (o.json) std::cout << json_text(check_document(tolerance.value_or(o.tolerance.value_or(45.0)), results)) << std::endl;
+    if (o.json)
+        std::cout << json_text(check_document(tolerance.value_or(o.tolerance.value_or(45.0)), results)) << std::endl;
     if (failed) return kExitError;
-    const bool any = std::any_of(results.begin(), results.end(), [](const FileResult& r) { return !r.non_planar.empty(); });
+    const bool any =
+        std::any_of(results.begin(), results.end(), [](const FileResult& r) { return !r.non_planar.empty(); });
     return any ? kExitNonPlanar : kExitClean;
 }
 

@@ -27,7 +27,8 @@ LogSink::LogSink(Options options) : options_(std::move(options)) {
         if (file.empty()) throw UsageError("--log: the file name is empty");
         if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a directory");
         const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-        if (!fs::is_directory(dir, ec)) throw UsageError("--log " + file.string() + ": no such directory " + dir.string());
+        if (!fs::is_directory(dir, ec))
+            throw UsageError("--log " + file.string() + ": no such directory " + dir.string());
     }
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
@@ -39,7 +40,8 @@ LogSink::LogSink(Options options) : options_(std::move(options)) {
 
 void LogSink::protect(const fs::path& input) {
     if (options_.file && same_file(*options_.file, input))
-        throw std::runtime_error("--log " + options_.file->string() + ": refusing to overwrite the input " + input.string());
+        throw std::runtime_error("--log " + options_.file->string() + ": refusing to overwrite the input " +
+                                 input.string());
     protected_.push_back(input);
 }
 
@@ -59,7 +61,8 @@ void LogSink::finish() {
     const fs::path& file = *options_.file;
     const std::string name = file.string();
     for (const fs::path& input : protected_)  // an input may have been moved to the log's name meanwhile
-        if (same_file(file, input)) throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
+        if (same_file(file, input))
+            throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
 
     std::string text;
     for (const host::LogEntry& e : host::host().log().entries()) {

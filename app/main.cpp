@@ -16,8 +16,7 @@ double parse_tolerance(const std::string& text) {
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value))
         throw UsageError("-t/--tolerance: \"" + text + "\" is not a number of degrees (0 to 90)");
-    if (value < 0 || value > 90)
-        throw UsageError("-t/--tolerance: " + text + " is outside the range 0 to 90 degrees");
+    if (value < 0 || value > 90) throw UsageError("-t/--tolerance: " + text + " is outside the range 0 to 90 degrees");
     return value;
 }
 
@@ -27,7 +26,9 @@ struct CommonOptions {
 
     void add_to(CLI::App& cmd, bool with_plugin) {
         if (with_plugin)
-            cmd.add_option("--plugin", plugin, "the plug-in library to load (default: $TORVEL_PLUGIN, else the one installed beside torvel)");
+            cmd.add_option(
+                "--plugin", plugin,
+                "the plug-in library to load (default: $TORVEL_PLUGIN, else the one installed beside torvel)");
         cmd.add_option("--log", log, "write the whole host log to FILE as JSON Lines");
         cmd.add_flag("-v,--verbose", verbose, "echo each log message to stderr as it is logged");
     }

@@ -31,8 +31,9 @@ fs::path find_plugin(const std::optional<std::string>& explicit_path) {
     // current directory must not be picked up by accident.
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) throw std::runtime_error("cannot find the plug-in: /proc/self/exe: " + ec.message() +
-                                     " (use --plugin PATH or TORVEL_PLUGIN)");
+    if (ec)
+        throw std::runtime_error("cannot find the plug-in: /proc/self/exe: " + ec.message() +
+                                 " (use --plugin PATH or TORVEL_PLUGIN)");
     std::string looked;
     for (const fs::path& file : candidates(exe.parent_path())) {
         if (fs::is_regular_file(file, ec)) return file;

@@ -34,7 +34,8 @@ std::string json_text(const Json& value, int indent) {
 
 std::string check_line(const FileResult& result, double tolerance) {
     std::string line = result.path + ": " + std::to_string(result.non_planar.size()) + " of " +
-                       std::to_string(result.polygons) + " polygons non-planar at " + format_number(tolerance) + "\u00b0";
+                       std::to_string(result.polygons) + " polygons non-planar at " + format_number(tolerance) +
+                       "\u00b0";
     if (!result.non_planar.empty()) line += ": " + format_ranges(result.non_planar);
     return line;
 }
@@ -50,24 +51,35 @@ namespace {
 
 const char* type_name(XSI::CValue::DataType type) {
     switch (type) {
-        case XSI::CValue::siEmpty: return "empty";
-        case XSI::CValue::siInt4: return "int";
-        case XSI::CValue::siDouble: return "double";
-        case XSI::CValue::siString: return "string";
-        case XSI::CValue::siBool: return "bool";
-        case XSI::CValue::siRef: return "ref";
+        case XSI::CValue::siEmpty:
+            return "empty";
+        case XSI::CValue::siInt4:
+            return "int";
+        case XSI::CValue::siDouble:
+            return "double";
+        case XSI::CValue::siString:
+            return "string";
+        case XSI::CValue::siBool:
+            return "bool";
+        case XSI::CValue::siRef:
+            return "ref";
     }
     return "unknown";
 }
 
 Json value_json(const XSI::CValue& v) {
     switch (v.GetType()) {
-        case XSI::CValue::siEmpty: return nullptr;
-        case XSI::CValue::siInt4: return static_cast<XSI::LONG>(v);
-        case XSI::CValue::siDouble: return static_cast<double>(v);
-        case XSI::CValue::siBool: return static_cast<bool>(v);
+        case XSI::CValue::siEmpty:
+            return nullptr;
+        case XSI::CValue::siInt4:
+            return static_cast<XSI::LONG>(v);
+        case XSI::CValue::siDouble:
+            return static_cast<double>(v);
+        case XSI::CValue::siBool:
+            return static_cast<bool>(v);
         case XSI::CValue::siString:
-        case XSI::CValue::siRef: return to_utf8(v.GetAsText().view());
+        case XSI::CValue::siRef:
+            return to_utf8(v.GetAsText().view());
     }
     return nullptr;
 }
@@ -95,11 +107,13 @@ Json property_json(const host::PropertyObject& prop) {
         if (e.kind == Kind::end_group) {
             open = false;
         } else if (e.kind == Kind::group) {
-            layout.push_back(Json{{"group", to_utf8(e.label)}, {"border", e.border}, {"width", e.width}, {"items", Json::array()}});
+            layout.push_back(
+                Json{{"group", to_utf8(e.label)}, {"border", e.border}, {"width", e.width}, {"items", Json::array()}});
             open = true;
         } else {
             if (!open) {
-                layout.push_back(Json{{"group", nullptr}, {"border", nullptr}, {"width", nullptr}, {"items", Json::array()}});
+                layout.push_back(
+                    Json{{"group", nullptr}, {"border", nullptr}, {"width", nullptr}, {"items", Json::array()}});
                 open = true;
             }
             layout.back()["items"].push_back(Json{{"name", to_utf8(e.name)},
@@ -159,7 +173,8 @@ std::string shown(const Json& v) {
 
 std::string plugin_info_text(const Json& info, const std::string& path) {
     std::string out = shown(info["name"]);
-    if (info["version"].is_array()) out += " version " + json_text(info["version"][0]) + "." + json_text(info["version"][1]);
+    if (info["version"].is_array())
+        out += " version " + json_text(info["version"][0]) + "." + json_text(info["version"][1]);
     out += "\n  file:   " + path;
     out += "\n  author: " + shown(info["author"]);
     out += "\n  email:  " + shown(info["email"]);
@@ -176,8 +191,8 @@ std::string plugin_info_text(const Json& info, const std::string& path) {
     if (prop.is_null()) return out + "property: none in the scene\n";
     out += "property " + prop["full_name"].get<std::string>() + ":\n";
     for (const Json& p : prop["parameters"]) {
-        out += "  " + p["script_name"].get<std::string>() + " (" + p["type"].get<std::string>() +
-               ", capabilities " + json_text(p["capabilities"]) + "): name " + shown(p["name"]) + ", description " +
+        out += "  " + p["script_name"].get<std::string>() + " (" + p["type"].get<std::string>() + ", capabilities " +
+               json_text(p["capabilities"]) + "): name " + shown(p["name"]) + ", description " +
                shown(p["description"]) + "\n";
         out += "    value " + shown(p["value"]) + ", default " + shown(p["default"]) + ", range " + shown(p["min"]) +
                " to " + shown(p["max"]) + ", suggested " + shown(p["suggested_min"]) + " to " +
@@ -185,7 +200,8 @@ std::string plugin_info_text(const Json& info, const std::string& path) {
     }
     out += "page:\n";
     for (const Json& g : prop["layout"]) {
-        out += "  group " + shown(g["group"]) + " (border " + shown(g["border"]) + ", width " + shown(g["width"]) + ")\n";
+        out +=
+            "  group " + shown(g["group"]) + " (border " + shown(g["border"]) + ", width " + shown(g["width"]) + ")\n";
         for (const Json& it : g["items"])
             out += "    " + it["name"].get<std::string>() + ": label " + shown(it["label"]) + ", control " +
                    shown(it["control"]) + ", label " + json_text(it["label_percentage"]) + "% / " +

@@ -20,15 +20,15 @@ namespace torvel::app {
 
 namespace {
 
+using host::from_utf8;
 using host::Host;
 using host::ScriptArg;
 using host::ScriptArgs;
 using host::ScriptError;
-using host::from_utf8;
 using host::to_utf8;
 
 struct ScriptEnv {
-    fs::path base;  // relative paths in commands are taken from here: the script's directory
+    fs::path base;                      // relative paths in commands are taken from here: the script's directory
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
     LogSink* log = nullptr;
 };
@@ -119,8 +119,10 @@ XSI::Parameter parameter(Host& h, const ScriptArgs& args, const std::wstring& na
 XSI::CValue script_value(const ScriptArgs& args, std::size_t i) {
     const ScriptArg& a = args.raw(i);
     switch (a.kind) {
-        case ScriptArg::Kind::number: return XSI::CValue(a.number);
-        case ScriptArg::Kind::string: return XSI::CValue(XSI::CString(a.text));
+        case ScriptArg::Kind::number:
+            return XSI::CValue(a.number);
+        case ScriptArg::Kind::string:
+            return XSI::CValue(XSI::CString(a.text));
         case ScriptArg::Kind::identifier: {
             std::wstring word = a.text;
             for (wchar_t& c : word) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
@@ -184,7 +186,8 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         if (args.size() > 1) {
             name = args.string(1);
             if (name.empty() || name.find(L'.') != std::wstring::npos)
-                throw ScriptError("ImportMesh: object name " + in_quotes(name) + " must be non-empty and contain no '.'");
+                throw ScriptError("ImportMesh: object name " + in_quotes(name) +
+                                  " must be non-empty and contain no '.'");
         } else {
             name = from_utf8(file.stem().string());
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
@@ -197,17 +200,21 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         }
         env.log->protect(file);
         const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
-        const XSI::CRef obj = h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
+        const XSI::CRef obj =
+            h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
         h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
-                                        std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) + L" vertices");
+                                        std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
+                                        L" vertices");
     });
 
     r.add(L"ClearSelection", [](Host& h, const ScriptArgs& args) {
         args.expect_count(0, 0);
         h.selection().clear();
     });
-    r.add(L"SelectPolygons", [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
-    r.add(L"SelectVertices", [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
+    r.add(L"SelectPolygons",
+          [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
+    r.add(L"SelectVertices",
+          [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
     r.add(L"SelectObject", [](Host& h, const ScriptArgs& args) {
         args.expect_count(1, 1);
         const XSI::CRef ref = h.resolve(args.string(0));
@@ -225,7 +232,8 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         host::PluginManager::CallRequest request;
         request.input = h.selection();
         const auto result = h.plugins().call(filter, "Subset", request);
-        if (!result.called) throw ScriptError("ApplyFilter: the filter " + in_quotes(filter.name) + " has no Subset callback");
+        if (!result.called)
+            throw ScriptError("ApplyFilter: the filter " + in_quotes(filter.name) + " has no Subset callback");
         const auto out = result.array_attributes.find(L"Output");
         h.selection() = out == result.array_attributes.end() ? std::vector<XSI::CRef>{} : out->second;
     });
@@ -238,8 +246,9 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         std::wstring report = filter.name + L":";
         for (const char* callback : {"Match", "Applicable"}) {
             const auto result = h.plugins().call(filter, callback, request);
-            report += L" " + from_utf8(callback) +
-                      (result.called ? (result.returned ? L" returned true" : L" returned false") : L" is not exported");
+            report +=
+                L" " + from_utf8(callback) +
+                (result.called ? (result.returned ? L" returned true" : L" returned false") : L" is not exported");
             if (callback[0] == 'M') report += L",";
         }
         h.log().add(XSI::siInfoMsg, report);
@@ -250,14 +259,16 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         const auto* prop = h.store().find_as<host::PropertyObject>(ref);
         if (!prop) throw ScriptError("InspectObj: no property " + in_quotes(args.string(0)));
         const host::ItemInfo* kind = h.plugins().find_item(prop->kind);
-        if (!kind) throw ScriptError("InspectObj: the property kind " + in_quotes(prop->kind) + " is no longer registered");
+        if (!kind)
+            throw ScriptError("InspectObj: the property kind " + in_quotes(prop->kind) + " is no longer registered");
         h.define_layout(ref);
         host::PluginManager::CallRequest request;
         request.source = ref;
         request.event_id = XSI::PPGEventContext::siOnInit;
         const auto result = h.plugins().call(*kind, "PPGEvent", request);
         // The page asked to be redrawn: build it again, as a host redraws an open page.
-        if (const auto it = result.attributes.find(L"Refresh"); it != result.attributes.end() && static_cast<bool>(it->second))
+        if (const auto it = result.attributes.find(L"Refresh");
+            it != result.attributes.end() && static_cast<bool>(it->second))
             h.define_layout(ref);
     });
 
@@ -268,12 +279,16 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         const XSI::CValue value = script_value(args, 1);
         const std::string shown = to_utf8(value.GetAsText().view());
         switch (p.PutValue(value).GetCode()) {
-            case XSI::CStatus::OK: return;
+            case XSI::CStatus::OK:
+                return;
             case XSI::CStatus::OutOfRange:
-                throw ScriptError("SetValue: " + shown + " is outside the range of " + in_quotes(name) + " (" + range_text(p) + ")");
+                throw ScriptError("SetValue: " + shown + " is outside the range of " + in_quotes(name) + " (" +
+                                  range_text(p) + ")");
             case XSI::CStatus::InvalidArgument:
-                throw ScriptError("SetValue: " + in_quotes(name) + " cannot take the value " + in_quotes(value.GetAsText().view()));
-            default: throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
+                throw ScriptError("SetValue: " + in_quotes(name) + " cannot take the value " +
+                                  in_quotes(value.GetAsText().view()));
+            default:
+                throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
         }
     });
     r.add(L"GetValue", [](Host& h, const ScriptArgs& args) {

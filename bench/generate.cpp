@@ -41,16 +41,27 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) usage(std::string(a) + " needs a value");
             return argv[++i];
         };
-        if (a == "--quads" || a == "--faces") { options.faces = number<std::uint64_t>(a, value()); have_count = true; }
-        else if (a == "--bent") options.bent = number<double>(a, value());
-        else if (a == "--ngons") options.ngons = number<double>(a, value());
-        else if (a == "--offset") options.offset = number<double>(a, value());
-        else if (a == "--seed") options.seed = number<std::uint64_t>(a, value());
-        else if (a == "--format") format = value();
-        else if (a == "-h" || a == "--help") usage("writes a grid mesh of N polygons");
-        else if (!a.empty() && a[0] == '-') usage("unknown option " + std::string(a));
-        else if (out.empty()) out = a;
-        else usage("more than one output file");
+        if (a == "--quads" || a == "--faces") {
+            options.faces = number<std::uint64_t>(a, value());
+            have_count = true;
+        } else if (a == "--bent")
+            options.bent = number<double>(a, value());
+        else if (a == "--ngons")
+            options.ngons = number<double>(a, value());
+        else if (a == "--offset")
+            options.offset = number<double>(a, value());
+        else if (a == "--seed")
+            options.seed = number<std::uint64_t>(a, value());
+        else if (a == "--format")
+            format = value();
+        else if (a == "-h" || a == "--help")
+            usage("writes a grid mesh of N polygons");
+        else if (!a.empty() && a[0] == '-')
+            usage("unknown option " + std::string(a));
+        else if (out.empty())
+            out = a;
+        else
+            usage("more than one output file");
     }
     if (!have_count) usage("--quads is required");
     if (out.empty()) usage("no output file");
@@ -69,8 +80,10 @@ int main(int argc, char** argv) {
                                     std::to_string(options.bent) + " --ngons " + std::to_string(options.ngons) +
                                     " --offset " + std::to_string(options.offset) + " --seed " +
                                     std::to_string(options.seed);
-        if (format == "obj") torvel::bench::write_obj(out, mesh, comment);
-        else torvel::bench::write_ply(out, mesh, comment);
+        if (format == "obj")
+            torvel::bench::write_obj(out, mesh, comment);
+        else
+            torvel::bench::write_ply(out, mesh, comment);
         std::cout << out << ": " << mesh.vertex_count() << " vertices, " << mesh.polygon_count() << " polygons ("
                   << s.quads << " quads, " << s.pentagons << " pentagons, " << s.hexagons << " hexagons; " << s.bent
                   << " bent)\n";

@@ -95,7 +95,9 @@ public:
         if (!f_) throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
         std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
     }
-    ~File() { if (f_) std::fclose(f_); }
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
     void write(const void* data, std::size_t size) {
         if (std::fwrite(data, 1, size, f_) != size) fail();
     }
@@ -105,7 +107,9 @@ public:
     }
 
 private:
-    [[noreturn]] void fail() { throw std::runtime_error("cannot write " + path_.string() + ": " + std::strerror(errno)); }
+    [[noreturn]] void fail() {
+        throw std::runtime_error("cannot write " + path_.string() + ": " + std::strerror(errno));
+    }
     std::filesystem::path path_;
     std::FILE* f_;
 };

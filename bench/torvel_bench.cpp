@@ -104,7 +104,8 @@ BenchMesh& bench_mesh(std::int64_t faces) {
         m.plain.offsets = data.offsets;
         m.plain.indices = data.indices;
         m.plain.build_edges();
-        m.object = host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+        m.object =
+            host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
     }
     return m;
 }
@@ -268,8 +269,10 @@ fs::path mesh_file(std::int64_t faces, const char* ext) {
     const fs::path path = mesh_dir() / ("grid_" + std::to_string(faces) + "." + ext);
     if (!fs::exists(path)) {
         const io::MeshData mesh = bench::generate(options_for(faces));
-        if (std::string_view(ext) == "obj") bench::write_obj(path, mesh, "benchmark mesh");
-        else bench::write_ply(path, mesh, "benchmark mesh");
+        if (std::string_view(ext) == "obj")
+            bench::write_obj(path, mesh, "benchmark mesh");
+        else
+            bench::write_ply(path, mesh, "benchmark mesh");
     }
     return path;
 }
@@ -319,7 +322,9 @@ ChildRun run_child(const std::vector<std::string>& args) {
         rusage usage{};
         if (::wait4(pid, &run.status, 0, &usage) == pid) {
             // The child's own CPU time, like the thread CPU time of the in-process measurements.
-            auto secs = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; };
+            auto secs = [](const timeval& tv) {
+                return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
+            };
             run.seconds = secs(usage.ru_utime) + secs(usage.ru_stime);
             run.max_rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
         }
@@ -329,7 +334,9 @@ ChildRun run_child(const std::vector<std::string>& args) {
 }
 
 // torvel check reports non-planar polygons; 0 and 1 both mean it ran to the end.
-bool check_ran(const ChildRun& r) { return WIFEXITED(r.status) && (WEXITSTATUS(r.status) == 0 || WEXITSTATUS(r.status) == 1); }
+bool check_ran(const ChildRun& r) {
+    return WIFEXITED(r.status) && (WEXITSTATUS(r.status) == 0 || WEXITSTATUS(r.status) == 1);
+}
 
 std::vector<std::string> check_command(const fs::path& mesh) {
     return {TORVEL_EXE, "check", "-t", std::to_string(kToleranceDegrees), "--format", "json", mesh.string()};
@@ -410,9 +417,15 @@ int main(int argc, char** argv) {
     with_sizes(benchmark::RegisterBenchmark("ImportObj", BM_Import, "obj"));
     with_sizes(benchmark::RegisterBenchmark("ImportPly", BM_Import, "ply"));
     benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess)
-        ->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+        ->Arg(1000000)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
     benchmark::RegisterBenchmark("CheckExe", BM_CheckExe)
-        ->Arg(1000000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+        ->Arg(1000000)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

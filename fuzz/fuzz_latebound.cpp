@@ -16,17 +16,24 @@ using namespace torvel::host;
 
 namespace {
 
-const wchar_t* const k_names[] = {L"SubComponent", L"ComponentCollection", L"Count", L"Item", L"RemoveElement",
-                                  L"Name", L"FullName", L"Object", L"Parent3DObject", L""};
+const wchar_t* const k_names[] = {
+    L"SubComponent", L"ComponentCollection", L"Count", L"Item", L"RemoveElement", L"Name", L"FullName",
+    L"Object",       L"Parent3DObject",      L""};
 
 CValue make_value(FuzzedDataProvider& in, const std::vector<CRef>& pool) {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-        case 0: return CValue(in.ConsumeIntegral<LONG>());
-        case 1: return CValue(in.ConsumeFloatingPoint<double>());
-        case 2: return CValue(in.ConsumeBool());
-        case 3: return CValue(CString(from_utf8(in.ConsumeRandomLengthString(16))));
-        case 4: return CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)]);
-        default: return CValue();
+        case 0:
+            return CValue(in.ConsumeIntegral<LONG>());
+        case 1:
+            return CValue(in.ConsumeFloatingPoint<double>());
+        case 2:
+            return CValue(in.ConsumeBool());
+        case 3:
+            return CValue(CString(from_utf8(in.ConsumeRandomLengthString(16))));
+        case 4:
+            return CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)]);
+        default:
+            return CValue();
     }
 }
 
@@ -55,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         CValueArray args;
         for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) args.Add(make_value(in, pool));
         CValue result;
-        if (in.ConsumeBool()) result = handle.GetProperty(name);
-        else handle.Invoke(name, in.ConsumeIntegralInRange<LONG>(-1, 5), result, args);
+        if (in.ConsumeBool())
+            result = handle.GetProperty(name);
+        else
+            handle.Invoke(name, in.ConsumeIntegralInRange<LONG>(-1, 5), result, args);
         const CRef ref = result;
         if (ref.IsValid() && pool.size() < 64) pool.push_back(ref);
         // Exercise the wrappers on whatever came back.

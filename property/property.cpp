@@ -17,8 +17,8 @@ XSIPLUGINCALLBACK CStatus Vn_TorvelFilter_Prop_Define(CRef& in_context) {
     Parameter param;
 
     // "def": the filter's tolerance angle in degrees; hard and suggested ranges are both 0..90.
-    prop.AddParameter(L"def", CValue::siDouble, siPersistable, L"Tolerance", L"Tolerance", CValue(45.0),
-                      CValue(0.0), CValue(90.0), CValue(0.0), CValue(90.0), param);
+    prop.AddParameter(L"def", CValue::siDouble, siPersistable, L"Tolerance", L"Tolerance", CValue(45.0), CValue(0.0),
+                      CValue(90.0), CValue(0.0), CValue(90.0), param);
     // "ShowInfo": a fixed line the page shows as static text; `param` now refers to it.
     prop.AddParameter(L"ShowInfo", CValue::siString, siPersistable, L"", L"", CValue(CString(L"")), param);
     param.PutValue(CValue(CString(L"This is TorvelFilter Property") + L"\r\n"), DBL_MAX);

@@ -48,7 +48,6 @@ std::wstring unique_name(const std::wstring& base, Taken taken) {
     }
 }
 
-
 }  // namespace
 
 template <class Lists>
@@ -68,7 +67,8 @@ CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vecto
     mesh.positions = std::move(positions);
     mesh.offsets = std::move(offsets);
     mesh.indices = std::move(indices);
-    if (mesh.positions.size() % 3 != 0) throw HostError("mesh \"" + to_utf8(name) + "\": positions are not xyz triples");
+    if (mesh.positions.size() % 3 != 0)
+        throw HostError("mesh \"" + to_utf8(name) + "\": positions are not xyz triples");
     try {
         mesh.build_edges();
     } catch (const std::invalid_argument& e) {
@@ -86,8 +86,10 @@ CRef Host::add_property(const std::wstring& kind, const CRef& target) {
     const ItemInfo* item = plugins_->find_item(kind);
     if (!item || item->is_filter) throw HostError("no property kind \"" + to_utf8(kind) + "\" is registered");
     std::vector<CRef>* list = nullptr;
-    if (auto* r = store_.find_as<SceneRoot>(target)) list = &r->properties;
-    else if (auto* m = store_.find_as<MeshObject>(target)) list = &m->properties;
+    if (auto* r = store_.find_as<SceneRoot>(target))
+        list = &r->properties;
+    else if (auto* m = store_.find_as<MeshObject>(target))
+        list = &m->properties;
     if (!list) throw HostError("\"" + to_utf8(full_name(target)) + "\" cannot hold properties");
     // The root's children and properties share one namespace, as names resolve through both.
     std::vector<const std::vector<CRef>*> names{list};
@@ -186,7 +188,9 @@ std::wstring Host::full_name(const CRef& ref) const {
         return {};
     }
     if (h.classID == XSI::siPolygonFaceID || h.classID == XSI::siEdgeID || h.classID == XSI::siVertexID) {
-        const wchar_t* tag = h.classID == XSI::siPolygonFaceID ? L".poly[" : h.classID == XSI::siEdgeID ? L".edge[" : L".pnt[";
+        const wchar_t* tag = h.classID == XSI::siPolygonFaceID ? L".poly["
+                             : h.classID == XSI::siEdgeID      ? L".edge["
+                                                               : L".pnt[";
         return full_name(obj->self) + tag + std::to_wstring(h.index) + L"]";
     }
     if (h.classID == XSI::siPPGLayoutID) return full_name(obj->self) + L".PPGLayout";
@@ -199,7 +203,8 @@ CRef Host::make_component_item(const CRef& mesh_object, siClassID component, std
     if (!obj) throw HostError("not a polygon-mesh object: \"" + to_utf8(full_name(mesh_object)) + "\"");
     if (component != XSI::siPolygonFaceID && component != XSI::siVertexID)
         throw HostError("only polygons and vertices can be selected");
-    const std::uint32_t count = component == XSI::siPolygonFaceID ? obj->mesh.polygon_count() : obj->mesh.vertex_count();
+    const std::uint32_t count =
+        component == XSI::siPolygonFaceID ? obj->mesh.polygon_count() : obj->mesh.vertex_count();
     SubComponent& sub = store_.make<SubComponent>(mesh_object, component);
     scene_objects_.push_back(sub.self);
     if (elements.empty()) {
@@ -273,7 +278,10 @@ std::wstring from_utf8(std::string_view text) {
         std::uint32_t c = len == 1 ? b : b & (0x7F >> len);
         bool ok = true;
         for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) { ok = false; break; }
+            if ((s[i + k] & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
             c = (c << 6) | (s[i + k] & 0x3F);
         }
         static constexpr std::uint32_t min_for_len[] = {0, 0, 0x80, 0x800, 0x10000};

@@ -121,7 +121,8 @@ std::vector<std::string> list_exports(const Image& img, const std::string& name)
     std::vector<Elf64_Shdr> sections(static_cast<std::size_t>(count));
     if (!sections.empty()) img.copy(eh.e_shoff, sections.size() * sizeof(Elf64_Shdr), sections.data());
 
-    auto dynsym = std::find_if(sections.begin(), sections.end(), [](const Elf64_Shdr& s) { return s.sh_type == SHT_DYNSYM; });
+    auto dynsym =
+        std::find_if(sections.begin(), sections.end(), [](const Elf64_Shdr& s) { return s.sh_type == SHT_DYNSYM; });
     if (dynsym == sections.end()) return {};  // exports nothing
     if (dynsym->sh_entsize != sizeof(Elf64_Sym))
         throw HostError(name + ": bad dynamic symbol entry size " + std::to_string(dynsym->sh_entsize));
@@ -134,7 +135,8 @@ std::vector<std::string> list_exports(const Image& img, const std::string& name)
                         ", which is not a string table");
 
     const std::vector<char> strings = read_bytes(img, strtab.sh_offset, strtab.sh_size, name, "dynamic string table");
-    const std::vector<char> symbytes = read_bytes(img, dynsym->sh_offset, dynsym->sh_size, name, "dynamic symbol table");
+    const std::vector<char> symbytes =
+        read_bytes(img, dynsym->sh_offset, dynsym->sh_size, name, "dynamic symbol table");
     const std::size_t nsyms = symbytes.size() / sizeof(Elf64_Sym);
 
     std::vector<std::string> out;
@@ -164,14 +166,17 @@ char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 
 wchar_t wfold(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
 }
 bool iequals(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return wfold(x) == wfold(y); });
 }
 
-bool contains(const std::vector<std::string>& v, std::string_view s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+bool contains(const std::vector<std::string>& v, std::string_view s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
 
 enum class CallbackForm { const_status, boolean, status };
 
@@ -182,11 +187,11 @@ struct CallbackKind {
 };
 
 constexpr CallbackKind kCallbacks[] = {
-    {"Init", true, CallbackForm::const_status},      {"Unload", true, CallbackForm::const_status},
-    {"Reload", true, CallbackForm::const_status},    {"Term", true, CallbackForm::const_status},
-    {"Match", true, CallbackForm::boolean},          {"Applicable", true, CallbackForm::boolean},
-    {"Subset", true, CallbackForm::boolean},         {"Define", false, CallbackForm::status},
-    {"DefineLayout", false, CallbackForm::status},   {"PPGEvent", false, CallbackForm::status},
+    {"Init", true, CallbackForm::const_status},    {"Unload", true, CallbackForm::const_status},
+    {"Reload", true, CallbackForm::const_status},  {"Term", true, CallbackForm::const_status},
+    {"Match", true, CallbackForm::boolean},        {"Applicable", true, CallbackForm::boolean},
+    {"Subset", true, CallbackForm::boolean},       {"Define", false, CallbackForm::status},
+    {"DefineLayout", false, CallbackForm::status}, {"PPGEvent", false, CallbackForm::status},
 };
 
 const CallbackKind* callback_kind(bool filter, std::string_view name) {
@@ -358,8 +363,8 @@ void PluginLibrary::load(Host& host, const std::function<bool(std::wstring_view)
             continue;
         }
         if (find_item(obj->name) || name_taken(obj->name)) {
-            host.log().add(XSI::siWarningMsg, wlib + L": \"" + obj->name +
-                                                  L"\" is already registered; this item is ignored");
+            host.log().add(XSI::siWarningMsg,
+                           wlib + L": \"" + obj->name + L"\" is already registered; this item is ignored");
             refused.push_back(ref);
             continue;
         }
@@ -412,7 +417,8 @@ void PluginLibrary::unload(Host& host) {
         const XSI::PluginRegistrar registrar(registrar_);
         const XSI::CStatus status = as_function<UnloadPluginFn>(address)(registrar);
         if (status.GetCode() != XSI::CStatus::OK)
-            host.log().add(XSI::siWarningMsg, lib + L": XSIUnloadPlugin failed (code " + from_utf8(code_text(status)) + L")");
+            host.log().add(XSI::siWarningMsg,
+                           lib + L": XSIUnloadPlugin failed (code " + from_utf8(code_text(status)) + L")");
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, lib + L": XSIUnloadPlugin threw: " + from_utf8(e.what()));
     } catch (...) {
@@ -479,7 +485,8 @@ void PluginManager::reload(std::wstring_view name_or_path) {
     auto fresh = std::make_unique<PluginLibrary>(path);
     fresh->load(host_, [this](std::wstring_view n) { return find_item(n) != nullptr; });
     index = std::min(index, libraries_.size());
-    PluginLibrary& loaded = **libraries_.insert(libraries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(fresh));
+    PluginLibrary& loaded =
+        **libraries_.insert(libraries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(fresh));
     call_filters(loaded, "Init");
 }
 
@@ -516,15 +523,16 @@ PluginManager::CallResult PluginManager::call(const ItemInfo& item, const std::s
                                               const CallRequest& request) {
     const CallbackKind* kind = callback_kind(item.is_filter, callback);
     if (!kind)
-        throw HostError(to_utf8(item.name) + ": a " + (item.is_filter ? "filter" : "property") +
-                        " has no callback \"" + callback + "\"");
+        throw HostError(to_utf8(item.name) + ": a " + (item.is_filter ? "filter" : "property") + " has no callback \"" +
+                        callback + "\"");
     CallResult result;
     const Callback* cb = item.find(callback);
     if (!cb) return result;
 
     Store& store = host_.store();
     ScopeGuard scope(store);
-    auto& ctx = store.make_transient<ContextObject>(request.event_id != 0 ? XSI::siPPGEventContextID : XSI::siContextID);
+    auto& ctx =
+        store.make_transient<ContextObject>(request.event_id != 0 ? XSI::siPPGEventContextID : XSI::siContextID);
     ctx.source = request.source == CRef() && item.is_filter ? item.item : request.source;
     ctx.event_id = request.event_id;
     for (const auto& [name, value] : request.attributes) ctx.attributes[name] = value;

@@ -122,8 +122,8 @@ public:
     };
     struct CallResult {
         bool called = false;
-        XSI::CStatus status;  // CStatus callbacks
-        bool returned = false;  // bool callbacks (Match, Applicable, Subset)
+        XSI::CStatus status;                        // CStatus callbacks
+        bool returned = false;                      // bool callbacks (Match, Applicable, Subset)
         std::map<std::wstring, CValue> attributes;  // every single-value attribute after the call
         std::map<std::wstring, std::vector<CRef>> array_attributes;
     };

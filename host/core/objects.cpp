@@ -98,7 +98,7 @@ void Mesh::build_edges() {
     std::uint32_t created = 0;
     for (std::size_t p = 0; p < polygons; ++p) {
         for (std::size_t c = offsets[p]; c < offsets[p + 1]; ++c) {
-            if (corner_edges[c] != created) continue;  // not the first corner on this edge
+            if (corner_edges[c] != created) continue;      // not the first corner on this edge
             edges[2 * std::size_t{created}] = indices[c];  // the creating polygon's order is kept
             edges[2 * std::size_t{created} + 1] = indices[c + 1 < offsets[p + 1] ? c + 1 : offsets[p]];
             ++created;

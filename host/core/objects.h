@@ -33,11 +33,11 @@ struct Object {
 
 // Polygon mesh geometry: CSR polygons and one shared edge table.
 struct Mesh {
-    std::vector<double> positions;         // xyz per vertex
-    std::vector<std::uint32_t> offsets{0};  // polygon i: corners offsets[i] .. offsets[i+1]
-    std::vector<std::uint32_t> indices;    // vertex of each corner
+    std::vector<double> positions;            // xyz per vertex
+    std::vector<std::uint32_t> offsets{0};    // polygon i: corners offsets[i] .. offsets[i+1]
+    std::vector<std::uint32_t> indices;       // vertex of each corner
     std::vector<std::uint32_t> corner_edges;  // edge from corner c to the next corner of its polygon
-    std::vector<std::uint32_t> edges;      // 2 vertices per edge, in the order of the polygon that created it
+    std::vector<std::uint32_t> edges;         // 2 vertices per edge, in the order of the polygon that created it
 
     std::uint32_t vertex_count() const { return static_cast<std::uint32_t>(positions.size() / 3); }
     std::uint32_t polygon_count() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
@@ -80,7 +80,8 @@ struct LayoutEntry {
 
 struct PropertyObject : Object {
     static bool accepts(siClassID c) { return c == XSI::siCustomPropertyID; }
-    PropertyObject(std::wstring n, std::wstring k) : Object(XSI::siCustomPropertyID, std::move(n)), kind(std::move(k)) {}
+    PropertyObject(std::wstring n, std::wstring k)
+        : Object(XSI::siCustomPropertyID, std::move(n)), kind(std::move(k)) {}
     std::wstring kind;  // the registered property name it was made from
     std::vector<ParamDef> params;
     std::vector<LayoutEntry> layout;
@@ -99,11 +100,12 @@ struct SceneRoot : Object {
 // kept in selection order.
 struct SubComponent : Object {
     static bool accepts(siClassID c) { return c == XSI::siSubComponentID; }
-    SubComponent(CRef mesh_object, siClassID component) : Object(XSI::siSubComponentID), object(mesh_object), component_class(component) {}
+    SubComponent(CRef mesh_object, siClassID component)
+        : Object(XSI::siSubComponentID), object(mesh_object), component_class(component) {}
     CRef object;
-    siClassID component_class;           // siPolygonFaceID or siVertexID
-    std::vector<std::uint32_t> members;  // in selection order
-    std::vector<std::uint32_t> position; // element index -> slot in members, or npos
+    siClassID component_class;            // siPolygonFaceID or siVertexID
+    std::vector<std::uint32_t> members;   // in selection order
+    std::vector<std::uint32_t> position;  // element index -> slot in members, or npos
     std::uint32_t live = 0;
     static constexpr std::uint32_t npos = 0xffffffffu;
 

@@ -113,8 +113,7 @@ private:
     }
     void expect_line_end(const std::string& cmd) {
         skip_spaces();
-        if (!at_comment_or_end())
-            throw ScriptError(cmd + ": stray " + show(peek()) + " after ')' at " + column(pos_));
+        if (!at_comment_or_end()) throw ScriptError(cmd + ": stray " + show(peek()) + " after ')' at " + column(pos_));
     }
 
     ScriptArg parse_arg(const std::string& cmd, std::size_t n) {
@@ -139,8 +138,8 @@ private:
         const std::size_t open = pos_++;
         for (;;) {
             if (at_end())
-                throw ScriptError(cmd + ": unterminated string in argument " + std::to_string(n) +
-                                  " (opened at " + column(open) + ")");
+                throw ScriptError(cmd + ": unterminated string in argument " + std::to_string(n) + " (opened at " +
+                                  column(open) + ")");
             wchar_t c = s_[pos_++];
             if (c == L'"') {
                 if (!at_end() && peek() == L'"') {
@@ -191,8 +190,8 @@ private:
         if (!ok) {
             std::size_t end = pos_;
             while (end < s_.size() && !is_space(s_[end]) && s_[end] != L',' && s_[end] != L')') ++end;
-            throw ScriptError(cmd + ": argument " + std::to_string(n) + " is not a number: " +
-                              narrow(s_.substr(start, end - start)));
+            throw ScriptError(cmd + ": argument " + std::to_string(n) +
+                              " is not a number: " + narrow(s_.substr(start, end - start)));
         }
         ScriptArg arg;
         arg.kind = ScriptArg::Kind::number;
@@ -240,7 +239,8 @@ std::vector<std::wstring_view> split_lines(std::wstring_view code) {
     std::size_t start = 0;
     for (;;) {
         std::size_t nl = code.find(L'\n', start);
-        std::wstring_view line = code.substr(start, nl == std::wstring_view::npos ? std::wstring_view::npos : nl - start);
+        std::wstring_view line =
+            code.substr(start, nl == std::wstring_view::npos ? std::wstring_view::npos : nl - start);
         if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
         lines.push_back(line);
         if (nl == std::wstring_view::npos) break;
@@ -342,7 +342,8 @@ void register_core_commands(CommandRegistry& registry) {
         if (args.size() > 2) {
             const XSI::LONG propagation = args.integer(2);
             if (propagation < XSI::siDefaultPropagation || propagation > XSI::siNodePropagation)
-                throw ScriptError(arg_error(args, 2, "is not a propagation (0, 1 or 2): " + std::to_string(propagation)));
+                throw ScriptError(
+                    arg_error(args, 2, "is not a propagation (0, 1 or 2): " + std::to_string(propagation)));
         }
         const ItemInfo* kind = host.plugins().find_item(preset);
         if (!kind || kind->is_filter)
@@ -368,8 +369,12 @@ void register_core_commands(CommandRegistry& registry) {
         if (args.size() > 1) {
             severity = args.integer(1);
             switch (severity) {
-                case XSI::siFatalMsg: case XSI::siErrorMsg: case XSI::siWarningMsg:
-                case XSI::siInfoMsg: case XSI::siVerboseMsg: case XSI::siCommentMsg:
+                case XSI::siFatalMsg:
+                case XSI::siErrorMsg:
+                case XSI::siWarningMsg:
+                case XSI::siInfoMsg:
+                case XSI::siVerboseMsg:
+                case XSI::siCommentMsg:
                     break;
                 default:
                     throw ScriptError(arg_error(args, 1, "is not a severity: " + std::to_string(severity)));

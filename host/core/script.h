@@ -21,8 +21,8 @@ class Host;
 // siDefaultPropagation, or True/False), resolved by the command that takes it.
 struct ScriptArg {
     enum class Kind { string, number, identifier } kind = Kind::string;
-    std::wstring text;   // string contents (quotes removed, "" unescaped) or the identifier
-    double number = 0;   // Kind::number
+    std::wstring text;  // string contents (quotes removed, "" unescaped) or the identifier
+    double number = 0;  // Kind::number
 };
 
 struct ScriptLine {

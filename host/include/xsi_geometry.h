@@ -114,8 +114,8 @@ public:
         const detail::MeshView* m = detail::mesh_of(m_ref, siPolygonFaceID);
         if (!m) return CEdgeRefArray();
         const ULONG p = m_ref.GetHandle().index;
-        return CEdgeRefArray(
-            detail::component_view(m_ref, siEdgeID, m->corner_edges + m->offsets[p], m->offsets[p + 1] - m->offsets[p]));
+        return CEdgeRefArray(detail::component_view(m_ref, siEdgeID, m->corner_edges + m->offsets[p],
+                                                    m->offsets[p + 1] - m->offsets[p]));
     }
 };
 

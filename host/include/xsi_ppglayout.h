@@ -30,8 +30,7 @@ public:
 
     CStatus Clear();
     PPGItem AddGroup(const CString& in_label = L"", bool in_border = true, LONG in_width = 0);
-    PPGItem AddItem(const CString& in_scriptName, const CString& in_label = L"",
-                    const CString& in_controlType = L"");
+    PPGItem AddItem(const CString& in_scriptName, const CString& in_label = L"", const CString& in_controlType = L"");
     PPGItem EndGroup();
 
     LONG GetCount() const;

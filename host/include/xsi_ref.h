@@ -62,11 +62,11 @@ struct MeshView {
     ULONG polygon_count = 0;
     ULONG edge_count = 0;
     ULONG vertex_count = 0;
-    const double* positions = nullptr;     // xyz per vertex
-    const ULONG* offsets = nullptr;        // polygon p: corners offsets[p] .. offsets[p+1]
-    const ULONG* indices = nullptr;        // vertex of each corner
-    const ULONG* corner_edges = nullptr;   // edge leaving each corner
-    const ULONG* edges = nullptr;          // two vertices per edge
+    const double* positions = nullptr;    // xyz per vertex
+    const ULONG* offsets = nullptr;       // polygon p: corners offsets[p] .. offsets[p+1]
+    const ULONG* indices = nullptr;       // vertex of each corner
+    const ULONG* corner_edges = nullptr;  // edge leaving each corner
+    const ULONG* edges = nullptr;         // two vertices per edge
 };
 
 SICPPSDKIMPEXP extern MeshView g_last_mesh;
@@ -123,8 +123,9 @@ inline bool is_valid_as(const CRef& in_ref, ULONG in_classID);
 inline siClassID CRef::GetClassID() const {
     if (!detail::is_component(m_handle.classID)) return detail::class_of(m_handle);
     const detail::MeshView* mesh = detail::mesh_view(m_handle);
-    return mesh && m_handle.index < detail::component_count(*mesh, m_handle.classID) ? static_cast<siClassID>(m_handle.classID)
-                                                                                      : siUnknownClassID;
+    return mesh && m_handle.index < detail::component_count(*mesh, m_handle.classID)
+               ? static_cast<siClassID>(m_handle.classID)
+               : siUnknownClassID;
 }
 
 inline bool detail::is_valid_as(const CRef& in_ref, ULONG in_classID) {
@@ -147,9 +148,14 @@ public:
         return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : ScratchRef();
     }
     CRef GetItem(LONG in_index) const { return (*this)[in_index]; }
-    CStatus Add(const CRef& in_ref) { m_items.push_back(in_ref); return CStatus::OK; }
+    CStatus Add(const CRef& in_ref) {
+        m_items.push_back(in_ref);
+        return CStatus::OK;
+    }
     void Clear() { m_items.clear(); }
-    void Reserve(LONG in_count) { if (in_count > 0) m_items.reserve(static_cast<std::size_t>(in_count)); }
+    void Reserve(LONG in_count) {
+        if (in_count > 0) m_items.reserve(static_cast<std::size_t>(in_count));
+    }
 
     // The items' texts separated by commas.
     CString GetAsText() const;

@@ -47,9 +47,21 @@ public:
     CString& operator+=(const CString& in_str) { return Append(in_str.m_data, in_str.m_length); }
     CString& operator+=(const wchar_t* in_str) { return in_str ? Append(in_str, Measure(in_str)) : *this; }
 
-    friend CString operator+(const CString& a, const CString& b) { CString r(a); r += b; return r; }
-    friend CString operator+(const CString& a, const wchar_t* b) { CString r(a); r += b; return r; }
-    friend CString operator+(const wchar_t* a, const CString& b) { CString r(a); r += b; return r; }
+    friend CString operator+(const CString& a, const CString& b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
+    friend CString operator+(const CString& a, const wchar_t* b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
+    friend CString operator+(const wchar_t* a, const CString& b) {
+        CString r(a);
+        r += b;
+        return r;
+    }
 
     bool operator==(const CString& in_str) const { return view() == in_str.view(); }
     bool operator==(const wchar_t* in_str) const {

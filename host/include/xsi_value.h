@@ -81,20 +81,33 @@ private:
     // read with the width it was written with (a wider read over narrower stores just made would
     // stall on store forwarding), and the room kept for a string is never copied for a number.
     void CopyFrom(const CValue& in_val) {
-        if (m_type == siString) new (m_u.s) CString(in_val.Str());
-        else CopyScalar(in_val);
+        if (m_type == siString)
+            new (m_u.s) CString(in_val.Str());
+        else
+            CopyScalar(in_val);
     }
     void MoveFrom(CValue& in_val) {
-        if (m_type == siString) new (m_u.s) CString(std::move(in_val.Str()));
-        else CopyScalar(in_val);
+        if (m_type == siString)
+            new (m_u.s) CString(std::move(in_val.Str()));
+        else
+            CopyScalar(in_val);
     }
     void CopyScalar(const CValue& in_val) {
         switch (m_type) {
-            case siDouble: m_u.d = in_val.m_u.d; break;
-            case siInt4: m_u.l = in_val.m_u.l; break;
-            case siBool: m_u.b = in_val.m_u.b; break;
-            case siRef: m_u.r = in_val.m_u.r; break;
-            default: break;
+            case siDouble:
+                m_u.d = in_val.m_u.d;
+                break;
+            case siInt4:
+                m_u.l = in_val.m_u.l;
+                break;
+            case siBool:
+                m_u.b = in_val.m_u.b;
+                break;
+            case siRef:
+                m_u.r = in_val.m_u.r;
+                break;
+            default:
+                break;
         }
     }
     void Release() {

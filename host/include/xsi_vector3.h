@@ -11,7 +11,12 @@ public:
     double GetX() const { return m_x; }
     double GetY() const { return m_y; }
     double GetZ() const { return m_z; }
-    CVector3& Set(double in_x, double in_y, double in_z) { m_x = in_x; m_y = in_y; m_z = in_z; return *this; }
+    CVector3& Set(double in_x, double in_y, double in_z) {
+        m_x = in_x;
+        m_y = in_y;
+        m_z = in_z;
+        return *this;
+    }
 
     // this = in_a - in_b
     CVector3& Sub(const CVector3& in_a, const CVector3& in_b) {

@@ -17,9 +17,9 @@ namespace torvel::io {
 
 // A polygon mesh as plain arrays: polygon i uses indices[offsets[i] .. offsets[i+1]).
 struct MeshData {
-    std::vector<double> positions;      // x, y, z per vertex
+    std::vector<double> positions;          // x, y, z per vertex
     std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries, offsets.front() == 0
-    std::vector<std::uint32_t> indices; // zero-based vertex indices
+    std::vector<std::uint32_t> indices;     // zero-based vertex indices
 
     std::size_t vertex_count() const { return positions.size() / 3; }
     std::size_t polygon_count() const { return offsets.size() - 1; }
@@ -48,8 +48,7 @@ MeshData parse_off(std::string_view text, const std::string& name);
 // writes the .mtl beside it. The file is written to a temporary beside `out` and renamed over it; on any
 // failure nothing is left behind and MeshError is thrown. Refuses to replace any of `inputs` (compared
 // as files, so a link to an input counts).
-void write_marked(const std::filesystem::path& out, const MeshData& mesh,
-                  std::span<const std::uint32_t> marked,
+void write_marked(const std::filesystem::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
                   std::span<const std::filesystem::path> inputs);
 
 }  // namespace torvel::io

@@ -12,9 +12,9 @@ const MeshView* find_mesh(ULONG in_object, ULONG in_generation) {
     const Object* obj = host().store().find(CRef::Handle{0, in_object, in_generation, 0});
     if (!obj || !MeshObject::accepts(obj->class_id)) return nullptr;
     const Mesh& m = static_cast<const MeshObject*>(obj)->mesh;
-    g_last_mesh = MeshView{in_object,            in_generation,        m.polygon_count(),   m.edge_count(),
-                           m.vertex_count(),     m.positions.data(),   m.offsets.data(),    m.indices.data(),
-                           m.corner_edges.data(), m.edges.data()};
+    g_last_mesh =
+        MeshView{in_object,          in_generation,    m.polygon_count(), m.edge_count(),        m.vertex_count(),
+                 m.positions.data(), m.offsets.data(), m.indices.data(),  m.corner_edges.data(), m.edges.data()};
     return &g_last_mesh;
 }
 

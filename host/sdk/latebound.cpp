@@ -50,14 +50,26 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
     const Object* obj = checked(ref);
     if (!obj) return false;
     if (ref.GetHandle().classID == static_cast<ULONG>(obj->class_id)) {
-        if (is(name, L"Name"sv)) { out = CValue(wide(obj->name)); return true; }
-        if (is(name, L"FullName"sv)) { out = CValue(wide(host().full_name(ref))); return true; }
+        if (is(name, L"Name"sv)) {
+            out = CValue(wide(obj->name));
+            return true;
+        }
+        if (is(name, L"FullName"sv)) {
+            out = CValue(wide(host().full_name(ref)));
+            return true;
+        }
     }
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siSelectionItemID: {
             auto* item = static_cast<const SelectionItem*>(obj);
-            if (is(name, L"SubComponent"sv) && item->subcomponent.IsValid()) { out = CValue(item->subcomponent); return true; }
-            if (is(name, L"Object"sv)) { out = CValue(item->object); return true; }
+            if (is(name, L"SubComponent"sv) && item->subcomponent.IsValid()) {
+                out = CValue(item->subcomponent);
+                return true;
+            }
+            if (is(name, L"Object"sv)) {
+                out = CValue(item->object);
+                return true;
+            }
             return false;
         }
         case siSubComponentID: {
@@ -70,7 +82,10 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
                 out = CValue(coll.self);
                 return true;
             }
-            if (is(name, L"Parent3DObject"sv)) { out = CValue(sub->object); return true; }
+            if (is(name, L"Parent3DObject"sv)) {
+                out = CValue(sub->object);
+                return true;
+            }
             return false;
         }
         case siComponentCollectionID:
@@ -94,7 +109,8 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             auto* coll = static_cast<const ComponentCollection*>(obj);
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             if (index < 0 || static_cast<std::size_t>(index) >= coll->elements.size()) return CStatus::OutOfRange;
-            out = CValue(component_ref(coll->object, coll->component_class, coll->elements[static_cast<std::size_t>(index)]));
+            out = CValue(
+                component_ref(coll->object, coll->component_class, coll->elements[static_cast<std::size_t>(index)]));
             return CStatus::OK;
         }
         case siSubComponentID: {
@@ -120,13 +136,15 @@ CValue CComAPIHandler::GetProperty(const CString& in_name) const {
     return get_property(m_ref, name_of(in_name), out) ? out : CValue();
 }
 
-CStatus CComAPIHandler::Invoke(const CString& in_name, LONG in_callType, CValue& io_return, const CValueArray& in_args) {
+CStatus CComAPIHandler::Invoke(const CString& in_name, LONG in_callType, CValue& io_return,
+                               const CValueArray& in_args) {
     CValue out;
     CStatus st = CStatus::InvalidArgument;
     if (in_callType == 0 || in_callType == Method) {
         st = call_method(m_ref, name_of(in_name), in_args, out);
     } else if (in_callType == PropertyGet) {
-        st = in_args.GetCount() == 0 && get_property(m_ref, name_of(in_name), out) ? CStatus::OK : CStatus::MemberNotFound;
+        st = in_args.GetCount() == 0 && get_property(m_ref, name_of(in_name), out) ? CStatus::OK
+                                                                                   : CStatus::MemberNotFound;
     }
     io_return = st.Succeeded() ? out : CValue();
     return st;

@@ -184,8 +184,12 @@ PluginItem register_item(const CRef& ref, const CString& name, siClassID cls, LO
 
 }  // namespace
 
-CStatus PluginRegistrar::PutAuthor(const CString& in_author) { return put_text(m_ref, &RegistrarObject::author, in_author); }
-CStatus PluginRegistrar::PutEmail(const CString& in_email) { return put_text(m_ref, &RegistrarObject::email, in_email); }
+CStatus PluginRegistrar::PutAuthor(const CString& in_author) {
+    return put_text(m_ref, &RegistrarObject::author, in_author);
+}
+CStatus PluginRegistrar::PutEmail(const CString& in_email) {
+    return put_text(m_ref, &RegistrarObject::email, in_email);
+}
 CStatus PluginRegistrar::PutURL(const CString& in_url) { return put_text(m_ref, &RegistrarObject::url, in_url); }
 CString PluginRegistrar::GetAuthor() const { return get_text(m_ref, &RegistrarObject::author); }
 CString PluginRegistrar::GetEmail() const { return get_text(m_ref, &RegistrarObject::email); }

@@ -36,15 +36,24 @@ bool convert(const CValue& value, CValue::DataType type, CValue& out) {
         case CValue::siDouble:
         case CValue::siInt4: {
             double d = value;
-            if (value.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(value).view(), d)) return false;
+            if (value.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(value).view(), d))
+                return false;
             if (std::isnan(d)) return false;
-            if (type == CValue::siDouble) out = CValue(d);
-            else out = CValue(static_cast<LONG>(value));
+            if (type == CValue::siDouble)
+                out = CValue(d);
+            else
+                out = CValue(static_cast<LONG>(value));
             return true;
         }
-        case CValue::siBool: out = CValue(static_cast<bool>(value)); return true;
-        case CValue::siString: out = CValue(value.GetAsText()); return true;
-        default: out = value; return true;
+        case CValue::siBool:
+            out = CValue(static_cast<bool>(value));
+            return true;
+        case CValue::siString:
+            out = CValue(value.GetAsText());
+            return true;
+        default:
+            out = value;
+            return true;
     }
 }
 
@@ -56,8 +65,9 @@ bool in_range(const ParamDef& p, const CValue& v) {
     return true;
 }
 
-CStatus add_parameter(const CRef& ref, const CString& script_name, CValue::DataType type, LONG caps, const CString& name,
-                      const CString& description, const CValue& def, const CValue* limits, Parameter& io_param) {
+CStatus add_parameter(const CRef& ref, const CString& script_name, CValue::DataType type, LONG caps,
+                      const CString& name, const CString& description, const CValue& def, const CValue* limits,
+                      Parameter& io_param) {
     io_param = Parameter();
     auto* prop = checked_as<PropertyObject>(ref);
     if (!prop || ref.GetHandle().classID != siCustomPropertyID) return CStatus::Fail;
@@ -89,31 +99,61 @@ CStatus CustomProperty::AddParameter(const CString& in_scriptName, CValue::DataT
                                      const CValue& in_min, const CValue& in_max, const CValue& in_suggestedMin,
                                      const CValue& in_suggestedMax, Parameter& io_param) {
     const CValue limits[] = {in_min, in_max, in_suggestedMin, in_suggestedMax};
-    return add_parameter(m_ref, in_scriptName, in_type, in_capabilities, in_name, in_description, in_default, limits, io_param);
+    return add_parameter(m_ref, in_scriptName, in_type, in_capabilities, in_name, in_description, in_default, limits,
+                         io_param);
 }
 
 CStatus CustomProperty::AddParameter(const CString& in_scriptName, CValue::DataType in_type, LONG in_capabilities,
                                      const CString& in_name, const CString& in_description, const CValue& in_default,
                                      Parameter& io_param) {
-    return add_parameter(m_ref, in_scriptName, in_type, in_capabilities, in_name, in_description, in_default, nullptr, io_param);
+    return add_parameter(m_ref, in_scriptName, in_type, in_capabilities, in_name, in_description, in_default, nullptr,
+                         io_param);
 }
 
-PPGLayout CustomProperty::GetPPGLayout() const {
-    return IsValid() ? PPGLayout(layout_ref(m_ref)) : PPGLayout();
-}
+PPGLayout CustomProperty::GetPPGLayout() const { return IsValid() ? PPGLayout(layout_ref(m_ref)) : PPGLayout(); }
 
 Parameter::Parameter(const CRef& in_ref) : SIObject(in_ref, in_ref.GetClassID() == siParameterID) {}
 
-CString Parameter::GetScriptName() const { auto* p = param_of(m_ref); return p ? wide(p->script_name) : CString(); }
-CString Parameter::GetDescription() const { auto* p = param_of(m_ref); return p ? wide(p->description) : CString(); }
-CValue::DataType Parameter::GetValueType() const { auto* p = param_of(m_ref); return p ? p->type : CValue::siEmpty; }
-LONG Parameter::GetCapabilities() const { auto* p = param_of(m_ref); return p ? p->capabilities : 0; }
-CValue Parameter::GetDefault() const { auto* p = param_of(m_ref); return p ? p->default_value : CValue(); }
-CValue Parameter::GetMin() const { auto* p = param_of(m_ref); return p ? p->min : CValue(); }
-CValue Parameter::GetMax() const { auto* p = param_of(m_ref); return p ? p->max : CValue(); }
-CValue Parameter::GetSuggestedMin() const { auto* p = param_of(m_ref); return p ? p->suggested_min : CValue(); }
-CValue Parameter::GetSuggestedMax() const { auto* p = param_of(m_ref); return p ? p->suggested_max : CValue(); }
-CValue Parameter::GetValue(double) const { auto* p = param_of(m_ref); return p ? p->value : CValue(); }
+CString Parameter::GetScriptName() const {
+    auto* p = param_of(m_ref);
+    return p ? wide(p->script_name) : CString();
+}
+CString Parameter::GetDescription() const {
+    auto* p = param_of(m_ref);
+    return p ? wide(p->description) : CString();
+}
+CValue::DataType Parameter::GetValueType() const {
+    auto* p = param_of(m_ref);
+    return p ? p->type : CValue::siEmpty;
+}
+LONG Parameter::GetCapabilities() const {
+    auto* p = param_of(m_ref);
+    return p ? p->capabilities : 0;
+}
+CValue Parameter::GetDefault() const {
+    auto* p = param_of(m_ref);
+    return p ? p->default_value : CValue();
+}
+CValue Parameter::GetMin() const {
+    auto* p = param_of(m_ref);
+    return p ? p->min : CValue();
+}
+CValue Parameter::GetMax() const {
+    auto* p = param_of(m_ref);
+    return p ? p->max : CValue();
+}
+CValue Parameter::GetSuggestedMin() const {
+    auto* p = param_of(m_ref);
+    return p ? p->suggested_min : CValue();
+}
+CValue Parameter::GetSuggestedMax() const {
+    auto* p = param_of(m_ref);
+    return p ? p->suggested_max : CValue();
+}
+CValue Parameter::GetValue(double) const {
+    auto* p = param_of(m_ref);
+    return p ? p->value : CValue();
+}
 
 CStatus Parameter::PutValue(const CValue& in_value, double) {
     ParamDef* p = param_of(m_ref);
@@ -181,11 +221,26 @@ PPGItem PPGLayout::GetItem(LONG in_index) const {
 
 PPGItem::PPGItem(const CRef& in_ref) : CBase(in_ref, in_ref.GetClassID() == siPPGItemID) {}
 
-CString PPGItem::GetName() const { auto* e = entry_of(m_ref); return e ? wide(e->name) : CString(); }
-CString PPGItem::GetLabel() const { auto* e = entry_of(m_ref); return e ? wide(e->label) : CString(); }
-CString PPGItem::GetType() const { auto* e = entry_of(m_ref); return e ? wide(e->control) : CString(); }
-LONG PPGItem::GetLabelPercentage() const { auto* e = entry_of(m_ref); return e ? e->label_percentage : 0; }
-LONG PPGItem::GetLabelMinPixels() const { auto* e = entry_of(m_ref); return e ? e->label_min_pixels : 0; }
+CString PPGItem::GetName() const {
+    auto* e = entry_of(m_ref);
+    return e ? wide(e->name) : CString();
+}
+CString PPGItem::GetLabel() const {
+    auto* e = entry_of(m_ref);
+    return e ? wide(e->label) : CString();
+}
+CString PPGItem::GetType() const {
+    auto* e = entry_of(m_ref);
+    return e ? wide(e->control) : CString();
+}
+LONG PPGItem::GetLabelPercentage() const {
+    auto* e = entry_of(m_ref);
+    return e ? e->label_percentage : 0;
+}
+LONG PPGItem::GetLabelMinPixels() const {
+    auto* e = entry_of(m_ref);
+    return e ? e->label_min_pixels : 0;
+}
 
 CStatus PPGItem::PutLabelPercentage(LONG in_percent) {
     LayoutEntry* e = entry_of(m_ref);

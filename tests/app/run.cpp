@@ -38,8 +38,10 @@ Result run(const std::vector<std::string>& args, const RunOptions& options) {
     }
     env.erase("TORVEL_PLUGIN");
     for (const auto& [k, v] : options.env) {
-        if (v) env[k] = *v;
-        else env.erase(k);
+        if (v)
+            env[k] = *v;
+        else
+            env.erase(k);
     }
     std::vector<std::string> env_text;
     for (const auto& [k, v] : env) env_text.push_back(k + "=" + v);
@@ -124,7 +126,8 @@ std::vector<std::string> log_texts(const fs::path& path) {
     std::vector<std::string> texts;
     for (const std::string& line : lines(read_file(path))) {
         const nlohmann::json j = nlohmann::json::parse(line);
-        EXPECT_TRUE(j.is_object() && j.size() == 2 && j["severity"].is_number_integer() && j["text"].is_string()) << line;
+        EXPECT_TRUE(j.is_object() && j.size() == 2 && j["severity"].is_number_integer() && j["text"].is_string())
+            << line;
         texts.push_back(j.value("text", ""));
     }
     return texts;

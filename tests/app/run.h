@@ -26,9 +26,9 @@ struct Result {
 };
 
 struct RunOptions {
-    std::string input;                                    // standard input
+    std::string input;                                      // standard input
     std::map<std::string, std::optional<std::string>> env;  // set (or, with nullopt, remove) variables
-    fs::path cwd;                                         // empty: the test's own
+    fs::path cwd;                                           // empty: the test's own
     fs::path exe = kTorvel;
 };
 

@@ -180,7 +180,8 @@ TEST_F(CheckFiles, CheckFindsThePluginBesideItselfNeverInTheWorkingDirectory) {
     Result none = run({"check", kFlat}, in_work);
     EXPECT_EQ(none.code, 2);
     EXPECT_NE(none.err.find("cannot find the plug-in"), std::string::npos) << none.err;
-    EXPECT_EQ(none.err.find((dir / "work").string()), std::string::npos) << "looked in the working directory: " << none.err;
+    EXPECT_EQ(none.err.find((dir / "work").string()), std::string::npos)
+        << "looked in the working directory: " << none.err;
 
     for (const char* place : {"lib", "plugin"}) {
         fs::create_directories(dir / place);

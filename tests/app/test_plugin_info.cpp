@@ -43,7 +43,8 @@ TEST(PluginInfo, JsonDescribesIdentityItemsCallbacksAndTheDefinedProperty) {
     EXPECT_EQ(info_text["script_name"], "ShowInfo");
     EXPECT_EQ(info_text["type"], "string");
     EXPECT_EQ(info_text["value"], "This is TorvelFilter Property\r\n");
-    for (const char* absent : {"min", "max", "suggested_min", "suggested_max"}) EXPECT_TRUE(info_text[absent].is_null()) << absent;
+    for (const char* absent : {"min", "max", "suggested_min", "suggested_max"})
+        EXPECT_TRUE(info_text[absent].is_null()) << absent;
     for (const json& p : prop["parameters"])
         for (const char* key : {"script_name", "type", "capabilities", "name", "description", "default", "min", "max",
                                 "suggested_min", "suggested_max", "value"})

@@ -28,13 +28,12 @@ TEST(Script, ExampleScriptRunsEveryCommand) {
     Result r = run({"script", (kExamples / "example.tvs").string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    for (const char* line : {"Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter",
-                                    "Scene_Root.mixed: polygons 0-9", " select count:3", "Scene_Root.mixed: polygons 5-7",
-                                    "Scene_Root.mixed: polygons 6-7", "Scene_Root.twisted: vertices 0, 2",
-                                    "Scene_Root.mixed: whole object", "Vn_TorvelFilter_IsApplicable.",
-                                    "OnInit called for Scene_Root.Vn_TorvelFilter_Prop",
-                                    "Reloading C++ Vn_TorvelFilter: Vn_TorvelFilter",
-                                    "Unloading C++ Vn_TorvelFilter: Vn_TorvelFilter"})
+    for (const char* line :
+         {"Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter", "Scene_Root.mixed: polygons 0-9", " select count:3",
+          "Scene_Root.mixed: polygons 5-7", "Scene_Root.mixed: polygons 6-7", "Scene_Root.twisted: vertices 0, 2",
+          "Scene_Root.mixed: whole object", "Vn_TorvelFilter_IsApplicable.",
+          "OnInit called for Scene_Root.Vn_TorvelFilter_Prop", "Reloading C++ Vn_TorvelFilter: Vn_TorvelFilter",
+          "Unloading C++ Vn_TorvelFilter: Vn_TorvelFilter"})
         EXPECT_TRUE(has_line(r.out, line)) << "missing: " << line << "\n" << r.out;
 }
 
@@ -43,18 +42,19 @@ TEST(ScriptSelection, ApplyFilterKeepsTheNonPlanarPolygonsOfTheSelectedOnes) {
                        "ApplyFilter \"Vn_TorvelFilter\"", "PrintSelection", "ClearSelection", "PrintSelection",
                        "SelectPolygons \"mixed\", \"0-4\"", "ApplyFilter \"Vn_TorvelFilter\"", "PrintSelection"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
-                                "Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter",
-                                "imported " + (kExamples / "mixed.obj").string() + " as Scene_Root.mixed: 10 polygons, 40 vertices",
-                                "Scene_Root.mixed: polygons 0, 2-3, 6",
-                                " select count:1",
-                                "Scene_Root.mixed: polygons 6",
-                                "selection is empty",
-                                " select count:0",
-                                "selection is empty",
-                                "Terminating C++ Vn_TorvelFilter:Vn_TorvelFilter",
-                                "C++ Torvel Filter Plug-in has been unloaded.",
-                            }));
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{
+                  "Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter",
+                  "imported " + (kExamples / "mixed.obj").string() + " as Scene_Root.mixed: 10 polygons, 40 vertices",
+                  "Scene_Root.mixed: polygons 0, 2-3, 6",
+                  " select count:1",
+                  "Scene_Root.mixed: polygons 6",
+                  "selection is empty",
+                  " select count:0",
+                  "selection is empty",
+                  "Terminating C++ Vn_TorvelFilter:Vn_TorvelFilter",
+                  "C++ Torvel Filter Plug-in has been unloaded.",
+              }));
 }
 
 TEST(ScriptSelection, ObjectsAreNamedAfterTheFileOrAsGivenAndMadeUnique) {
@@ -101,9 +101,12 @@ TEST(ScriptValues, SetValueAndGetValueGoThroughTheParameterAndItsRange) {
     EXPECT_TRUE(has_line(r.out, " select count:2")) << r.out;  // the filter read the new tolerance
 
     const std::vector<std::pair<std::string, std::string>> errors = {
-        {"SetValue \"Vn_TorvelFilter_Prop.def\", 120", "SetValue: 120 is outside the range of \"Vn_TorvelFilter_Prop.def\" (0 to 90)"},
-        {"SetValue \"Vn_TorvelFilter_Prop.def\", -0.5", "SetValue: -0.5 is outside the range of \"Vn_TorvelFilter_Prop.def\" (0 to 90)"},
-        {"SetValue \"Vn_TorvelFilter_Prop.def\", \"steep\"", "SetValue: \"Vn_TorvelFilter_Prop.def\" cannot take the value \"steep\""},
+        {"SetValue \"Vn_TorvelFilter_Prop.def\", 120",
+         "SetValue: 120 is outside the range of \"Vn_TorvelFilter_Prop.def\" (0 to 90)"},
+        {"SetValue \"Vn_TorvelFilter_Prop.def\", -0.5",
+         "SetValue: -0.5 is outside the range of \"Vn_TorvelFilter_Prop.def\" (0 to 90)"},
+        {"SetValue \"Vn_TorvelFilter_Prop.def\", \"steep\"",
+         "SetValue: \"Vn_TorvelFilter_Prop.def\" cannot take the value \"steep\""},
         {"SetValue \"Vn_TorvelFilter_Prop.nope\", 1", "SetValue: no parameter \"Vn_TorvelFilter_Prop.nope\""},
         {"GetValue \"Vn_TorvelFilter_Prop\"", "GetValue: no parameter \"Vn_TorvelFilter_Prop\""},
         {"SetValue \"Vn_TorvelFilter_Prop.def\"", "SetValue: expected 2 arguments, got 1"},
@@ -164,13 +167,15 @@ TEST(ScriptPlugins, LoadUnloadAndReloadRunTheLifecycleInOrder) {
 
 TEST_F(ScriptFiles, ScriptFileFailuresNameTheFileAndLineAndStopThere) {
     fs::copy_file(kExamples / "twisted_quad.obj", dir / "quad.obj");
-    const fs::path file = write("job.tvs", "' a comment\n\nImportMesh \"quad.obj\"\r\nBogus 1, 2\nLogMessage \"after\"\n");
+    const fs::path file =
+        write("job.tvs", "' a comment\n\nImportMesh \"quad.obj\"\r\nBogus 1, 2\nLogMessage \"after\"\n");
     RunOptions elsewhere;
     elsewhere.cwd = fs::temp_directory_path();  // relative paths are the script's, not the working directory's
     Result r = run({"script", file.string()}, elsewhere);
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "torvel: " + file.string() + ":4: unknown command \"Bogus\"\n");
-    EXPECT_TRUE(has_line(r.out, "imported " + (dir / "quad.obj").string() + " as Scene_Root.quad: 1 polygons, 4 vertices"))
+    EXPECT_TRUE(
+        has_line(r.out, "imported " + (dir / "quad.obj").string() + " as Scene_Root.quad: 1 polygons, 4 vertices"))
         << r.out;
     EXPECT_FALSE(has_line(r.out, "after"));
 
@@ -181,7 +186,8 @@ TEST_F(ScriptFiles, ScriptFileFailuresNameTheFileAndLineAndStopThere) {
     const fs::path mesh_script = write("mesh.tvs", "ImportMesh \"bad.obj\"\n");
     Result m = run({"script", mesh_script.string()});
     EXPECT_EQ(m.code, 2);
-    EXPECT_NE(m.err.find(mesh_script.string() + ":1: ImportMesh: " + bad_mesh.string() + ":2: "), std::string::npos) << m.err;
+    EXPECT_NE(m.err.find(mesh_script.string() + ":1: ImportMesh: " + bad_mesh.string() + ":2: "), std::string::npos)
+        << m.err;
 
     Result none = run({"script", (dir / "none.tvs").string()});
     EXPECT_EQ(none.code, 2);

@@ -37,7 +37,8 @@ protected:
         CustomProperty cp(prop.self);
         Parameter p;
         EXPECT_EQ(cp.AddParameter(L"def", CValue::siDouble, siPersistable, L"Tolerance", L"Tolerance", CValue(45.0),
-                                  CValue(0.0), CValue(90.0), CValue(0.0), CValue(90.0), p).GetCode(),
+                                  CValue(0.0), CValue(90.0), CValue(0.0), CValue(90.0), p)
+                      .GetCode(),
                   CStatus::OK);
         return prop.self;
     }
@@ -223,14 +224,16 @@ TEST_F(Core, ParametersRefuseValuesOutsideTheirRange) {
     EXPECT_FALSE(cp.AddParameter(L"def", CValue::siDouble, 0, L"", L"", CValue(1.0), again).Succeeded());
     EXPECT_FALSE(again.IsValid());
     Parameter info;
-    ASSERT_EQ(cp.AddParameter(L"ShowInfo", CValue::siString, siPersistable, L"", L"", CValue(L""), info).GetCode(), CStatus::OK);
+    ASSERT_EQ(cp.AddParameter(L"ShowInfo", CValue::siString, siPersistable, L"", L"", CValue(L""), info).GetCode(),
+              CStatus::OK);
     EXPECT_TRUE(info.GetMin().IsEmpty());
     EXPECT_EQ(info.GetValueType(), CValue::siString);
     EXPECT_EQ(info.PutValue(CValue(L"text\r\n")).GetCode(), CStatus::OK);
     EXPECT_EQ(static_cast<CString>(info.GetValue()), L"text\r\n");
     EXPECT_EQ(cp.GetParameters().GetCount(), 2);
     // Wrappers of the wrong kind do nothing.
-    EXPECT_FALSE(CustomProperty(def.GetRef()).AddParameter(L"x", CValue::siDouble, 0, L"", L"", CValue(1.0), again).Succeeded());
+    EXPECT_FALSE(
+        CustomProperty(def.GetRef()).AddParameter(L"x", CValue::siDouble, 0, L"", L"", CValue(1.0), again).Succeeded());
     EXPECT_FALSE(Parameter(prop).PutValue(CValue(1.0)).Succeeded());
 }
 

@@ -32,7 +32,9 @@ std::string host_error(F f) {
     return "";
 }
 
-bool has(const std::vector<std::string>& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+bool has(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
 
 class Loader : public ::testing::Test {
 protected:
@@ -62,8 +64,8 @@ protected:
 
 TEST(ExportedFunctions, ListsTheModulesOwnDefinedVisibleFunctions) {
     const auto names = exported_functions(TM_FILTER);
-    for (const char* n : {"XSILoadPlugin", "XSIUnloadPlugin", "TM_Filter_Init", "Tm_Filter_Subset", "Tm_Filter_IsApplicable",
-                          "Tm_Prop_Define", "tm_prop_PPGEvent"})
+    for (const char* n : {"XSILoadPlugin", "XSIUnloadPlugin", "TM_Filter_Init", "Tm_Filter_Subset",
+                          "Tm_Filter_IsApplicable", "Tm_Prop_Define", "tm_prop_PPGEvent"})
         EXPECT_TRUE(has(names, n)) << n;
     EXPECT_FALSE(has(names, "Tm_Filter_Applicable"));  // hidden
     for (const std::string& n : names) EXPECT_EQ(n.find("LogMessage"), std::string::npos) << "import listed: " << n;
@@ -89,7 +91,8 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
     // A truncated file on disk goes through the same checks.
     const fs::path cut = fs::temp_directory_path() / "torvel_truncated.so";
     std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), 200);
-    EXPECT_NE(host_error([&] { exported_functions(cut); }).find(cut.string() + ": truncated ELF file"), std::string::npos);
+    EXPECT_NE(host_error([&] { exported_functions(cut); }).find(cut.string() + ": truncated ELF file"),
+              std::string::npos);
     fs::remove(cut);
 
     auto with = [&](auto edit) {
@@ -107,18 +110,22 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
         }
         return static_cast<Elf64_Shdr*>(nullptr);
     };
-    EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_ident[EI_CLASS] = ELFCLASS32; }).find("not a 64-bit"), std::string::npos);
-    EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_type = ET_EXEC; }).find("not an ELF shared object"), std::string::npos);
+    EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_ident[EI_CLASS] = ELFCLASS32; }).find("not a 64-bit"),
+              std::string::npos);
+    EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_type = ET_EXEC; }).find("not an ELF shared object"),
+              std::string::npos);
     EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_shoff = ~0ull - 10; }).find("truncated"), std::string::npos);
     EXPECT_NE(with([](auto&, Elf64_Ehdr& h) { h.e_shnum = 0xffff; }).find("truncated"), std::string::npos);
-    EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_size = ~0ull; }).find("truncated"), std::string::npos);
+    EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_size = ~0ull; }).find("truncated"),
+              std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_link = 60000; }).find("no string table"),
               std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) { dynsym_of(img, h)->sh_link = 0; }).find("no string table"),
               std::string::npos);
     EXPECT_NE(with([&](auto& img, Elf64_Ehdr& h) {
                   Elf64_Shdr* d = dynsym_of(img, h);
-                  for (std::size_t off = d->sh_offset + sizeof(Elf64_Sym); off < d->sh_offset + d->sh_size; off += sizeof(Elf64_Sym))
+                  for (std::size_t off = d->sh_offset + sizeof(Elf64_Sym); off < d->sh_offset + d->sh_size;
+                       off += sizeof(Elf64_Sym))
                       reinterpret_cast<Elf64_Sym*>(img.data() + off)->st_name = 0x7fffffff;
               }).find("outside the string table"),
               std::string::npos);
@@ -128,7 +135,8 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
     for (int round = 0; round < 400; ++round) {
         std::vector<unsigned char> img = good;
         for (int k = 0; k < 8; ++k) {
-            const std::size_t at = round % 2 ? rng() % sizeof(Elf64_Ehdr) : eh.e_shoff + rng() % (good.size() - eh.e_shoff);
+            const std::size_t at =
+                round % 2 ? rng() % sizeof(Elf64_Ehdr) : eh.e_shoff + rng() % (good.size() - eh.e_shoff);
             img[at] = static_cast<unsigned char>(rng());
         }
         try {
@@ -140,7 +148,9 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
 
 TEST_F(Loader, OpeningFailuresNameThePathAndTheReason) {
     EXPECT_EQ(host_error([] { PluginLibrary lib("/nonexistent/tm.so"); }), "/nonexistent/tm.so: no such file");
-    EXPECT_NE(host_error([] { PluginLibrary lib(TM_NOT_A_LIBRARY); }).find(std::string(TM_NOT_A_LIBRARY) + ": not a loadable library: "),
+    EXPECT_NE(host_error([] {
+                  PluginLibrary lib(TM_NOT_A_LIBRARY);
+              }).find(std::string(TM_NOT_A_LIBRARY) + ": not a loadable library: "),
               std::string::npos);
     EXPECT_EQ(host_error([] { PluginLibrary lib(TM_NOENTRY); }),
               std::string(TM_NOENTRY) + ": not a plug-in: no XSILoadPlugin entry point");
@@ -151,7 +161,8 @@ TEST_F(Loader, OpeningFailuresNameThePathAndTheReason) {
 
 TEST_F(Loader, FailingEntryPointLeavesNothingRegistered) {
     const std::size_t before = host().store().live_objects();
-    EXPECT_EQ(host_error([&] { plugins().load(TM_FAILING); }), std::string(TM_FAILING) + ": XSILoadPlugin failed (code -1)");
+    EXPECT_EQ(host_error([&] { plugins().load(TM_FAILING); }),
+              std::string(TM_FAILING) + ": XSILoadPlugin failed (code -1)");
     EXPECT_TRUE(plugins().libraries().empty());
     EXPECT_EQ(plugins().find_item(L"Tm_Failing"), nullptr);
     EXPECT_EQ(host().store().live_objects(), before);
@@ -255,7 +266,8 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 
     // A callback that throws: the error names it and the scope still closes.
     match.attributes[L"Throw"] = CValue(true);
-    EXPECT_EQ(host_error([&] { plugins().call(filter, "Match", match); }), "Tm_Filter_Match threw: Match was asked to throw");
+    EXPECT_EQ(host_error([&] { plugins().call(filter, "Match", match); }),
+              "Tm_Filter_Match threw: Match was asked to throw");
     EXPECT_EQ(host().store().live_objects(), with_mesh);
 
     // Event calls get a page-event context; others a plain one, whose event is undefined.
@@ -270,7 +282,9 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 
     EXPECT_FALSE(plugins().call(filter, "Applicable", {}).called);
     EXPECT_FALSE(plugins().call(prop, "DefineLayout", {}).called);
-    EXPECT_NE(host_error([&] { plugins().call(filter, "Define", {}); }).find("Tm_Filter: a filter has no callback \"Define\""),
+    EXPECT_NE(host_error([&] {
+                  plugins().call(filter, "Define", {});
+              }).find("Tm_Filter: a filter has no callback \"Define\""),
               std::string::npos);
     EXPECT_NE(host_error([&] { plugins().call(prop, "Subset", {}); }).find("no callback"), std::string::npos);
     EXPECT_EQ(host().store().live_objects(), with_mesh);

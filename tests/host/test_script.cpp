@@ -159,8 +159,9 @@ TEST(ScriptArgs, TypedAccessNamesCommandAndPosition) {
 }
 
 TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
-    const ScriptResult r = run_script(host(), L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
-                                      L"vbscript");
+    const ScriptResult r =
+        run_script(host(), L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
+                   L"vbscript");
     EXPECT_TRUE(r.ok) << to_utf8(r.message);
     EXPECT_EQ(r.line, 0);
     EXPECT_EQ(host().selection_filter(), L"PolygonMesh");
@@ -171,7 +172,8 @@ TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
 }
 
 TEST_F(RunScript, StopsAtTheFirstFailureAndLogsItAtErrorSeverity) {
-    const ScriptResult r = run_script(host(), L"LogMessage \"one\"\r\n' comment\r\nFrobnicate 1\r\nLogMessage \"never\"");
+    const ScriptResult r =
+        run_script(host(), L"LogMessage \"one\"\r\n' comment\r\nFrobnicate 1\r\nLogMessage \"never\"");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.line, 3);
     EXPECT_EQ(r.message, L"line 3: unknown command \"Frobnicate\"");
@@ -192,8 +194,10 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
         {L"SetSelFilter 3", 1, L"line 1: SetSelFilter: argument 1 must be a string"},
         {L"\nSetSelFilter \"x", 2, L"line 2: SetSelFilter: unterminated string in argument 1 (opened at column 14)"},
         {L"SIAddProp \"Kind\", 3", 1, L"line 1: SIAddProp: argument 2 must be a string"},
-        {L"SIAddProp \"Kind\", \"Scene_Root\", 7", 1, L"line 1: SIAddProp: argument 3 is not a propagation (0, 1 or 2): 7"},
-        {L"SIAddProp \"No_Such_Kind\", \"Scene_Root\"", 1, L"line 1: SIAddProp: unknown property preset \"No_Such_Kind\""},
+        {L"SIAddProp \"Kind\", \"Scene_Root\", 7", 1,
+         L"line 1: SIAddProp: argument 3 is not a propagation (0, 1 or 2): 7"},
+        {L"SIAddProp \"No_Such_Kind\", \"Scene_Root\"", 1,
+         L"line 1: SIAddProp: unknown property preset \"No_Such_Kind\""},
         {L"LogMessage \"x\", 3", 1, L"line 1: LogMessage: argument 2 is not a severity: 3"},
     };
     for (const Case& c : cases) {
@@ -209,7 +213,8 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
 }
 
 TEST_F(RunScript, ExceptionsFromCommandsBecomeFailures) {
-    host().commands().add(L"TestThrowHost", [](Host&, const ScriptArgs&) { throw HostError("object \"cube\" is gone"); });
+    host().commands().add(L"TestThrowHost",
+                          [](Host&, const ScriptArgs&) { throw HostError("object \"cube\" is gone"); });
     host().commands().add(L"TestThrowStd", [](Host&, const ScriptArgs&) { throw std::out_of_range("index 9"); });
     host().commands().add(L"TestThrowInt", [](Host&, const ScriptArgs&) { throw 42; });
     EXPECT_EQ(run_script(host(), L"testthrowhost").message, L"line 1: object \"cube\" is gone");

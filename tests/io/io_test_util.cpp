@@ -28,7 +28,8 @@ void expect_error(const std::function<void()>& f, std::initializer_list<std::str
         f();
     } catch (const torvel::io::MeshError& e) {
         const std::string msg = e.what();
-        for (const auto& part : parts) EXPECT_NE(msg.find(part), std::string::npos) << "'" << part << "' not in: " << msg;
+        for (const auto& part : parts)
+            EXPECT_NE(msg.find(part), std::string::npos) << "'" << part << "' not in: " << msg;
         return;
     }
     ADD_FAILURE() << "no MeshError thrown (expected one mentioning " << *parts.begin() << ")";

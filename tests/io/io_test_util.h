@@ -38,8 +38,10 @@ struct Bytes {
     Bytes& put(T v) {
         unsigned char b[sizeof(T)];
         std::memcpy(b, &v, sizeof(T));
-        if (big) for (std::size_t i = 0; i < sizeof(T); ++i) s.push_back(static_cast<char>(b[sizeof(T) - 1 - i]));
-        else s.append(reinterpret_cast<const char*>(b), sizeof(T));
+        if (big)
+            for (std::size_t i = 0; i < sizeof(T); ++i) s.push_back(static_cast<char>(b[sizeof(T) - 1 - i]));
+        else
+            s.append(reinterpret_cast<const char*>(b), sizeof(T));
         return *this;
     }
 };

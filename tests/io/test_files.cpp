@@ -59,7 +59,8 @@ TEST(Files, ReadMeshErrors) {
     fs::create_directory(dir.path() / "d.obj");
     expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj", "directory"});
     expect_error([&] { read_mesh(dir.write("m.stl", "solid")); }, {"m.stl", "unknown mesh format"});
-    for (const char* empty : {"e.obj", "e.ply", "e.off"}) expect_error([&] { read_mesh(dir.write(empty, "")); }, {empty, "empty"});
+    for (const char* empty : {"e.obj", "e.ply", "e.off"})
+        expect_error([&] { read_mesh(dir.write(empty, "")); }, {empty, "empty"});
     expect_error([&] { read_mesh(dir.write("noext", "v 0 0 0")); }, {"noext", "extension"});
     expect_error([&] { read_mesh(dir.write("t.OBJ", "v 0 0 0\nf 1 1\n")); }, {"t.OBJ:2:", "2 vertices"});
     EXPECT_EQ(format_of("A.PlY"), Format::ply);
@@ -99,7 +100,8 @@ TEST(Files, PlyAndOffRoundTripWithFaceColours) {
         write_marked(ply, m, marked, {});
         expect_same(read_mesh(ply), m);
         const std::string bytes = slurp(ply);
-        EXPECT_NE(bytes.find(big < 256 ? "property list uchar uint vertex_indices" : "property list uint uint vertex_indices"),
+        EXPECT_NE(bytes.find(big < 256 ? "property list uchar uint vertex_indices"
+                                       : "property list uint uint vertex_indices"),
                   std::string::npos);
         // The colour of face 0 (planar) and of the last face (marked) sit right after their index lists.
         const std::size_t body = bytes.find("end_header\n") + 11 + m.positions.size() * 8;
@@ -122,12 +124,14 @@ TEST(Files, RefusesToOverwriteInputs) {
     fs::create_symlink(in, dir.path() / "link.obj");
     fs::create_hard_link(in, dir.path() / "hard.obj");
     fs::create_directory(dir.path() / "sub");
-    for (const fs::path& out : {in, dir.path() / "link.obj", dir.path() / "hard.obj", dir.path() / "sub" / ".." / "in.obj"})
+    for (const fs::path& out :
+         {in, dir.path() / "link.obj", dir.path() / "hard.obj", dir.path() / "sub" / ".." / "in.obj"})
         expect_error([&] { write_marked(out, m, marked, inputs); }, {out.string(), "refusing", "in.obj"});
     // The .mtl that would be written beside the output is protected too.
     const fs::path mtl_in = dir.write("other.mtl", "newmtl x\n");
     const std::vector<fs::path> with_mtl = {in, mtl_in};
-    expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); }, {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
+    expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); },
+                 {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
     EXPECT_EQ(slurp(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     EXPECT_EQ(slurp(mtl_in), "newmtl x\n");
     EXPECT_FALSE(fs::exists(dir.path() / "other.obj"));
@@ -139,7 +143,8 @@ TEST(Files, FailedWritesLeaveNothingBehind) {
     const fs::path nowhere = dir.path() / "no" / "such" / "out.ply";
     expect_error([&] { write_marked(nowhere, m, marked, {}); }, {nowhere.string(), "cannot create"});
     const fs::path file = dir.write("plain", "x");
-    expect_error([&] { write_marked(file / "out.obj", m, marked, {}); }, {(file / "out.obj").string(), "cannot create"});
+    expect_error([&] { write_marked(file / "out.obj", m, marked, {}); },
+                 {(file / "out.obj").string(), "cannot create"});
     if (::geteuid() != 0) {  // root ignores directory permissions
         fs::create_directory(dir.path() / "ro");
         fs::permissions(dir.path() / "ro", fs::perms::owner_read | fs::perms::owner_exec);

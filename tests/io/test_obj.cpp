@@ -39,8 +39,13 @@ TEST(Obj, NegativeIndicesContinuationsForwardRefsAndCrlf) {
 
 TEST(Obj, CoordinatesAreCorrectlyRoundedDoubles) {
     // 0.1f widened is 0.100000001490116...; the double must be the one nearest the decimal text.
-    const char* numbers[] = {"0.1", "0.3000000000000000444", "1.2345678901234567890123", "9007199254740993",
-                             "-2.2250738585072011e-308", "+3.5", "1e-400"};
+    const char* numbers[] = {"0.1",
+                             "0.3000000000000000444",
+                             "1.2345678901234567890123",
+                             "9007199254740993",
+                             "-2.2250738585072011e-308",
+                             "+3.5",
+                             "1e-400"};
     std::string text;
     for (const char* n : numbers) text += std::string("v ") + n + " 0 0\n";
     MeshData m = parse_obj(text, "t.obj");

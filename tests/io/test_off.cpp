@@ -6,15 +6,17 @@ using iotest::polygons;
 using P = std::vector<std::vector<std::uint32_t>>;
 
 TEST(Off, ReadsVerticesFacesCommentsAndColours) {
-    MeshData m = parse_off("# leading comment\nOFF\n\n5 2 0  # counts\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n"
-                           "0.1 2 -0.3\n4 0 1 2 3 255 0 0\n3 4 3 2  # face comment\n",
-                           "a.off");
+    MeshData m = parse_off(
+        "# leading comment\nOFF\n\n5 2 0  # counts\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n"
+        "0.1 2 -0.3\n4 0 1 2 3 255 0 0\n3 4 3 2  # face comment\n",
+        "a.off");
     ASSERT_EQ(m.vertex_count(), 5u);
     EXPECT_EQ(m.positions[12], 0.1);
     EXPECT_EQ(m.positions[14], -0.3);
     EXPECT_EQ(polygons(m), (P{{0, 1, 2, 3}, {4, 3, 2}}));
     // Counts on the header line; COFF vertices carry colours; NOFF normals.
-    EXPECT_EQ(parse_off("COFF 3 1 0\n0 0 0 1 0 0 1\n1 0 0 1 0 0 1\n0 1 0 1 0 0 1\n3 0 1 2\n", "c.off").polygon_count(), 1u);
+    EXPECT_EQ(parse_off("COFF 3 1 0\n0 0 0 1 0 0 1\n1 0 0 1 0 0 1\n0 1 0 1 0 0 1\n3 0 1 2\n", "c.off").polygon_count(),
+              1u);
     EXPECT_EQ(parse_off("NOFF\n3 1\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 2 1 0\n", "n.off").indices[0], 2u);
 }
 

@@ -17,11 +17,14 @@ const P faces = {{0, 1, 2, 3}, {2, 3, 4}, {4, 3, 2, 1, 0}};
 // Header with extra elements and properties around the ones the reader needs.
 std::string header(const std::string& format, const std::string& coord, const std::string& count_type,
                    const std::string& index_type) {
-    return "ply\r\nformat " + format + " 1.0\ncomment made by a test\nobj_info nothing\n"
+    return "ply\r\nformat " + format +
+           " 1.0\ncomment made by a test\nobj_info nothing\n"
            "element material 1\nproperty list uchar float weights\n"
-           "element vertex 5\nproperty uchar red\nproperty " + coord + " x\nproperty " + coord +
-           " y\nproperty short tag\nproperty " + coord + " z\nproperty double nx\n"
-           "element face 3\nproperty int flags\nproperty list " + count_type + " " + index_type +
+           "element vertex 5\nproperty uchar red\nproperty " +
+           coord + " x\nproperty " + coord + " y\nproperty short tag\nproperty " + coord +
+           " z\nproperty double nx\n"
+           "element face 3\nproperty int flags\nproperty list " +
+           count_type + " " + index_type +
            " vertex_indices\nproperty list uchar float texcoord\n"
            "element edge 2\nproperty int vertex1\nproperty int vertex2\nend_header\n";
 }
@@ -82,10 +85,15 @@ TEST(Ply, AsciiSkipsOtherPropertiesAndElements) {
 TEST(Ply, BinaryBothEndiannessesTypesAndListCounts) {
     for (bool big : {false, true}) {
         SCOPED_TRACE(big ? "big endian" : "little endian");
-        expect_mesh(parse_ply(binary_ply<float, std::uint8_t, std::int32_t>(big, "float", "uchar", "int"), "b.ply"), true);
-        expect_mesh(parse_ply(binary_ply<double, std::int32_t, std::uint32_t>(big, "double", "int", "uint"), "b.ply"), false);
-        expect_mesh(parse_ply(binary_ply<double, std::uint16_t, std::uint16_t>(big, "float64", "ushort", "uint16"), "b.ply"), false);
-        expect_mesh(parse_ply(binary_ply<float, std::int8_t, std::uint8_t>(big, "float32", "char", "uchar"), "b.ply"), true);
+        expect_mesh(parse_ply(binary_ply<float, std::uint8_t, std::int32_t>(big, "float", "uchar", "int"), "b.ply"),
+                    true);
+        expect_mesh(parse_ply(binary_ply<double, std::int32_t, std::uint32_t>(big, "double", "int", "uint"), "b.ply"),
+                    false);
+        expect_mesh(
+            parse_ply(binary_ply<double, std::uint16_t, std::uint16_t>(big, "float64", "ushort", "uint16"), "b.ply"),
+            false);
+        expect_mesh(parse_ply(binary_ply<float, std::int8_t, std::uint8_t>(big, "float32", "char", "uchar"), "b.ply"),
+                    true);
     }
 }
 
@@ -93,7 +101,8 @@ TEST(Ply, BadHeadersAndBodies) {
     auto bad = [](const std::string& text, std::initializer_list<std::string> parts) {
         expect_error([&] { parse_ply(text, "m.ply"); }, parts);
     };
-    const std::string head = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n";
+    const std::string head =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n";
     const std::string faces_head = "element face 1\nproperty list uchar int vertex_indices\nend_header\n";
     const std::string verts = "0 0 0\n1 0 0\n0 1 0\n";
     bad("", {"m.ply", "empty"});
@@ -119,8 +128,9 @@ TEST(Ply, BadHeadersAndBodies) {
         {"m.ply:13:", "256"});
 
     // Binary: truncation and trailing bytes are reported with the byte offset.
-    const std::string bhead = "ply\nformat binary_little_endian 1.0\nelement vertex 2\nproperty double x\n"
-                              "property double y\nproperty double z\nend_header\n";
+    const std::string bhead =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 2\nproperty double x\n"
+        "property double y\nproperty double z\nend_header\n";
     bad(bhead + std::string(40, '\0'), {"m.ply:", "truncated", "byte " + std::to_string(bhead.size() + 24), "1 of 2"});
     bad(bhead + std::string(49, '\0'), {"m.ply:", "1 unexpected bytes"});
     Bytes nan_vertex{bhead};
@@ -133,34 +143,47 @@ TEST(Ply, HostileCountsFailFastWithoutAllocating) {
     // Claims of 10^12 vertices/faces with a handful of bytes must be rejected by looking at the data.
     const auto start = std::chrono::steady_clock::now();
     const std::string v3 = "property float x\nproperty float y\nproperty float z\n";
-    expect_error([&] {
-        parse_ply("ply\nformat binary_little_endian 1.0\nelement vertex 3\n" + v3 +
-                      "element face 1000000000000\nproperty list uint uint vertex_indices\nend_header\n" +
-                      std::string(36, '\0') + "\x03\0\0\0\x01\0\0\0"s,
-                  "h.ply");
-    }, {"h.ply", "truncated"});
-    expect_error([&] {
-        parse_ply("ply\nformat binary_big_endian 1.0\nelement vertex 4000000000\n" + v3 + "end_header\n" +
-                      std::string(64, '\0'), "h.ply");
-    }, {"h.ply", "truncated"});
-    expect_error([&] {
-        parse_ply("ply\nformat binary_little_endian 1.0\nelement vertex 1000000000000\n" + v3 + "end_header\n", "h.ply");
-    }, {"h.ply", "too many vertices"});
-    expect_error([&] {
-        parse_ply("ply\nformat ascii 1.0\nelement vertex 3\n" + v3 +
-                      "element face 1000000000000\nproperty list uint uint vertex_indices\nend_header\n"
-                      "0 0 0\n0 0 0\n0 0 0\n3 0 1 2\n",
-                  "h.ply");
-    }, {"h.ply:14:", "end of file"});
+    expect_error(
+        [&] {
+            parse_ply("ply\nformat binary_little_endian 1.0\nelement vertex 3\n" + v3 +
+                          "element face 1000000000000\nproperty list uint uint vertex_indices\nend_header\n" +
+                          std::string(36, '\0') + "\x03\0\0\0\x01\0\0\0"s,
+                      "h.ply");
+        },
+        {"h.ply", "truncated"});
+    expect_error(
+        [&] {
+            parse_ply("ply\nformat binary_big_endian 1.0\nelement vertex 4000000000\n" + v3 + "end_header\n" +
+                          std::string(64, '\0'),
+                      "h.ply");
+        },
+        {"h.ply", "truncated"});
+    expect_error(
+        [&] {
+            parse_ply("ply\nformat binary_little_endian 1.0\nelement vertex 1000000000000\n" + v3 + "end_header\n",
+                      "h.ply");
+        },
+        {"h.ply", "too many vertices"});
+    expect_error(
+        [&] {
+            parse_ply("ply\nformat ascii 1.0\nelement vertex 3\n" + v3 +
+                          "element face 1000000000000\nproperty list uint uint vertex_indices\nend_header\n"
+                          "0 0 0\n0 0 0\n0 0 0\n3 0 1 2\n",
+                      "h.ply");
+        },
+        {"h.ply:14:", "end of file"});
     // A list claiming 4e9 items in a few bytes.
-    expect_error([&] {
-        parse_ply("ply\nformat binary_little_endian 1.0\nelement vertex 0\n" + v3 +
-                      "element face 1\nproperty list uint uint vertex_indices\nend_header\n\xff\xff\xff\xff\x01\x02"s,
-                  "h.ply");
-    }, {"h.ply", "truncated"});
+    expect_error(
+        [&] {
+            parse_ply(
+                "ply\nformat binary_little_endian 1.0\nelement vertex 0\n" + v3 +
+                    "element face 1\nproperty list uint uint vertex_indices\nend_header\n\xff\xff\xff\xff\x01\x02"s,
+                "h.ply");
+        },
+        {"h.ply", "truncated"});
     // An element without properties costs nothing however many it claims.
-    MeshData m = parse_ply("ply\nformat ascii 1.0\nelement nothing 1000000000000000\nelement vertex 0\n" + v3 +
-                               "end_header\n", "h.ply");
+    MeshData m = parse_ply(
+        "ply\nformat ascii 1.0\nelement nothing 1000000000000000\nelement vertex 0\n" + v3 + "end_header\n", "h.ply");
     EXPECT_EQ(m.vertex_count(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }

@@ -182,7 +182,8 @@ TEST_F(MatchAndApplicable, MatchWithEmptyInputWritesEmptyOutput) {
 }
 
 TEST_F(MatchAndApplicable, ApplicableLogsAndAnswersFalse) {
-    const CRef item = host().make_component_item(add_separate_polygons(L"bent", {folded_square(50)}), XSI::siPolygonFaceID, {});
+    const CRef item =
+        host().make_component_item(add_separate_polygons(L"bent", {folded_square(50)}), XSI::siPolygonFaceID, {});
     for (const std::vector<CRef>& input : {std::vector<CRef>{}, std::vector<CRef>{item}}) {
         Request request;
         request.input = input;

@@ -67,7 +67,8 @@ TEST_F(Planarity, ZeroLengthEdgeIsReportedWhereverItSits) {
     for (std::size_t doubled = 0; doubled <= square.size(); ++doubled) {
         Polygon polygon = square;
         polygon.insert(polygon.begin() + static_cast<std::ptrdiff_t>(doubled), square[doubled % square.size()]);
-        for (double c : {0.0, cos_deg(45)}) EXPECT_TRUE(non_planar(polygon, c)) << "corner " << doubled << ", cos " << c;
+        for (double c : {0.0, cos_deg(45)})
+            EXPECT_TRUE(non_planar(polygon, c)) << "corner " << doubled << ", cos " << c;
     }
 }
 

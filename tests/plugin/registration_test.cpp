@@ -17,10 +17,18 @@ using namespace torvel::test;
 using torvel::host::host;
 
 const std::vector<std::string> kExports = {
-    "VN_TorvelFilter_Prop_PPGEvent", "Vn_TorvelFilter_Applicable", "Vn_TorvelFilter_Init",
-    "Vn_TorvelFilter_Match",         "Vn_TorvelFilter_Prop_Define", "Vn_TorvelFilter_Prop_DefineLayout",
-    "Vn_TorvelFilter_Reload",        "Vn_TorvelFilter_Subset",      "Vn_TorvelFilter_Term",
-    "Vn_TorvelFilter_Unload",        "XSILoadPlugin",               "XSIUnloadPlugin",
+    "VN_TorvelFilter_Prop_PPGEvent",
+    "Vn_TorvelFilter_Applicable",
+    "Vn_TorvelFilter_Init",
+    "Vn_TorvelFilter_Match",
+    "Vn_TorvelFilter_Prop_Define",
+    "Vn_TorvelFilter_Prop_DefineLayout",
+    "Vn_TorvelFilter_Reload",
+    "Vn_TorvelFilter_Subset",
+    "Vn_TorvelFilter_Term",
+    "Vn_TorvelFilter_Unload",
+    "XSILoadPlugin",
+    "XSIUnloadPlugin",
 };
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
@@ -94,8 +102,9 @@ TEST_F(Registration, LoadSucceedsWhenTheHostRefusesTheItems) {
         EXPECT_TRUE(loaded->items().empty());
         // Two refusals are the host's own warnings.
         const std::vector<LogLine> lines = log_lines();
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const LogLine& l) { return l.first == XSI::siWarningMsg; }),
-                  2);
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(), [](const LogLine& l) { return l.first == XSI::siWarningMsg; }),
+            2);
         host().plugins().unload(copy.wstring());
     }
     std::filesystem::remove(copy);
@@ -119,16 +128,17 @@ protected:
     void SetUp() override {
         PluginTest::SetUp();
         const torvel::host::CommandFn original = *host().commands().find(L"SIAddProp");
-        host().commands().add(L"SIAddProp", [this, original](torvel::host::Host& h, const torvel::host::ScriptArgs& args) {
-            ++runs_;
-            EXPECT_EQ(args.size(), 3u);
-            EXPECT_EQ(args.string(0), L"Vn_TorvelFilter_Prop");
-            EXPECT_EQ(args.string(1), L"Scene_Root");
-            EXPECT_EQ(args.raw(2).kind, torvel::host::ScriptArg::Kind::identifier);
-            EXPECT_EQ(args.raw(2).text, L"siDefaultPropagation");
-            if (fail_) throw torvel::host::ScriptError("SIAddProp refused for the test");
-            original(h, args);
-        });
+        host().commands().add(L"SIAddProp",
+                              [this, original](torvel::host::Host& h, const torvel::host::ScriptArgs& args) {
+                                  ++runs_;
+                                  EXPECT_EQ(args.size(), 3u);
+                                  EXPECT_EQ(args.string(0), L"Vn_TorvelFilter_Prop");
+                                  EXPECT_EQ(args.string(1), L"Scene_Root");
+                                  EXPECT_EQ(args.raw(2).kind, torvel::host::ScriptArg::Kind::identifier);
+                                  EXPECT_EQ(args.raw(2).text, L"siDefaultPropagation");
+                                  if (fail_) throw torvel::host::ScriptError("SIAddProp refused for the test");
+                                  original(h, args);
+                              });
     }
     int runs_ = 0;
     bool fail_ = false;

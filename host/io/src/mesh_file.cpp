@@ -17,7 +17,8 @@ Format format_of(const std::filesystem::path& path) {
     if (ext == ".obj") return Format::obj;
     if (ext == ".ply") return Format::ply;
     if (ext == ".off") return Format::off;
-    if (ext.empty()) detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)");
+    if (ext.empty())
+        detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)");
     detail::fail(path.string(), "unknown mesh format " + detail::quoted(ext) + " (expected .obj, .ply or .off)");
 }
 
@@ -26,7 +27,9 @@ namespace {
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
@@ -94,9 +97,12 @@ MeshData read_mesh(const std::filesystem::path& path) {
     // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
     if (data.size == 0) detail::fail(name, "the file is empty");
     switch (format) {
-    case Format::obj: return parse_obj(data.view(), name);
-    case Format::ply: return parse_ply(data.view(), name);
-    case Format::off: return parse_off(data.view(), name);
+        case Format::obj:
+            return parse_obj(data.view(), name);
+        case Format::ply:
+            return parse_ply(data.view(), name);
+        case Format::off:
+            return parse_off(data.view(), name);
     }
     detail::fail(name, "unknown mesh format");
 }

@@ -68,7 +68,8 @@ public:
 
     // Renames the finished temporary over the target.
     void publish() {
-        if (::rename(tmp_.c_str(), target_.c_str()) != 0) fail(std::string("cannot rename into place: ") + std::strerror(errno));
+        if (::rename(tmp_.c_str(), target_.c_str()) != 0)
+            fail(std::string("cannot rename into place: ") + std::strerror(errno));
         published_ = true;
         fs::path dir = target_.parent_path();
         if (dir.empty()) dir = ".";
@@ -121,7 +122,7 @@ void append_number(std::string& s, std::uint64_t v) {
 template <class T>
 void append_le(std::string& s, T v) {
     auto u = std::bit_cast<std::conditional_t<sizeof(T) == 8, std::uint64_t,
-                            std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint8_t>>>(v);
+                                              std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint8_t>>>(v);
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
@@ -185,10 +186,9 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     const bool mtl_existed = fs::exists(mtl, ec);
 
     AtomicFile mtl_file(mtl, mtl_shown);
-    mtl_file.buffer() =
-        "# materials for " + out.filename().string() +
-        "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
-        "\nnewmtl non_planar\nKa 0 0 0\nKd 1 0 0\nillum 1\n";
+    mtl_file.buffer() = "# materials for " + out.filename().string() +
+                        "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
+                        "\nnewmtl non_planar\nKa 0 0 0\nKd 1 0 0\nillum 1\n";
     mtl_file.finish();
 
     AtomicFile f(out, shown);
@@ -255,8 +255,10 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
     }
     for_each_polygon(mesh, marked, [&](std::size_t i, bool is_marked) {
         const std::uint32_t n = mesh.offsets[i + 1] - mesh.offsets[i];
-        if (small) append_le(s, static_cast<std::uint8_t>(n));
-        else append_le(s, n);
+        if (small)
+            append_le(s, static_cast<std::uint8_t>(n));
+        else
+            append_le(s, n);
         for (std::uint32_t k = mesh.offsets[i]; k < mesh.offsets[i + 1]; ++k) {
             append_le(s, mesh.indices[k]);
             if (s.size() >= flush_at) f.maybe_flush();
@@ -312,9 +314,15 @@ void write_marked(const fs::path& out, const MeshData& mesh, std::span<const std
     check_mesh(mesh, marked, shown);
     refuse_inputs(out, shown, inputs);
     switch (format) {
-    case Format::obj: write_obj(out, shown, mesh, marked, inputs); break;
-    case Format::ply: write_ply(out, shown, mesh, marked); break;
-    case Format::off: write_off(out, shown, mesh, marked); break;
+        case Format::obj:
+            write_obj(out, shown, mesh, marked, inputs);
+            break;
+        case Format::ply:
+            write_ply(out, shown, mesh, marked);
+            break;
+        case Format::off:
+            write_off(out, shown, mesh, marked);
+            break;
     }
 }
 

@@ -19,10 +19,10 @@ inline bool ends_token(char c) { return is_blank(c) || c == '\n' || c == '\\' ||
 // Statements that carry nothing the mesh needs; their lines are skipped.
 bool ignored_statement(std::string_view kw) {
     static constexpr std::string_view known[] = {
-        "vt", "vn", "vp", "l", "p", "o", "g", "s", "usemtl", "mtllib", "mg", "lod", "bevel",
-        "c_interp", "d_interp", "shadow_obj", "trace_obj", "cstype", "deg", "bmat", "step", "curv",
-        "curv2", "surf", "parm", "trim", "hole", "scrv", "sp", "end", "con", "ctech", "stech",
-        "maplib", "usemap"};
+        "vt",     "vn",   "vp",   "l",     "p",        "o",        "g",          "s",         "usemtl",
+        "mtllib", "mg",   "lod",  "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "cstype",
+        "deg",    "bmat", "step", "curv",  "curv2",    "surf",     "parm",       "trim",      "hole",
+        "scrv",   "sp",   "end",  "con",   "ctech",    "stech",    "maplib",     "usemap"};
     for (auto k : known)
         if (k == kw) return true;
     return false;
@@ -39,16 +39,28 @@ public:
             skip_blanks();
             if (p_ == end_) break;
             const char c = *p_;
-            if (c == '\n') { ++p_; ++line_; continue; }
-            if (c == '#') { skip_comment(); continue; }
+            if (c == '\n') {
+                ++p_;
+                ++line_;
+                continue;
+            }
+            if (c == '#') {
+                skip_comment();
+                continue;
+            }
             const char* k = p_;
             while (p_ < end_ && !ends_token(*p_)) ++p_;
             const std::string_view kw(k, static_cast<std::size_t>(p_ - k));
-            if (kw.size() == 1 && kw[0] == 'v') parse_vertex();
-            else if (kw.size() == 1 && kw[0] == 'f') parse_face();
-            else if (ignored_statement(kw)) skip_statement();
-            else if (kw.empty()) error("unexpected character " + detail::quoted(std::string_view(p_, 1)));
-            else error("unknown statement " + detail::quoted(kw));
+            if (kw.size() == 1 && kw[0] == 'v')
+                parse_vertex();
+            else if (kw.size() == 1 && kw[0] == 'f')
+                parse_face();
+            else if (ignored_statement(kw))
+                skip_statement();
+            else if (kw.empty())
+                error("unexpected character " + detail::quoted(std::string_view(p_, 1)));
+            else
+                error("unknown statement " + detail::quoted(kw));
         }
         const std::uint64_t vcount = mesh_.positions.size() / 3;
         if (max_forward_ != none && max_forward_ >= vcount) {
@@ -103,7 +115,10 @@ private:
             if (p_ == end_ || *p_ != '\\') return;
             const char* q = p_ + 1;
             while (q < end_ && is_blank(*q)) ++q;
-            if (q == end_) { p_ = q; return; }
+            if (q == end_) {
+                p_ = q;
+                return;
+            }
             if (*q != '\n') return;  // a stray backslash: left for the caller to reject
             p_ = q + 1;
             ++line_;
@@ -131,7 +146,10 @@ private:
     void skip_statement() {
         for (;;) {
             const void* nl = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
-            if (!nl) { p_ = end_; return; }
+            if (!nl) {
+                p_ = end_;
+                return;
+            }
             const char* q = static_cast<const char*>(nl);
             const char* b = q;
             while (b > p_ && is_blank(b[-1])) --b;
@@ -147,14 +165,16 @@ private:
         while (p_ < end_ && !ends_token(*p_)) ++p_;
         double v = 0;
         switch (detail::parse_double(s, p_, v)) {
-        case NumStatus::ok: return v;
-        case NumStatus::malformed: break;
-        case NumStatus::overflow:
-            error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
-                  " is out of the range of a double");
-        case NumStatus::not_finite:
-            error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
-                  " is not finite");
+            case NumStatus::ok:
+                return v;
+            case NumStatus::malformed:
+                break;
+            case NumStatus::overflow:
+                error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
+                      " is out of the range of a double");
+            case NumStatus::not_finite:
+                error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
+                      " is not finite");
         }
         p_ = s;
         error(std::string("bad ") + what + " " + detail::quoted(token_here()));
@@ -260,8 +280,6 @@ private:
 
 }  // namespace
 
-MeshData parse_obj(std::string_view text, const std::string& name) {
-    return ObjParser(text, name).run();
-}
+MeshData parse_obj(std::string_view text, const std::string& name) { return ObjParser(text, name).run(); }
 
 }  // namespace torvel::io

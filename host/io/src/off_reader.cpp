@@ -159,12 +159,15 @@ private:
         std::string_view tok = token();
         double v = 0;
         switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-        case NumStatus::ok: return v;
-        case NumStatus::not_finite:
-            if (!must_be_finite) return v;
-            error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
-        case NumStatus::overflow: error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-        case NumStatus::malformed: break;
+            case NumStatus::ok:
+                return v;
+            case NumStatus::not_finite:
+                if (!must_be_finite) return v;
+                error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
+            case NumStatus::overflow:
+                error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
+            case NumStatus::malformed:
+                break;
         }
         error(std::string("bad ") + what + " " + detail::quoted(tok));
     }
@@ -179,8 +182,6 @@ private:
 
 }  // namespace
 
-MeshData parse_off(std::string_view text, const std::string& name) {
-    return OffParser(text, name).run();
-}
+MeshData parse_off(std::string_view text, const std::string& name) { return OffParser(text, name).run(); }
 
 }  // namespace torvel::io

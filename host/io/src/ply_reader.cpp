@@ -35,10 +35,18 @@ std::optional<Type> type_named(std::string_view s) {
 
 std::size_t size_of(Type t) {
     switch (t) {
-    case Type::i8: case Type::u8: return 1;
-    case Type::i16: case Type::u16: return 2;
-    case Type::i32: case Type::u32: case Type::f32: return 4;
-    case Type::f64: return 8;
+        case Type::i8:
+        case Type::u8:
+            return 1;
+        case Type::i16:
+        case Type::u16:
+            return 2;
+        case Type::i32:
+        case Type::u32:
+        case Type::f32:
+            return 4;
+        case Type::f64:
+            return 8;
     }
     return 8;
 }
@@ -61,8 +69,8 @@ struct Element {
 template <class T>
 T load(const char* p, bool swap) {
     using U = std::conditional_t<sizeof(T) == 1, std::uint8_t,
-              std::conditional_t<sizeof(T) == 2, std::uint16_t,
-              std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+                                 std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                                                    std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
     U u;
     std::memcpy(&u, p, sizeof u);
     if constexpr (sizeof(U) > 1) {
@@ -80,39 +88,61 @@ T load(const char* p, bool swap) {
 
 double load_double(Type t, const char* p, bool swap) {
     switch (t) {
-    case Type::i8: return load<std::int8_t>(p, swap);
-    case Type::u8: return load<std::uint8_t>(p, swap);
-    case Type::i16: return load<std::int16_t>(p, swap);
-    case Type::u16: return load<std::uint16_t>(p, swap);
-    case Type::i32: return load<std::int32_t>(p, swap);
-    case Type::u32: return load<std::uint32_t>(p, swap);
-    case Type::f32: return static_cast<double>(load<float>(p, swap));
-    case Type::f64: return load<double>(p, swap);
+        case Type::i8:
+            return load<std::int8_t>(p, swap);
+        case Type::u8:
+            return load<std::uint8_t>(p, swap);
+        case Type::i16:
+            return load<std::int16_t>(p, swap);
+        case Type::u16:
+            return load<std::uint16_t>(p, swap);
+        case Type::i32:
+            return load<std::int32_t>(p, swap);
+        case Type::u32:
+            return load<std::uint32_t>(p, swap);
+        case Type::f32:
+            return static_cast<double>(load<float>(p, swap));
+        case Type::f64:
+            return load<double>(p, swap);
     }
     return 0;
 }
 
 std::int64_t load_int(Type t, const char* p, bool swap) {
     switch (t) {
-    case Type::i8: return load<std::int8_t>(p, swap);
-    case Type::u8: return load<std::uint8_t>(p, swap);
-    case Type::i16: return load<std::int16_t>(p, swap);
-    case Type::u16: return load<std::uint16_t>(p, swap);
-    case Type::i32: return load<std::int32_t>(p, swap);
-    case Type::u32: return load<std::uint32_t>(p, swap);
-    default: return 0;  // callers only pass integer types
+        case Type::i8:
+            return load<std::int8_t>(p, swap);
+        case Type::u8:
+            return load<std::uint8_t>(p, swap);
+        case Type::i16:
+            return load<std::int16_t>(p, swap);
+        case Type::u16:
+            return load<std::uint16_t>(p, swap);
+        case Type::i32:
+            return load<std::int32_t>(p, swap);
+        case Type::u32:
+            return load<std::uint32_t>(p, swap);
+        default:
+            return 0;  // callers only pass integer types
     }
 }
 
 bool in_range(Type t, std::int64_t v) {
     switch (t) {
-    case Type::i8: return v >= -128 && v <= 127;
-    case Type::u8: return v >= 0 && v <= 255;
-    case Type::i16: return v >= -32768 && v <= 32767;
-    case Type::u16: return v >= 0 && v <= 65535;
-    case Type::i32: return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
-    case Type::u32: return v >= 0 && v <= static_cast<std::int64_t>(max_u32);
-    default: return true;
+        case Type::i8:
+            return v >= -128 && v <= 127;
+        case Type::u8:
+            return v >= 0 && v <= 255;
+        case Type::i16:
+            return v >= -32768 && v <= 32767;
+        case Type::u16:
+            return v >= 0 && v <= 65535;
+        case Type::i32:
+            return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
+        case Type::u32:
+            return v >= 0 && v <= static_cast<std::int64_t>(max_u32);
+        default:
+            return true;
     }
 }
 
@@ -127,8 +157,10 @@ public:
         for (std::size_t e = 0; e < elements_.size(); ++e) {
             const Element& el = elements_[e];
             if (e != vertex_el_ && e != face_el_ && el.props.empty()) continue;  // nothing to read
-            if (encoding_ == Encoding::ascii) read_ascii(el, e);
-            else read_binary(el, e);
+            if (encoding_ == Encoding::ascii)
+                read_ascii(el, e);
+            else
+                read_binary(el, e);
         }
         if (encoding_ == Encoding::ascii) {
             while (pos_ < data_.size() && is_space(data_[pos_])) {
@@ -144,7 +176,10 @@ public:
         if (max_index_ != none && max_index_ >= vcount) {
             std::string what = "vertex index " + std::to_string(max_index_) + " out of range (the file has " +
                                std::to_string(vcount) + " vertices)";
-            if (encoding_ == Encoding::ascii) { line_ = max_index_where_; line_error(what); }
+            if (encoding_ == Encoding::ascii) {
+                line_ = max_index_where_;
+                line_error(what);
+            }
             fail(what + " in face at byte " + std::to_string(max_index_where_));
         }
         return std::move(mesh_);
@@ -194,10 +229,14 @@ private:
             } else if (tok[0] == "format") {
                 if (have_format) line_error("second format line");
                 if (tok.size() != 3) line_error("format line needs an encoding and a version");
-                if (tok[1] == "ascii") encoding_ = Encoding::ascii;
-                else if (tok[1] == "binary_little_endian") encoding_ = Encoding::little;
-                else if (tok[1] == "binary_big_endian") encoding_ = Encoding::big;
-                else line_error("unknown PLY format " + detail::quoted(tok[1]));
+                if (tok[1] == "ascii")
+                    encoding_ = Encoding::ascii;
+                else if (tok[1] == "binary_little_endian")
+                    encoding_ = Encoding::little;
+                else if (tok[1] == "binary_big_endian")
+                    encoding_ = Encoding::big;
+                else
+                    line_error("unknown PLY format " + detail::quoted(tok[1]));
                 if (tok[2] != "1.0") line_error("unsupported PLY version " + detail::quoted(tok[2]));
                 have_format = true;
             } else if (tok[0] == "element") {
@@ -205,7 +244,8 @@ private:
                 Element el;
                 el.name = std::string(tok[1]);
                 auto r = std::from_chars(tok[2].data(), tok[2].data() + tok[2].size(), el.count);
-                if (r.ec == std::errc::result_out_of_range) line_error("element count " + detail::quoted(tok[2]) + " overflows");
+                if (r.ec == std::errc::result_out_of_range)
+                    line_error("element count " + detail::quoted(tok[2]) + " overflows");
                 if (r.ec != std::errc() || r.ptr != tok[2].data() + tok[2].size())
                     line_error("bad element count " + detail::quoted(tok[2]));
                 for (const auto& other : elements_)
@@ -257,8 +297,14 @@ private:
             for (int axis = 0; axis < 3; ++axis) {
                 static constexpr std::string_view axis_name[3] = {"x", "y", "z"};
                 if (p.name == axis_name[axis]) {
-                    if (p.is_list) { line_ = end_line; line_error("vertex property " + p.name + " is a list"); }
-                    if (xyz_[axis] != none) { line_ = end_line; line_error("vertex property " + p.name + " declared twice"); }
+                    if (p.is_list) {
+                        line_ = end_line;
+                        line_error("vertex property " + p.name + " is a list");
+                    }
+                    if (xyz_[axis] != none) {
+                        line_ = end_line;
+                        line_error("vertex property " + p.name + " declared twice");
+                    }
                     xyz_[axis] = i;
                 }
             }
@@ -268,15 +314,24 @@ private:
                 line_ = end_line;
                 line_error(std::string("the vertex element has no ") + "xyz"[axis] + " property");
             }
-        if (v.count > max_u32) { line_ = end_line; line_error("too many vertices (" + std::to_string(v.count) + ")"); }
+        if (v.count > max_u32) {
+            line_ = end_line;
+            line_error("too many vertices (" + std::to_string(v.count) + ")");
+        }
         if (face_el_ != none) {
             const Element& f = elements_[face_el_];
             for (std::size_t i = 0; i < f.props.size(); ++i)
                 if (f.props[i].is_list && (f.props[i].name == "vertex_indices" || f.props[i].name == "vertex_index")) {
-                    if (index_prop_ != none) { line_ = end_line; line_error("the face element has two vertex index lists"); }
+                    if (index_prop_ != none) {
+                        line_ = end_line;
+                        line_error("the face element has two vertex index lists");
+                    }
                     index_prop_ = i;
                 }
-            if (index_prop_ == none) { line_ = end_line; line_error("the face element has no vertex_indices list"); }
+            if (index_prop_ == none) {
+                line_ = end_line;
+                line_error("the face element has no vertex_indices list");
+            }
             if (!is_integer(f.props[index_prop_].type)) {
                 line_ = end_line;
                 line_error("vertex indices must have an integer type");
@@ -292,7 +347,8 @@ private:
     // use of it is never touched.
     void reserve_for(std::size_t e, std::uint64_t min_bytes_each, std::uint64_t index_bytes) {
         const std::uint64_t left = data_.size() - pos_;
-        const std::uint64_t n = std::min<std::uint64_t>(elements_[e].count, left / std::max<std::uint64_t>(min_bytes_each, 1));
+        const std::uint64_t n =
+            std::min<std::uint64_t>(elements_[e].count, left / std::max<std::uint64_t>(min_bytes_each, 1));
         if (e == vertex_el_) detail::reserve_huge(mesh_.positions, static_cast<std::size_t>(3 * n));
         if (e == face_el_) {
             detail::reserve_huge(mesh_.offsets, static_cast<std::size_t>(n + 1));
@@ -357,19 +413,24 @@ private:
     double ascii_real(std::string_view tok, const char* what, bool must_be_finite) {
         double v = 0;
         switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-        case NumStatus::ok: return v;
-        case NumStatus::not_finite:
-            if (!must_be_finite) return v;
-            line_error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
-        case NumStatus::overflow: line_error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-        case NumStatus::malformed: break;
+            case NumStatus::ok:
+                return v;
+            case NumStatus::not_finite:
+                if (!must_be_finite) return v;
+                line_error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
+            case NumStatus::overflow:
+                line_error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
+            case NumStatus::malformed:
+                break;
         }
         line_error(std::string("bad ") + what + " " + detail::quoted(tok));
     }
 
     void ascii_scalar(Type t, const char* what, std::string_view tok) {
-        if (is_integer(t)) ascii_int(tok, t, what);
-        else ascii_real(tok, what, false);
+        if (is_integer(t))
+            ascii_int(tok, t, what);
+        else
+            ascii_real(tok, what, false);
     }
 
     void read_ascii(const Element& el, std::size_t e) {
@@ -386,9 +447,8 @@ private:
                 if (!p.is_list) {
                     if (is_vertex && (i == xyz_[0] || i == xyz_[1] || i == xyz_[2])) {
                         const int axis = i == xyz_[0] ? 0 : i == xyz_[1] ? 1 : 2;
-                        xyz[axis] = is_integer(p.type)
-                                        ? static_cast<double>(ascii_int(tok, p.type, "coordinate"))
-                                        : ascii_real(tok, "coordinate", true);
+                        xyz[axis] = is_integer(p.type) ? static_cast<double>(ascii_int(tok, p.type, "coordinate"))
+                                                       : ascii_real(tok, "coordinate", true);
                     } else {
                         ascii_scalar(p.type, "value", tok);
                     }
@@ -421,8 +481,8 @@ private:
     // ---- binary -----------------------------------------------------------------------------------
 
     [[noreturn]] void truncated(const Element& el, std::uint64_t instance) const {
-        fail("truncated binary data at byte " + std::to_string(pos_) + " in element " + detail::quoted(el.name) +
-             " (" + std::to_string(instance) + " of " + std::to_string(el.count) + " complete)");
+        fail("truncated binary data at byte " + std::to_string(pos_) + " in element " + detail::quoted(el.name) + " (" +
+             std::to_string(instance) + " of " + std::to_string(el.count) + " complete)");
     }
 
     void read_binary(const Element& el, std::size_t e) {
@@ -528,8 +588,6 @@ private:
 
 }  // namespace
 
-MeshData parse_ply(std::string_view bytes, const std::string& name) {
-    return PlyParser(bytes, name).run();
-}
+MeshData parse_ply(std::string_view bytes, const std::string& name) { return PlyParser(bytes, name).run(); }
 
 }  // namespace torvel::io

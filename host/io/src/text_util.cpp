@@ -14,10 +14,17 @@ std::size_t utf8_length(std::string_view s, std::size_t i) {
     const unsigned c = b(i);
     std::size_t n = 0;
     unsigned min = 0;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; min = 0x10000; }
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        min = 0x10000;
+    } else
+        return 0;
     if (i + n > s.size()) return 0;
     unsigned cp = c & (0x7Fu >> n);
     for (std::size_t k = 1; k < n; ++k) {
@@ -73,9 +80,7 @@ void fail_at_line(const std::string& name, std::size_t line, std::string_view wh
     throw MeshError(msg);
 }
 
-std::string quoted(std::string_view token) {
-    return "'" + printable(token, 60) + "'";
-}
+std::string quoted(std::string_view token) { return "'" + printable(token, 60) + "'"; }
 
 void advise_huge_pages(const void* p, std::size_t bytes) {
     constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
@@ -106,10 +111,15 @@ NumStatus parse_double(const char* first, const char* last, double& value) {
     bool seen_nonzero = false, after_point = false;
     long long int_digits = 0, leading_frac_zeros = 0;
     for (; p != last && *p != 'e' && *p != 'E'; ++p) {
-        if (*p == '.') { after_point = true; continue; }
+        if (*p == '.') {
+            after_point = true;
+            continue;
+        }
         if (!seen_nonzero && *p != '0') seen_nonzero = true;
-        if (!after_point) { if (seen_nonzero) ++int_digits; }
-        else if (!seen_nonzero) ++leading_frac_zeros;
+        if (!after_point) {
+            if (seen_nonzero) ++int_digits;
+        } else if (!seen_nonzero)
+            ++leading_frac_zeros;
     }
     order = int_digits > 0 ? int_digits : -leading_frac_zeros;
     long long exp = 0;
