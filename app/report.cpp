@@ -51,35 +51,24 @@ namespace {
 
 const char* type_name(XSI::CValue::DataType type) {
     switch (type) {
-        case XSI::CValue::siEmpty:
-            return "empty";
-        case XSI::CValue::siInt4:
-            return "int";
-        case XSI::CValue::siDouble:
-            return "double";
-        case XSI::CValue::siString:
-            return "string";
-        case XSI::CValue::siBool:
-            return "bool";
-        case XSI::CValue::siRef:
-            return "ref";
+        case XSI::CValue::siEmpty: return "empty";
+        case XSI::CValue::siInt4: return "int";
+        case XSI::CValue::siDouble: return "double";
+        case XSI::CValue::siString: return "string";
+        case XSI::CValue::siBool: return "bool";
+        case XSI::CValue::siRef: return "ref";
     }
     return "unknown";
 }
 
 Json value_json(const XSI::CValue& v) {
     switch (v.GetType()) {
-        case XSI::CValue::siEmpty:
-            return nullptr;
-        case XSI::CValue::siInt4:
-            return static_cast<XSI::LONG>(v);
-        case XSI::CValue::siDouble:
-            return static_cast<double>(v);
-        case XSI::CValue::siBool:
-            return static_cast<bool>(v);
+        case XSI::CValue::siEmpty: return nullptr;
+        case XSI::CValue::siInt4: return static_cast<XSI::LONG>(v);
+        case XSI::CValue::siDouble: return static_cast<double>(v);
+        case XSI::CValue::siBool: return static_cast<bool>(v);
         case XSI::CValue::siString:
-        case XSI::CValue::siRef:
-            return to_utf8(v.GetAsText().view());
+        case XSI::CValue::siRef: return to_utf8(v.GetAsText().view());
     }
     return nullptr;
 }

@@ -119,10 +119,8 @@ XSI::Parameter parameter(Host& h, const ScriptArgs& args, const std::wstring& na
 XSI::CValue script_value(const ScriptArgs& args, std::size_t i) {
     const ScriptArg& a = args.raw(i);
     switch (a.kind) {
-        case ScriptArg::Kind::number:
-            return XSI::CValue(a.number);
-        case ScriptArg::Kind::string:
-            return XSI::CValue(XSI::CString(a.text));
+        case ScriptArg::Kind::number: return XSI::CValue(a.number);
+        case ScriptArg::Kind::string: return XSI::CValue(XSI::CString(a.text));
         case ScriptArg::Kind::identifier: {
             std::wstring word = a.text;
             for (wchar_t& c : word) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
@@ -279,16 +277,14 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         const XSI::CValue value = script_value(args, 1);
         const std::string shown = to_utf8(value.GetAsText().view());
         switch (p.PutValue(value).GetCode()) {
-            case XSI::CStatus::OK:
-                return;
+            case XSI::CStatus::OK: return;
             case XSI::CStatus::OutOfRange:
                 throw ScriptError("SetValue: " + shown + " is outside the range of " + in_quotes(name) + " (" +
                                   range_text(p) + ")");
             case XSI::CStatus::InvalidArgument:
                 throw ScriptError("SetValue: " + in_quotes(name) + " cannot take the value " +
                                   in_quotes(value.GetAsText().view()));
-            default:
-                throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
+            default: throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
         }
     });
     r.add(L"GetValue", [](Host& h, const ScriptArgs& args) {

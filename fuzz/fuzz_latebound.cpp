@@ -22,18 +22,12 @@ const wchar_t* const k_names[] = {
 
 CValue make_value(FuzzedDataProvider& in, const std::vector<CRef>& pool) {
     switch (in.ConsumeIntegralInRange(0, 5)) {
-        case 0:
-            return CValue(in.ConsumeIntegral<LONG>());
-        case 1:
-            return CValue(in.ConsumeFloatingPoint<double>());
-        case 2:
-            return CValue(in.ConsumeBool());
-        case 3:
-            return CValue(CString(from_utf8(in.ConsumeRandomLengthString(16))));
-        case 4:
-            return CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)]);
-        default:
-            return CValue();
+        case 0: return CValue(in.ConsumeIntegral<LONG>());
+        case 1: return CValue(in.ConsumeFloatingPoint<double>());
+        case 2: return CValue(in.ConsumeBool());
+        case 3: return CValue(CString(from_utf8(in.ConsumeRandomLengthString(16))));
+        case 4: return CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)]);
+        default: return CValue();
     }
 }
 

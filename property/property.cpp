@@ -51,9 +51,7 @@ XSIPLUGINCALLBACK CStatus VN_TorvelFilter_Prop_PPGEvent(CRef& in_context) {
             ctxt.PutAttribute(L"Refresh", CValue(true));
             break;
         }
-        case PPGEventContext::siButtonClicked:
-            app.LogMessage(L"Buttonclicked ", torvel_filter::kLogSeverity);
-            break;
+        case PPGEventContext::siButtonClicked: app.LogMessage(L"Buttonclicked ", torvel_filter::kLogSeverity); break;
         case PPGEventContext::siTabChange: {
             const CValue tab = ctxt.GetAttribute(L"Tab");
             app.LogMessage(L"Tab changed to:" + tab.GetAsText(), torvel_filter::kLogSeverity);

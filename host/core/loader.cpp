@@ -545,9 +545,7 @@ PluginManager::CallResult PluginManager::call(const ItemInfo& item, const std::s
             case CallbackForm::const_status:
                 result.status = as_function<ConstStatusCallback>(cb->address)(context);
                 break;
-            case CallbackForm::boolean:
-                result.returned = as_function<BoolCallback>(cb->address)(context);
-                break;
+            case CallbackForm::boolean: result.returned = as_function<BoolCallback>(cb->address)(context); break;
             case CallbackForm::status: {
                 CRef arg = context;
                 result.status = as_function<StatusCallback>(cb->address)(arg);

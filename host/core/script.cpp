@@ -374,10 +374,8 @@ void register_core_commands(CommandRegistry& registry) {
                 case XSI::siWarningMsg:
                 case XSI::siInfoMsg:
                 case XSI::siVerboseMsg:
-                case XSI::siCommentMsg:
-                    break;
-                default:
-                    throw ScriptError(arg_error(args, 1, "is not a severity: " + std::to_string(severity)));
+                case XSI::siCommentMsg: break;
+                default: throw ScriptError(arg_error(args, 1, "is not a severity: " + std::to_string(severity)));
             }
         }
         host.log().add(static_cast<XSI::siSeverityType>(severity), text);

@@ -94,20 +94,11 @@ private:
     }
     void CopyScalar(const CValue& in_val) {
         switch (m_type) {
-            case siDouble:
-                m_u.d = in_val.m_u.d;
-                break;
-            case siInt4:
-                m_u.l = in_val.m_u.l;
-                break;
-            case siBool:
-                m_u.b = in_val.m_u.b;
-                break;
-            case siRef:
-                m_u.r = in_val.m_u.r;
-                break;
-            default:
-                break;
+            case siDouble: m_u.d = in_val.m_u.d; break;
+            case siInt4: m_u.l = in_val.m_u.l; break;
+            case siBool: m_u.b = in_val.m_u.b; break;
+            case siRef: m_u.r = in_val.m_u.r; break;
+            default: break;
         }
     }
     void Release() {

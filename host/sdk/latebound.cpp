@@ -94,8 +94,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
                 return true;
             }
             return false;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -121,8 +120,7 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             if (index >= 0) sub->remove(static_cast<std::uint32_t>(index));
             return CStatus::OK;
         }
-        default:
-            break;
+        default: break;
     }
     // A property read with the method call form.
     if (args.GetCount() == 0 && get_property(ref, name, out)) return CStatus::OK;

@@ -19,10 +19,8 @@ bool is_object(siClassID c) {
         case siPPGLayoutID:
         case siPPGItemID:
         case siContextID:
-        case siPPGEventContextID:
-            return false;
-        default:
-            return true;
+        case siPPGEventContextID: return false;
+        default: return true;
     }
 }
 

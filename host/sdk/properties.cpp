@@ -45,15 +45,9 @@ bool convert(const CValue& value, CValue::DataType type, CValue& out) {
                 out = CValue(static_cast<LONG>(value));
             return true;
         }
-        case CValue::siBool:
-            out = CValue(static_cast<bool>(value));
-            return true;
-        case CValue::siString:
-            out = CValue(value.GetAsText());
-            return true;
-        default:
-            out = value;
-            return true;
+        case CValue::siBool: out = CValue(static_cast<bool>(value)); return true;
+        case CValue::siString: out = CValue(value.GetAsText()); return true;
+        default: out = value; return true;
     }
 }
 

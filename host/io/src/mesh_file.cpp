@@ -97,12 +97,9 @@ MeshData read_mesh(const std::filesystem::path& path) {
     // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
     if (data.size == 0) detail::fail(name, "the file is empty");
     switch (format) {
-        case Format::obj:
-            return parse_obj(data.view(), name);
-        case Format::ply:
-            return parse_ply(data.view(), name);
-        case Format::off:
-            return parse_off(data.view(), name);
+        case Format::obj: return parse_obj(data.view(), name);
+        case Format::ply: return parse_ply(data.view(), name);
+        case Format::off: return parse_off(data.view(), name);
     }
     detail::fail(name, "unknown mesh format");
 }

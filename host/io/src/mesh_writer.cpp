@@ -314,15 +314,9 @@ void write_marked(const fs::path& out, const MeshData& mesh, std::span<const std
     check_mesh(mesh, marked, shown);
     refuse_inputs(out, shown, inputs);
     switch (format) {
-        case Format::obj:
-            write_obj(out, shown, mesh, marked, inputs);
-            break;
-        case Format::ply:
-            write_ply(out, shown, mesh, marked);
-            break;
-        case Format::off:
-            write_off(out, shown, mesh, marked);
-            break;
+        case Format::obj: write_obj(out, shown, mesh, marked, inputs); break;
+        case Format::ply: write_ply(out, shown, mesh, marked); break;
+        case Format::off: write_off(out, shown, mesh, marked); break;
     }
 }
 

@@ -165,10 +165,8 @@ private:
         while (p_ < end_ && !ends_token(*p_)) ++p_;
         double v = 0;
         switch (detail::parse_double(s, p_, v)) {
-            case NumStatus::ok:
-                return v;
-            case NumStatus::malformed:
-                break;
+            case NumStatus::ok: return v;
+            case NumStatus::malformed: break;
             case NumStatus::overflow:
                 error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
                       " is out of the range of a double");

@@ -159,15 +159,13 @@ private:
         std::string_view tok = token();
         double v = 0;
         switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-            case NumStatus::ok:
-                return v;
+            case NumStatus::ok: return v;
             case NumStatus::not_finite:
                 if (!must_be_finite) return v;
                 error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
             case NumStatus::overflow:
                 error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-            case NumStatus::malformed:
-                break;
+            case NumStatus::malformed: break;
         }
         error(std::string("bad ") + what + " " + detail::quoted(tok));
     }

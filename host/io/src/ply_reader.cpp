@@ -36,17 +36,13 @@ std::optional<Type> type_named(std::string_view s) {
 std::size_t size_of(Type t) {
     switch (t) {
         case Type::i8:
-        case Type::u8:
-            return 1;
+        case Type::u8: return 1;
         case Type::i16:
-        case Type::u16:
-            return 2;
+        case Type::u16: return 2;
         case Type::i32:
         case Type::u32:
-        case Type::f32:
-            return 4;
-        case Type::f64:
-            return 8;
+        case Type::f32: return 4;
+        case Type::f64: return 8;
     }
     return 8;
 }
@@ -86,63 +82,35 @@ T load(const char* p, bool swap) {
     return std::bit_cast<T>(u);
 }
 
-double load_double(Type t, const char* p, bool swap) {
-    switch (t) {
-        case Type::i8:
-            return load<std::int8_t>(p, swap);
-        case Type::u8:
-            return load<std::uint8_t>(p, swap);
-        case Type::i16:
-            return load<std::int16_t>(p, swap);
-        case Type::u16:
-            return load<std::uint16_t>(p, swap);
-        case Type::i32:
-            return load<std::int32_t>(p, swap);
-        case Type::u32:
-            return load<std::uint32_t>(p, swap);
-        case Type::f32:
-            return static_cast<double>(load<float>(p, swap));
-        case Type::f64:
-            return load<double>(p, swap);
-    }
-    return 0;
-}
-
 std::int64_t load_int(Type t, const char* p, bool swap) {
     switch (t) {
-        case Type::i8:
-            return load<std::int8_t>(p, swap);
-        case Type::u8:
-            return load<std::uint8_t>(p, swap);
-        case Type::i16:
-            return load<std::int16_t>(p, swap);
-        case Type::u16:
-            return load<std::uint16_t>(p, swap);
-        case Type::i32:
-            return load<std::int32_t>(p, swap);
-        case Type::u32:
-            return load<std::uint32_t>(p, swap);
-        default:
-            return 0;  // callers only pass integer types
+        case Type::i8: return load<std::int8_t>(p, swap);
+        case Type::u8: return load<std::uint8_t>(p, swap);
+        case Type::i16: return load<std::int16_t>(p, swap);
+        case Type::u16: return load<std::uint16_t>(p, swap);
+        case Type::i32: return load<std::int32_t>(p, swap);
+        case Type::u32: return load<std::uint32_t>(p, swap);
+        default: return 0;  // callers only pass integer types
     }
+}
+
+// Integer types widen exactly: every PLY integer type fits a double's mantissa.
+double load_double(Type t, const char* p, bool swap) {
+    if (t == Type::f32) return static_cast<double>(load<float>(p, swap));
+    if (t == Type::f64) return load<double>(p, swap);
+    return static_cast<double>(load_int(t, p, swap));
 }
 
 bool in_range(Type t, std::int64_t v) {
     switch (t) {
-        case Type::i8:
-            return v >= -128 && v <= 127;
-        case Type::u8:
-            return v >= 0 && v <= 255;
-        case Type::i16:
-            return v >= -32768 && v <= 32767;
-        case Type::u16:
-            return v >= 0 && v <= 65535;
+        case Type::i8: return v >= -128 && v <= 127;
+        case Type::u8: return v >= 0 && v <= 255;
+        case Type::i16: return v >= -32768 && v <= 32767;
+        case Type::u16: return v >= 0 && v <= 65535;
         case Type::i32:
             return v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max();
-        case Type::u32:
-            return v >= 0 && v <= static_cast<std::int64_t>(max_u32);
-        default:
-            return true;
+        case Type::u32: return v >= 0 && v <= static_cast<std::int64_t>(max_u32);
+        default: return true;
     }
 }
 
@@ -413,15 +381,13 @@ private:
     double ascii_real(std::string_view tok, const char* what, bool must_be_finite) {
         double v = 0;
         switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-            case NumStatus::ok:
-                return v;
+            case NumStatus::ok: return v;
             case NumStatus::not_finite:
                 if (!must_be_finite) return v;
                 line_error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
             case NumStatus::overflow:
                 line_error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-            case NumStatus::malformed:
-                break;
+            case NumStatus::malformed: break;
         }
         line_error(std::string("bad ") + what + " " + detail::quoted(tok));
     }
