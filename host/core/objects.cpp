@@ -1,6 +1,6 @@
 #include "objects.h"
 
-#include <sys/mman.h>
+#include "huge_pages.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,22 +13,6 @@ MeshView g_last_mesh;
 }  // namespace XSI::detail
 
 namespace torvel::host {
-
-namespace {
-
-// Large arrays built in one go: transparent huge pages cut the page faults, which dominate the time
-// of a first touch on this kind of machine, by a factor of up to 512.
-void advise_huge_pages(const void* p, std::size_t bytes) {
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    if (bytes < 2 * huge) return;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
-#ifdef MADV_HUGEPAGE
-    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
-
-}  // namespace
 
 void Mesh::build_edges() {
     const std::uint32_t nv = vertex_count();

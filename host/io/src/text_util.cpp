@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <sys/mman.h>
 
 namespace torvel::io::detail {
 
@@ -81,16 +80,6 @@ void fail_at_line(const std::string& name, std::size_t line, std::string_view wh
 }
 
 std::string quoted(std::string_view token) { return "'" + printable(token, 60) + "'"; }
-
-void advise_huge_pages(const void* p, std::size_t bytes) {
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    if (bytes < 2 * huge) return;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
-#ifdef MADV_HUGEPAGE
-    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
 
 NumStatus parse_double(const char* first, const char* last, double& value) {
     if (first != last && *first == '+') {

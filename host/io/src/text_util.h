@@ -1,6 +1,7 @@
 // Helpers shared by the mesh readers: error messages that survive any bytes, and number parsing.
 #pragma once
 
+#include "huge_pages.h"
 #include "mesh_io.h"
 
 #include <charconv>
@@ -28,9 +29,7 @@ enum class NumStatus { ok, malformed, overflow, not_finite };
 // reported as overflow, nan/inf as not_finite (`value` still set for those).
 NumStatus parse_double(const char* first, const char* last, double& value);
 
-// Asks the kernel to back the (not yet touched) memory [p, p + bytes) with huge pages where it can:
-// large freshly reserved arrays then cost a few page faults instead of one per 4 KiB. Only a hint.
-void advise_huge_pages(const void* p, std::size_t bytes);
+using torvel::advise_huge_pages;
 
 template <class Vec>
 void reserve_huge(Vec& v, std::size_t n) {

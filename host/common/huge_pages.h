@@ -1,0 +1,22 @@
+// Large arrays built in one go: transparent huge pages cut the page faults, which dominate the time of a
+// first touch on this kind of machine, by a factor of up to 512. Used by the mesh readers and the host.
+#pragma once
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace torvel {
+
+inline void advise_huge_pages(const void* p, std::size_t bytes) {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * huge) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
+#ifdef MADV_HUGEPAGE
+    if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace torvel
