@@ -76,6 +76,7 @@ CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vecto
     }
     MeshObject& obj = store_.make<MeshObject>(unique_name(name, taken));
     obj.mesh = std::move(mesh);
+    store_.publish(obj);
     obj.parent = root_;
     root().children.push_back(obj.self);
     scene_objects_.push_back(obj.self);

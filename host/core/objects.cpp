@@ -9,7 +9,7 @@
 #include <string>
 
 namespace XSI::detail {
-MeshView g_last_mesh;
+MeshTable g_meshes;
 }  // namespace XSI::detail
 
 namespace torvel::host {
@@ -133,6 +133,8 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
     } else {
         id = static_cast<std::uint32_t>(slots_.size());
         slots_.emplace_back();
+        meshes_.emplace_back();
+        XSI::detail::g_meshes = XSI::detail::MeshTable{meshes_.data(), static_cast<XSI::ULONG>(meshes_.size())};
     }
     Slot& slot = slots_[id];
     obj->self = CRef(CRef::Handle{static_cast<XSI::ULONG>(obj->class_id), id, slot.generation, 0});
@@ -143,13 +145,21 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
 void Store::remove(const CRef& ref) {
     const CRef::Handle h = ref.GetHandle();  // a copy: `ref` may be the object's own `self`
     if (!find(h)) return;
-    // The SDK's inline accessors read the last resolved mesh without asking the store: forget it
-    // before its arrays go (on any removal, so that this needs no knowledge of which store it is).
-    XSI::detail::g_last_mesh = XSI::detail::MeshView{};
+    meshes_[h.object] = XSI::detail::MeshView{};  // before the arrays go
     Slot& slot = slots_[h.object];
     slot.object.reset();
-    ++slot.generation;  // every outstanding reference to the slot is now stale
-    free_.push_back(h.object);
+    // Every outstanding reference to the slot is now stale. A slot whose generations are used up is
+    // retired rather than handing out generation 0 again.
+    if (++slot.generation != 0) free_.push_back(h.object);
+}
+
+void Store::publish(const MeshObject& obj) {
+    const CRef::Handle& h = obj.self.GetHandle();
+    if (find(h) != &obj) return;
+    const Mesh& m = obj.mesh;
+    meshes_[h.object] = XSI::detail::MeshView{h.generation,     m.polygon_count(),     m.edge_count(),
+                                              m.vertex_count(), m.positions.data(),    m.offsets.data(),
+                                              m.indices.data(), m.corner_edges.data(), m.edges.data()};
 }
 
 void Store::clear() {

@@ -48,8 +48,8 @@ struct Mesh {
     void build_edges();
 };
 
-// Its mesh is set before the object is first looked up and never changes while the object is in the
-// store: the SDK's inline component accessors keep pointers into its arrays until the next removal.
+// Its mesh is set before the store publishes it and never changes afterwards: the SDK's inline
+// component accessors read its arrays through the store's mesh table until the object is removed.
 struct MeshObject : Object {
     static bool accepts(siClassID c) { return c == XSI::siX3DObjectID; }
     explicit MeshObject(std::wstring n) : Object(XSI::siX3DObjectID, std::move(n)) {}
@@ -195,6 +195,10 @@ public:
     void remove(const CRef& ref);
     void clear();
 
+    // Enters a mesh object's arrays in the table the SDK's component accessors read
+    // (XSI::detail::g_meshes); until then its components are invalid references.
+    void publish(const MeshObject& obj);
+
     // Transient objects made between open_scope and close_scope are removed at close_scope.
     // Scopes nest; a callback that runs a script which calls another callback opens a second one.
     void open_scope();
@@ -210,6 +214,7 @@ private:
     void adopt(std::unique_ptr<Object> obj, bool transient);
 
     std::vector<Slot> slots_;
+    std::vector<XSI::detail::MeshView> meshes_;  // one per slot; generation 0 where there is no mesh
     std::vector<std::uint32_t> free_;
     std::vector<std::vector<CRef>> scopes_;  // references, so a slot reused meanwhile is left alone
 };

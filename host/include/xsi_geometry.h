@@ -19,36 +19,12 @@ struct CComponentView {
 
 namespace detail {
 
-// The slow paths of the per-edge accessors (Edge, Vertex, the views' items) only read the store:
-// they never write g_last_mesh, nor anything else the inline code reads. Declared pure, they let the
-// compiler keep what it has read of g_last_mesh and of a handle in registers across the half dozen
-// wrappers and views the planarity test builds for each edge, instead of reloading it after each.
-// Only the polygon accessors (Facet, PolygonFace) make a mesh the last resolved one (find_mesh).
-
 // A view's storage belongs to its mesh object: it is read only while that object still exists.
-// Item `in_index` (in range) of a view whose owner is not the last resolved mesh.
-[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP CRef view_item(CRef::Handle in_owner, const ULONG* in_indices, LONG in_index);
-// Edge::GetVertices and Point::GetPosition for a reference to a mesh that is not the last resolved one.
-[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP CComponentView edge_vertices(CRef::Handle in_edge);
-[[gnu::cold, gnu::pure]] SICPPSDKIMPEXP MATH::CVector3 vertex_position(CRef::Handle in_vertex);
-
-inline CRef view_item_inline(const CComponentView& in_view, LONG in_index) {
-    if (in_index < 0 || in_index >= in_view.count) return CRef();
-    if (!last_mesh_for(in_view.owner)) return view_item(in_view.owner, in_view.indices, in_index);
+inline CRef view_item(const CComponentView& in_view, LONG in_index) {
+    if (in_index < 0 || in_index >= in_view.count || !mesh_view(in_view.owner)) return CRef();
     CRef::Handle h = in_view.owner;
     h.index = in_view.indices[in_index];
     return CRef(h);
-}
-
-// The mesh behind a wrapper's reference of class `in_classID`, else null. A wrapper binds only to a
-// reference that was valid then, and a mesh does not change while its object lives: when the object
-// is still the last resolved one, the index needs no second check.
-inline const MeshView* mesh_of(const CRef& in_ref, ULONG in_classID) {
-    const CRef::Handle& h = in_ref.GetHandle();
-    if (h.classID != in_classID) return nullptr;
-    if (const MeshView* last = last_mesh_for(h)) return last;
-    const MeshView* mesh = find_mesh(h.object, h.generation);
-    return mesh && h.index < component_count(*mesh, in_classID) ? mesh : nullptr;
 }
 
 inline CComponentView component_view(const CRef& in_owner, ULONG in_classID, const ULONG* in_first, ULONG in_count) {
@@ -66,7 +42,7 @@ public:
     explicit CVertexRefArray(const CComponentView& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
     // An empty reference for an index out of range.
-    CRef GetItem(LONG in_index) const { return detail::view_item_inline(m_view, in_index); }
+    CRef GetItem(LONG in_index) const { return detail::view_item(m_view, in_index); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
@@ -78,7 +54,7 @@ public:
     CEdgeRefArray() = default;
     explicit CEdgeRefArray(const CComponentView& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
-    CRef GetItem(LONG in_index) const { return detail::view_item_inline(m_view, in_index); }
+    CRef GetItem(LONG in_index) const { return detail::view_item(m_view, in_index); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
@@ -89,11 +65,11 @@ private:
 class SICPPSDKIMPEXP Facet : public SIObject {
 public:
     Facet() = default;
-    Facet(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
+    Facet(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID)) {}
     // The component's index in its mesh; -1 when invalid.
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     CVertexRefArray GetVertices() const {
-        const detail::MeshView* m = detail::mesh_of(m_ref, siPolygonFaceID);
+        const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siPolygonFaceID);
         if (!m) return CVertexRefArray();
         const ULONG p = m_ref.GetHandle().index;
         return CVertexRefArray(
@@ -107,11 +83,11 @@ protected:
 class SICPPSDKIMPEXP PolygonFace : public Facet {
 public:
     PolygonFace() = default;
-    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
+    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID)) {}
     // The polygon's edges in order around it: edge i joins vertex i and vertex i+1 (the last one
     // joins the last vertex and the first).
     CEdgeRefArray GetEdges() const {
-        const detail::MeshView* m = detail::mesh_of(m_ref, siPolygonFaceID);
+        const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siPolygonFaceID);
         if (!m) return CEdgeRefArray();
         const ULONG p = m_ref.GetHandle().index;
         return CEdgeRefArray(detail::component_view(m_ref, siEdgeID, m->corner_edges + m->offsets[p],
@@ -122,30 +98,27 @@ public:
 class SICPPSDKIMPEXP Edge : public SIObject {
 public:
     Edge() = default;
-    Edge(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siEdgeID)) {}
+    Edge(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siEdgeID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
     CVertexRefArray GetVertices() const {
-        const CRef::Handle& h = m_ref.GetHandle();
-        if (h.classID != siEdgeID) return CVertexRefArray();
-        const detail::MeshView* m = detail::last_mesh_for(h);
-        if (!m) return CVertexRefArray(detail::edge_vertices(h));
-        return CVertexRefArray(detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{h.index}, 2));
+        const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siEdgeID);
+        if (!m) return CVertexRefArray();
+        return CVertexRefArray(
+            detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{m_ref.GetHandle().index}, 2));
     }
 };
 
 class SICPPSDKIMPEXP Point : public SIObject {
 public:
     Point() = default;
-    Point(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
+    Point(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
     MATH::CVector3 GetPosition() const {
-        const CRef::Handle& h = m_ref.GetHandle();
-        if (h.classID != siVertexID) return MATH::CVector3();
-        const detail::MeshView* m = detail::last_mesh_for(h);
-        if (!m) return detail::vertex_position(h);
-        const double* p = m->positions + 3 * std::size_t{h.index};
+        const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siVertexID);
+        if (!m) return MATH::CVector3();
+        const double* p = m->positions + 3 * std::size_t{m_ref.GetHandle().index};
         return MATH::CVector3(p[0], p[1], p[2]);
     }
 
@@ -156,7 +129,7 @@ protected:
 class SICPPSDKIMPEXP Vertex : public Point {
 public:
     Vertex() = default;
-    Vertex(const CRef& in_ref) : Point(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
+    Vertex(const CRef& in_ref) : Point(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID)) {}
 };
 
 }  // namespace XSI

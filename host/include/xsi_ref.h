@@ -5,7 +5,6 @@
 // empty: GetClassID() gives 0 and it converts to false.
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include "xsi_status.h"
@@ -32,7 +31,7 @@ public:
     // root. A name that denotes nothing leaves the reference empty and returns CStatus::Fail.
     CStatus Set(const CString& in_name);
 
-    // Inline for polygons, edges and vertices of the mesh resolved last (see detail::MeshView).
+    // Inline for polygons, edges and vertices (see detail::MeshView).
     siClassID GetClassID() const;
     bool IsA(siClassID in_id) const { return GetClassID() == in_id; }
     bool IsValid() const { return GetClassID() != siUnknownClassID; }
@@ -52,13 +51,17 @@ private:
 
 namespace detail {
 
-// Host side, not for plug-ins: the arrays of the mesh object the SDK resolved last, so that component
-// references (polygons, edges, vertices) are checked and read inline instead of by a call into the
-// host. The store resets it whenever an object leaves it; a mesh's arrays never change while its
-// object is in the store. The host runs plug-in callbacks on one thread, which is the only one to use it.
+// Host side, not for plug-ins: the arrays of every mesh object in the store, one entry per store
+// slot, so that component references (polygons, edges, vertices) are checked and read inline, with
+// no call into the host. The store keeps the table: an entry is filled when a mesh object is added
+// and cleared when it leaves; a mesh's arrays never change while its object is in the store. The host
+// runs plug-in callbacks on one thread, which is the only one to use it.
+//
+// Every check below is a load from the table and a comparison, with no call on any path, so the
+// compiler merges the checks of the half dozen wrappers and views the planarity test builds for
+// each edge into one.
 struct MeshView {
-    ULONG object = 0;
-    ULONG generation = 0;  // 0: no mesh (the store numbers generations from 1)
+    ULONG generation = 0;  // of the mesh object in this slot; 0 (never a live generation): no mesh
     ULONG polygon_count = 0;
     ULONG edge_count = 0;
     ULONG vertex_count = 0;
@@ -69,39 +72,24 @@ struct MeshView {
     const ULONG* edges = nullptr;         // two vertices per edge
 };
 
-SICPPSDKIMPEXP extern MeshView g_last_mesh;
+struct MeshTable {
+    const MeshView* views = nullptr;  // indexed by store slot
+    ULONG size = 0;
+};
 
-// The slow paths take their arguments by value, so that the inline callers' handles can stay in
-// registers instead of being written out for the call.
+SICPPSDKIMPEXP extern MeshTable g_meshes;
 
-// The live mesh object named by slot and generation, made the last resolved one; null when there is
-// no such live mesh object.
-[[gnu::cold]] SICPPSDKIMPEXP const MeshView* find_mesh(ULONG in_object, ULONG in_generation);
-// CRef::GetClassID for every reference the inline path does not settle. It only reads the store
-// (see the per-edge accessors in xsi_geometry.h).
+// CRef::GetClassID for every reference that is not to a component. It only reads the store.
 [[gnu::pure]] SICPPSDKIMPEXP siClassID class_of(CRef::Handle in_handle);
 
-// Slot and generation of an object as one number: two handles name the same object when these agree.
-inline std::uint64_t object_key(ULONG in_object, ULONG in_generation) {
-    return std::uint64_t{in_generation} << 32 | in_object;
-}
-
-// The last resolved mesh when `in_handle` names it (then that object is alive and unchanged), else null.
-inline const MeshView* last_mesh_for(const CRef::Handle& in_handle) {
-    // One comparison of slot and generation together; a generation of 0 never names a live object,
-    // which also rules out the empty view. (Built from the fields rather than loaded as one word: a
-    // handle is often built a field at a time just before, and one wide load over several narrow
-    // stores would stall on store forwarding.)
-    const MeshView& last = g_last_mesh;
-    return object_key(in_handle.object, in_handle.generation) == object_key(last.object, last.generation) &&
-                   in_handle.generation != 0
-               ? &last
-               : nullptr;
-}
-
+// The table entry of the handle's slot when it holds a mesh object of the handle's generation, or an
+// entry with no components (a slot without a mesh, for a handle of generation 0); null otherwise.
+// Whoever reads arrays through it has checked an index against its counts, or holds a wrapper that did.
 inline const MeshView* mesh_view(const CRef::Handle& in_handle) {
-    const MeshView* last = last_mesh_for(in_handle);
-    return last ? last : find_mesh(in_handle.object, in_handle.generation);
+    const MeshTable& table = g_meshes;
+    if (in_handle.object >= table.size) return nullptr;
+    const MeshView* view = table.views + in_handle.object;
+    return view->generation == in_handle.generation ? view : nullptr;
 }
 
 inline bool is_component(ULONG in_classID) {
@@ -115,24 +103,25 @@ inline ULONG component_count(const MeshView& in_mesh, ULONG in_classID) {
                                          : in_mesh.vertex_count;
 }
 
-// Whether in_ref.GetClassID() == in_classID, for a component class, without the dispatch on the class.
-inline bool is_valid_as(const CRef& in_ref, ULONG in_classID);
+// The mesh of a live component of class `in_classID` with its index in range, else null.
+inline const MeshView* component_mesh(const CRef::Handle& in_handle, ULONG in_classID) {
+    if (in_handle.classID != in_classID) return nullptr;
+    const MeshView* mesh = mesh_view(in_handle);
+    return mesh && in_handle.index < component_count(*mesh, in_classID) ? mesh : nullptr;
+}
+
+// The mesh of a wrapper's reference: the reference is empty or was checked by component_mesh when the
+// wrapper was made, and an index in range stays in range while its mesh object lives.
+inline const MeshView* wrapped_mesh(const CRef::Handle& in_handle, ULONG in_classID) {
+    return in_handle.classID == in_classID ? mesh_view(in_handle) : nullptr;
+}
 
 }  // namespace detail
 
 inline siClassID CRef::GetClassID() const {
     if (!detail::is_component(m_handle.classID)) return detail::class_of(m_handle);
-    const detail::MeshView* mesh = detail::mesh_view(m_handle);
-    return mesh && m_handle.index < detail::component_count(*mesh, m_handle.classID)
-               ? static_cast<siClassID>(m_handle.classID)
-               : siUnknownClassID;
-}
-
-inline bool detail::is_valid_as(const CRef& in_ref, ULONG in_classID) {
-    const CRef::Handle& h = in_ref.GetHandle();
-    if (h.classID != in_classID) return false;
-    if (const MeshView* last = last_mesh_for(h)) return h.index < component_count(*last, in_classID);
-    return class_of(h) == static_cast<siClassID>(in_classID);  // leaves the last resolved mesh as it is
+    return detail::component_mesh(m_handle, m_handle.classID) ? static_cast<siClassID>(m_handle.classID)
+                                                              : siUnknownClassID;
 }
 
 class SICPPSDKIMPEXP CRefArray {

@@ -121,6 +121,43 @@ TEST_F(Core, EdgesKeepTheOrderOfThePolygonThatCreatedThem) {
     EXPECT_EQ(Facet(corners[0]).GetIndex(), -1);
 }
 
+TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
+    const CRef a = two_quads(L"a");
+    const CRef b = host().add_mesh(L"b", {5, 0, 0, 6, 0, 0, 6, 1, 0}, {0, 3}, {0, 1, 2});
+    const CEdgeRefArray a_edges = PolygonFace(polygon(a, 1)).GetEdges();
+    const CVertexRefArray b_corners = PolygonFace(polygon(b, 0)).GetVertices();
+    // Reads alternate between the two meshes; each answers from its own arrays.
+    EXPECT_EQ(Vertex(b_corners[1]).GetPosition().GetX(), 6.0);
+    EXPECT_EQ(Vertex(Edge(a_edges[1]).GetVertices()[1]).GetPosition().GetX(), 2.0);
+    EXPECT_EQ(Vertex(b_corners[2]).GetPosition().GetY(), 1.0);
+    EXPECT_FALSE(Vertex(torvel::host::component_ref(b, siVertexID, 3)).IsValid());  // b has 3, a has 6
+    EXPECT_FALSE(Edge(torvel::host::component_ref(a, siVertexID, 0)).IsValid());
+
+    // Once a goes, its views and wrappers read empty, even after its slot is taken by a new object.
+    const Vertex kept{Edge(a_edges[0]).GetVertices()[0]};
+    ASSERT_TRUE(kept.IsValid());
+    host().store().remove(a);
+    EXPECT_FALSE(a_edges[0]);
+    EXPECT_FALSE(kept.IsValid());
+    EXPECT_EQ(kept.GetPosition().GetLengthSquared(), 0.0);
+    const CRef reused = property_with_tolerance();
+    EXPECT_EQ(reused.GetHandle().object, a.GetHandle().object);
+    EXPECT_FALSE(a_edges[0]);
+    EXPECT_FALSE(polygon(a, 0));
+    EXPECT_FALSE(torvel::host::component_ref(reused, siPolygonFaceID, 0));
+    EXPECT_EQ(Vertex(b_corners[1]).GetPosition().GetX(), 6.0);
+
+    // Handles nobody handed out: generation 0, a slot past the end of the store.
+    CRef::Handle forged = b.GetHandle();
+    forged.classID = siVertexID;
+    forged.generation = 0;
+    EXPECT_FALSE(CRef(forged));
+    forged.generation = b.GetHandle().generation;
+    forged.object = 1u << 30;
+    EXPECT_FALSE(CRef(forged));
+    EXPECT_EQ(Vertex(CRef(forged)).GetPosition().GetLengthSquared(), 0.0);
+}
+
 TEST_F(Core, BadGeometryIsRefusedWithItsName) {
     EXPECT_THROW(host().add_mesh(L"short", {0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1}), torvel::host::HostError);
     EXPECT_THROW(host().add_mesh(L"range", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3}), torvel::host::HostError);
