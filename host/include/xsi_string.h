@@ -9,16 +9,35 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "xsi_decl.h"
 
 namespace XSI {
 
+namespace detail {
+template <class P>
+concept WidePointer = std::is_same_v<P, const wchar_t*> || std::is_same_v<P, wchar_t*>;
+}  // namespace detail
+
 class SICPPSDKIMPEXP CString {
 public:
     CString() noexcept { m_inline[0] = L'\0'; }
-    CString(const wchar_t* in_str) { InitFromText(in_str ? in_str : L""); }
+    // A text in an array, in practice a literal: measured within the array, which for a literal the
+    // compiler does while compiling, so that the construction is a few stores.
+    template <std::size_t N>
+    CString(const wchar_t (&in_str)[N]) {
+        std::size_t n = 0;
+        while (n < N && in_str[n] != L'\0') ++n;
+        Init(in_str, n);
+    }
+    // A terminated text; null reads as "".
+    template <detail::WidePointer P>
+    CString(P in_str) {
+        InitFromText(in_str ? in_str : L"");
+    }
+    CString(std::nullptr_t) noexcept : CString() {}
     explicit CString(std::wstring in_str) { Init(in_str.data(), in_str.size()); }
 
     CString(const CString& in_str) { Init(in_str.m_data, in_str.m_length); }

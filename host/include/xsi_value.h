@@ -63,7 +63,7 @@ public:
     // Conversions. Text converts to a number when it is one, else to 0; a reference converts to
     // nothing but a reference.
     operator double() const;
-    operator LONG() const;
+    operator LONG() const { return m_type == siInt4 ? m_u.l : ToLong(); }
     operator bool() const;
     operator CRef() const { return m_type == siRef ? CRef(m_u.r) : CRef(); }
     operator CString() const;
@@ -75,6 +75,7 @@ public:
     bool operator!=(const CValue& in_val) const { return !(*this == in_val); }
 
 private:
+    LONG ToLong() const;  // every type but siInt4
     CString& Str() { return *std::launder(reinterpret_cast<CString*>(m_u.s)); }
     const CString& Str() const { return *std::launder(reinterpret_cast<const CString*>(m_u.s)); }
     // Both expect m_type to be in_val's type already. Each kind is copied as itself: a number is

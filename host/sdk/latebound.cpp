@@ -3,6 +3,7 @@
 #include <xsi_comapihandler.h>
 
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "resolve.h"
@@ -10,7 +11,6 @@
 namespace XSI {
 
 using namespace torvel::host;
-using namespace std::literals;
 
 CComAPIHandler::CComAPIHandler(const CValue& in_value) {
     const CRef ref = in_value;
@@ -21,13 +21,11 @@ namespace {
 
 std::wstring_view name_of(const CString& s) { return s.view(); }
 
-// A name against a literal, inline: the names are a few characters long, and == on wide views is a
-// call to wmemcmp for each comparison.
-bool is(std::wstring_view name, std::wstring_view literal) {
-    if (name.size() != literal.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (name[i] != literal[i]) return false;
-    return true;
+// A name against a literal: a length check and one fixed-size comparison, which the compiler does
+// with a few wide loads instead of a call.
+template <std::size_t N>
+bool is(std::wstring_view name, const wchar_t (&literal)[N]) {
+    return name.size() == N - 1 && std::memcmp(name.data(), literal, (N - 1) * sizeof(wchar_t)) == 0;
 }
 
 // A whole number argument (a 32-bit integer, or a double or text holding one), else false.
@@ -50,11 +48,11 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
     const Object* obj = checked(ref);
     if (!obj) return false;
     if (ref.GetHandle().classID == static_cast<ULONG>(obj->class_id)) {
-        if (is(name, L"Name"sv)) {
+        if (is(name, L"Name")) {
             out = CValue(wide(obj->name));
             return true;
         }
-        if (is(name, L"FullName"sv)) {
+        if (is(name, L"FullName")) {
             out = CValue(wide(host().full_name(ref)));
             return true;
         }
@@ -62,11 +60,11 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siSelectionItemID: {
             auto* item = static_cast<const SelectionItem*>(obj);
-            if (is(name, L"SubComponent"sv) && item->subcomponent.IsValid()) {
+            if (is(name, L"SubComponent") && item->subcomponent.IsValid()) {
                 out = CValue(item->subcomponent);
                 return true;
             }
-            if (is(name, L"Object"sv)) {
+            if (is(name, L"Object")) {
                 out = CValue(item->object);
                 return true;
             }
@@ -74,7 +72,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
         }
         case siSubComponentID: {
             auto* sub = static_cast<const SubComponent*>(obj);
-            if (is(name, L"ComponentCollection"sv)) {
+            if (is(name, L"ComponentCollection")) {
                 auto& coll = host().store().make_transient<ComponentCollection>();
                 coll.object = sub->object;
                 coll.component_class = sub->component_class;
@@ -82,14 +80,14 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
                 out = CValue(coll.self);
                 return true;
             }
-            if (is(name, L"Parent3DObject"sv)) {
+            if (is(name, L"Parent3DObject")) {
                 out = CValue(sub->object);
                 return true;
             }
             return false;
         }
         case siComponentCollectionID:
-            if (is(name, L"Count"sv)) {
+            if (is(name, L"Count")) {
                 out = CValue(static_cast<LONG>(static_cast<const ComponentCollection*>(obj)->elements.size()));
                 return true;
             }
@@ -98,14 +96,16 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
     }
 }
 
+// The methods. `out` is written only on success, after the arguments have been read (it may be one
+// of them).
 CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& args, CValue& out) {
-    const Object* obj = checked(ref);
-    if (!obj) return CStatus::Fail;
+    Store& store = host().store();
     LONG index = 0;
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siComponentCollectionID: {
-            if (!is(name, L"Item"sv)) break;
-            auto* coll = static_cast<const ComponentCollection*>(obj);
+            auto* coll = store.find_as<ComponentCollection>(ref);
+            if (!coll) return CStatus::Fail;
+            if (!is(name, L"Item")) break;
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             if (index < 0 || static_cast<std::size_t>(index) >= coll->elements.size()) return CStatus::OutOfRange;
             out = CValue(
@@ -113,14 +113,17 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             return CStatus::OK;
         }
         case siSubComponentID: {
-            if (!is(name, L"RemoveElement"sv)) break;
-            auto* sub = static_cast<SubComponent*>(const_cast<Object*>(obj));
+            auto* sub = store.find_as<SubComponent>(ref);
+            if (!sub) return CStatus::Fail;
+            if (!is(name, L"RemoveElement")) break;
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             // An element that is not (or no longer) in the set: nothing changes.
             if (index >= 0) sub->remove(static_cast<std::uint32_t>(index));
             return CStatus::OK;
         }
-        default: break;
+        default:
+            if (!checked(ref)) return CStatus::Fail;
+            break;
     }
     // A property read with the method call form.
     if (args.GetCount() == 0 && get_property(ref, name, out)) return CStatus::OK;
@@ -136,15 +139,14 @@ CValue CComAPIHandler::GetProperty(const CString& in_name) const {
 
 CStatus CComAPIHandler::Invoke(const CString& in_name, LONG in_callType, CValue& io_return,
                                const CValueArray& in_args) {
-    CValue out;
     CStatus st = CStatus::InvalidArgument;
     if (in_callType == 0 || in_callType == Method) {
-        st = call_method(m_ref, name_of(in_name), in_args, out);
+        st = call_method(m_ref, name_of(in_name), in_args, io_return);
     } else if (in_callType == PropertyGet) {
-        st = in_args.GetCount() == 0 && get_property(m_ref, name_of(in_name), out) ? CStatus::OK
-                                                                                   : CStatus::MemberNotFound;
+        st = in_args.GetCount() == 0 && get_property(m_ref, name_of(in_name), io_return) ? CStatus::OK
+                                                                                         : CStatus::MemberNotFound;
     }
-    io_return = st.Succeeded() ? out : CValue();
+    if (!st.Succeeded()) io_return = CValue();
     return st;
 }
 

@@ -117,7 +117,7 @@ CValue::operator double() const {
     }
 }
 
-CValue::operator LONG() const {
+LONG CValue::ToLong() const {
     double d = 0;
     switch (m_type) {
         case siInt4: return m_u.l;

@@ -348,6 +348,14 @@ TEST_F(Core, StringsKeepTheirTextAcrossTheInlineLimit) {
     EXPECT_TRUE(assigned.IsEmpty());
     EXPECT_EQ(assigned, L"");
     EXPECT_EQ(CString(nullptr), L"");
+    EXPECT_EQ(CString(static_cast<const wchar_t*>(nullptr)), L"");
+
+    // Text in an array ends at its terminator, or at the end of an array that has none.
+    const wchar_t buffer[8] = {L'a', L'b', L'\0', L'z', L'z', L'z', L'z', L'z'};
+    EXPECT_EQ(CString(buffer), L"ab");
+    const wchar_t unterminated[3] = {L'x', L'y', L'z'};
+    EXPECT_EQ(CString(unterminated), L"xyz");
+    EXPECT_EQ(CString(L"a literal longer than the text kept in place").Length(), 44u);
 
     EXPECT_TRUE(CString(L"Item") < CString(L"Items"));
     EXPECT_NE(shorts, longs);
