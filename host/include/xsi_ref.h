@@ -5,7 +5,7 @@
 // empty: GetClassID() gives 0 and it converts to false.
 #pragma once
 
-#include <vector>
+#include <cstddef>
 
 #include "xsi_status.h"
 #include "xsi_string.h"
@@ -126,24 +126,37 @@ inline siClassID CRef::GetClassID() const {
 
 class SICPPSDKIMPEXP CRefArray {
 public:
-    explicit CRefArray(LONG in_size = 0) : m_items(in_size > 0 ? static_cast<std::size_t>(in_size) : 0) {}
+    explicit CRefArray(LONG in_size = 0);
+    CRefArray(const CRefArray& in_array);
+    CRefArray(CRefArray&& in_array) noexcept { Take(in_array); }
+    CRefArray& operator=(const CRefArray& in_array);
+    CRefArray& operator=(CRefArray&& in_array) noexcept {
+        if (this != &in_array) {
+            Free();
+            Take(in_array);
+        }
+        return *this;
+    }
+    ~CRefArray() { Free(); }
 
-    LONG GetCount() const { return static_cast<LONG>(m_items.size()); }
+    LONG GetCount() const { return static_cast<LONG>(m_count); }
     // Out-of-range indices give an empty reference (and, for writing, a scratch reference).
     const CRef& operator[](LONG in_index) const {
-        return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : EmptyRef();
+        return in_index >= 0 && in_index < GetCount() ? m_items[in_index] : EmptyRef();
     }
     CRef& operator[](LONG in_index) {
-        return in_index >= 0 && in_index < GetCount() ? m_items[static_cast<std::size_t>(in_index)] : ScratchRef();
+        return in_index >= 0 && in_index < GetCount() ? m_items[in_index] : ScratchRef();
     }
     CRef GetItem(LONG in_index) const { return (*this)[in_index]; }
     CStatus Add(const CRef& in_ref) {
-        m_items.push_back(in_ref);
+        const CRef item = in_ref;  // `in_ref` may be one of the items, which Grow moves
+        if (m_count == m_capacity) Grow(m_count + 1);
+        m_items[m_count++] = item;
         return CStatus::OK;
     }
-    void Clear() { m_items.clear(); }
+    void Clear() { m_count = 0; }
     void Reserve(LONG in_count) {
-        if (in_count > 0) m_items.reserve(static_cast<std::size_t>(in_count));
+        if (in_count > 0 && static_cast<std::size_t>(in_count) > m_capacity) Grow(static_cast<std::size_t>(in_count));
     }
 
     // The items' texts separated by commas.
@@ -153,7 +166,22 @@ private:
     static const CRef& EmptyRef();
     static CRef& ScratchRef();  // reset to empty on each call
 
-    std::vector<CRef> m_items;
+    // Out of line (values.cpp). Room for at least `in_count` items, keeping the current ones. A large
+    // array is mapped memory that grows in place or is moved by the kernel, never copied: an array of
+    // every polygon of a big mesh, built one Add at a time, costs no copies and no second page faults.
+    void Grow(std::size_t in_count);
+    void Free() noexcept;
+    void Take(CRefArray& in_array) noexcept {
+        m_items = in_array.m_items;
+        m_count = in_array.m_count;
+        m_capacity = in_array.m_capacity;
+        in_array.m_items = nullptr;
+        in_array.m_count = in_array.m_capacity = 0;
+    }
+
+    CRef* m_items = nullptr;
+    std::size_t m_count = 0;
+    std::size_t m_capacity = 0;
 };
 
 }  // namespace XSI

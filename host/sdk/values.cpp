@@ -1,8 +1,19 @@
 #include <xsi_value.h>
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "huge_pages.h"
 
 #include "resolve.h"
 
@@ -90,11 +101,107 @@ CRef& CRefArray::ScratchRef() {
 
 CString CRefArray::GetAsText() const {
     std::wstring text;
-    for (std::size_t i = 0; i < m_items.size(); ++i) {
+    for (std::size_t i = 0; i < m_count; ++i) {
         if (i) text += L',';
         text += host().full_name(m_items[i]);
     }
     return CString(std::move(text));
+}
+
+namespace {
+
+static_assert(std::is_trivially_copyable_v<CRef>, "CRefArray moves its items as bytes");
+
+// Arrays of at least this many bytes are mapped memory whose size is a whole number of pages.
+constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
+constexpr std::size_t kPageBytes = 4096;
+
+bool is_mapped(std::size_t capacity) { return capacity * sizeof(CRef) >= kMappedBytes; }
+
+// The largest mapped block freed last, kept for the next large array: a callback that builds an
+// array of every polygon then finds its pages already there on its next call. Per thread, so that it
+// needs no lock.
+struct SpareBlock {
+    void* block = nullptr;
+    std::size_t bytes = 0;
+    ~SpareBlock() {
+        if (block) ::munmap(block, bytes);
+    }
+    // A block of at least `in_bytes` (its size in `out_bytes`), or null.
+    void* take(std::size_t in_bytes, std::size_t& out_bytes) {
+        if (!block || bytes < in_bytes) return nullptr;
+        out_bytes = bytes;
+        return std::exchange(block, nullptr);
+    }
+    void give(void* in_block, std::size_t in_bytes) {
+        if (in_bytes < bytes) {
+            ::munmap(in_block, in_bytes);
+            return;
+        }
+        if (block) ::munmap(block, bytes);
+        block = in_block;
+        bytes = in_bytes;
+    }
+};
+thread_local SpareBlock t_spare;
+
+}  // namespace
+
+CRefArray::CRefArray(LONG in_size) {
+    if (in_size <= 0) return;
+    Grow(static_cast<std::size_t>(in_size));
+    std::fill_n(m_items, in_size, CRef());
+    m_count = static_cast<std::size_t>(in_size);
+}
+
+CRefArray::CRefArray(const CRefArray& in_array) {
+    if (in_array.m_count == 0) return;
+    Grow(in_array.m_count);
+    std::memcpy(m_items, in_array.m_items, in_array.m_count * sizeof(CRef));
+    m_count = in_array.m_count;
+}
+
+CRefArray& CRefArray::operator=(const CRefArray& in_array) {
+    if (this == &in_array) return *this;
+    m_count = 0;
+    if (in_array.m_count > m_capacity) Grow(in_array.m_count);
+    if (in_array.m_count) std::memcpy(m_items, in_array.m_items, in_array.m_count * sizeof(CRef));
+    m_count = in_array.m_count;
+    return *this;
+}
+
+void CRefArray::Grow(std::size_t in_count) {
+    if (in_count > PTRDIFF_MAX / sizeof(CRef) / 2) throw std::bad_alloc();
+    std::size_t capacity = std::max({in_count, 2 * m_capacity, std::size_t{4}});
+    void* grown = nullptr;
+    if (!is_mapped(capacity)) {
+        grown = std::realloc(m_items, capacity * sizeof(CRef));
+        if (!grown) throw std::bad_alloc();
+    } else {
+        std::size_t bytes = (capacity * sizeof(CRef) + kPageBytes - 1) & ~(kPageBytes - 1);
+        if (is_mapped(m_capacity)) {
+            grown = ::mremap(m_items, m_capacity * sizeof(CRef), bytes, MREMAP_MAYMOVE);
+        } else {
+            grown = t_spare.take(bytes, bytes);
+            if (!grown) grown = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (grown != MAP_FAILED && m_count) std::memcpy(grown, m_items, m_count * sizeof(CRef));
+            if (grown != MAP_FAILED) std::free(m_items);
+        }
+        if (grown == MAP_FAILED) throw std::bad_alloc();
+        torvel::advise_huge_pages(grown, bytes);
+        capacity = bytes / sizeof(CRef);
+    }
+    m_items = static_cast<CRef*>(grown);
+    m_capacity = capacity;
+}
+
+void CRefArray::Free() noexcept {
+    if (is_mapped(m_capacity))
+        t_spare.give(m_items, m_capacity * sizeof(CRef));
+    else
+        std::free(m_items);
+    m_items = nullptr;
+    m_count = m_capacity = 0;
 }
 
 const CValue& CValueArray::EmptyValue() { return k_empty_value; }

@@ -313,6 +313,51 @@ TEST_F(Core, ValuesConvertAndEmptyMeansZero) {
     EXPECT_EQ(refs.GetAsText(), L"");
 }
 
+// Small arrays live on the heap, large ones (from 64K items) in mapped memory that grows in place:
+// items must survive every growth, copy and move on both sides of that line.
+TEST_F(Core, RefArraysKeepTheirItemsAcrossGrowthCopiesAndMoves) {
+    const CRef mesh = two_quads();
+    auto item = [&](ULONG i) { return torvel::host::component_ref(mesh, siVertexID, i); };
+    auto holds_sequence = [&](const CRefArray& a, LONG n) {
+        if (a.GetCount() != n) return false;
+        for (LONG i = 0; i < n; ++i)
+            if (a[i] != item(static_cast<ULONG>(i))) return false;
+        return true;
+    };
+    constexpr LONG kLarge = 200000;
+    CRefArray grown;
+    for (LONG i = 0; i < kLarge; ++i) grown.Add(item(static_cast<ULONG>(i)));
+    EXPECT_TRUE(holds_sequence(grown, kLarge));
+
+    CRefArray small(3);
+    EXPECT_EQ(small.GetCount(), 3);
+    EXPECT_FALSE(small[2]);
+    small = grown;  // heap to mapped
+    EXPECT_TRUE(holds_sequence(small, kLarge));
+    const CRefArray copy(grown);
+    EXPECT_TRUE(holds_sequence(copy, kLarge));
+    CRefArray moved(std::move(grown));
+    EXPECT_TRUE(holds_sequence(moved, kLarge));
+    EXPECT_EQ(grown.GetCount(), 0);  // NOLINT(bugprone-use-after-move): a moved-from array is empty
+    moved = moved;
+    EXPECT_TRUE(holds_sequence(moved, kLarge));
+
+    // Adding an item of the array itself while the array grows; a freed large block is used again.
+    CRefArray self;
+    self.Add(item(0));
+    for (int i = 0; i < 20; ++i) self.Add(self[0]);
+    EXPECT_EQ(self.GetCount(), 21);
+    EXPECT_EQ(self[20], item(0));
+    moved = CRefArray();
+    CRefArray again;
+    again.Reserve(kLarge);
+    for (LONG i = 0; i < kLarge; ++i) again.Add(item(static_cast<ULONG>(i)));
+    EXPECT_TRUE(holds_sequence(again, kLarge));
+    again.Clear();
+    EXPECT_EQ(again.GetCount(), 0);
+    EXPECT_FALSE(again[0]);
+}
+
 // Short texts live in the string, long ones on the heap: copies, moves, appends and comparisons must
 // behave the same on both sides of that line (23 characters).
 TEST_F(Core, StringsKeepTheirTextAcrossTheInlineLimit) {
