@@ -45,8 +45,8 @@ void Mesh::build_edges() {
         std::uint32_t other;
         std::uint32_t edge;
     };
-    // Every slot and corner edge is written before it is read: no zero filling (for a large mesh the
-    // fill would also fault every page in twice as early).
+    // Every slot, corner edge and edge is written before it is read: no zero filling (for a large
+    // mesh the fill would also fault every page in before the real writes).
     std::unique_ptr<Slot[]> slots(new Slot[indices.size()]);
     advise_huge_pages(slots.get(), indices.size() * sizeof(Slot));
     std::vector<std::uint32_t> bucket_fill(nv, 0);

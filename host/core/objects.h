@@ -12,8 +12,11 @@
 #include <xsi_ref.h>
 #include <xsi_value.h>
 
+#include "uninitialized.h"
+
 namespace torvel::host {
 
+using torvel::UninitializedVector;
 using XSI::CRef;
 using XSI::CValue;
 using XSI::siClassID;
@@ -36,8 +39,9 @@ struct Mesh {
     std::vector<double> positions;            // xyz per vertex
     std::vector<std::uint32_t> offsets{0};    // polygon i: corners offsets[i] .. offsets[i+1]
     std::vector<std::uint32_t> indices;       // vertex of each corner
-    std::vector<std::uint32_t> corner_edges;  // edge from corner c to the next corner of its polygon
-    std::vector<std::uint32_t> edges;         // 2 vertices per edge, in the order of the polygon that created it
+    // Built by build_edges, which writes every element.
+    UninitializedVector<std::uint32_t> corner_edges;  // edge from corner c to the next corner of its polygon
+    UninitializedVector<std::uint32_t> edges;  // 2 vertices per edge, in the order of the polygon that created it
 
     std::uint32_t vertex_count() const { return static_cast<std::uint32_t>(positions.size() / 3); }
     std::uint32_t polygon_count() const { return static_cast<std::uint32_t>(offsets.size() - 1); }

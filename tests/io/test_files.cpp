@@ -1,5 +1,8 @@
 #include "io_test_util.h"
 
+#include "text_util.h"
+
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -65,6 +68,28 @@ TEST(Files, ReadMeshErrors) {
     expect_error([&] { read_mesh(dir.write("t.OBJ", "v 0 0 0\nf 1 1\n")); }, {"t.OBJ:2:", "2 vertices"});
     EXPECT_EQ(format_of("A.PlY"), Format::ply);
     EXPECT_EQ(read_mesh(dir.write("ok.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n")).polygon_count(), 1u);
+}
+
+// Another program cuts the file short after it is mapped: an error naming the file, not a crash
+// (SIGBUS), and later faults outside a mapped file are left to whatever handled them before.
+TEST(Files, AFileCutShortWhileReadIsAnErrorNotACrash) {
+    struct sigaction before {};
+    sigaction(SIGBUS, nullptr, &before);
+    iotest::TempDir dir;
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "v " + std::to_string(i) + " 0 0\n";
+    text += "f 1 2 3\n";
+    for (const auto& [file, cut] : {std::pair{"whole.obj", std::uintmax_t{0}}, {"half.obj", text.size() / 2}}) {
+        const fs::path path = dir.write(file, text);
+        static std::uintmax_t s_cut;
+        s_cut = cut;
+        expect_error([&] { detail::read_mapped(path, [](const fs::path& p) { fs::resize_file(p, s_cut); }); },
+                     {file, "cut short"});
+    }
+    EXPECT_EQ(read_mesh(dir.write("intact.obj", text)).polygon_count(), 1u);
+    struct sigaction now {};
+    sigaction(SIGBUS, nullptr, &now);
+    EXPECT_EQ(now.sa_sigaction, before.sa_sigaction);
 }
 
 TEST(Files, ObjRoundTripWithGroupsAndMaterials) {

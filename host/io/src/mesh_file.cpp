@@ -2,9 +2,12 @@
 #include "text_util.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +41,84 @@ private:
     int fd_;
 };
 
-struct Contents {
-    std::unique_ptr<char[]> data;
-    std::size_t size;
-    std::string_view view() const { return {data.get(), size}; }
+// The file's pages as they sit in the page cache, mapped read-only: no copy, and no fresh memory to be
+// zeroed by the kernel and then overwritten (for a file of tens of megabytes that is a good part of the
+// import).
+class MappedFile {
+public:
+    MappedFile(int fd, std::size_t size, const std::string& name) : size_(size) {
+        if (size == 0) return;
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (p == MAP_FAILED) detail::fail(name, std::string("cannot map: ") + std::strerror(errno));
+        data_ = static_cast<const char*>(p);
+    }
+    ~MappedFile() {
+        if (data_) ::munmap(const_cast<char*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    std::string_view view() const { return {data_, size_}; }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_;
 };
 
-Contents read_all(const std::filesystem::path& path) {
+// A mapped file that another program truncates while it is parsed would raise SIGBUS on the next read
+// of a page past the new end. While a file is parsed, such a fault inside its mapping maps zero pages
+// over the rest of the mapping instead and is recorded: the parse goes on over zeros and read_mesh
+// reports the file as changed. A fault anywhere else gets the disposition there was before. One file
+// at a time per process (the disposition of SIGBUS is process-wide); the readers are single-threaded.
+class TruncationGuard {
+public:
+    TruncationGuard(std::string_view mapped) {
+        begin_ = mapped.data();
+        end_ = mapped.data() + mapped.size();
+        truncated_ = 0;
+        struct sigaction sa {};
+        sa.sa_sigaction = &TruncationGuard::on_bus_error;
+        sa.sa_flags = SA_SIGINFO;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGBUS, &sa, &previous_);
+    }
+    ~TruncationGuard() {
+        ::sigaction(SIGBUS, &previous_, nullptr);
+        begin_ = nullptr;
+        end_ = nullptr;
+    }
+    TruncationGuard(const TruncationGuard&) = delete;
+    TruncationGuard& operator=(const TruncationGuard&) = delete;
+    bool truncated() const { return truncated_ != 0; }
+
+private:
+    static void on_bus_error(int, siginfo_t* info, void*) {
+        const char* at = static_cast<const char*>(info->si_addr);
+        if (at >= begin_ && at < end_) {
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            const auto from = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
+            const auto to = (reinterpret_cast<std::uintptr_t>(end_) + page - 1) & ~(page - 1);
+            if (::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                       0) != MAP_FAILED) {
+                truncated_ = 1;
+                return;
+            }
+        }
+        // Not ours: the faulting access runs again under the previous disposition.
+        ::sigaction(SIGBUS, &previous_, nullptr);
+    }
+
+    static inline const char* volatile begin_ = nullptr;
+    static inline const char* volatile end_ = nullptr;
+    static inline volatile sig_atomic_t truncated_ = 0;
+    static inline struct sigaction previous_ {};
+};
+
+}  // namespace
+
+MeshData read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
+
+MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
+    const Format format = format_of(path);
     const std::string name = path.string();
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) detail::fail(name, std::string("cannot open: ") + std::strerror(errno));
@@ -52,56 +126,27 @@ Contents read_all(const std::filesystem::path& path) {
     if (::fstat(fd.get(), &st) != 0) detail::fail(name, std::string("cannot stat: ") + std::strerror(errno));
     if (S_ISDIR(st.st_mode)) detail::fail(name, "is a directory, not a mesh file");
     if (!S_ISREG(st.st_mode)) detail::fail(name, "is not a regular file");
-
-    // One read into an uninitialised buffer: no zero filling, no copying.
-    std::size_t cap = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
-    std::unique_ptr<char[]> buf(new char[cap + 1]);
-    detail::advise_huge_pages(buf.get(), cap + 1);
-    std::size_t got = 0;
-    for (;;) {
-        if (got == cap) {
-            // Normally the end of the file; it may have grown since fstat, so look before giving up.
-            char probe[65536];
-            const ssize_t n = ::read(fd.get(), probe, sizeof probe);
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                detail::fail(name, std::string("read error: ") + std::strerror(errno));
-            }
-            const std::size_t bigger = cap + cap / 2 + sizeof probe;
-            std::unique_ptr<char[]> b(new char[bigger + 1]);
-            std::memcpy(b.get(), buf.get(), got);
-            std::memcpy(b.get() + got, probe, static_cast<std::size_t>(n));
-            buf = std::move(b);
-            cap = bigger;
-            got += static_cast<std::size_t>(n);
-            continue;
-        }
-        const ssize_t n = ::read(fd.get(), buf.get() + got, cap - got);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            detail::fail(name, std::string("read error: ") + std::strerror(errno));
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return {std::move(buf), got};
-}
-
-}  // namespace
-
-MeshData read_mesh(const std::filesystem::path& path) {
-    const Format format = format_of(path);
-    const Contents data = read_all(path);
-    const std::string name = path.string();
     // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
-    if (data.size == 0) detail::fail(name, "the file is empty");
-    switch (format) {
-        case Format::obj: return parse_obj(data.view(), name);
-        case Format::ply: return parse_ply(data.view(), name);
-        case Format::off: return parse_off(data.view(), name);
+    if (st.st_size <= 0) detail::fail(name, "the file is empty");
+
+    const MappedFile file(fd.get(), static_cast<std::size_t>(st.st_size), name);
+    const TruncationGuard guard(file.view());
+    if (after_map) after_map(path);
+    auto parse = [&] {
+        switch (format) {
+            case Format::obj: return parse_obj(file.view(), name);
+            case Format::ply: return parse_ply(file.view(), name);
+            case Format::off: return parse_off(file.view(), name);
+        }
+        detail::fail(name, "unknown mesh format");
+    };
+    try {
+        MeshData mesh = parse();
+        if (!guard.truncated()) return mesh;
+    } catch (const MeshError&) {
+        if (!guard.truncated()) throw;
     }
-    detail::fail(name, "unknown mesh format");
+    detail::fail(name, "the file was cut short while it was being read");
 }
 
 }  // namespace torvel::io

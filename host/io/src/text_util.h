@@ -29,6 +29,10 @@ enum class NumStatus { ok, malformed, overflow, not_finite };
 // reported as overflow, nan/inf as not_finite (`value` still set for those).
 NumStatus parse_double(const char* first, const char* last, double& value);
 
+// read_mesh, with `after_map` (when not null) called once the file is mapped, before it is parsed:
+// tests change the file there.
+MeshData read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&));
+
 using torvel::advise_huge_pages;
 
 template <class Vec>
