@@ -309,16 +309,14 @@ struct ChildRun {
     double max_rss_mb = 0;
 };
 
-ChildRun run_child(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+// Spawns `args` with its output going to /dev/null and waits for it.
+ChildRun spawn_and_wait(char* const* argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     ChildRun run;
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
         rusage usage{};
         if (::wait4(pid, &run.status, 0, &usage) == pid) {
             // The child's own CPU time, like the thread CPU time of the in-process measurements.
@@ -333,6 +331,44 @@ ChildRun run_child(const std::vector<std::string>& args) {
     return run;
 }
 
+// Runs `args` as a grandchild, through a fresh copy of this program (--measure): Linux carries the
+// peak RSS of a process's memory over its exec, so a child spawned from here would report this
+// process's peak (several hundred MB of meshes) instead of its own.
+ChildRun run_child(const std::vector<std::string>& args) {
+    std::vector<std::string> helper{"/proc/self/exe", "--measure"};
+    helper.insert(helper.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (const std::string& a : helper) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    ChildRun run;
+    pid_t pid = 0;
+    const bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t n; spawned && (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int helper_status = 0;
+    if (!spawned || ::waitpid(pid, &helper_status, 0) != pid || !WIFEXITED(helper_status) ||
+        WEXITSTATUS(helper_status) != 0 ||
+        std::sscanf(out.c_str(), "%d %lf %lf", &run.status, &run.seconds, &run.max_rss_mb) != 3)
+        return {};
+    return run;
+}
+
+// The --measure helper: runs its arguments and prints their wait status, CPU seconds and peak RSS.
+int measure(char** argv) {
+    const ChildRun r = spawn_and_wait(argv);
+    std::printf("%d %.6f %.3f\n", r.status, r.seconds, r.max_rss_mb);
+    return 0;
+}
+
 // torvel check reports non-planar polygons; 0 and 1 both mean it ran to the end.
 bool check_ran(const ChildRun& r) {
     return WIFEXITED(r.status) && (WEXITSTATUS(r.status) == 0 || WEXITSTATUS(r.status) == 1);
@@ -340,6 +376,32 @@ bool check_ran(const ChildRun& r) {
 
 std::vector<std::string> check_command(const fs::path& mesh) {
     return {TORVEL_EXE, "check", "-t", std::to_string(kToleranceDegrees), "--format", "json", mesh.string()};
+}
+
+// The import alone in a fresh torvel process, for comparison with torvel check under the same
+// conditions: a fresh process meets every page of its arrays for the first time, which a repeated
+// in-process import does not.
+std::vector<std::string> import_command(const fs::path& mesh) {
+    return {TORVEL_EXE, "script", "-c", "ImportMesh \"" + mesh.string() + "\""};
+}
+
+void BM_ImportExe(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj");
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel is not available in " TORVEL_EXE);
+        return;
+    }
+    double rss = 0;
+    for (auto _ : state) {
+        const ChildRun r = run_child(import_command(path));
+        if (!WIFEXITED(r.status) || WEXITSTATUS(r.status) != 0) {
+            state.SkipWithError("torvel script ImportMesh failed");
+            return;
+        }
+        state.SetIterationTime(r.seconds);
+        rss = std::max(rss, r.max_rss_mb);
+    }
+    state.counters["max_rss_MB"] = rss;
 }
 
 void BM_CheckExe(benchmark::State& state) {
@@ -400,6 +462,7 @@ void BM_CheckInProcess(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string_view(argv[1]) == "--measure") return measure(argv + 2);
     if (argc == 3 && std::string_view(argv[1]) == "--check-child") {
         filter_item();
         return check_in_process(argv[2]) > 0 ? 0 : 1;
@@ -417,6 +480,11 @@ int main(int argc, char** argv) {
     with_sizes(benchmark::RegisterBenchmark("ImportObj", BM_Import, "obj"));
     with_sizes(benchmark::RegisterBenchmark("ImportPly", BM_Import, "ply"));
     benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess)
+        ->Arg(1000000)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+    benchmark::RegisterBenchmark("ImportExe", BM_ImportExe)
         ->Arg(1000000)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond)

@@ -9,11 +9,15 @@
 
 namespace torvel {
 
+// The advice covers the huge pages the array touches, not only those inside it: a large block from
+// malloc starts just past a huge-page boundary (the kernel aligns the mapping, malloc's header comes
+// first), and rounding inwards would leave its first 2 MB to small pages. The neighbours this takes
+// in are the mapping's own header or other heap blocks, for which the advice is as good.
 inline void advise_huge_pages(const void* p, std::size_t bytes) {
     constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
     if (bytes < 2 * huge) return;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
+    const auto begin = reinterpret_cast<std::uintptr_t>(p) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes + huge - 1) & ~(huge - 1);
 #ifdef MADV_HUGEPAGE
     if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif

@@ -209,8 +209,7 @@ CRef Host::make_component_item(const CRef& mesh_object, siClassID component, std
     SubComponent& sub = store_.make<SubComponent>(mesh_object, component);
     scene_objects_.push_back(sub.self);
     if (elements.empty()) {
-        sub.members.reserve(count);
-        for (std::uint32_t e = 0; e < count; ++e) sub.add(e, count);
+        sub.add_all(count);
     } else {
         for (std::uint32_t e : elements) {
             if (e >= count)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 
@@ -96,6 +97,21 @@ ParamDef* PropertyObject::find_param(std::wstring_view script_name) {
     return nullptr;
 }
 
+void SubComponent::add_all(std::uint32_t component_count) {
+    if (live != 0 || !members.empty()) {
+        for (std::uint32_t e = 0; e < component_count; ++e) add(e, component_count);
+        return;
+    }
+    // Element e in slot e: both arrays are the sequence 0, 1, 2, ...
+    for (auto* v : {&members, &position}) {
+        v->reserve(component_count);
+        advise_huge_pages(v->data(), std::size_t{component_count} * sizeof(std::uint32_t));
+        v->resize(component_count);
+        std::iota(v->begin(), v->end(), 0u);
+    }
+    live = component_count;
+}
+
 void SubComponent::add(std::uint32_t element, std::uint32_t component_count) {
     if (position.size() < component_count) position.resize(component_count, npos);
     if (element >= position.size() || position[element] != npos) return;
@@ -120,6 +136,7 @@ bool SubComponent::remove(std::uint32_t element) {
 std::vector<std::uint32_t> SubComponent::live_members() const {
     std::vector<std::uint32_t> out;
     out.reserve(live);
+    advise_huge_pages(out.data(), std::size_t{live} * sizeof(std::uint32_t));
     for (std::uint32_t m : members)
         if (m != npos) out.push_back(m);
     return out;

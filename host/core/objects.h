@@ -36,9 +36,9 @@ struct Object {
 
 // Polygon mesh geometry: CSR polygons and one shared edge table.
 struct Mesh {
-    std::vector<double> positions;            // xyz per vertex
-    std::vector<std::uint32_t> offsets{0};    // polygon i: corners offsets[i] .. offsets[i+1]
-    std::vector<std::uint32_t> indices;       // vertex of each corner
+    std::vector<double> positions;          // xyz per vertex
+    std::vector<std::uint32_t> offsets{0};  // polygon i: corners offsets[i] .. offsets[i+1]
+    std::vector<std::uint32_t> indices;     // vertex of each corner
     // Built by build_edges, which writes every element.
     UninitializedVector<std::uint32_t> corner_edges;  // edge from corner c to the next corner of its polygon
     UninitializedVector<std::uint32_t> edges;  // 2 vertices per edge, in the order of the polygon that created it
@@ -115,6 +115,8 @@ struct SubComponent : Object {
 
     // Adds `element` unless present. Elements must be < the component count of the mesh.
     void add(std::uint32_t element, std::uint32_t component_count);
+    // Adds every component, in index order.
+    void add_all(std::uint32_t component_count);
     bool contains(std::uint32_t element) const;
     // Removes `element`; false (and nothing changes) when it is not there.
     bool remove(std::uint32_t element);

@@ -28,19 +28,22 @@ bool is(std::wstring_view name, const wchar_t (&literal)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), literal, (N - 1) * sizeof(wchar_t)) == 0;
 }
 
-// A whole number argument (a 32-bit integer, or a double or text holding one), else false.
-bool index_arg(const CValueArray& args, LONG& out) {
-    if (args.GetCount() != 1) return false;
-    const CValue& v = args[0];
-    if (v.GetType() == CValue::siInt4) {
-        out = v;
-        return true;
-    }
+// A whole number argument (a 32-bit integer, or a double or text holding one), else false. The
+// integer case, which is how plug-ins pass indices, is decided inline.
+bool index_arg_slow(const CValue& v, LONG& out) {
     if (v.GetType() != CValue::siDouble && v.GetType() != CValue::siString) return false;
     double d = v;
     if (v.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(v).view(), d)) return false;
     if (!(d >= -2147483648.0 && d <= 2147483647.0) || std::trunc(d) != d) return false;
     out = static_cast<LONG>(d);
+    return true;
+}
+
+inline bool index_arg(const CValueArray& args, LONG& out) {
+    if (args.GetCount() != 1) return false;
+    const CValue& v = args[0];
+    if (v.GetType() != CValue::siInt4) return index_arg_slow(v, out);
+    out = v;
     return true;
 }
 
