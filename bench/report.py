@@ -7,13 +7,19 @@ import sys
 def main(path):
     with open(path) as f:
         data = json.load(f)
+    # Each benchmark is repeated; its "min" aggregate (the fastest repetition) stands for it, and a
+    # single run stands for itself when there are no aggregates.
     runs = {}
     for b in data["benchmarks"]:
         if b.get("error_occurred"):
             continue
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "min":
+            continue
         # "SubsetWalk/1000/manual_time", "CheckExe/1000000/iterations:3/manual_time" -> "SubsetWalk/1000"
-        parts = [p for p in b["run_name"].split("/") if p != "manual_time" and not p.startswith("iterations:")]
-        runs["/".join(parts)] = b
+        parts = [p for p in b["run_name"].split("/") if p != "manual_time" and not p.startswith(("iterations:", "repeats:"))]
+        name = "/".join(parts)
+        if b.get("run_type") == "aggregate" or name not in runs or "aggregate_name" not in runs[name]:
+            runs[name] = b
 
     def get(name, field):
         b = runs.get(name)
