@@ -1,5 +1,6 @@
 #include "objects.h"
 
+#include "blocks.h"
 #include "huge_pages.h"
 
 #include <algorithm>
@@ -8,12 +9,47 @@
 #include <numeric>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace XSI::detail {
 MeshTable g_meshes;
 }  // namespace XSI::detail
 
 namespace torvel::host {
+
+namespace {
+
+// An uninitialised array for the length of one function; a large one is a block from blocks.h, given
+// back for the next large array (a plug-in's reference array, the next mesh's scratch) to reuse.
+template <class T>
+class ScratchArray {
+public:
+    explicit ScratchArray(std::size_t n) : bytes_(n * sizeof(T)) {
+        static_assert(std::is_trivial_v<T>);
+        if (bytes_ >= kLargeBlockBytes)
+            data_ = static_cast<T*>(acquire_block(bytes_));
+        else
+            data_ = new T[n];
+    }
+    ~ScratchArray() { reset(); }
+    ScratchArray(const ScratchArray&) = delete;
+    ScratchArray& operator=(const ScratchArray&) = delete;
+    T* get() const { return data_; }
+    void reset() noexcept {
+        if (!data_) return;
+        if (bytes_ >= kLargeBlockBytes)
+            release_block(data_, bytes_);
+        else
+            delete[] data_;
+        data_ = nullptr;
+    }
+
+private:
+    std::size_t bytes_;
+    T* data_;
+};
+
+}  // namespace
 
 void Mesh::build_edges() {
     const std::uint32_t nv = vertex_count();
@@ -48,8 +84,7 @@ void Mesh::build_edges() {
     };
     // Every slot, corner edge and edge is written before it is read: no zero filling (for a large
     // mesh the fill would also fault every page in before the real writes).
-    std::unique_ptr<Slot[]> slots(new Slot[indices.size()]);
-    advise_huge_pages(slots.get(), indices.size() * sizeof(Slot));
+    ScratchArray<Slot> slots(indices.size());
     std::vector<std::uint32_t> bucket_fill(nv, 0);
     corner_edges.clear();
     corner_edges.reserve(indices.size());
@@ -98,47 +133,75 @@ ParamDef* PropertyObject::find_param(std::wstring_view script_name) {
 }
 
 void SubComponent::add_all(std::uint32_t component_count) {
-    if (live != 0 || !members.empty()) {
+    if (live_ != 0 || listed() || in_order_ != 0) {
         for (std::uint32_t e = 0; e < component_count; ++e) add(e, component_count);
         return;
     }
-    // Element e in slot e: both arrays are the sequence 0, 1, 2, ...
-    for (auto* v : {&members, &position}) {
-        v->reserve(component_count);
-        advise_huge_pages(v->data(), std::size_t{component_count} * sizeof(std::uint32_t));
-        v->resize(component_count);
-        std::iota(v->begin(), v->end(), 0u);
+    in_order_ = live_ = component_count;
+    removed_.assign((std::size_t{component_count} + 63) / 64, 0);
+}
+
+void SubComponent::list() {
+    members_.reserve(in_order_);
+    position_.assign(in_order_, npos);
+    for (std::uint32_t e = 0; e < in_order_; ++e) {
+        if (removed(e)) {
+            members_.push_back(npos);  // keeps the slots of the others where they were
+        } else {
+            position_[e] = e;
+            members_.push_back(e);
+        }
     }
-    live = component_count;
+    in_order_ = 0;
+    removed_.clear();
 }
 
 void SubComponent::add(std::uint32_t element, std::uint32_t component_count) {
-    if (position.size() < component_count) position.resize(component_count, npos);
-    if (element >= position.size() || position[element] != npos) return;
-    position[element] = static_cast<std::uint32_t>(members.size());
-    members.push_back(element);
-    ++live;
+    if (element >= component_count || contains(element)) return;
+    if (!listed()) {
+        if (element == in_order_) {  // the next one in index order: the in-order form holds
+            if (in_order_ % 64 == 0) removed_.push_back(0);
+            ++in_order_;
+            ++live_;
+            return;
+        }
+        list();
+    }
+    if (position_.size() < component_count) position_.resize(component_count, npos);
+    position_[element] = static_cast<std::uint32_t>(members_.size());
+    members_.push_back(element);
+    ++live_;
 }
 
 bool SubComponent::contains(std::uint32_t element) const {
-    return element < position.size() && position[element] != npos;
+    if (!listed()) return element < in_order_ && !removed(element);
+    return element < position_.size() && position_[element] != npos;
 }
 
 bool SubComponent::remove(std::uint32_t element) {
     if (!contains(element)) return false;
-    // The slot in `members` stays as a tombstone so that removal is O(1); npos marks it.
-    members[position[element]] = npos;
-    position[element] = npos;
-    --live;
+    if (!listed()) {
+        removed_[element / 64] |= std::uint64_t{1} << (element % 64);
+    } else {
+        // The slot in `members_` stays as a tombstone so that removal is O(1).
+        members_[position_[element]] = npos;
+        position_[element] = npos;
+    }
+    --live_;
     return true;
 }
 
 std::vector<std::uint32_t> SubComponent::live_members() const {
     std::vector<std::uint32_t> out;
-    out.reserve(live);
-    advise_huge_pages(out.data(), std::size_t{live} * sizeof(std::uint32_t));
-    for (std::uint32_t m : members)
-        if (m != npos) out.push_back(m);
+    out.reserve(live_);
+    advise_huge_pages(out.data(), std::size_t{live_} * sizeof(std::uint32_t));
+    if (!listed()) {
+        for (std::uint32_t e = 0; e < in_order_; ++e)
+            if (!removed(e)) out.push_back(e);
+    } else {
+        for (std::uint32_t m : members_)
+            if (m != npos) out.push_back(m);
+    }
     return out;
 }
 

@@ -101,17 +101,16 @@ struct SceneRoot : Object {
 };
 
 // The selected components of one mesh object: an index set with O(1) membership, removal and count,
-// kept in selection order.
-struct SubComponent : Object {
+// kept in selection order. Components selected in index order from the first (what selecting all
+// of them gives) are kept as their count and a bitmap of the removed ones, a bit per component
+// instead of two indices; any other selection as a list in selection order with a map back into it.
+class SubComponent : public Object {
+public:
     static bool accepts(siClassID c) { return c == XSI::siSubComponentID; }
     SubComponent(CRef mesh_object, siClassID component)
         : Object(XSI::siSubComponentID), object(mesh_object), component_class(component) {}
     CRef object;
-    siClassID component_class;            // siPolygonFaceID or siVertexID
-    std::vector<std::uint32_t> members;   // in selection order
-    std::vector<std::uint32_t> position;  // element index -> slot in members, or npos
-    std::uint32_t live = 0;
-    static constexpr std::uint32_t npos = 0xffffffffu;
+    siClassID component_class;  // siPolygonFaceID or siVertexID
 
     // Adds `element` unless present. Elements must be < the component count of the mesh.
     void add(std::uint32_t element, std::uint32_t component_count);
@@ -120,8 +119,25 @@ struct SubComponent : Object {
     bool contains(std::uint32_t element) const;
     // Removes `element`; false (and nothing changes) when it is not there.
     bool remove(std::uint32_t element);
+    std::uint32_t count() const { return live_; }
+    // Whether the members are exactly 0 .. count()-1 in that order (every component selected in
+    // index order, none removed).
+    bool whole_in_order() const { return !listed() && live_ == in_order_; }
     // The live members in selection order.
     std::vector<std::uint32_t> live_members() const;
+
+private:
+    static constexpr std::uint32_t npos = 0xffffffffu;
+    bool listed() const { return !members_.empty(); }
+    bool removed(std::uint32_t e) const { return (removed_[e / 64] >> (e % 64)) & 1u; }
+    // Turns the in-order form into the listed one.
+    void list();
+
+    std::uint32_t in_order_ = 0;           // in-order form: elements 0 .. in_order_-1 ...
+    std::vector<std::uint64_t> removed_;   // ... but those whose bit is set
+    std::vector<std::uint32_t> members_;   // listed form: in selection order, npos where removed
+    std::vector<std::uint32_t> position_;  // listed form: element -> slot in members_, or npos
+    std::uint32_t live_ = 0;
 };
 
 // One entry of a selection: an object, or a set of its components.
@@ -132,13 +148,20 @@ struct SelectionItem : Object {
     CRef subcomponent;  // empty when the object is selected whole
 };
 
-// A snapshot of a subcomponent's live members, made on each "ComponentCollection" read.
+// A snapshot of a subcomponent's live members, made on each "ComponentCollection" read. A snapshot of
+// a subcomponent that holds every component in index order is kept as that count.
 struct ComponentCollection : Object {
     static bool accepts(siClassID c) { return c == XSI::siComponentCollectionID; }
     ComponentCollection() : Object(XSI::siComponentCollectionID) {}
     CRef object;
     siClassID component_class = XSI::siUnknownClassID;
     std::vector<std::uint32_t> elements;
+    std::uint32_t in_order = 0;  // with no `elements`: the components 0 .. in_order-1
+
+    std::size_t size() const { return elements.empty() ? in_order : elements.size(); }
+    std::uint32_t operator[](std::size_t i) const {
+        return elements.empty() ? static_cast<std::uint32_t>(i) : elements[i];
+    }
 };
 
 struct ContextObject : Object {

@@ -79,7 +79,10 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
                 auto& coll = host().store().make_transient<ComponentCollection>();
                 coll.object = sub->object;
                 coll.component_class = sub->component_class;
-                coll.elements = sub->live_members();
+                if (sub->whole_in_order())
+                    coll.in_order = sub->count();
+                else
+                    coll.elements = sub->live_members();
                 out = CValue(coll.self);
                 return true;
             }
@@ -91,7 +94,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
         }
         case siComponentCollectionID:
             if (is(name, L"Count")) {
-                out = CValue(static_cast<LONG>(static_cast<const ComponentCollection*>(obj)->elements.size()));
+                out = CValue(static_cast<LONG>(static_cast<const ComponentCollection*>(obj)->size()));
                 return true;
             }
             return false;
@@ -110,9 +113,8 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             if (!coll) return CStatus::Fail;
             if (!is(name, L"Item")) break;
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
-            if (index < 0 || static_cast<std::size_t>(index) >= coll->elements.size()) return CStatus::OutOfRange;
-            out = CValue(
-                component_ref(coll->object, coll->component_class, coll->elements[static_cast<std::size_t>(index)]));
+            if (index < 0 || static_cast<std::size_t>(index) >= coll->size()) return CStatus::OutOfRange;
+            out = CValue(component_ref(coll->object, coll->component_class, (*coll)[static_cast<std::size_t>(index)]));
             return CStatus::OK;
         }
         case siSubComponentID: {

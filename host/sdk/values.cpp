@@ -1,7 +1,5 @@
 #include <xsi_value.h>
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -11,9 +9,8 @@
 #include <cwchar>
 #include <new>
 #include <type_traits>
-#include <utility>
 
-#include "huge_pages.h"
+#include "blocks.h"
 
 #include "resolve.h"
 
@@ -112,38 +109,8 @@ namespace {
 
 static_assert(std::is_trivially_copyable_v<CRef>, "CRefArray moves its items as bytes");
 
-// Arrays of at least this many bytes are mapped memory whose size is a whole number of pages.
-constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
-constexpr std::size_t kPageBytes = 4096;
-
-bool is_mapped(std::size_t capacity) { return capacity * sizeof(CRef) >= kMappedBytes; }
-
-// The largest mapped block freed last, kept for the next large array: a callback that builds an
-// array of every polygon then finds its pages already there on its next call. Per thread, so that it
-// needs no lock.
-struct SpareBlock {
-    void* block = nullptr;
-    std::size_t bytes = 0;
-    ~SpareBlock() {
-        if (block) ::munmap(block, bytes);
-    }
-    // A block of at least `in_bytes` (its size in `out_bytes`), or null.
-    void* take(std::size_t in_bytes, std::size_t& out_bytes) {
-        if (!block || bytes < in_bytes) return nullptr;
-        out_bytes = bytes;
-        return std::exchange(block, nullptr);
-    }
-    void give(void* in_block, std::size_t in_bytes) {
-        if (in_bytes < bytes) {
-            ::munmap(in_block, in_bytes);
-            return;
-        }
-        if (block) ::munmap(block, bytes);
-        block = in_block;
-        bytes = in_bytes;
-    }
-};
-thread_local SpareBlock t_spare;
+// Arrays of a megabyte or more are mapped blocks (see blocks.h) whose size is a whole number of pages.
+bool is_mapped(std::size_t capacity) { return capacity * sizeof(CRef) >= torvel::host::kLargeBlockBytes; }
 
 }  // namespace
 
@@ -178,17 +145,14 @@ void CRefArray::Grow(std::size_t in_count) {
         grown = std::realloc(m_items, capacity * sizeof(CRef));
         if (!grown) throw std::bad_alloc();
     } else {
-        std::size_t bytes = (capacity * sizeof(CRef) + kPageBytes - 1) & ~(kPageBytes - 1);
+        std::size_t bytes = capacity * sizeof(CRef);
         if (is_mapped(m_capacity)) {
-            grown = ::mremap(m_items, m_capacity * sizeof(CRef), bytes, MREMAP_MAYMOVE);
+            grown = torvel::host::grow_block(m_items, m_capacity * sizeof(CRef), bytes);
         } else {
-            grown = t_spare.take(bytes, bytes);
-            if (!grown) grown = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (grown != MAP_FAILED && m_count) std::memcpy(grown, m_items, m_count * sizeof(CRef));
-            if (grown != MAP_FAILED) std::free(m_items);
+            grown = torvel::host::acquire_block(bytes);
+            if (m_count) std::memcpy(grown, m_items, m_count * sizeof(CRef));
+            std::free(m_items);
         }
-        if (grown == MAP_FAILED) throw std::bad_alloc();
-        torvel::advise_huge_pages(grown, bytes);
         capacity = bytes / sizeof(CRef);
     }
     m_items = static_cast<CRef*>(grown);
@@ -197,7 +161,7 @@ void CRefArray::Grow(std::size_t in_count) {
 
 void CRefArray::Free() noexcept {
     if (is_mapped(m_capacity))
-        t_spare.give(m_items, m_capacity * sizeof(CRef));
+        torvel::host::release_block(m_items, m_capacity * sizeof(CRef));
     else
         std::free(m_items);
     m_items = nullptr;

@@ -158,6 +158,33 @@ TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     EXPECT_EQ(Vertex(CRef(forged)).GetPosition().GetLengthSquared(), 0.0);
 }
 
+// A mesh large enough that the edge table's scratch is a mapped block, twice (the second mesh reuses
+// the first one's block, with its old contents): a grid of n x n quads has 2 n (n + 1) edges.
+TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {
+    constexpr std::uint32_t n = 200;  // 160 000 corners
+    std::vector<double> positions;
+    for (std::uint32_t y = 0; y <= n; ++y)
+        for (std::uint32_t x = 0; x <= n; ++x) positions.insert(positions.end(), {double(x), double(y), 0.0});
+    std::vector<std::uint32_t> offsets{0}, indices;
+    for (std::uint32_t y = 0; y < n; ++y)
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t v = y * (n + 1) + x;
+            indices.insert(indices.end(), {v, v + 1, v + n + 2, v + n + 1});
+            offsets.push_back(static_cast<std::uint32_t>(indices.size()));
+        }
+    for (const wchar_t* name : {L"first", L"second"}) {
+        const CRef mesh = host().add_mesh(name, positions, offsets, indices);
+        const auto* obj = host().store().find_as<torvel::host::MeshObject>(mesh);
+        ASSERT_NE(obj, nullptr);
+        EXPECT_EQ(obj->mesh.edge_count(), 2 * n * (n + 1)) << name;
+        // The last quad's edges: its top edge is its own, its left edge its neighbour's right edge.
+        const CEdgeRefArray last = PolygonFace(polygon(mesh, n * n - 1)).GetEdges();
+        const CEdgeRefArray left = PolygonFace(polygon(mesh, n * n - 2)).GetEdges();
+        EXPECT_EQ(last[3], left[1]) << name;
+        EXPECT_NE(last[2], left[2]) << name;
+    }
+}
+
 TEST_F(Core, BadGeometryIsRefusedWithItsName) {
     EXPECT_THROW(host().add_mesh(L"short", {0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1}), torvel::host::HostError);
     EXPECT_THROW(host().add_mesh(L"range", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3}), torvel::host::HostError);
@@ -194,6 +221,52 @@ TEST_F(Core, RemovalIsImmediateAndCollectionsAreFreshSnapshots) {
     EXPECT_EQ(remaining.GetClassID(), siPolygonFaceID);
     EXPECT_EQ(PolygonFace(remaining).GetIndex(), 1);
     EXPECT_EQ(host().item_elements(item), std::vector<std::uint32_t>{1});
+}
+
+// A selection of every component in index order is held compactly until something breaks that
+// order; membership, order and counts must not change across the switch.
+TEST_F(Core, SelectionsKeepTheirOrderWhenTheyLeaveIndexOrder) {
+    using torvel::host::SubComponent;
+    auto members = [](const SubComponent& s) { return s.live_members(); };
+    SubComponent all(CRef(), siPolygonFaceID);
+    all.add_all(130);  // more than two words of the removed-bitmap
+    EXPECT_TRUE(all.whole_in_order());
+    EXPECT_TRUE(all.remove(64));
+    EXPECT_FALSE(all.remove(64));
+    EXPECT_FALSE(all.remove(130));
+    EXPECT_FALSE(all.whole_in_order());
+    EXPECT_EQ(all.count(), 129u);
+    EXPECT_FALSE(all.contains(64));
+    all.add(64, 130);  // back at the end of the selection order
+    EXPECT_TRUE(all.contains(64));
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t e = 0; e < 130; ++e)
+        if (e != 64) expected.push_back(e);
+    expected.push_back(64);
+    EXPECT_EQ(members(all), expected);
+    EXPECT_TRUE(all.remove(0));
+    EXPECT_EQ(members(all).front(), 1u);
+    EXPECT_EQ(all.count(), 129u);
+
+    SubComponent picked(CRef(), siVertexID);
+    for (std::uint32_t e : {0u, 1u, 2u, 5u, 3u, 3u, 9u}) picked.add(e, 6);  // 9 is out of range, 3 twice
+    EXPECT_EQ(members(picked), (std::vector<std::uint32_t>{0, 1, 2, 5, 3}));
+    EXPECT_TRUE(picked.remove(2));
+    picked.add_all(6);  // adds the missing ones after the others
+    EXPECT_EQ(members(picked), (std::vector<std::uint32_t>{0, 1, 5, 3, 2, 4}));
+
+    // A collection of a whole in-order selection answers like any other.
+    const CRef mesh = two_quads();
+    const CRef item = host().make_component_item(mesh, siPolygonFaceID, {});
+    CComAPIHandler sub(CComAPIHandler(CValue(item)).GetProperty(L"SubComponent"));
+    CComAPIHandler coll(sub.GetProperty(L"ComponentCollection"));
+    CValueArray args(1);
+    CValue ret;
+    args[0] = CValue(LONG{1});
+    ASSERT_EQ(coll.Invoke(L"Item", 1, ret, args).GetCode(), CStatus::OK);
+    EXPECT_EQ(PolygonFace(ret).GetIndex(), 1);
+    args[0] = CValue(LONG{2});
+    EXPECT_EQ(coll.Invoke(L"Item", 1, ret, args).GetCode(), CStatus::OutOfRange);
 }
 
 TEST_F(Core, LateBoundFailuresGiveEmptyValuesAndFailingStatus) {
