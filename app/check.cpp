@@ -180,8 +180,7 @@ int check_all(const CheckOptions& o) {
         }
         results.push_back(std::move(c->result));
     }
-    if (o.json)
-        std::cout << json_text(check_document(tolerance.value_or(o.tolerance.value_or(45.0)), results)) << std::endl;
+    if (o.json) std::cout << check_json_text(tolerance.value_or(o.tolerance.value_or(45.0)), results) << std::endl;
     if (failed) return kExitError;
     const bool any =
         std::any_of(results.begin(), results.end(), [](const FileResult& r) { return !r.non_planar.empty(); });

@@ -40,11 +40,25 @@ std::string check_line(const FileResult& result, double tolerance) {
     return line;
 }
 
-Json check_document(double tolerance, std::span<const FileResult> results) {
-    Json files = Json::array();
-    for (const FileResult& r : results)
-        files.push_back(Json{{"path", r.path}, {"polygons", r.polygons}, {"non_planar", r.non_planar}});
-    return Json{{"tolerance", tolerance}, {"files", std::move(files)}};
+std::string check_json_text(double tolerance, std::span<const FileResult> results) {
+    // The numbers of the index arrays, which can be millions, are written here directly: as JSON
+    // values they would be built, copied and serialised one by one. Everything else is the library's.
+    std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
+    char buf[16];
+    for (std::size_t f = 0; f < results.size(); ++f) {
+        const FileResult& r = results[f];
+        if (f) out += ',';
+        out += "{\"path\":" + json_text(Json(r.path)) + ",\"polygons\":" + std::to_string(r.polygons) +
+               ",\"non_planar\":[";
+        out.reserve(out.size() + 11 * r.non_planar.size() + 3);
+        for (std::size_t i = 0; i < r.non_planar.size(); ++i) {
+            if (i) out += ',';
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, r.non_planar[i]).ptr);
+        }
+        out += "]}";
+    }
+    out += "]}";
+    return out;
 }
 
 namespace {

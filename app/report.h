@@ -22,8 +22,8 @@ struct FileResult {
 
 // "PATH: K of N polygons non-planar at T°[: I, J-K]"
 std::string check_line(const FileResult& result, double tolerance);
-// {"tolerance": T, "files": [{"path", "polygons", "non_planar"}]}
-Json check_document(double tolerance, std::span<const FileResult> results);
+// {"tolerance": T, "files": [{"path", "polygons", "non_planar"}]}, compact, as one line of text.
+std::string check_json_text(double tolerance, std::span<const FileResult> results);
 
 // The loaded library's identity, items and callbacks, and its settings property as it stands in the
 // current scene (null when the scene holds none).

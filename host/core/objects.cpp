@@ -4,6 +4,7 @@
 #include "huge_pages.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <numeric>
@@ -178,15 +179,11 @@ bool SubComponent::contains(std::uint32_t element) const {
     return element < position_.size() && position_[element] != npos;
 }
 
-bool SubComponent::remove(std::uint32_t element) {
+bool SubComponent::remove_listed(std::uint32_t element) {
     if (!contains(element)) return false;
-    if (!listed()) {
-        removed_[element / 64] |= std::uint64_t{1} << (element % 64);
-    } else {
-        // The slot in `members_` stays as a tombstone so that removal is O(1).
-        members_[position_[element]] = npos;
-        position_[element] = npos;
-    }
+    // The slot in `members_` stays as a tombstone so that removal is O(1).
+    members_[position_[element]] = npos;
+    position_[element] = npos;
     --live_;
     return true;
 }
@@ -196,8 +193,14 @@ std::vector<std::uint32_t> SubComponent::live_members() const {
     out.reserve(live_);
     advise_huge_pages(out.data(), std::size_t{live_} * sizeof(std::uint32_t));
     if (!listed()) {
-        for (std::uint32_t e = 0; e < in_order_; ++e)
-            if (!removed(e)) out.push_back(e);
+        // A word of the bitmap at a time, visiting only the members it holds.
+        for (std::size_t w = 0; w < removed_.size(); ++w) {
+            const std::uint32_t base = static_cast<std::uint32_t>(w * 64);
+            std::uint64_t present = ~removed_[w];
+            if (in_order_ - base < 64) present &= (std::uint64_t{1} << (in_order_ - base)) - 1;
+            for (; present; present &= present - 1)
+                out.push_back(base + static_cast<std::uint32_t>(std::countr_zero(present)));
+        }
     } else {
         for (std::uint32_t m : members_)
             if (m != npos) out.push_back(m);

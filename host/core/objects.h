@@ -118,7 +118,13 @@ public:
     void add_all(std::uint32_t component_count);
     bool contains(std::uint32_t element) const;
     // Removes `element`; false (and nothing changes) when it is not there.
-    bool remove(std::uint32_t element);
+    bool remove(std::uint32_t element) {
+        if (listed()) return remove_listed(element);
+        if (element >= in_order_ || removed(element)) return false;
+        removed_[element / 64] |= std::uint64_t{1} << (element % 64);
+        --live_;
+        return true;
+    }
     std::uint32_t count() const { return live_; }
     // Whether the members are exactly 0 .. count()-1 in that order (every component selected in
     // index order, none removed).
@@ -132,6 +138,7 @@ private:
     bool removed(std::uint32_t e) const { return (removed_[e / 64] >> (e % 64)) & 1u; }
     // Turns the in-order form into the listed one.
     void list();
+    bool remove_listed(std::uint32_t element);
 
     std::uint32_t in_order_ = 0;           // in-order form: elements 0 .. in_order_-1 ...
     std::vector<std::uint64_t> removed_;   // ... but those whose bit is set
