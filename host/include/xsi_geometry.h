@@ -65,7 +65,7 @@ private:
 class SICPPSDKIMPEXP Facet : public SIObject {
 public:
     Facet() = default;
-    Facet(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID)) {}
+    Facet(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
     // The component's index in its mesh; -1 when invalid.
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     CVertexRefArray GetVertices() const {
@@ -83,7 +83,7 @@ protected:
 class SICPPSDKIMPEXP PolygonFace : public Facet {
 public:
     PolygonFace() = default;
-    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID)) {}
+    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
     // The polygon's edges in order around it: edge i joins vertex i and vertex i+1 (the last one
     // joins the last vertex and the first).
     CEdgeRefArray GetEdges() const {
@@ -98,7 +98,7 @@ public:
 class SICPPSDKIMPEXP Edge : public SIObject {
 public:
     Edge() = default;
-    Edge(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siEdgeID)) {}
+    Edge(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siEdgeID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
     CVertexRefArray GetVertices() const {
@@ -112,7 +112,7 @@ public:
 class SICPPSDKIMPEXP Point : public SIObject {
 public:
     Point() = default;
-    Point(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID)) {}
+    Point(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
     MATH::CVector3 GetPosition() const {
@@ -129,7 +129,7 @@ protected:
 class SICPPSDKIMPEXP Vertex : public Point {
 public:
     Vertex() = default;
-    Vertex(const CRef& in_ref) : Point(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID)) {}
+    Vertex(const CRef& in_ref) : Point(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
 };
 
 }  // namespace XSI

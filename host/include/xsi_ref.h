@@ -110,6 +110,11 @@ inline const MeshView* component_mesh(const CRef::Handle& in_handle, ULONG in_cl
     return mesh && in_handle.index < component_count(*mesh, in_classID) ? mesh : nullptr;
 }
 
+// Whether `in_ref` is a live component of class `in_classID` with its index in range.
+inline bool is_valid_as(const CRef& in_ref, ULONG in_classID) {
+    return component_mesh(in_ref.GetHandle(), in_classID) != nullptr;
+}
+
 // The mesh of a wrapper's reference: the reference is empty or was checked by component_mesh when the
 // wrapper was made, and an index in range stays in range while its mesh object lives.
 inline const MeshView* wrapped_mesh(const CRef::Handle& in_handle, ULONG in_classID) {
