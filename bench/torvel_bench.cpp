@@ -277,6 +277,33 @@ void BM_WalkVsFloor(benchmark::State& state) {
     state.counters["floor_ns"] = floor_min * 1e9 / n;
 }
 
+// Growth, in turns for the same reason: the walk over the largest and the smallest mesh one after
+// the other (the small one a few hundred times per turn, for a time well above the clock's grain).
+// Counters: the fastest ns per polygon of each.
+constexpr int kSmallRounds = 200;
+
+void growth_counters(benchmark::State& state, double big_ns, double small_ns) {
+    state.counters["big_ns"] = big_ns;
+    state.counters["small_ns"] = small_ns;
+}
+
+void BM_WalkGrowth(benchmark::State& state) {
+    const std::int64_t big = state.range(0), small = state.range(1);
+    BenchMesh& b = bench_mesh(big);
+    BenchMesh& s = bench_mesh(small);
+    if (!same_selection(state, b)) return;
+    double big_min = 1e300, small_min = 1e300;
+    for (auto _ : state) {
+        const double t_big = run_subset(b.object);
+        double t_small = 0;
+        for (int i = 0; i < kSmallRounds; ++i) t_small += run_subset(s.object);
+        state.SetIterationTime(t_big);
+        big_min = std::min(big_min, t_big);
+        small_min = std::min(small_min, t_small / kSmallRounds);
+    }
+    growth_counters(state, big_min * 1e9 / static_cast<double>(big), small_min * 1e9 / static_cast<double>(small));
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Files
 
@@ -323,6 +350,29 @@ void BM_Import(benchmark::State& state, const char* ext) {
     state.counters["MB_per_s"] = bytes * n / total / 1e6;
     state.counters["file_MB"] = bytes / 1e6;
     per_polygon_counter(state, total, static_cast<double>(state.range(0)));
+}
+
+// Import growth in turns (see BM_WalkGrowth).
+void BM_ImportGrowth(benchmark::State& state, const char* ext) {
+    const fs::path big = mesh_file(state.range(0), ext), small = mesh_file(state.range(1), ext);
+    auto timed_import = [](const fs::path& path) {
+        const auto t0 = Clock::now();
+        benchmark::DoNotOptimize(import(path));
+        const double t = seconds_since(t0);
+        host().new_scene();
+        return t;
+    };
+    double big_min = 1e300, small_min = 1e300;
+    for (auto _ : state) {
+        const double t_big = timed_import(big);
+        double t_small = 0;
+        for (int i = 0; i < kSmallRounds; ++i) t_small += timed_import(small);
+        state.SetIterationTime(t_big);
+        big_min = std::min(big_min, t_big);
+        small_min = std::min(small_min, t_small / kSmallRounds);
+    }
+    growth_counters(state, big_min * 1e9 / static_cast<double>(state.range(0)),
+                    small_min * 1e9 / static_cast<double>(state.range(1)));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -501,10 +551,17 @@ int main(int argc, char** argv) {
         setup(benchmark::RegisterBenchmark("Floor", BM_Floor))->Arg(n);
     }
     setup(benchmark::RegisterBenchmark("WalkVsFloor", BM_WalkVsFloor))->Arg(1000000);
+    setup(benchmark::RegisterBenchmark("WalkGrowth", BM_WalkGrowth))->Args({1000000, 1000})->Iterations(4);
     for (std::int64_t n : sizes) {
         setup(benchmark::RegisterBenchmark("ImportObj", BM_Import, "obj"))->Arg(n);
         setup(benchmark::RegisterBenchmark("ImportPly", BM_Import, "ply"))->Arg(n);
     }
+    setup(benchmark::RegisterBenchmark("ImportGrowthObj", BM_ImportGrowth, "obj"))
+        ->Args({1000000, 1000})
+        ->Iterations(3);
+    setup(benchmark::RegisterBenchmark("ImportGrowthPly", BM_ImportGrowth, "ply"))
+        ->Args({1000000, 1000})
+        ->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
 

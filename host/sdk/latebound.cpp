@@ -28,6 +28,12 @@ bool is(std::wstring_view name, const wchar_t (&literal)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), literal, (N - 1) * sizeof(wchar_t)) == 0;
 }
 
+// The store of the one host, looked up once: the host lives until the process ends.
+Store& host_store() {
+    static Store& store = host().store();
+    return store;
+}
+
 // A whole number argument (a 32-bit integer, or a double or text holding one), else false. The
 // integer case, which is how plug-ins pass indices, is decided inline.
 bool index_arg_slow(const CValue& v, LONG& out) {
@@ -105,7 +111,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
 // The methods. `out` is written only on success, after the arguments have been read (it may be one
 // of them).
 CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& args, CValue& out) {
-    Store& store = host().store();
+    Store& store = host_store();
     LONG index = 0;
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siComponentCollectionID: {
