@@ -74,6 +74,8 @@ public:
     TruncationGuard(std::string_view mapped) {
         begin_ = mapped.data();
         end_ = mapped.data() + mapped.size();
+        // Read here, so that the handler calls nothing but mmap and sigaction.
+        page_ = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
         truncated_ = 0;
         struct sigaction sa {};
         sa.sa_sigaction = &TruncationGuard::on_bus_error;
@@ -94,7 +96,7 @@ private:
     static void on_bus_error(int, siginfo_t* info, void*) {
         const char* at = static_cast<const char*>(info->si_addr);
         if (at >= begin_ && at < end_) {
-            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            const std::uintptr_t page = page_;
             const auto from = reinterpret_cast<std::uintptr_t>(at) & ~(page - 1);
             const auto to = (reinterpret_cast<std::uintptr_t>(end_) + page - 1) & ~(page - 1);
             if (::mmap(reinterpret_cast<void*>(from), to - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
@@ -110,6 +112,7 @@ private:
     static inline const char* volatile begin_ = nullptr;
     static inline const char* volatile end_ = nullptr;
     static inline volatile sig_atomic_t truncated_ = 0;
+    static inline std::uintptr_t page_ = 4096;
     static inline struct sigaction previous_ {};
 };
 
