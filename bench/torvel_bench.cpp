@@ -236,6 +236,14 @@ void BM_SubsetWalk(benchmark::State& state) {
     per_polygon_counter(state, total, static_cast<double>(state.range(0)));
 }
 
+// One floor walk, timed.
+double timed_floor(const host::Mesh& m, std::vector<std::uint32_t>& kept) {
+    const auto t0 = Clock::now();
+    floor_walk(m, kToleranceCos, kept);
+    benchmark::DoNotOptimize(kept.data());
+    return seconds_since(t0);
+}
+
 void BM_Floor(benchmark::State& state) {
     BenchMesh& m = bench_mesh(state.range(0));
     if (!same_selection(state, m)) return;
@@ -243,10 +251,7 @@ void BM_Floor(benchmark::State& state) {
     kept.reserve(m.plain.polygon_count());
     double total = 0;
     for (auto _ : state) {
-        const auto t0 = Clock::now();
-        floor_walk(m.plain, kToleranceCos, kept);
-        benchmark::DoNotOptimize(kept.data());
-        const double t = seconds_since(t0);
+        const double t = timed_floor(m.plain, kept);
         state.SetIterationTime(t);
         total += t;
     }
@@ -264,10 +269,7 @@ void BM_WalkVsFloor(benchmark::State& state) {
     double walk_min = 1e300, floor_min = 1e300;
     for (auto _ : state) {
         const double walk = run_subset(m.object);
-        const auto t0 = Clock::now();
-        floor_walk(m.plain, kToleranceCos, kept);
-        benchmark::DoNotOptimize(kept.data());
-        const double floor = seconds_since(t0);
+        const double floor = timed_floor(m.plain, kept);
         state.SetIterationTime(walk);
         walk_min = std::min(walk_min, walk);
         floor_min = std::min(floor_min, floor);
@@ -334,17 +336,23 @@ CRef import(const fs::path& path) {
     return host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
 }
 
+// One import, timed; the scene is cleared afterwards, untimed.
+double timed_import(const fs::path& path) {
+    const auto t0 = Clock::now();
+    benchmark::DoNotOptimize(import(path));
+    const double t = seconds_since(t0);
+    host().new_scene();
+    return t;
+}
+
 void BM_Import(benchmark::State& state, const char* ext) {
     const fs::path path = mesh_file(state.range(0), ext);
     const double bytes = static_cast<double>(fs::file_size(path));
     double total = 0;
     for (auto _ : state) {
-        const auto t0 = Clock::now();
-        benchmark::DoNotOptimize(import(path));
-        const double t = seconds_since(t0);
+        const double t = timed_import(path);
         state.SetIterationTime(t);
         total += t;
-        host().new_scene();
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["MB_per_s"] = bytes * n / total / 1e6;
@@ -355,13 +363,6 @@ void BM_Import(benchmark::State& state, const char* ext) {
 // Import growth in turns (see BM_WalkGrowth).
 void BM_ImportGrowth(benchmark::State& state, const char* ext) {
     const fs::path big = mesh_file(state.range(0), ext), small = mesh_file(state.range(1), ext);
-    auto timed_import = [](const fs::path& path) {
-        const auto t0 = Clock::now();
-        benchmark::DoNotOptimize(import(path));
-        const double t = seconds_since(t0);
-        host().new_scene();
-        return t;
-    };
     double big_min = 1e300, small_min = 1e300;
     for (auto _ : state) {
         const double t_big = timed_import(big);

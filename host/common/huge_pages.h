@@ -23,4 +23,11 @@ inline void advise_huge_pages(const void* p, std::size_t bytes) {
 #endif
 }
 
+// Room for `n` elements in a vector about to be filled, with the advice on all of it.
+template <class Vec>
+void reserve_huge(Vec& v, std::size_t n) {
+    v.reserve(n);
+    advise_huge_pages(v.data(), v.capacity() * sizeof(typename Vec::value_type));
+}
+
 }  // namespace torvel

@@ -88,8 +88,7 @@ void Mesh::build_edges() {
     ScratchArray<Slot> slots(indices.size());
     std::vector<std::uint32_t> bucket_fill(nv, 0);
     corner_edges.clear();
-    corner_edges.reserve(indices.size());
-    advise_huge_pages(corner_edges.data(), indices.size() * sizeof(std::uint32_t));
+    reserve_huge(corner_edges, indices.size());
     corner_edges.resize(indices.size());
 
     // Edges are numbered in the order of the corners that create them, so the edge table can be sized
@@ -113,8 +112,7 @@ void Mesh::build_edges() {
 
     edges.clear();
     edges.shrink_to_fit();
-    edges.reserve(2 * std::size_t{edge_count});
-    advise_huge_pages(edges.data(), 2 * std::size_t{edge_count} * sizeof(std::uint32_t));
+    reserve_huge(edges, 2 * std::size_t{edge_count});
     edges.resize(2 * std::size_t{edge_count});
     std::uint32_t created = 0;
     for (std::size_t p = 0; p < polygons; ++p) {
@@ -190,8 +188,7 @@ bool SubComponent::remove_listed(std::uint32_t element) {
 
 std::vector<std::uint32_t> SubComponent::live_members() const {
     std::vector<std::uint32_t> out;
-    out.reserve(live_);
-    advise_huge_pages(out.data(), std::size_t{live_} * sizeof(std::uint32_t));
+    reserve_huge(out, live_);
     if (!listed()) {
         // A word of the bitmap at a time, visiting only the members it holds.
         for (std::size_t w = 0; w < removed_.size(); ++w) {

@@ -82,7 +82,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
         case siSubComponentID: {
             auto* sub = static_cast<const SubComponent*>(obj);
             if (is(name, L"ComponentCollection")) {
-                auto& coll = host().store().make_transient<ComponentCollection>();
+                auto& coll = host_store().make_transient<ComponentCollection>();
                 coll.object = sub->object;
                 coll.component_class = sub->component_class;
                 if (sub->whole_in_order())

@@ -34,12 +34,7 @@ NumStatus parse_double(const char* first, const char* last, double& value);
 MeshData read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&));
 
 using torvel::advise_huge_pages;
-
-template <class Vec>
-void reserve_huge(Vec& v, std::size_t n) {
-    v.reserve(n);
-    advise_huge_pages(v.data(), v.capacity() * sizeof(typename Vec::value_type));
-}
+using torvel::reserve_huge;
 
 // A whole token as a signed decimal integer. false when malformed or outside int64.
 inline bool parse_int(const char* first, const char* last, std::int64_t& value) {
