@@ -6,9 +6,14 @@
 #include <filesystem>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "errors.h"
+
+namespace torvel::host {
+class Log;
+}
 
 namespace torvel::app {
 
@@ -19,11 +24,8 @@ inline constexpr int kExitClean = 0;      // check: no file has a non-planar pol
 inline constexpr int kExitNonPlanar = 1;  // check: some file has
 inline constexpr int kExitError = 2;      // usage, input or plug-in error
 
-// A command line that makes no sense (message is shown with a hint to --help).
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using torvel::FileError;
+using torvel::UsageError;
 
 // --- plug-in location (plugin_path.cpp) ---
 
@@ -44,7 +46,7 @@ public:
         bool to_stdout = false;        // echo each message to stdout (script without --log / -v)
     };
     // Throws UsageError when the log file cannot be a file (a directory, a missing directory).
-    explicit LogSink(Options options);
+    LogSink(host::Log& log, Options options);
     ~LogSink();
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
@@ -58,6 +60,7 @@ public:
     void finish_after_error() noexcept;
 
 private:
+    host::Log& log_;
     Options options_;
     std::vector<fs::path> protected_;
 };

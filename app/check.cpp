@@ -9,39 +9,34 @@
 
 #include "app.h"
 #include "host.h"
-#include "loader.h"
 #include "mesh_io.h"
+#include "names.h"
+#include "plugin_registry.h"
 #include "report.h"
 
 namespace torvel::app {
 
 namespace {
 
-using host::host;
-
-constexpr const wchar_t* kFilterName = L"Vn_TorvelFilter";
-constexpr const wchar_t* kTolerance = L"Vn_TorvelFilter_Prop.def";
+const std::wstring kTolerance = std::wstring(torvel_filter::kPropertyName) + L".def";
 constexpr std::uintmax_t kBigFile = 64u << 20;  // reading this much takes over a second
-
-// A problem with one input file: reported, and the remaining files are still checked.
-class FileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Every exit from a file's check, also by an exception, runs each filter's Term and XSIUnloadPlugin.
 class LoadedPlugin {
 public:
-    explicit LoadedPlugin(const fs::path& path) { host().plugins().load(path); }
+    LoadedPlugin(host::Host& host, const fs::path& path) : host_(host) { host_.plugins().load(path); }
     ~LoadedPlugin() {
         try {
-            host().plugins().shutdown();
+            host_.plugins().shutdown();
         } catch (const std::exception& e) {
             std::cerr << "torvel: " << e.what() << '\n';
         }
     }
     LoadedPlugin(const LoadedPlugin&) = delete;
     LoadedPlugin& operator=(const LoadedPlugin&) = delete;
+
+private:
+    host::Host& host_;
 };
 
 // One progress line on stderr, rewritten in place with "\r" and erased when done.
@@ -65,18 +60,10 @@ private:
     std::size_t width_ = 0;
 };
 
-// The property's range as text, for messages: "0 to 90".
-std::string range_text(const XSI::Parameter& p) {
-    auto text = [](const XSI::CValue& v) {
-        return v.IsEmpty() ? std::string("none") : host::to_utf8(v.GetAsText().view());
-    };
-    return text(p.GetMin()) + " to " + text(p.GetMax());
-}
-
 // Sets the tolerance when asked to and returns the value the filter will read.
-double settings_tolerance(const std::optional<double>& requested) {
+double settings_tolerance(host::Host& host, const std::optional<double>& requested) {
     XSI::CRef ref;
-    ref = host().resolve(kTolerance);
+    ref = host.resolve(kTolerance);
     if (!ref.IsValid())
         throw std::runtime_error("the plug-in did not create the settings parameter " + host::to_utf8(kTolerance));
     XSI::Parameter def(ref);
@@ -92,8 +79,8 @@ struct Checked {
     io::MeshData mesh;  // kept for -o only
 };
 
-Checked check_file(const std::string& path, const CheckOptions& o, const fs::path& plugin, Progress& progress,
-                   const std::string& counter) {
+Checked check_file(host::Host& host, const std::string& path, const CheckOptions& o, const fs::path& plugin,
+                   Progress& progress, const std::string& counter) {
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
     std::error_code ec;
@@ -113,43 +100,42 @@ Checked check_file(const std::string& path, const CheckOptions& o, const fs::pat
     if (shown || so_far.count() + static_cast<double>(data.polygon_count()) * 1e-6 > 1.0)
         progress.show("checking " + counter + path + " (" + std::to_string(data.polygon_count()) + " polygons)...");
 
-    host().new_scene();
-    LoadedPlugin loaded(plugin);
+    host.new_scene();
+    LoadedPlugin loaded(host, plugin);
     Checked out;
-    out.tolerance = settings_tolerance(o.tolerance);
+    out.tolerance = settings_tolerance(host, o.tolerance);
 
     std::wstring name = host::from_utf8(fs::path(path).stem().string());
     XSI::CRef mesh;
     try {
         // The program keeps the file's arrays only when it writes them out again.
         mesh = o.output
-                   ? host().add_mesh(name, data.positions, data.offsets, data.indices)
-                   : host().add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+                   ? host.add_mesh(name, data.positions, data.offsets, data.indices)
+                   : host.add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
     } catch (const host::HostError& e) {
         throw FileError(path + ": " + e.what());
     }
-    const XSI::CRef item = host().make_component_item(mesh, XSI::siPolygonFaceID, {});
-    host().selection() = {item};
-
-    const host::ItemInfo* filter = host().plugins().find_item(kFilterName);
-    if (!filter || !filter->is_filter)
-        throw std::runtime_error(plugin.string() + ": registers no filter " + host::to_utf8(kFilterName));
-    host::PluginManager::CallRequest request;
-    request.input = {item};
-    if (!host().plugins().call(*filter, "Subset", request).called)
-        throw std::runtime_error(plugin.string() + ": the filter " + host::to_utf8(kFilterName) +
-                                 " has no Subset callback");
+    const XSI::CRef item = host.make_component_item(mesh, XSI::siPolygonFaceID, {});
+    host.selection() = {item};
+    if (!host.plugins().find_item(torvel_filter::kFilterName))
+        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+    host::FilterResult filtered;
+    try {
+        filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
+    } catch (const HostError& e) {
+        throw std::runtime_error(plugin.string() + ": " + e.what());
+    }
 
     out.result.path = path;
-    out.result.polygons = host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count();
-    out.result.non_planar = host().item_elements(item);
+    out.result.polygons = host.store().find_as<host::MeshObject>(mesh)->mesh.polygon_count();
+    out.result.non_planar = std::move(filtered.remaining.front());
     std::sort(out.result.non_planar.begin(), out.result.non_planar.end());
     progress.clear();
     if (o.output) out.mesh = std::move(data);
     return out;
 }
 
-int check_all(const CheckOptions& o) {
+int check_all(host::Host& host, const CheckOptions& o) {
     const fs::path plugin = find_plugin(o.plugin);
     Progress progress(::isatty(2) && !o.json && !o.log.verbose);
     std::vector<FileResult> results;
@@ -160,7 +146,7 @@ int check_all(const CheckOptions& o) {
             o.meshes.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(o.meshes.size()) + "] " : "";
         std::optional<Checked> c;
         try {
-            c = check_file(o.meshes[i], o, plugin, progress, counter);
+            c = check_file(host, o.meshes[i], o, plugin, progress, counter);
         } catch (const FileError& e) {
             progress.clear();
             std::cerr << "torvel: " << e.what() << '\n';
@@ -194,11 +180,13 @@ int run_check(const CheckOptions& o) {
         throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
     if (o.output && o.log.file && same_file(*o.output, *o.log.file))
         throw UsageError("-o and --log name the same file " + o.output->string());
-    LogSink log(o.log);
+    host::Host host;
+    const host::HostScope bound(host);  // the settings parameter is read through the SDK
+    LogSink log(host.log(), o.log);
     for (const std::string& m : o.meshes) log.protect(m);
     int code = kExitError;
     try {
-        code = check_all(o);
+        code = check_all(host, o);
     } catch (...) {
         log.finish_after_error();
         throw;

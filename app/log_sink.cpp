@@ -20,7 +20,7 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return !ca.empty() && ca == cb;
 }
 
-LogSink::LogSink(Options options) : options_(std::move(options)) {
+LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::move(options)) {
     if (options_.file) {
         const fs::path& file = *options_.file;
         std::error_code ec;
@@ -32,7 +32,7 @@ LogSink::LogSink(Options options) : options_(std::move(options)) {
     }
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
-        host::host().log().set_observer([to_stderr](const host::LogEntry& e) {
+        log_.set_observer([to_stderr](const host::LogEntry& e) {
             (to_stderr ? std::cerr : std::cout) << host::to_utf8(e.text) << '\n';
         });
     }
@@ -53,7 +53,7 @@ void LogSink::finish_after_error() noexcept {
     }
 }
 
-LogSink::~LogSink() { host::host().log().set_observer({}); }
+LogSink::~LogSink() { log_.set_observer({}); }
 
 void LogSink::finish() {
     std::cout.flush();
@@ -65,7 +65,7 @@ void LogSink::finish() {
             throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
 
     std::string text;
-    for (const host::LogEntry& e : host::host().log().entries()) {
+    for (const host::LogEntry& e : log_.entries()) {
         nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", host::to_utf8(e.text)}};
         text += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         text += '\n';

@@ -8,9 +8,8 @@
 namespace torvel::app {
 
 int run_plugin_info(const PluginInfoOptions& o) {
-    LogSink log(o.log);
-    host::Host& h = host::host();
-    h.new_scene();
+    host::Host h;
+    LogSink log(h.log(), o.log);
     Json info;
     fs::path path;
     try {
@@ -18,7 +17,7 @@ int run_plugin_info(const PluginInfoOptions& o) {
         const host::PluginLibrary& lib = h.plugins().load(path);
         // The page is built as a host builds it before showing the property.
         for (const XSI::CRef& prop : h.root().properties) h.define_layout(prop);
-        info = plugin_info(lib);
+        info = plugin_info(h, lib);
     } catch (...) {
         h.plugins().shutdown();
         log.finish_after_error();

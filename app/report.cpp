@@ -87,7 +87,7 @@ Json value_json(const XSI::CValue& v) {
     return nullptr;
 }
 
-Json property_json(const host::PropertyObject& prop) {
+Json property_json(const host::Host& host, const host::PropertyObject& prop) {
     Json params = Json::array();
     for (const host::ParamDef& p : prop.params) {
         params.push_back(Json{{"script_name", to_utf8(p.script_name)},
@@ -127,15 +127,19 @@ Json property_json(const host::PropertyObject& prop) {
         }
     }
     return Json{{"name", to_utf8(prop.name)},
-                {"full_name", to_utf8(host::host().full_name(prop.self))},
+                {"full_name", to_utf8(host.full_name(prop.self))},
                 {"parameters", std::move(params)},
                 {"layout", std::move(layout)}};
 }
 
 }  // namespace
 
-Json plugin_info(const host::PluginLibrary& library) {
-    host::Host& h = host::host();
+std::string range_text(const XSI::Parameter& p) {
+    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };
+    return text(p.GetMin()) + " to " + text(p.GetMax());
+}
+
+Json plugin_info(const host::Host& h, const host::PluginLibrary& library) {
     const auto* reg = h.store().find_as<host::RegistrarObject>(library.registrar());
     Json info{{"name", to_utf8(library.name())},
               {"author", reg ? Json(to_utf8(reg->author)) : Json()},
@@ -160,7 +164,7 @@ Json plugin_info(const host::PluginLibrary& library) {
             }
     }
     info["items"] = std::move(items);
-    info["property"] = property ? property_json(*property) : Json();
+    info["property"] = property ? property_json(h, *property) : Json();
     return info;
 }
 

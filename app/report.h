@@ -7,8 +7,10 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <xsi_customproperty.h>
 
-#include "loader.h"
+#include "host.h"
+#include "plugin_registry.h"
 
 namespace torvel::app {
 
@@ -27,8 +29,11 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
 
 // The loaded library's identity, items and callbacks, and its settings property as it stands in the
 // current scene (null when the scene holds none).
-Json plugin_info(const host::PluginLibrary& library);
+Json plugin_info(const host::Host& host, const host::PluginLibrary& library);
 std::string plugin_info_text(const Json& info, const std::string& path);
+
+// A parameter's range for messages: "0 to 90" ("none" for an open end).
+std::string range_text(const XSI::Parameter& parameter);
 
 // JSON text; text that is not valid UTF-8 (file names) is written with U+FFFD, never an exception.
 std::string json_text(const Json& value, int indent = -1);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <cwctype>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -13,8 +12,10 @@
 
 #include "app.h"
 #include "host.h"
-#include "loader.h"
 #include "mesh_io.h"
+#include "plugin_registry.h"
+#include "report.h"
+#include "text.h"
 
 namespace torvel::app {
 
@@ -27,10 +28,12 @@ using host::ScriptArgs;
 using host::ScriptError;
 using host::to_utf8;
 
+// What the program's commands share during one script run.
 struct ScriptEnv {
+    Host& host;
     fs::path base;                      // relative paths in commands are taken from here: the script's directory
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
-    LogSink* log = nullptr;
+    LogSink& log;
 };
 
 std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
@@ -105,11 +108,6 @@ host::PluginLibrary& loaded_library(Host& h, const ScriptEnv& env, const ScriptA
     return *lib;
 }
 
-std::string range_text(const XSI::Parameter& p) {
-    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };
-    return text(p.GetMin()) + " to " + text(p.GetMax());
-}
-
 XSI::Parameter parameter(Host& h, const ScriptArgs& args, const std::wstring& name) {
     const XSI::CRef ref = h.resolve(name);
     if (!ref.IsA(XSI::siParameterID)) throw ScriptError(cmd(args) + ": no parameter " + in_quotes(name));
@@ -122,8 +120,7 @@ XSI::CValue script_value(const ScriptArgs& args, std::size_t i) {
         case ScriptArg::Kind::number: return XSI::CValue(a.number);
         case ScriptArg::Kind::string: return XSI::CValue(XSI::CString(a.text));
         case ScriptArg::Kind::identifier: {
-            std::wstring word = a.text;
-            for (wchar_t& c : word) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+            const std::wstring word = ascii_lowered(a.text);
             if (word != L"true" && word != L"false")
                 throw ScriptError(cmd(args) + ": argument " + std::to_string(i + 1) +
                                   " must be a number, a string, True or False, not " + to_utf8(a.text));
@@ -166,18 +163,19 @@ void print_selection(Host& h) {
 }
 
 void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
-    r.add(L"LoadPlugin", [&env](Host& h, const ScriptArgs& args) {
+    Host& h = env.host;
+    r.add(L"LoadPlugin", [&h, &env](const ScriptArgs& args) {
         args.expect_count(0, 1);
         h.plugins().load(args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin));
     });
-    r.add(L"UnloadPlugin", [&env](Host& h, const ScriptArgs& args) {
+    r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
         h.plugins().unload(from_utf8(loaded_library(h, env, args).path().string()));
     });
-    r.add(L"ReloadPlugin", [&env](Host& h, const ScriptArgs& args) {
+    r.add(L"ReloadPlugin", [&h, &env](const ScriptArgs& args) {
         h.plugins().reload(from_utf8(loaded_library(h, env, args).path().string()));
     });
 
-    r.add(L"ImportMesh", [&env](Host& h, const ScriptArgs& args) {
+    r.add(L"ImportMesh", [&h, &env](const ScriptArgs& args) {
         args.expect_count(1, 2);
         const fs::path file = script_path(env, args.string(0));
         std::wstring name;
@@ -196,7 +194,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         } catch (const io::MeshError& e) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
-        env.log->protect(file);
+        env.log.protect(file);
         const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
         const XSI::CRef obj =
             h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
@@ -205,40 +203,38 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
                                         L" vertices");
     });
 
-    r.add(L"ClearSelection", [](Host& h, const ScriptArgs& args) {
+    r.add(L"ClearSelection", [&h](const ScriptArgs& args) {
         args.expect_count(0, 0);
         h.selection().clear();
     });
     r.add(L"SelectPolygons",
-          [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
+          [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
     r.add(L"SelectVertices",
-          [](Host& h, const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
-    r.add(L"SelectObject", [](Host& h, const ScriptArgs& args) {
+          [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
+    r.add(L"SelectObject", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         const XSI::CRef ref = h.resolve(args.string(0));
         if (!ref.IsValid()) throw ScriptError("SelectObject: no object " + in_quotes(args.string(0)));
         h.selection().push_back(h.make_object_item(ref));
     });
-    r.add(L"PrintSelection", [](Host& h, const ScriptArgs& args) {
+    r.add(L"PrintSelection", [&h](const ScriptArgs& args) {
         args.expect_count(0, 0);
         print_selection(h);
     });
 
-    r.add(L"ApplyFilter", [](Host& h, const ScriptArgs& args) {
+    r.add(L"ApplyFilter", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         const host::ItemInfo& filter = filter_item(h, args, args.string(0));
-        host::PluginManager::CallRequest request;
-        request.input = h.selection();
-        const auto result = h.plugins().call(filter, "Subset", request);
-        if (!result.called)
-            throw ScriptError("ApplyFilter: the filter " + in_quotes(filter.name) + " has no Subset callback");
-        const auto out = result.array_attributes.find(L"Output");
-        h.selection() = out == result.array_attributes.end() ? std::vector<XSI::CRef>{} : out->second;
+        try {
+            h.selection() = host::run_filter(h, filter.name, h.selection()).output;
+        } catch (const HostError& e) {
+            throw ScriptError(std::string("ApplyFilter: ") + e.what());
+        }
     });
-    r.add(L"MatchFilter", [](Host& h, const ScriptArgs& args) {
+    r.add(L"MatchFilter", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         const host::ItemInfo& filter = filter_item(h, args, args.string(0));
-        host::PluginManager::CallRequest request;
+        host::PluginRegistry::CallRequest request;
         request.input = h.selection();
         if (!h.selection().empty()) request.input_value = XSI::CValue(h.selection().front());
         std::wstring report = filter.name + L":";
@@ -251,7 +247,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         }
         h.log().add(XSI::siInfoMsg, report);
     });
-    r.add(L"InspectObj", [](Host& h, const ScriptArgs& args) {
+    r.add(L"InspectObj", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         const XSI::CRef ref = h.resolve(args.string(0));
         const auto* prop = h.store().find_as<host::PropertyObject>(ref);
@@ -260,7 +256,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         if (!kind)
             throw ScriptError("InspectObj: the property kind " + in_quotes(prop->kind) + " is no longer registered");
         h.define_layout(ref);
-        host::PluginManager::CallRequest request;
+        host::PluginRegistry::CallRequest request;
         request.source = ref;
         request.event_id = XSI::PPGEventContext::siOnInit;
         const auto result = h.plugins().call(*kind, "PPGEvent", request);
@@ -270,7 +266,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             h.define_layout(ref);
     });
 
-    r.add(L"SetValue", [](Host& h, const ScriptArgs& args) {
+    r.add(L"SetValue", [&h](const ScriptArgs& args) {
         args.expect_count(2, 2);
         const std::wstring& name = args.string(0);
         XSI::Parameter p = parameter(h, args, name);
@@ -287,7 +283,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             default: throw ScriptError("SetValue: " + in_quotes(name) + " refused the value " + shown);
         }
     });
-    r.add(L"GetValue", [](Host& h, const ScriptArgs& args) {
+    r.add(L"GetValue", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         h.log().add(XSI::siInfoMsg, parameter(h, args, args.string(0)).GetValue().GetAsText().str());
     });
@@ -322,25 +318,20 @@ int run_script_command(const ScriptOptions& o) {
 
     LogSink::Options log_options = o.log;
     log_options.to_stdout = !log_options.file && !log_options.verbose;
-    LogSink log(log_options);
+    Host h;
+    LogSink log(h.log(), log_options);
     if (o.file && *o.file != "-") log.protect(*o.file);
 
-    // The commands keep a reference to it, and the registry outlives this call.
-    static ScriptEnv env;
-    env = ScriptEnv{base, o.plugin, &log};
-    Host& h = host::host();
-    h.new_scene();
-    register_commands(h.commands(), env);
-    const host::ScriptResult result = host::run_script(h, from_utf8(code));
+    // The program's commands for this run, on top of the host's own.
+    ScriptEnv env{h, base, o.plugin, log};
+    host::CommandRegistry commands(&h.commands());
+    register_commands(commands, env);
+    const host::HostScope bound(h);  // commands such as SetValue work through the SDK
+    const host::ScriptResult result = host::run_script(commands, h.log(), from_utf8(code));
     h.plugins().shutdown();
     log.finish();
     if (result.ok) return kExitClean;
-
-    // The engine's message starts "line N: "; say which script it was in instead.
-    std::string what = to_utf8(result.message);
-    const std::string prefix = "line " + std::to_string(result.line) + ": ";
-    if (what.starts_with(prefix)) what.erase(0, prefix.size());
-    std::cerr << "torvel: " << name << ":" << result.line << ": " << what << '\n';
+    std::cerr << "torvel: " << name << ":" << result.line << ": " << to_utf8(result.message) << '\n';
     return kExitError;
 }
 

@@ -210,7 +210,7 @@ void BM_Planarity(benchmark::State& state) {
     BenchMesh& m = bench_mesh(state.range(0));
     std::vector<XSI::PolygonFace> faces;
     for (std::uint32_t p = 0; p < m.plain.polygon_count(); ++p)
-        faces.emplace_back(host::component_ref(m.object, XSI::siPolygonFaceID, p));
+        faces.emplace_back(host::sub_ref(m.object, XSI::siPolygonFaceID, p));
     double total = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();

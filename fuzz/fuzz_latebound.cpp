@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                               host().make_component_item(mesh, siPolygonFaceID, {}),
                               host().make_component_item(mesh, siVertexID, {}),
                               host().make_object_item(mesh),
-                              component_ref(mesh, siPolygonFaceID, 1),
-                              component_ref(mesh, siEdgeID, 3),
-                              component_ref(mesh, siPolygonFaceID, 9),
+                              sub_ref(mesh, siPolygonFaceID, 1),
+                              sub_ref(mesh, siEdgeID, 3),
+                              sub_ref(mesh, siPolygonFaceID, 9),
                               host().scene_root(),
                               host().application_ref()};
     host().store().open_scope();

@@ -1,32 +1,31 @@
 #include "host.h"
 
 #include <algorithm>
-#include <cwctype>
 
-#include "loader.h"
+#include "host_commands.h"
+#include "plugin_registry.h"
 
 namespace torvel::host {
 
-void Log::add(XSI::siSeverityType severity, std::wstring text) {
-    entries_.push_back(LogEntry{severity, std::move(text)});
-    if (observer_) observer_(entries_.back());
-}
-
-Host::Host() : plugins_(std::make_unique<PluginManager>(*this)) {
+Host::Host() : SdkLink(store_), plugins_(std::make_unique<PluginRegistry>(*this)) {
     application_ = store_.make<Object>(XSI::siApplicationID, L"Application").self;
     desktop_ = store_.make<Object>(XSI::siDesktopID, L"Desktop").self;
-    register_core_commands(commands_);
+    register_host_commands(*this);
     new_scene();
 }
 
-Host::~Host() = default;
+Host::~Host() {
+    // The libraries go first: their registrations live in the store.
+    plugins_.reset();
+}
 
-Host& host() {
-    static Host instance;
-    return instance;
+ScriptResult Host::execute_script(std::wstring_view code, std::wstring_view language) {
+    script_runs_.push_back(ScriptRun{std::wstring(code), std::wstring(language)});
+    return run_script(commands_, log_, code, language);
 }
 
 SceneRoot& Host::root() { return *store_.find_as<SceneRoot>(root_); }
+const SceneRoot& Host::root() const { return *store_.find_as<SceneRoot>(root_); }
 
 void Host::new_scene() {
     for (const CRef& ref : scene_objects_) store_.remove(ref);
@@ -101,7 +100,7 @@ CRef Host::add_property(const std::wstring& kind, const CRef& target) {
     const CRef ref = prop.self;
     list->push_back(ref);
     scene_objects_.push_back(ref);
-    PluginManager::CallRequest request;
+    PluginRegistry::CallRequest request;
     request.source = ref;
     plugins_->call(*item, "Define", request);
     return ref;
@@ -112,16 +111,9 @@ void Host::define_layout(const CRef& property) {
     if (!prop) throw HostError("not a property: \"" + to_utf8(full_name(property)) + "\"");
     const ItemInfo* item = plugins_->find_item(prop->kind);
     if (!item) throw HostError("no property kind \"" + to_utf8(prop->kind) + "\" is registered");
-    PluginManager::CallRequest request;
+    PluginRegistry::CallRequest request;
     request.source = layout_ref(property);
     plugins_->call(*item, "DefineLayout", request);
-}
-
-CRef layout_ref(const CRef& property) {
-    CRef::Handle h = property.GetHandle();
-    h.classID = XSI::siPPGLayoutID;
-    h.index = 0;
-    return CRef(h);
 }
 
 namespace {
@@ -157,21 +149,18 @@ CRef Host::resolve(std::wstring_view name) const {
             return CRef();
         };
         if (current == root_) next = match(r->children);
-        if (!next.IsValid())
+        if (next == CRef())
             if (const auto* props = properties_of(store_, current)) next = match(*props);
-        if (!next.IsValid()) {
+        if (next == CRef()) {
             if (auto* prop = store_.find_as<PropertyObject>(current)) {
                 for (std::size_t p = 0; p < prop->params.size(); ++p) {
                     if (prop->params[p].script_name == part) {
-                        CRef::Handle h = current.GetHandle();
-                        h.classID = XSI::siParameterID;
-                        h.index = static_cast<XSI::ULONG>(p);
-                        next = CRef(h);
+                        next = sub_ref(current, XSI::siParameterID, static_cast<std::uint32_t>(p));
                     }
                 }
             }
         }
-        if (!next.IsValid()) return {};
+        if (next == CRef()) return {};
         current = next;
         if (current.GetHandle().classID == XSI::siParameterID && i + 1 < parts.size()) return {};
     }
@@ -195,7 +184,7 @@ std::wstring Host::full_name(const CRef& ref) const {
         return full_name(obj->self) + tag + std::to_wstring(h.index) + L"]";
     }
     if (h.classID == XSI::siPPGLayoutID) return full_name(obj->self) + L".PPGLayout";
-    if (obj->parent.IsValid()) return full_name(obj->parent) + L"." + name;
+    if (store_.find(obj->parent.GetHandle())) return full_name(obj->parent) + L"." + name;
     return name;
 }
 
@@ -235,65 +224,6 @@ std::vector<std::uint32_t> Host::item_elements(const CRef& item) const {
     if (auto* sel = store_.find_as<SelectionItem>(item))
         if (auto* sub = store_.find_as<SubComponent>(sel->subcomponent)) return sub->live_members();
     return {};
-}
-
-std::string to_utf8(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring from_utf8(std::string_view text) {
-    std::wstring out;
-    out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = s[i];
-        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) {
-            out += L'\uFFFD';
-            ++i;
-            continue;
-        }
-        std::uint32_t c = len == 1 ? b : b & (0x7F >> len);
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        static constexpr std::uint32_t min_for_len[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!ok || c < min_for_len[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += L'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += len;
-    }
-    return out;
 }
 
 }  // namespace torvel::host

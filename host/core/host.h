@@ -1,68 +1,53 @@
 // The in-process host: one scene, the message log, the desktop, the script engine and the loaded
-// plug-ins. There is one Host per process (host()); the SDK classes that plug-ins call work on it.
+// plug-ins. The program and each test own one; the SDK classes that plug-ins call work on the host
+// bound to the current scope (HostScope), which the host does itself around every call into a plug-in.
 #pragma once
 
-#include <filesystem>
-#include <functional>
-#include <map>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include <xsi_application.h>
 #include <xsi_decl.h>
 
+#include "errors.h"
+#include "log.h"
 #include "objects.h"
 #include "script.h"
+#include "sdk_link.h"
+#include "text.h"
 
 namespace torvel::host {
 
-// Errors inside the host core and program carry the name, file or line at fault in their message.
-class HostError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using torvel::from_utf8;
+using torvel::HostError;
+using torvel::to_utf8;
 
-struct LogEntry {
-    XSI::siSeverityType severity;
-    std::wstring text;
-};
+class PluginRegistry;
 
-class Log {
-public:
-    using Observer = std::function<void(const LogEntry&)>;
-    void add(XSI::siSeverityType severity, std::wstring text);
-    const std::vector<LogEntry>& entries() const { return entries_; }
-    void clear() { entries_.clear(); }
-    // Called for every entry as it is added (the program echoes with it); one observer at a time.
-    void set_observer(Observer observer) { observer_ = std::move(observer); }
-
-private:
-    std::vector<LogEntry> entries_;
-    Observer observer_;
-};
-
-class PluginManager;
-
-class Host {
+class Host final : public SdkLink {
 public:
     Host();
+    // Closes the plug-in libraries still open without calling into them: call plugins().shutdown()
+    // first for their Term callbacks and XSIUnloadPlugin.
     ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
 
-    Store& store() { return store_; }
-    Log& log() { return log_; }
+    Log& log() override { return log_; }
+    // The host's commands: its own (SIAddProp, SetSelFilter, LogMessage), run by plug-ins' scripts.
     CommandRegistry& commands() { return commands_; }
-    PluginManager& plugins() { return *plugins_; }
+    PluginRegistry& plugins() { return *plugins_; }
 
     // The application and desktop objects (they outlive every scene).
-    CRef application_ref() const { return application_; }
-    CRef desktop_ref() const { return desktop_; }
+    CRef application_ref() const override { return application_; }
+    CRef desktop_ref() const override { return desktop_; }
 
     // --- scene ---
     CRef scene_root() const { return root_; }
     SceneRoot& root();
+    const SceneRoot& root() const;
     // Removes every scene object (meshes, properties, selections) and makes a fresh "Scene_Root".
     // Plug-ins stay loaded; the current selection is cleared.
     void new_scene();
@@ -75,8 +60,8 @@ public:
     // suffix. Throws HostError when the kind is not registered or the target cannot hold properties.
     CRef add_property(const std::wstring& kind, const CRef& target);
     // Full-name / root-relative lookup as CRef::Set does it; empty when nothing matches.
-    CRef resolve(std::wstring_view name) const;
-    std::wstring full_name(const CRef& ref) const;
+    CRef resolve(std::wstring_view name) const override;
+    std::wstring full_name(const CRef& ref) const override;
 
     // --- selection ---
     // A selection item for the listed components (all of them when `elements` is empty) of a mesh
@@ -93,7 +78,7 @@ public:
     const std::wstring& selection_filter() const { return selection_filter_; }
     void set_selection_filter(std::wstring name) { selection_filter_ = std::move(name); }
     int redraw_count() const { return redraws_; }
-    void redraw() { ++redraws_; }
+    void redraw() override { ++redraws_; }
 
     // Builds `property`'s page afresh through its kind's DefineLayout callback.
     void define_layout(const CRef& property);
@@ -104,8 +89,9 @@ public:
         std::wstring language;
     };
     const std::vector<ScriptRun>& script_runs() const { return script_runs_; }
-    void record_script_run(std::wstring code, std::wstring language) {
-        script_runs_.push_back(ScriptRun{std::move(code), std::move(language)});
+    ScriptResult execute_script(std::wstring_view code, std::wstring_view language) override;
+    Object& adopt(std::unique_ptr<Object> object, bool transient) override {
+        return store_.adopt(std::move(object), transient);
     }
 
 private:
@@ -115,7 +101,7 @@ private:
     Store store_;
     Log log_;
     CommandRegistry commands_;
-    std::unique_ptr<PluginManager> plugins_;
+    std::unique_ptr<PluginRegistry> plugins_;
     CRef root_;
     CRef application_;
     CRef desktop_;
@@ -126,15 +112,17 @@ private:
     int redraws_ = 0;
 };
 
-// The process's host.
-Host& host();
+// Binds `host` as the one the SDK serves until the scope ends, then restores the binding it replaced.
+// Scopes nest; a host may be bound by several at once.
+class HostScope {
+public:
+    explicit HostScope(Host& host) : previous_(XSI::detail::exchange_host(&host)) {}
+    ~HostScope() { XSI::detail::exchange_host(previous_); }
+    HostScope(const HostScope&) = delete;
+    HostScope& operator=(const HostScope&) = delete;
 
-// The page layout of a property (a PPGLayout reference on the property object).
-CRef layout_ref(const CRef& property);
-
-// Text helpers shared by the core and the program.
-std::string to_utf8(std::wstring_view text);
-// Invalid UTF-8 bytes become U+FFFD.
-std::wstring from_utf8(std::string_view text);
+private:
+    SdkLink* previous_;
+};
 
 }  // namespace torvel::host

@@ -1,6 +1,5 @@
 #include "objects.h"
 
-#include "blocks.h"
 #include "huge_pages.h"
 
 #include <algorithm>
@@ -12,9 +11,7 @@
 #include <string>
 #include <type_traits>
 
-namespace XSI::detail {
-MeshTable g_meshes;
-}  // namespace XSI::detail
+#include "blocks.h"
 
 namespace torvel::host {
 
@@ -27,8 +24,8 @@ class ScratchArray {
 public:
     explicit ScratchArray(std::size_t n) : bytes_(n * sizeof(T)) {
         static_assert(std::is_trivial_v<T>);
-        if (bytes_ >= kLargeBlockBytes)
-            data_ = static_cast<T*>(acquire_block(bytes_));
+        if (bytes_ >= XSI::detail::kLargeBlockBytes)
+            data_ = static_cast<T*>(XSI::detail::acquire_block(bytes_));
         else
             data_ = new T[n];
     }
@@ -38,8 +35,8 @@ public:
     T* get() const { return data_; }
     void reset() noexcept {
         if (!data_) return;
-        if (bytes_ >= kLargeBlockBytes)
-            release_block(data_, bytes_);
+        if (bytes_ >= XSI::detail::kLargeBlockBytes)
+            XSI::detail::release_block(data_, bytes_);
         else
             delete[] data_;
         data_ = nullptr;
@@ -125,12 +122,6 @@ void Mesh::build_edges() {
     }
 }
 
-ParamDef* PropertyObject::find_param(std::wstring_view script_name) {
-    for (ParamDef& p : params)
-        if (p.script_name == script_name) return &p;
-    return nullptr;
-}
-
 void SubComponent::add_all(std::uint32_t component_count) {
     if (live_ != 0 || listed() || in_order_ != 0) {
         for (std::uint32_t e = 0; e < component_count; ++e) add(e, component_count);
@@ -172,40 +163,7 @@ void SubComponent::add(std::uint32_t element, std::uint32_t component_count) {
     ++live_;
 }
 
-bool SubComponent::contains(std::uint32_t element) const {
-    if (!listed()) return element < in_order_ && !removed(element);
-    return element < position_.size() && position_[element] != npos;
-}
-
-bool SubComponent::remove_listed(std::uint32_t element) {
-    if (!contains(element)) return false;
-    // The slot in `members_` stays as a tombstone so that removal is O(1).
-    members_[position_[element]] = npos;
-    position_[element] = npos;
-    --live_;
-    return true;
-}
-
-std::vector<std::uint32_t> SubComponent::live_members() const {
-    std::vector<std::uint32_t> out;
-    reserve_huge(out, live_);
-    if (!listed()) {
-        // A word of the bitmap at a time, visiting only the members it holds.
-        for (std::size_t w = 0; w < removed_.size(); ++w) {
-            const std::uint32_t base = static_cast<std::uint32_t>(w * 64);
-            std::uint64_t present = ~removed_[w];
-            if (in_order_ - base < 64) present &= (std::uint64_t{1} << (in_order_ - base)) - 1;
-            for (; present; present &= present - 1)
-                out.push_back(base + static_cast<std::uint32_t>(std::countr_zero(present)));
-        }
-    } else {
-        for (std::uint32_t m : members_)
-            if (m != npos) out.push_back(m);
-    }
-    return out;
-}
-
-void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
+Object& Store::adopt(std::unique_ptr<Object> obj, bool transient) {
     std::uint32_t id;
     if (!free_.empty()) {
         id = free_.back();
@@ -214,12 +172,13 @@ void Store::adopt(std::unique_ptr<Object> obj, bool transient) {
         id = static_cast<std::uint32_t>(slots_.size());
         slots_.emplace_back();
         meshes_.emplace_back();
-        XSI::detail::g_meshes = XSI::detail::MeshTable{meshes_.data(), static_cast<XSI::ULONG>(meshes_.size())};
+        if (published_) XSI::detail::g_meshes = mesh_table();
     }
     Slot& slot = slots_[id];
     obj->self = CRef(CRef::Handle{static_cast<XSI::ULONG>(obj->class_id), id, slot.generation, 0});
     slot.object = std::move(obj);
     if (transient && !scopes_.empty()) scopes_.back().push_back(slot.object->self);
+    return *slot.object;
 }
 
 void Store::remove(const CRef& ref) {

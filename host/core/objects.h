@@ -11,7 +11,9 @@
 
 #include <xsi_ref.h>
 #include <xsi_value.h>
+#include <detail/mesh_table.h>
 
+#include "huge_pages.h"
 #include "uninitialized.h"
 
 namespace torvel::host {
@@ -90,7 +92,11 @@ struct PropertyObject : Object {
     std::vector<ParamDef> params;
     std::vector<LayoutEntry> layout;
 
-    ParamDef* find_param(std::wstring_view script_name);
+    ParamDef* find_param(std::wstring_view script_name) {
+        for (ParamDef& p : params)
+            if (p.script_name == script_name) return &p;
+        return nullptr;
+    }
 };
 
 struct SceneRoot : Object {
@@ -116,7 +122,10 @@ public:
     void add(std::uint32_t element, std::uint32_t component_count);
     // Adds every component, in index order.
     void add_all(std::uint32_t component_count);
-    bool contains(std::uint32_t element) const;
+    bool contains(std::uint32_t element) const {
+        if (!listed()) return element < in_order_ && !removed(element);
+        return element < position_.size() && position_[element] != npos;
+    }
     // Removes `element`; false (and nothing changes) when it is not there.
     bool remove(std::uint32_t element) {
         if (listed()) return remove_listed(element);
@@ -130,7 +139,24 @@ public:
     // index order, none removed).
     bool whole_in_order() const { return !listed() && live_ == in_order_; }
     // The live members in selection order.
-    std::vector<std::uint32_t> live_members() const;
+    std::vector<std::uint32_t> live_members() const {
+    std::vector<std::uint32_t> out;
+    reserve_huge(out, live_);
+    if (!listed()) {
+        // A word of the bitmap at a time, visiting only the members it holds.
+        for (std::size_t w = 0; w < removed_.size(); ++w) {
+            const std::uint32_t base = static_cast<std::uint32_t>(w * 64);
+            std::uint64_t present = ~removed_[w];
+            if (in_order_ - base < 64) present &= (std::uint64_t{1} << (in_order_ - base)) - 1;
+            for (; present; present &= present - 1)
+                out.push_back(base + static_cast<std::uint32_t>(std::countr_zero(present)));
+        }
+    } else {
+        for (std::uint32_t m : members_)
+            if (m != npos) out.push_back(m);
+    }
+    return out;
+    }
 
 private:
     static constexpr std::uint32_t npos = 0xffffffffu;
@@ -138,7 +164,14 @@ private:
     bool removed(std::uint32_t e) const { return (removed_[e / 64] >> (e % 64)) & 1u; }
     // Turns the in-order form into the listed one.
     void list();
-    bool remove_listed(std::uint32_t element);
+    bool remove_listed(std::uint32_t element) {
+        if (!contains(element)) return false;
+        // The slot in `members_` stays as a tombstone so that removal is O(1).
+        members_[position_[element]] = npos;
+        position_[element] = npos;
+        --live_;
+        return true;
+    }
 
     std::uint32_t in_order_ = 0;           // in-order form: elements 0 .. in_order_-1 ...
     std::vector<std::uint64_t> removed_;   // ... but those whose bit is set
@@ -196,24 +229,21 @@ struct RegistrarObject : Object {
 };
 
 // Owner of every object. Objects made while a callback scope is open (contexts, collections) are
-// released when that scope closes; the rest live until removed.
+// released when that scope closes; the rest live until removed. The SDK uses only the inline part of
+// the store (it is built without the host core); it makes objects through SdkLink::adopt.
 class Store {
 public:
     template <class T, class... Args>
     T& make(Args&&... args) {
-        auto obj = std::make_unique<T>(std::forward<Args>(args)...);
-        T& ref = *obj;
-        adopt(std::move(obj), false);
-        return ref;
+        return static_cast<T&>(adopt(std::make_unique<T>(std::forward<Args>(args)...), false));
     }
     // Like make, but the object belongs to the innermost open scope (kept until clear() when none).
     template <class T, class... Args>
     T& make_transient(Args&&... args) {
-        auto obj = std::make_unique<T>(std::forward<Args>(args)...);
-        T& ref = *obj;
-        adopt(std::move(obj), true);
-        return ref;
+        return static_cast<T&>(adopt(std::make_unique<T>(std::forward<Args>(args)...), true));
     }
+    // Takes ownership of `obj` and gives it its reference (obj->self).
+    Object& adopt(std::unique_ptr<Object> obj, bool transient);
 
     // The object a handle names (the object part only; component indices are not checked), or null.
     Object* find(const CRef::Handle& h) const {
@@ -231,9 +261,19 @@ public:
     void remove(const CRef& ref);
     void clear();
 
-    // Enters a mesh object's arrays in the table the SDK's component accessors read
-    // (XSI::detail::g_meshes); until then its components are invalid references.
+    // Enters a mesh object's arrays in the store's mesh table; until then its components are invalid
+    // references.
     void publish(const MeshObject& obj);
+    // The table of every slot's mesh arrays. While the store's host is bound (HostScope), it is also the
+    // table the SDK's inline component accessors read (XSI::detail::g_meshes).
+    XSI::detail::MeshTable mesh_table() const {
+        return XSI::detail::MeshTable{meshes_.data(), static_cast<XSI::ULONG>(meshes_.size())};
+    }
+    // Called by the SDK's binding only: whether this store's table is the one the SDK reads.
+    void set_published(bool on) {
+        published_ = on;
+        if (on) XSI::detail::g_meshes = mesh_table();
+    }
 
     // Transient objects made between open_scope and close_scope are removed at close_scope.
     // Scopes nest; a callback that runs a script which calls another callback opens a second one.
@@ -247,20 +287,23 @@ private:
         std::unique_ptr<Object> object;
         std::uint32_t generation = 1;
     };
-    void adopt(std::unique_ptr<Object> obj, bool transient);
-
     std::vector<Slot> slots_;
     std::vector<XSI::detail::MeshView> meshes_;  // one per slot; generation 0 where there is no mesh
     std::vector<std::uint32_t> free_;
     std::vector<std::vector<CRef>> scopes_;  // references, so a slot reused meanwhile is left alone
+    bool published_ = false;
 };
 
-// A reference to a component of a mesh object.
-inline CRef component_ref(const CRef& mesh_object, siClassID cls, std::uint32_t index) {
-    CRef::Handle h = mesh_object.GetHandle();
+// A reference to a part of the object `owner` refers to: one of its components (polygon, edge, vertex),
+// parameters, layout items, or its page layout.
+inline CRef sub_ref(const CRef& owner, siClassID cls, std::uint32_t index) {
+    CRef::Handle h = owner.GetHandle();
     h.classID = static_cast<XSI::ULONG>(cls);
     h.index = index;
     return CRef(h);
 }
+
+// The page layout of a property (a PPGLayout reference on the property object).
+inline CRef layout_ref(const CRef& property) { return sub_ref(property, XSI::siPPGLayoutID, 0); }
 
 }  // namespace torvel::host

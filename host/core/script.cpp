@@ -6,29 +6,12 @@
 #include <string>
 #include <system_error>
 
-#include "host.h"
-#include "loader.h"
+#include "log.h"
+#include "text.h"
 
 namespace torvel::host {
 
 namespace {
-
-// VBScript identifiers and keywords are ASCII; folding only ASCII keeps names such as "Ä" distinct
-// instead of depending on the C locale.
-wchar_t fold(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-std::wstring lower(std::wstring_view s) {
-    std::wstring out(s);
-    for (wchar_t& c : out) c = fold(c);
-    return out;
-}
-
-bool iequals(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (fold(a[i]) != fold(b[i])) return false;
-    return true;
-}
 
 bool is_space(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\f' || c == L'\v'; }
 bool is_digit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -249,18 +232,18 @@ std::vector<std::wstring_view> split_lines(std::wstring_view code) {
     return lines;
 }
 
-ScriptResult fail(Host& host, int line, const std::wstring& what) {
-    ScriptResult r;
-    r.ok = false;
-    r.line = line;
-    r.message = line > 0 ? L"line " + std::to_wstring(line) + L": " + what : what;
-    host.log().add(XSI::siErrorMsg, L"ERROR : " + r.message);
-    return r;
+ScriptResult fail(Log& log, int line, const std::wstring& what) {
+    log.add(XSI::siErrorMsg, L"ERROR : " + (line > 0 ? L"line " + std::to_wstring(line) + L": " + what : what));
+    return ScriptResult{false, line, what};
 }
 
 }  // namespace
 
 std::optional<ScriptLine> parse_script_line(std::wstring_view line) { return LineParser(line).parse(); }
+
+ScriptError ScriptArgs::argument_error(std::size_t i, const std::string& what) const {
+    return ScriptError(arg_error(*this, i, what));
+}
 
 const ScriptArg& ScriptArgs::raw(std::size_t i) const {
     if (i >= line_.args.size()) throw ScriptError(narrow(command()) + ": missing argument " + std::to_string(i + 1));
@@ -303,16 +286,17 @@ void ScriptArgs::expect_count(std::size_t min, std::size_t max) const {
     throw ScriptError(narrow(command()) + ": expected " + want + ", got " + std::to_string(n));
 }
 
-void CommandRegistry::add(std::wstring name, CommandFn fn) { commands_[lower(name)] = std::move(fn); }
+void CommandRegistry::add(std::wstring name, CommandFn fn) { commands_[ascii_lowered(name)] = std::move(fn); }
 
 const CommandFn* CommandRegistry::find(std::wstring_view name) const {
-    auto it = commands_.find(lower(name));
-    return it == commands_.end() ? nullptr : &it->second;
+    if (auto it = commands_.find(ascii_lowered(name)); it != commands_.end()) return &it->second;
+    return below_ ? below_->find(name) : nullptr;
 }
 
-ScriptResult run_script(Host& host, std::wstring_view code, std::wstring_view language) {
+ScriptResult run_script(const CommandRegistry& commands, Log& log, std::wstring_view code,
+                        std::wstring_view language) {
     if (!iequals(language, L"VBScript"))
-        return fail(host, 0, L"unknown script language \"" + std::wstring(language) + L"\"");
+        return fail(log, 0, L"unknown script language \"" + std::wstring(language) + L"\"");
 
     const std::vector<std::wstring_view> lines = split_lines(code);
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -321,65 +305,16 @@ ScriptResult run_script(Host& host, std::wstring_view code, std::wstring_view la
         try {
             std::optional<ScriptLine> line = parse_script_line(lines[i]);
             if (!line) continue;
-            const CommandFn* fn = host.commands().find(line->command);
-            if (!fn) return fail(host, number, L"unknown command \"" + line->command + L"\"");
-            (*fn)(host, ScriptArgs(*line));
+            const CommandFn* fn = commands.find(line->command);
+            if (!fn) return fail(log, number, L"unknown command \"" + line->command + L"\"");
+            (*fn)(ScriptArgs(*line));
         } catch (const std::exception& e) {
-            return fail(host, number, from_utf8(e.what()));
+            return fail(log, number, from_utf8(e.what()));
         } catch (...) {
-            return fail(host, number, L"command failed with an unknown exception");
+            return fail(log, number, L"command failed with an unknown exception");
         }
     }
     return {};
-}
-
-void register_core_commands(CommandRegistry& registry) {
-    // SIAddProp preset, target[, propagation]: adds a property of a registered kind under the target.
-    registry.add(L"SIAddProp", [](Host& host, const ScriptArgs& args) {
-        args.expect_count(2, 3);
-        const std::wstring& preset = args.string(0);
-        const std::wstring& target_name = args.string(1);
-        if (args.size() > 2) {
-            const XSI::LONG propagation = args.integer(2);
-            if (propagation < XSI::siDefaultPropagation || propagation > XSI::siNodePropagation)
-                throw ScriptError(
-                    arg_error(args, 2, "is not a propagation (0, 1 or 2): " + std::to_string(propagation)));
-        }
-        const ItemInfo* kind = host.plugins().find_item(preset);
-        if (!kind || kind->is_filter)
-            throw ScriptError("SIAddProp: unknown property preset \"" + narrow(preset) + "\"");
-        CRef target = host.resolve(target_name);
-        if (!target.IsValid()) throw ScriptError("SIAddProp: no object \"" + narrow(target_name) + "\"");
-        host.add_property(kind->name, target);
-    });
-
-    // SetSelFilter name: sets the host's current selection filter.
-    registry.add(L"SetSelFilter", [](Host& host, const ScriptArgs& args) {
-        args.expect_count(1, 1);
-        const std::wstring& name = args.string(0);
-        if (name.empty()) throw ScriptError(arg_error(args, 0, "must not be empty"));
-        host.set_selection_filter(name);
-    });
-
-    // LogMessage text[, severity]: appends a line to the message log (siInfoMsg by default).
-    registry.add(L"LogMessage", [](Host& host, const ScriptArgs& args) {
-        args.expect_count(1, 2);
-        const std::wstring& text = args.string(0);
-        XSI::LONG severity = XSI::siInfoMsg;
-        if (args.size() > 1) {
-            severity = args.integer(1);
-            switch (severity) {
-                case XSI::siFatalMsg:
-                case XSI::siErrorMsg:
-                case XSI::siWarningMsg:
-                case XSI::siInfoMsg:
-                case XSI::siVerboseMsg:
-                case XSI::siCommentMsg: break;
-                default: throw ScriptError(arg_error(args, 1, "is not a severity: " + std::to_string(severity)));
-            }
-        }
-        host.log().add(static_cast<XSI::siSeverityType>(severity), text);
-    });
 }
 
 }  // namespace torvel::host

@@ -13,9 +13,12 @@
 
 #include <xsi_decl.h>
 
+#include "errors.h"
+
 namespace torvel::host {
 
-class Host;
+class Log;
+using torvel::ScriptError;
 
 // A parsed argument: a double-quoted string, a number, or a bare identifier (a named constant such as
 // siDefaultPropagation, or True/False), resolved by the command that takes it.
@@ -28,12 +31,6 @@ struct ScriptArg {
 struct ScriptLine {
     std::wstring command;
     std::vector<ScriptArg> args;
-};
-
-// A line that cannot be parsed or run. `what()` is the message without the line number.
-class ScriptError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // Parses one command line; std::nullopt for a blank line or a comment (starting with ').
@@ -54,35 +51,39 @@ public:
     // `min`..`max` arguments or ScriptError.
     void expect_count(std::size_t min, std::size_t max) const;
     const ScriptArg& raw(std::size_t i) const;
+    // "Command: argument N what", for a command that finds argument i (0-based) unusable.
+    ScriptError argument_error(std::size_t i, const std::string& what) const;
 
 private:
     const ScriptLine& line_;
 };
 
-// A registered command. It reports failure by throwing (ScriptError or HostError).
-using CommandFn = std::function<void(Host&, const ScriptArgs&)>;
+// A registered command. It reports failure by throwing (ScriptError, HostError, or any exception).
+using CommandFn = std::function<void(const ScriptArgs&)>;
 
+// The commands a script can call. A table may sit on top of another one (a program's own commands on
+// top of the host's): names it does not have are looked up there. The lower table must outlive it.
 class CommandRegistry {
 public:
-    // Names are matched without regard to case, as VBScript does.
+    explicit CommandRegistry(const CommandRegistry* below = nullptr) : below_(below) {}
+    // Names are matched without regard to ASCII case, as VBScript does. A later add replaces.
     void add(std::wstring name, CommandFn fn);
     const CommandFn* find(std::wstring_view name) const;
 
 private:
     std::map<std::wstring, CommandFn> commands_;  // keyed by lower-case name
+    const CommandRegistry* below_;
 };
 
 struct ScriptResult {
     bool ok = true;
-    std::wstring message;  // the error, with its line: "line 3: unknown command \"Foo\""
-    int line = 0;          // 1-based failing line, 0 when ok
+    int line = 0;          // 1-based failing line; 0 when ok or when the script failed as a whole
+    std::wstring message;  // the error, without the line: "unknown command \"Foo\""
 };
 
-// Runs every line of `code` in order and stops at the first failure, which is also logged at
-// siErrorMsg. `language` must be "VBScript" (any case).
-ScriptResult run_script(Host& host, std::wstring_view code, std::wstring_view language = L"VBScript");
-
-// Registers SIAddProp and SetSelFilter (and any other commands the core itself provides).
-void register_core_commands(CommandRegistry& registry);
+// Runs every line of `code` with `commands`, in order, and stops at the first failure, which is also
+// logged at siErrorMsg as "ERROR : line N: message". `language` must be "VBScript" (any case).
+ScriptResult run_script(const CommandRegistry& commands, Log& log, std::wstring_view code,
+                        std::wstring_view language = L"VBScript");
 
 }  // namespace torvel::host

@@ -10,62 +10,36 @@
 
 namespace XSI {
 
-// Host side: a run of component indices of one mesh object.
-struct CComponentView {
-    CRef::Handle owner;  // classID = the components' class, object/generation = the mesh object
-    const ULONG* indices = nullptr;
-    LONG count = 0;
-};
-
-namespace detail {
-
-// A view's storage belongs to its mesh object: it is read only while that object still exists.
-inline CRef view_item(const CComponentView& in_view, LONG in_index) {
-    if (in_index < 0 || in_index >= in_view.count || !mesh_view(in_view.owner)) return CRef();
-    CRef::Handle h = in_view.owner;
-    h.index = in_view.indices[in_index];
-    return CRef(h);
-}
-
-inline CComponentView component_view(const CRef& in_owner, ULONG in_classID, const ULONG* in_first, ULONG in_count) {
-    CRef::Handle h = in_owner.GetHandle();
-    h.classID = in_classID;
-    h.index = 0;
-    return CComponentView{h, in_first, static_cast<LONG>(in_count)};
-}
-
-}  // namespace detail
-
 class SICPPSDKIMPEXP CVertexRefArray {
 public:
     CVertexRefArray() = default;
-    explicit CVertexRefArray(const CComponentView& in_view) : m_view(in_view) {}
+    explicit CVertexRefArray(const detail::ComponentRun& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
     // An empty reference for an index out of range.
-    CRef GetItem(LONG in_index) const { return detail::view_item(m_view, in_index); }
+    CRef GetItem(LONG in_index) const { return CRef(detail::run_item(m_view, in_index)); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
-    CComponentView m_view;
+    detail::ComponentRun m_view;
 };
 
 class SICPPSDKIMPEXP CEdgeRefArray {
 public:
     CEdgeRefArray() = default;
-    explicit CEdgeRefArray(const CComponentView& in_view) : m_view(in_view) {}
+    explicit CEdgeRefArray(const detail::ComponentRun& in_view) : m_view(in_view) {}
     LONG GetCount() const { return m_view.count; }
-    CRef GetItem(LONG in_index) const { return detail::view_item(m_view, in_index); }
+    CRef GetItem(LONG in_index) const { return CRef(detail::run_item(m_view, in_index)); }
     CRef operator[](LONG in_index) const { return GetItem(in_index); }
 
 private:
-    CComponentView m_view;
+    detail::ComponentRun m_view;
 };
 
 // The accessors below are inline: the filter calls them several times per edge.
 class SICPPSDKIMPEXP Facet : public SIObject {
 public:
     Facet() = default;
-    Facet(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
+    Facet(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID) != nullptr) {}
     // The component's index in its mesh; -1 when invalid.
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     CVertexRefArray GetVertices() const {
@@ -73,7 +47,7 @@ public:
         if (!m) return CVertexRefArray();
         const ULONG p = m_ref.GetHandle().index;
         return CVertexRefArray(
-            detail::component_view(m_ref, siVertexID, m->indices + m->offsets[p], m->offsets[p + 1] - m->offsets[p]));
+            detail::component_run(m_ref.GetHandle(), siVertexID, m->indices + m->offsets[p], m->offsets[p + 1] - m->offsets[p]));
     }
 
 protected:
@@ -83,14 +57,14 @@ protected:
 class SICPPSDKIMPEXP PolygonFace : public Facet {
 public:
     PolygonFace() = default;
-    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::is_valid_as(in_ref, siPolygonFaceID)) {}
+    PolygonFace(const CRef& in_ref) : Facet(in_ref, detail::component_mesh(in_ref.GetHandle(), siPolygonFaceID) != nullptr) {}
     // The polygon's edges in order around it: edge i joins vertex i and vertex i+1 (the last one
     // joins the last vertex and the first).
     CEdgeRefArray GetEdges() const {
         const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siPolygonFaceID);
         if (!m) return CEdgeRefArray();
         const ULONG p = m_ref.GetHandle().index;
-        return CEdgeRefArray(detail::component_view(m_ref, siEdgeID, m->corner_edges + m->offsets[p],
+        return CEdgeRefArray(detail::component_run(m_ref.GetHandle(), siEdgeID, m->corner_edges + m->offsets[p],
                                                     m->offsets[p + 1] - m->offsets[p]));
     }
 };
@@ -98,21 +72,21 @@ public:
 class SICPPSDKIMPEXP Edge : public SIObject {
 public:
     Edge() = default;
-    Edge(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siEdgeID)) {}
+    Edge(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siEdgeID) != nullptr) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The edge's two vertices, in the order of the polygon that first created the edge.
     CVertexRefArray GetVertices() const {
         const detail::MeshView* m = detail::wrapped_mesh(m_ref.GetHandle(), siEdgeID);
         if (!m) return CVertexRefArray();
         return CVertexRefArray(
-            detail::component_view(m_ref, siVertexID, m->edges + 2 * std::size_t{m_ref.GetHandle().index}, 2));
+            detail::component_run(m_ref.GetHandle(), siVertexID, m->edges + 2 * std::size_t{m_ref.GetHandle().index}, 2));
     }
 };
 
 class SICPPSDKIMPEXP Point : public SIObject {
 public:
     Point() = default;
-    Point(const CRef& in_ref) : SIObject(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
+    Point(const CRef& in_ref) : SIObject(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID) != nullptr) {}
     LONG GetIndex() const { return IsValid() ? static_cast<LONG>(m_ref.GetHandle().index) : -1; }
     // The zero vector when invalid.
     MATH::CVector3 GetPosition() const {
@@ -129,7 +103,7 @@ protected:
 class SICPPSDKIMPEXP Vertex : public Point {
 public:
     Vertex() = default;
-    Vertex(const CRef& in_ref) : Point(in_ref, detail::is_valid_as(in_ref, siVertexID)) {}
+    Vertex(const CRef& in_ref) : Point(in_ref, detail::component_mesh(in_ref.GetHandle(), siVertexID) != nullptr) {}
 };
 
 }  // namespace XSI

@@ -1,32 +1,48 @@
 #include <xsi_application.h>
 
-#include "resolve.h"
+#include "link.h"
 
 namespace XSI {
 
 using namespace torvel::host;
 
-Application::Application() : SIObject(host().application_ref(), true) {}
+namespace {
+
+CRef application_ref() {
+    const SdkLink* host = detail::bound_host();
+    return host ? host->application_ref() : CRef();
+}
+
+}  // namespace
+
+Application::Application() : SIObject(application_ref(), true) {}
 
 CStatus Application::LogMessage(const CString& in_message, siSeverityType in_severity) const {
-    host().log().add(in_severity, in_message.str());
+    SdkLink* host = detail::bound_host();
+    if (!host) return CStatus::Fail;
+    host->log().add(in_severity, in_message.str());
     return CStatus::OK;
 }
 
 CScriptErrorDescriptor Application::ExecuteScriptCode(const CString& in_code, const CString& in_language) {
-    host().record_script_run(in_code.str(), in_language.str());
-    const ScriptResult result = run_script(host(), in_code.view(), in_language.view());
+    SdkLink* host = detail::bound_host();
+    if (!host) return CScriptErrorDescriptor(CStatus::Fail, CString(L"no host"), 0);
+    const ScriptResult result = host->execute_script(in_code.view(), in_language.view());
     if (result.ok) return CScriptErrorDescriptor();
-    return CScriptErrorDescriptor(CStatus::Fail, CString(result.message), result.line);
+    const std::wstring where = result.line > 0 ? L"line " + std::to_wstring(result.line) + L": " : L"";
+    return CScriptErrorDescriptor(CStatus::Fail, CString(where + result.message), result.line);
 }
 
-Desktop Application::GetDesktop() const { return Desktop(host().desktop_ref()); }
+Desktop Application::GetDesktop() const {
+    const SdkLink* host = detail::bound_host();
+    return Desktop(host ? host->desktop_ref() : CRef());
+}
 
 Desktop::Desktop(const CRef& in_ref) : CBase(in_ref, in_ref.GetClassID() == siDesktopID) {}
 
 CStatus Desktop::RedrawUI() {
     if (!IsValid()) return CStatus::Fail;
-    host().redraw();
+    detail::bound_host()->redraw();
     return CStatus::OK;
 }
 

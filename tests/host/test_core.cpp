@@ -12,23 +12,21 @@
 #include <cmath>
 #include <limits>
 
-#include "host.h"
+#include "fresh_host.h"
 
 using namespace XSI;
-using torvel::host::host;
+using torvel::test::host;
 
 namespace {
 
 class Core : public ::testing::Test {
 protected:
-    void SetUp() override { host().new_scene(); }
-
     // Two quads sharing the edge 1-2; the second lists it as 2-1.
     CRef two_quads(const wchar_t* name = L"quads") {
         return host().add_mesh(name, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0}, {0, 4, 8},
                                {0, 1, 2, 3, 1, 4, 5, 2});
     }
-    CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::component_ref(mesh, siPolygonFaceID, index); }
+    CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::sub_ref(mesh, siPolygonFaceID, index); }
 
     CRef property_with_tolerance() {
         auto& prop = host().store().make<torvel::host::PropertyObject>(L"Settings", L"Settings");
@@ -85,7 +83,7 @@ TEST_F(Core, NewSceneMakesOldReferencesStale) {
     EXPECT_EQ(mesh.GetClassID(), siUnknownClassID);
     EXPECT_EQ(poly.GetClassID(), siUnknownClassID);
     EXPECT_EQ(PolygonFace(poly).GetEdges().GetCount(), 0);
-    EXPECT_EQ(Vertex(torvel::host::component_ref(mesh, siVertexID, 0)).GetPosition().GetLengthSquared(), 0.0);
+    EXPECT_EQ(Vertex(torvel::host::sub_ref(mesh, siVertexID, 0)).GetPosition().GetLengthSquared(), 0.0);
     // The same name can be taken again by the new scene's objects.
     EXPECT_EQ(SIObject(two_quads()).GetName(), L"quads");
 }
@@ -130,8 +128,8 @@ TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     EXPECT_EQ(Vertex(b_corners[1]).GetPosition().GetX(), 6.0);
     EXPECT_EQ(Vertex(Edge(a_edges[1]).GetVertices()[1]).GetPosition().GetX(), 2.0);
     EXPECT_EQ(Vertex(b_corners[2]).GetPosition().GetY(), 1.0);
-    EXPECT_FALSE(Vertex(torvel::host::component_ref(b, siVertexID, 3)).IsValid());  // b has 3, a has 6
-    EXPECT_FALSE(Edge(torvel::host::component_ref(a, siVertexID, 0)).IsValid());
+    EXPECT_FALSE(Vertex(torvel::host::sub_ref(b, siVertexID, 3)).IsValid());  // b has 3, a has 6
+    EXPECT_FALSE(Edge(torvel::host::sub_ref(a, siVertexID, 0)).IsValid());
 
     // Once a goes, its views and wrappers read empty, even after its slot is taken by a new object.
     const Vertex kept{Edge(a_edges[0]).GetVertices()[0]};
@@ -144,7 +142,7 @@ TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     EXPECT_EQ(reused.GetHandle().object, a.GetHandle().object);
     EXPECT_FALSE(a_edges[0]);
     EXPECT_FALSE(polygon(a, 0));
-    EXPECT_FALSE(torvel::host::component_ref(reused, siPolygonFaceID, 0));
+    EXPECT_FALSE(torvel::host::sub_ref(reused, siPolygonFaceID, 0));
     EXPECT_EQ(Vertex(b_corners[1]).GetPosition().GetX(), 6.0);
 
     // Handles nobody handed out: generation 0, a slot past the end of the store.
@@ -390,7 +388,7 @@ TEST_F(Core, ValuesConvertAndEmptyMeansZero) {
 // items must survive every growth, copy and move on both sides of that line.
 TEST_F(Core, RefArraysKeepTheirItemsAcrossGrowthCopiesAndMoves) {
     const CRef mesh = two_quads();
-    auto item = [&](ULONG i) { return torvel::host::component_ref(mesh, siVertexID, i); };
+    auto item = [&](ULONG i) { return torvel::host::sub_ref(mesh, siVertexID, i); };
     auto holds_sequence = [&](const CRefArray& a, LONG n) {
         if (a.GetCount() != n) return false;
         for (LONG i = 0; i < n; ++i)

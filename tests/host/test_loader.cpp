@@ -9,10 +9,14 @@
 #include <iterator>
 #include <random>
 
-#include "host.h"
-#include "loader.h"
+#include <xsi_context.h>
+
+#include "fresh_host.h"
+#include "elf_exports.h"
+#include "plugin_registry.h"
 
 using namespace torvel::host;
+using torvel::test::host;
 namespace fs = std::filesystem;
 
 namespace {
@@ -38,14 +42,8 @@ bool has(const std::vector<std::string>& v, const std::string& s) {
 
 class Loader : public ::testing::Test {
 protected:
-    void SetUp() override {
-        host().plugins().shutdown();
-        host().new_scene();
-        host().log().clear();
-    }
-    void TearDown() override { host().plugins().shutdown(); }
 
-    PluginManager& plugins() { return host().plugins(); }
+    PluginRegistry& plugins() { return host().plugins(); }
     // The texts of the log lines that start with `prefix`, in order.
     std::vector<std::wstring> lines(std::wstring_view prefix = L"") {
         std::vector<std::wstring> out;
@@ -249,7 +247,7 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 
     const CRef mesh = host().add_mesh(L"quad", {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3});
     const std::size_t with_mesh = host().store().live_objects();
-    PluginManager::CallRequest subset;
+    PluginRegistry::CallRequest subset;
     subset.input = {mesh, host().scene_root(), mesh};
     auto r = plugins().call(filter, "Subset", subset);
     EXPECT_TRUE(r.called);
@@ -258,7 +256,7 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
     EXPECT_EQ(static_cast<XSI::LONG>(r.attributes[L"Count"]), 3);
     EXPECT_EQ(host().store().live_objects(), with_mesh);
 
-    PluginManager::CallRequest match;
+    PluginRegistry::CallRequest match;
     match.input_value = CValue(mesh);
     r = plugins().call(filter, "Match", match);
     EXPECT_FALSE(r.returned);
@@ -271,7 +269,7 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
     EXPECT_EQ(host().store().live_objects(), with_mesh);
 
     // Event calls get a page-event context; others a plain one, whose event is undefined.
-    PluginManager::CallRequest event;
+    PluginRegistry::CallRequest event;
     event.source = host().scene_root();
     event.event_id = XSI::PPGEventContext::siOnInit;
     r = plugins().call(prop, "PPGEvent", event);
@@ -292,16 +290,16 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 
 TEST_F(Loader, SIAddPropAddsARegisteredPropertyThroughItsDefineCallback) {
     plugins().load(TM_FILTER);
-    ScriptResult r = run_script(host(), LR"(SIAddProp "Tm_Prop","Scene_Root" , siDefaultPropagation)");
+    ScriptResult r = host().execute_script(LR"(SIAddProp "Tm_Prop","Scene_Root" , siDefaultPropagation)", L"VBScript");
     ASSERT_TRUE(r.ok) << to_utf8(r.message);
-    EXPECT_TRUE(run_script(host(), LR"(siaddprop "TM_PROP", "Scene_Root")").ok);
+    EXPECT_TRUE(host().execute_script(LR"(siaddprop "TM_PROP", "Scene_Root")", L"VBScript").ok);
     EXPECT_EQ(lines(L"tm: Define"), (std::vector<std::wstring>{L"tm: Define Tm_Prop", L"tm: Define Tm_Prop1"}));
     auto* prop = host().store().find_as<PropertyObject>(host().resolve(L"Scene_Root.Tm_Prop"));
     ASSERT_NE(prop, nullptr);
     ASSERT_NE(prop->find_param(L"size"), nullptr);
 
-    r = run_script(host(), LR"(SIAddProp "Tm_Prop", "Scene_Root.nowhere")");
-    EXPECT_EQ(r.message, L"line 1: SIAddProp: no object \"Scene_Root.nowhere\"");
-    r = run_script(host(), LR"(SIAddProp "Tm_Filter", "Scene_Root")");
-    EXPECT_EQ(r.message, L"line 1: SIAddProp: unknown property preset \"Tm_Filter\"");
+    r = host().execute_script(LR"(SIAddProp "Tm_Prop", "Scene_Root.nowhere")", L"VBScript");
+    EXPECT_EQ(r.message, L"SIAddProp: no object \"Scene_Root.nowhere\"");
+    r = host().execute_script(LR"(SIAddProp "Tm_Filter", "Scene_Root")", L"VBScript");
+    EXPECT_EQ(r.message, L"SIAddProp: unknown property preset \"Tm_Filter\"");
 }

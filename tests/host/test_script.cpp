@@ -4,10 +4,13 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "host.h"
+#include <xsi_application.h>
+
+#include "fresh_host.h"
 #include "script.h"
 
 using namespace torvel::host;
+using torvel::test::host;
 using Kind = ScriptArg::Kind;
 
 namespace {
@@ -40,11 +43,10 @@ std::string error_of(F f) {
 
 class RunScript : public ::testing::Test {
 protected:
-    void SetUp() override {
-        host().log().clear();
-        host().set_selection_filter(L"");
-    }
     const std::vector<LogEntry>& log() { return host().log().entries(); }
+    static ScriptResult run(std::wstring_view code, std::wstring_view language = L"VBScript") {
+        return run_script(host().commands(), host().log(), code, language);
+    }
 };
 
 }  // namespace
@@ -160,7 +162,7 @@ TEST(ScriptArgs, TypedAccessNamesCommandAndPosition) {
 
 TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
     const ScriptResult r =
-        run_script(host(), L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
+        run(L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
                    L"vbscript");
     EXPECT_TRUE(r.ok) << to_utf8(r.message);
     EXPECT_EQ(r.line, 0);
@@ -168,15 +170,15 @@ TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
     ASSERT_EQ(log().size(), 1u);
     EXPECT_EQ(log()[0].severity, XSI::siWarningMsg);
     EXPECT_EQ(log()[0].text, L"done");
-    EXPECT_TRUE(run_script(host(), L"").ok);
+    EXPECT_TRUE(run(L"").ok);
 }
 
 TEST_F(RunScript, StopsAtTheFirstFailureAndLogsItAtErrorSeverity) {
     const ScriptResult r =
-        run_script(host(), L"LogMessage \"one\"\r\n' comment\r\nFrobnicate 1\r\nLogMessage \"never\"");
+        run(L"LogMessage \"one\"\r\n' comment\r\nFrobnicate 1\r\nLogMessage \"never\"");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.line, 3);
-    EXPECT_EQ(r.message, L"line 3: unknown command \"Frobnicate\"");
+    EXPECT_EQ(r.message, L"unknown command \"Frobnicate\"");
     ASSERT_EQ(log().size(), 2u);
     EXPECT_EQ(log()[0].text, L"one");
     EXPECT_EQ(log()[1].severity, XSI::siErrorMsg);
@@ -202,10 +204,10 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
     };
     for (const Case& c : cases) {
         host().log().clear();
-        const ScriptResult r = run_script(host(), c.code);
+        const ScriptResult r = run(c.code);
         EXPECT_FALSE(r.ok) << to_utf8(c.code);
         EXPECT_EQ(r.line, c.line) << to_utf8(c.code);
-        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(L"line " + std::to_wstring(r.line) + L": " + r.message, c.message);
         ASSERT_EQ(log().size(), 1u);
         EXPECT_EQ(log()[0].text, L"ERROR : " + std::wstring(c.message));
     }
@@ -214,24 +216,40 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
 
 TEST_F(RunScript, ExceptionsFromCommandsBecomeFailures) {
     host().commands().add(L"TestThrowHost",
-                          [](Host&, const ScriptArgs&) { throw HostError("object \"cube\" is gone"); });
-    host().commands().add(L"TestThrowStd", [](Host&, const ScriptArgs&) { throw std::out_of_range("index 9"); });
-    host().commands().add(L"TestThrowInt", [](Host&, const ScriptArgs&) { throw 42; });
-    EXPECT_EQ(run_script(host(), L"testthrowhost").message, L"line 1: object \"cube\" is gone");
-    EXPECT_EQ(run_script(host(), L"\n\nTestThrowStd").message, L"line 3: index 9");
-    EXPECT_EQ(run_script(host(), L"TestThrowInt").message, L"line 1: command failed with an unknown exception");
+                          [](const ScriptArgs&) { throw HostError("object \"cube\" is gone"); });
+    host().commands().add(L"TestThrowStd", [](const ScriptArgs&) { throw std::out_of_range("index 9"); });
+    host().commands().add(L"TestThrowInt", [](const ScriptArgs&) { throw 42; });
+    EXPECT_EQ(run(L"testthrowhost").message, L"object \"cube\" is gone");
+    EXPECT_EQ(run(L"\n\nTestThrowStd").message, L"index 9");
+    EXPECT_EQ(run(L"TestThrowInt").message, L"command failed with an unknown exception");
     EXPECT_EQ(log().size(), 3u);
 }
 
+// A program's own table sits on top of the host's: its commands come first, the host's stay reachable,
+// and the host's table is left as it was.
+TEST_F(RunScript, ATableOnTopOfTheHostsFallsThroughToIt) {
+    CommandRegistry program(&host().commands());
+    int own = 0;
+    program.add(L"Count", [&own](const ScriptArgs&) { ++own; });
+    program.add(L"SetSelFilter", [&own](const ScriptArgs&) { own += 10; });
+    const ScriptResult r = run_script(program, host().log(), L"count\nSetSelFilter \"x\"\nLogMessage \"kept\"");
+    EXPECT_TRUE(r.ok) << to_utf8(r.message);
+    EXPECT_EQ(own, 11);
+    EXPECT_EQ(host().selection_filter(), L"");
+    EXPECT_EQ(log().back().text, L"kept");
+    EXPECT_EQ(host().commands().find(L"Count"), nullptr);
+    EXPECT_FALSE(run(L"Count").ok);
+}
+
 TEST_F(RunScript, UnknownLanguageRunsNothing) {
-    const ScriptResult r = run_script(host(), L"SetSelFilter \"PolygonMesh\"", L"JScript");
+    const ScriptResult r = run(L"SetSelFilter \"PolygonMesh\"", L"JScript");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.line, 0);
     EXPECT_EQ(r.message, L"unknown script language \"JScript\"");
     EXPECT_EQ(host().selection_filter(), L"");
     ASSERT_EQ(log().size(), 1u);
     EXPECT_EQ(log()[0].severity, XSI::siErrorMsg);
-    EXPECT_TRUE(run_script(host(), L"SetSelFilter \"x\"", L"VBSCRIPT").ok);
+    EXPECT_TRUE(run(L"SetSelFilter \"x\"", L"VBSCRIPT").ok);
 }
 
 TEST_F(RunScript, ExecuteScriptCodeReportsThroughTheDescriptor) {

@@ -6,7 +6,7 @@
 namespace {
 
 using namespace torvel::test;
-using torvel::host::host;
+using torvel::test::host;
 using XSI::CRef;
 using Elements = std::vector<std::uint32_t>;
 
@@ -23,25 +23,18 @@ std::vector<Polygon> mix() {
     };
 }
 
+// The filter applied as the host applies it (run_filter).
 class Subset : public PluginTest {
 protected:
-    Result subset(const std::vector<CRef>& input) {
-        Request request;
-        request.input = input;
-        return call(filter(), "Subset", request);
+    torvel::host::FilterResult subset(const std::vector<CRef>& input) {
+        return torvel::host::run_filter(host(), torvel_filter::kFilterName, input);
     }
     // Runs Subset on all polygons of a fresh mix mesh and returns what is left of them.
     Elements kept_of_mix() {
         const CRef item = host().make_component_item(add_separate_polygons(L"mix", mix()), XSI::siPolygonFaceID, {});
-        const Result r = subset({item});
-        EXPECT_FALSE(r.returned);
-        return host().item_elements(item);
+        return subset({item}).remaining.front();
     }
-    static std::vector<CRef> output(const Result& r) {
-        const auto it = r.array_attributes.find(L"Output");
-        EXPECT_NE(it, r.array_attributes.end()) << "no Output written";
-        return it == r.array_attributes.end() ? std::vector<CRef>{} : it->second;
-    }
+    static std::vector<CRef> output(const torvel::host::FilterResult& r) { return r.output; }
 };
 
 TEST_F(Subset, ToleranceComesFromTheSettingsProperty) {
@@ -72,9 +65,8 @@ TEST_F(Subset, LogsTheCountLeftAndHandsTheInputBack) {
     const CRef mesh = add_separate_polygons(L"mix", mix());
     // Selection order is collection order; unselected polygons are not touched.
     const CRef item = host().make_component_item(mesh, XSI::siPolygonFaceID, Elements{6, 2, 0, 5});
-    const Result r = subset({item});
-    EXPECT_FALSE(r.returned);
-    EXPECT_EQ(host().item_elements(item), (Elements{2, 5}));
+    const torvel::host::FilterResult r = subset({item});
+    EXPECT_EQ(r.remaining, std::vector<Elements>{(Elements{2, 5})});
     EXPECT_EQ(output(r), std::vector<CRef>{item});
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:2")});
 }
@@ -83,14 +75,13 @@ TEST_F(Subset, AllPlanarLeavesNothingAndAnEmptyOutput) {
     add_settings();
     const CRef item = host().make_component_item(
         add_separate_polygons(L"flat", {unit_square(), triangle(), l_hexagon(), triangle()}), XSI::siPolygonFaceID, {});
-    const Result r = subset({item});
+    const torvel::host::FilterResult r = subset({item});
     EXPECT_TRUE(host().item_elements(item).empty());
     EXPECT_TRUE(output(r).empty());
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:0")});
 
     // Applied again, the collection is empty.
-    const Result again = subset({item});
-    EXPECT_FALSE(again.returned);
+    const torvel::host::FilterResult again = subset({item});
     EXPECT_TRUE(output(again).empty());
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:0")});
 }
@@ -100,7 +91,7 @@ TEST_F(Subset, NoneRemovedWhenAllAreNonPlanar) {
     const CRef item = host().make_component_item(
         add_separate_polygons(L"bent", {folded_square(50), collinear_pentagon(), folded_square(80)}),
         XSI::siPolygonFaceID, {});
-    const Result r = subset({item});
+    const torvel::host::FilterResult r = subset({item});
     EXPECT_EQ(host().item_elements(item), (Elements{0, 1, 2}));
     EXPECT_EQ(output(r), std::vector<CRef>{item});
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:3")});
@@ -109,7 +100,7 @@ TEST_F(Subset, NoneRemovedWhenAllAreNonPlanar) {
 TEST_F(Subset, VerticesAreLeftAlone) {
     add_settings();
     const CRef item = host().make_component_item(add_separate_polygons(L"quad", {unit_square()}), XSI::siVertexID, {});
-    const Result r = subset({item});
+    const torvel::host::FilterResult r = subset({item});
     EXPECT_EQ(host().item_elements(item), (Elements{0, 1, 2, 3}));
     EXPECT_EQ(output(r), std::vector<CRef>{item});
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:4")});
@@ -118,9 +109,9 @@ TEST_F(Subset, VerticesAreLeftAlone) {
 TEST_F(Subset, WholeObjectHasNoComponentsToWalk) {
     add_settings();
     const CRef object = host().make_object_item(add_separate_polygons(L"bent", {folded_square(50)}));
-    const Result r = subset({object});
-    EXPECT_FALSE(r.returned);
+    const torvel::host::FilterResult r = subset({object});
     EXPECT_TRUE(output(r).empty());
+    EXPECT_EQ(r.remaining, std::vector<Elements>{Elements{}});
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:0")});
 }
 
@@ -129,14 +120,14 @@ TEST_F(Subset, OnlyTheFirstItemIsReduced) {
     const CRef first = host().make_component_item(add_separate_polygons(L"mix", mix()), XSI::siPolygonFaceID, {});
     const CRef flat_mesh = add_separate_polygons(L"flat", {unit_square(), triangle()});
     const CRef second = host().make_component_item(flat_mesh, XSI::siPolygonFaceID, {});
-    const Result r = subset({first, second});
+    const torvel::host::FilterResult r = subset({first, second});
     EXPECT_EQ(host().item_elements(first), (Elements{2, 3, 4, 5}));
     EXPECT_EQ(host().item_elements(second), (Elements{0, 1}));
     EXPECT_EQ(output(r), (std::vector<CRef>{first, second}));
 
     // When nothing is left of the first, the others are dropped with it.
     const CRef third = host().make_component_item(flat_mesh, XSI::siPolygonFaceID, {});
-    const Result dropped = subset({third, first});
+    const torvel::host::FilterResult dropped = subset({third, first});
     EXPECT_TRUE(host().item_elements(third).empty());
     EXPECT_EQ(host().item_elements(first), (Elements{2, 3, 4, 5}));
     EXPECT_TRUE(output(dropped).empty());
@@ -144,11 +135,26 @@ TEST_F(Subset, OnlyTheFirstItemIsReduced) {
 
 TEST_F(Subset, EmptyInputIsReportedAsNothingLeft) {
     add_settings();
-    const Result r = subset({});
-    EXPECT_TRUE(r.called);
-    EXPECT_FALSE(r.returned);
+    const torvel::host::FilterResult r = subset({});
     EXPECT_TRUE(output(r).empty());
+    EXPECT_TRUE(r.remaining.empty());
     EXPECT_EQ(take_log(), std::vector<LogLine>{info(L" select count:0")});
+}
+
+// The callback itself, as exported: it answers false and writes "Output" on every path.
+TEST_F(Subset, CallbackAnswersFalseAndAlwaysWritesOutput) {
+    add_settings();
+    const CRef mesh = add_separate_polygons(L"mix", mix());
+    for (const std::vector<CRef>& input :
+         {std::vector<CRef>{}, std::vector<CRef>{host().make_component_item(mesh, XSI::siPolygonFaceID, {})},
+          std::vector<CRef>{host().make_object_item(mesh)}}) {
+        Request request;
+        request.input = input;
+        const Result r = call(filter(), "Subset", request);
+        EXPECT_TRUE(r.called);
+        EXPECT_FALSE(r.returned);
+        EXPECT_EQ(r.array_attributes.count(L"Output"), 1u);
+    }
 }
 
 class MatchAndApplicable : public PluginTest {};

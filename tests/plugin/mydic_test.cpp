@@ -6,7 +6,7 @@
 
 namespace {
 
-using torvel::host::host;
+using torvel::test::host;
 using XSI::CRef;
 
 class MyDicLookup : public ::testing::Test {

@@ -18,11 +18,11 @@ double cos_deg(double degrees) { return std::cos(degrees * 0.017453292519943295)
 
 class Planarity : public ::testing::Test {
 protected:
-    void SetUp() override { torvel::host::host().new_scene(); }
+    void SetUp() override { torvel::test::host().new_scene(); }
 
     static bool non_planar(const CRef& mesh, std::uint32_t polygon, double tolerance_cos) {
         return Vn_TorvelFilter_check_nontorvel(
-            PolygonFace(torvel::host::component_ref(mesh, XSI::siPolygonFaceID, polygon)), tolerance_cos);
+            PolygonFace(torvel::host::sub_ref(mesh, XSI::siPolygonFaceID, polygon)), tolerance_cos);
     }
     static bool non_planar(const Polygon& polygon, double tolerance_cos) {
         return non_planar(add_separate_polygons(L"poly", {polygon}), 0, tolerance_cos);

@@ -7,7 +7,7 @@
 namespace {
 
 using namespace torvel::test;
-using torvel::host::host;
+using torvel::test::host;
 using torvel::host::LayoutEntry;
 using torvel::host::PropertyObject;
 using XSI::CRef;

@@ -9,12 +9,13 @@
 
 #include <xsi_customproperty.h>
 
+#include "elf_exports.h"
 #include "plugin_fixture.h"
 
 namespace {
 
 using namespace torvel::test;
-using torvel::host::host;
+using torvel::test::host;
 
 const std::vector<std::string> kExports = {
     "VN_TorvelFilter_Prop_PPGEvent",
@@ -129,7 +130,7 @@ protected:
         PluginTest::SetUp();
         const torvel::host::CommandFn original = *host().commands().find(L"SIAddProp");
         host().commands().add(L"SIAddProp",
-                              [this, original](torvel::host::Host& h, const torvel::host::ScriptArgs& args) {
+                              [this, original](const torvel::host::ScriptArgs& args) {
                                   ++runs_;
                                   EXPECT_EQ(args.size(), 3u);
                                   EXPECT_EQ(args.string(0), L"Vn_TorvelFilter_Prop");
@@ -137,7 +138,7 @@ protected:
                                   EXPECT_EQ(args.raw(2).kind, torvel::host::ScriptArg::Kind::identifier);
                                   EXPECT_EQ(args.raw(2).text, L"siDefaultPropagation");
                                   if (fail_) throw torvel::host::ScriptError("SIAddProp refused for the test");
-                                  original(h, args);
+                                  original(args);
                               });
     }
     int runs_ = 0;
@@ -215,7 +216,7 @@ TEST_F(Registration, UnloadLogsResetsTheSelectionFilterAndRedraws) {
 }
 
 TEST_F(Registration, UnloadRedrawsEvenWhenTheScriptFails) {
-    host().commands().add(L"SetSelFilter", [](torvel::host::Host&, const torvel::host::ScriptArgs& args) {
+    host().commands().add(L"SetSelFilter", [](const torvel::host::ScriptArgs& args) {
         EXPECT_EQ(args.size(), 1u);
         EXPECT_EQ(args.string(0), L"PolygonMesh");
         throw torvel::host::ScriptError("SetSelFilter refused for the test");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
+#include "fresh_host.h"
 
 namespace torvel::test {
 
@@ -43,7 +43,7 @@ inline XSI::CRef add_separate_polygons(const std::wstring& name, const std::vect
         }
         offsets.push_back(static_cast<std::uint32_t>(indices.size()));
     }
-    return host::host().add_mesh(name, positions, offsets, indices);
+    return test::host().add_mesh(name, positions, offsets, indices);
 }
 
 // A mesh over shared vertices: each polygon lists indices into `vertices`.
@@ -57,7 +57,7 @@ inline XSI::CRef add_indexed_mesh(const std::wstring& name, const Polygon& verti
         indices.insert(indices.end(), polygon.begin(), polygon.end());
         offsets.push_back(static_cast<std::uint32_t>(indices.size()));
     }
-    return host::host().add_mesh(name, positions, offsets, indices);
+    return test::host().add_mesh(name, positions, offsets, indices);
 }
 
 }  // namespace torvel::test

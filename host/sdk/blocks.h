@@ -7,7 +7,10 @@
 
 #include <cstddef>
 
-namespace torvel::host {
+#include <xsi_decl.h>
+
+// Inside the SDK library, exported for the host core, which takes its edge table's scratch from here.
+namespace XSI::detail {
 
 // Blocks of at least this many bytes go through here; smaller arrays are better served by malloc.
 inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
@@ -15,10 +18,10 @@ inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
 // A block of at least `io_bytes` bytes (rounded up to whole pages); on return `io_bytes` is its real
 // size, which may be larger when a kept block is handed out. Its contents are unspecified. Throws
 // std::bad_alloc when the system has no memory for it.
-void* acquire_block(std::size_t& io_bytes);
+SICPPSDKIMPEXP void* acquire_block(std::size_t& io_bytes);
 // `in_block` (of `in_bytes`) grown to at least `io_bytes`, contents kept; it may move.
-void* grow_block(void* in_block, std::size_t in_bytes, std::size_t& io_bytes);
+SICPPSDKIMPEXP void* grow_block(void* in_block, std::size_t in_bytes, std::size_t& io_bytes);
 // Gives a block back: kept when it is the largest seen lately, else unmapped.
-void release_block(void* in_block, std::size_t in_bytes) noexcept;
+SICPPSDKIMPEXP void release_block(void* in_block, std::size_t in_bytes) noexcept;
 
-}  // namespace torvel::host
+}  // namespace XSI::detail

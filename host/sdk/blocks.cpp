@@ -7,7 +7,7 @@
 
 #include "huge_pages.h"
 
-namespace torvel::host {
+namespace XSI::detail {
 
 namespace {
 
@@ -38,7 +38,7 @@ void* acquire_block(std::size_t& io_bytes) {
     }
     void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) throw std::bad_alloc();
-    advise_huge_pages(block, bytes);
+    torvel::advise_huge_pages(block, bytes);
     io_bytes = bytes;
     return block;
 }
@@ -47,7 +47,7 @@ void* grow_block(void* in_block, std::size_t in_bytes, std::size_t& io_bytes) {
     const std::size_t bytes = whole_pages(io_bytes);
     void* block = ::mremap(in_block, in_bytes, bytes, MREMAP_MAYMOVE);
     if (block == MAP_FAILED) throw std::bad_alloc();
-    advise_huge_pages(block, bytes);
+    torvel::advise_huge_pages(block, bytes);
     io_bytes = bytes;
     return block;
 }
@@ -62,4 +62,4 @@ void release_block(void* in_block, std::size_t in_bytes) noexcept {
     t_kept.bytes = in_bytes;
 }
 
-}  // namespace torvel::host
+}  // namespace XSI::detail

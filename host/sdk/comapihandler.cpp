@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "resolve.h"
+#include "link.h"
 
 namespace XSI {
 
@@ -28,18 +28,12 @@ bool is(std::wstring_view name, const wchar_t (&literal)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), literal, (N - 1) * sizeof(wchar_t)) == 0;
 }
 
-// The store of the one host, looked up once: the host lives until the process ends.
-Store& host_store() {
-    static Store& store = host().store();
-    return store;
-}
-
 // A whole number argument (a 32-bit integer, or a double or text holding one), else false. The
 // integer case, which is how plug-ins pass indices, is decided inline.
 bool index_arg_slow(const CValue& v, LONG& out) {
     if (v.GetType() != CValue::siDouble && v.GetType() != CValue::siString) return false;
     double d = v;
-    if (v.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(v).view(), d)) return false;
+    if (v.GetType() == CValue::siString && !detail::parse_decimal(static_cast<CString>(v).view(), d)) return false;
     if (!(d >= -2147483648.0 && d <= 2147483647.0) || std::trunc(d) != d) return false;
     out = static_cast<LONG>(d);
     return true;
@@ -54,15 +48,15 @@ inline bool index_arg(const CValueArray& args, LONG& out) {
 }
 
 bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
-    const Object* obj = checked(ref);
+    const Object* obj = detail::checked(ref);
     if (!obj) return false;
     if (ref.GetHandle().classID == static_cast<ULONG>(obj->class_id)) {
         if (is(name, L"Name")) {
-            out = CValue(wide(obj->name));
+            out = CValue(detail::wide(obj->name));
             return true;
         }
         if (is(name, L"FullName")) {
-            out = CValue(wide(host().full_name(ref)));
+            out = CValue(detail::wide(detail::bound_host()->full_name(ref)));
             return true;
         }
     }
@@ -82,7 +76,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
         case siSubComponentID: {
             auto* sub = static_cast<const SubComponent*>(obj);
             if (is(name, L"ComponentCollection")) {
-                auto& coll = host_store().make_transient<ComponentCollection>();
+                auto& coll = detail::make_object<ComponentCollection>(true);
                 coll.object = sub->object;
                 coll.component_class = sub->component_class;
                 if (sub->whole_in_order())
@@ -111,7 +105,9 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
 // The methods. `out` is written only on success, after the arguments have been read (it may be one
 // of them).
 CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& args, CValue& out) {
-    Store& store = host_store();
+    const SdkLink* host = detail::bound_host();
+    if (!host) return CStatus::Fail;
+    Store& store = host->store();
     LONG index = 0;
     switch (static_cast<siClassID>(ref.GetHandle().classID)) {
         case siComponentCollectionID: {
@@ -120,7 +116,7 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             if (!is(name, L"Item")) break;
             if (!index_arg(args, index)) return CStatus::InvalidArgument;
             if (index < 0 || static_cast<std::size_t>(index) >= coll->size()) return CStatus::OutOfRange;
-            out = CValue(component_ref(coll->object, coll->component_class, (*coll)[static_cast<std::size_t>(index)]));
+            out = CValue(sub_ref(coll->object, coll->component_class, (*coll)[static_cast<std::size_t>(index)]));
             return CStatus::OK;
         }
         case siSubComponentID: {
@@ -133,7 +129,7 @@ CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& 
             return CStatus::OK;
         }
         default:
-            if (!checked(ref)) return CStatus::Fail;
+            if (!detail::checked(ref)) return CStatus::Fail;
             break;
     }
     // A property read with the method call form.

@@ -3,29 +3,20 @@
 
 #include <cmath>
 
-#include "resolve.h"
+#include "link.h"
 
 namespace XSI {
 
 using namespace torvel::host;
+using detail::checked;
+using detail::checked_as;
+using detail::wide;
 
 namespace {
 
 ParamDef* param_of(const CRef& ref) {
     auto* prop = checked_as<PropertyObject>(ref);
     return prop && ref.GetHandle().classID == siParameterID ? &prop->params[ref.GetHandle().index] : nullptr;
-}
-
-LayoutEntry* entry_of(const CRef& ref) {
-    auto* prop = checked_as<PropertyObject>(ref);
-    return prop && ref.GetHandle().classID == siPPGItemID ? &prop->layout[ref.GetHandle().index] : nullptr;
-}
-
-CRef sub_ref(const CRef& owner, siClassID cls, std::size_t index) {
-    CRef::Handle h = owner.GetHandle();
-    h.classID = static_cast<ULONG>(cls);
-    h.index = static_cast<ULONG>(index);
-    return CRef(h);
 }
 
 // `value` as a value of `type`; false when it cannot be one (a non-numeric text for a number, a
@@ -36,7 +27,7 @@ bool convert(const CValue& value, CValue::DataType type, CValue& out) {
         case CValue::siDouble:
         case CValue::siInt4: {
             double d = value;
-            if (value.GetType() == CValue::siString && !parse_decimal(static_cast<CString>(value).view(), d))
+            if (value.GetType() == CValue::siString && !detail::parse_decimal(static_cast<CString>(value).view(), d))
                 return false;
             if (std::isnan(d)) return false;
             if (type == CValue::siDouble)
@@ -80,7 +71,7 @@ CStatus add_parameter(const CRef& ref, const CString& script_name, CValue::DataT
     }
     p.value = p.default_value;
     prop->params.push_back(std::move(p));
-    io_param = Parameter(sub_ref(ref, siParameterID, prop->params.size() - 1));
+    io_param = Parameter(sub_ref(ref, siParameterID, static_cast<std::uint32_t>(prop->params.size() - 1)));
     return CStatus::OK;
 }
 
@@ -156,97 +147,6 @@ CStatus Parameter::PutValue(const CValue& in_value, double) {
     if (!convert(in_value, p->type, v)) return CStatus::InvalidArgument;
     if (!in_range(*p, v)) return CStatus::OutOfRange;
     p->value = v;
-    return CStatus::OK;
-}
-
-PPGLayout::PPGLayout(const CRef& in_ref) : CBase(in_ref, in_ref.GetClassID() == siPPGLayoutID) {}
-
-CStatus PPGLayout::Clear() {
-    auto* prop = checked_as<PropertyObject>(m_ref);
-    if (!prop || !IsValid()) return CStatus::Fail;
-    prop->layout.clear();
-    return CStatus::OK;
-}
-
-namespace {
-
-PPGItem add_entry(const CRef& layout, LayoutEntry entry) {
-    auto* prop = checked_as<PropertyObject>(layout);
-    if (!prop || layout.GetHandle().classID != siPPGLayoutID) return PPGItem();
-    prop->layout.push_back(std::move(entry));
-    return PPGItem(sub_ref(layout, siPPGItemID, prop->layout.size() - 1));
-}
-
-}  // namespace
-
-PPGItem PPGLayout::AddGroup(const CString& in_label, bool in_border, LONG in_width) {
-    LayoutEntry e;
-    e.kind = LayoutEntry::Kind::group;
-    e.label = in_label.str();
-    e.border = in_border;
-    e.width = in_width;
-    return add_entry(m_ref, std::move(e));
-}
-
-PPGItem PPGLayout::AddItem(const CString& in_scriptName, const CString& in_label, const CString& in_controlType) {
-    LayoutEntry e;
-    e.kind = LayoutEntry::Kind::item;
-    e.name = in_scriptName.str();
-    e.label = in_label.str();
-    e.control = in_controlType.str();
-    return add_entry(m_ref, std::move(e));
-}
-
-PPGItem PPGLayout::EndGroup() {
-    LayoutEntry e;
-    e.kind = LayoutEntry::Kind::end_group;
-    return add_entry(m_ref, std::move(e));
-}
-
-LONG PPGLayout::GetCount() const {
-    auto* prop = checked_as<PropertyObject>(m_ref);
-    return prop && IsValid() ? static_cast<LONG>(prop->layout.size()) : 0;
-}
-
-PPGItem PPGLayout::GetItem(LONG in_index) const {
-    if (in_index < 0 || in_index >= GetCount()) return PPGItem();
-    return PPGItem(sub_ref(m_ref, siPPGItemID, static_cast<std::size_t>(in_index)));
-}
-
-PPGItem::PPGItem(const CRef& in_ref) : CBase(in_ref, in_ref.GetClassID() == siPPGItemID) {}
-
-CString PPGItem::GetName() const {
-    auto* e = entry_of(m_ref);
-    return e ? wide(e->name) : CString();
-}
-CString PPGItem::GetLabel() const {
-    auto* e = entry_of(m_ref);
-    return e ? wide(e->label) : CString();
-}
-CString PPGItem::GetType() const {
-    auto* e = entry_of(m_ref);
-    return e ? wide(e->control) : CString();
-}
-LONG PPGItem::GetLabelPercentage() const {
-    auto* e = entry_of(m_ref);
-    return e ? e->label_percentage : 0;
-}
-LONG PPGItem::GetLabelMinPixels() const {
-    auto* e = entry_of(m_ref);
-    return e ? e->label_min_pixels : 0;
-}
-
-CStatus PPGItem::PutLabelPercentage(LONG in_percent) {
-    LayoutEntry* e = entry_of(m_ref);
-    if (!e || e->kind != LayoutEntry::Kind::item || in_percent < 0 || in_percent > 100) return CStatus::Fail;
-    e->label_percentage = in_percent;
-    return CStatus::OK;
-}
-
-CStatus PPGItem::PutLabelMinPixels(LONG in_pixels) {
-    LayoutEntry* e = entry_of(m_ref);
-    if (!e || e->kind != LayoutEntry::Kind::item || in_pixels < 0) return CStatus::Fail;
-    e->label_min_pixels = in_pixels;
     return CStatus::OK;
 }
 
