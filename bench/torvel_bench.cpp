@@ -27,7 +27,9 @@
 #include <xsi_geometry.h>
 
 #include "host.h"
-#include "loader.h"
+#include "names.h"
+#include "plugin_registry.h"
+#include "units.h"
 #include "mesh_io.h"
 #include "meshgen.h"
 #include "planarity.h"
@@ -38,8 +40,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace torvel;
-using host::host;
 using XSI::CRef;
+
+// The benchmark process's host; main binds it for the whole run.
+host::Host& bench_host() {
+    static host::Host h;
+    return h;
+}
 
 // The machine is shared (other builds run beside the benchmarks), so in-process measurements take the
 // measuring thread's CPU time: what the code itself costs, not how long it waited for a core.
@@ -54,7 +61,6 @@ struct Clock {
 
 // The bent quads lift a corner by 0.25 cell (about 14 degrees); at 5 degrees they are the ones kept.
 constexpr double kToleranceDegrees = 5.0;
-constexpr double kDegreesToRadians = 0.017453292519943295;
 const double kToleranceCos = std::cos(kToleranceDegrees * kDegreesToRadians);
 
 double seconds_since(Clock::time_point t0) { return Clock::now() - t0; }
@@ -69,15 +75,15 @@ bench::GenOptions options_for(std::int64_t faces) {
 // Scene: the plug-in, its settings property and one mesh per size, rebuilt after a benchmark clears
 // the scene.
 
-bool alive(const CRef& ref) { return ref.IsValid() && host().store().find(ref.GetHandle()); }
+bool alive(const CRef& ref) { return ref.IsValid() && bench_host().store().find(ref.GetHandle()); }
 
 const host::ItemInfo& filter_item() {
     static bool loaded = false;
     if (!loaded) {
-        host().plugins().load(TORVEL_PLUGIN_PATH);
+        bench_host().plugins().load(TORVEL_PLUGIN_PATH);
         loaded = true;
     }
-    return *host().plugins().find_item(L"Vn_TorvelFilter");
+    return *bench_host().plugins().find_item(torvel_filter::kFilterName);
 }
 
 void ensure_settings() {
@@ -85,8 +91,8 @@ void ensure_settings() {
     if (alive(settings)) return;
     filter_item();
     // The filter's Init may have added it already; the walk looks it up by this name.
-    settings = host().resolve(L"Vn_TorvelFilter_Prop");
-    if (!alive(settings)) settings = host().add_property(L"Vn_TorvelFilter_Prop", host().scene_root());
+    settings = bench_host().resolve(torvel_filter::kPropertyName);
+    if (!alive(settings)) settings = bench_host().add_property(torvel_filter::kPropertyName, bench_host().scene_root());
     XSI::ProjectItem(settings).PutParameterValue(L"def", XSI::CValue(kToleranceDegrees));
 }
 
@@ -106,7 +112,7 @@ BenchMesh& bench_mesh(std::int64_t faces) {
         m.plain.indices = data.indices;
         m.plain.build_edges();
         m.object =
-            host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+            bench_host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
     }
     return m;
 }
@@ -114,21 +120,19 @@ BenchMesh& bench_mesh(std::int64_t faces) {
 // The Subset callback on a fresh selection of every polygon; returns the seconds the call took and
 // leaves the polygons it kept in `kept` when asked.
 double run_subset(const CRef& mesh, std::vector<std::uint32_t>* kept = nullptr) {
-    const host::ItemInfo& filter = filter_item();
-    const CRef item = host().make_component_item(mesh, XSI::siPolygonFaceID, {});
-    host::PluginManager::CallRequest request;
-    request.input = {item};
+    filter_item();
+    const CRef item = bench_host().make_component_item(mesh, XSI::siPolygonFaceID, {});
+    const CRef selection[] = {item};
     const auto t0 = Clock::now();
-    const auto result = host().plugins().call(filter, "Subset", request);
+    host::FilterResult result = host::run_filter(bench_host(), torvel_filter::kFilterName, selection);
     const double t = seconds_since(t0);
-    benchmark::DoNotOptimize(result.returned);
-    if (kept) *kept = host().item_elements(item);
+    if (kept) *kept = std::move(result.remaining.front());
     // Each selection holds two index arrays as large as the mesh: release them now, not at new_scene.
-    auto* sel = host().store().find_as<host::SelectionItem>(item);
+    auto* sel = bench_host().store().find_as<host::SelectionItem>(item);
     const CRef sub = sel ? sel->subcomponent : CRef();
-    host().store().remove(item);
-    host().store().remove(sub);
-    host().log().clear();
+    bench_host().store().remove(item);
+    bench_host().store().remove(sub);
+    bench_host().log().clear();
     return t;
 }
 
@@ -333,7 +337,7 @@ fs::path mesh_file(std::int64_t faces, const char* ext) {
 
 CRef import(const fs::path& path) {
     io::MeshData data = io::read_mesh(path);
-    return host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+    return bench_host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
 }
 
 // One import, timed; the scene is cleared afterwards, untimed.
@@ -341,7 +345,7 @@ double timed_import(const fs::path& path) {
     const auto t0 = Clock::now();
     benchmark::DoNotOptimize(import(path));
     const double t = seconds_since(t0);
-    host().new_scene();
+    bench_host().new_scene();
     return t;
 }
 
@@ -496,7 +500,7 @@ std::size_t check_in_process(const fs::path& path) {
     std::vector<std::uint32_t> kept;
     run_subset(mesh, &kept);
     std::string report = "{\"file\":\"" + path.string() + "\",\"polygons\":" +
-                         std::to_string(host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count()) +
+                         std::to_string(bench_host().store().find_as<host::MeshObject>(mesh)->mesh.polygon_count()) +
                          ",\"non_planar\":[";
     for (std::size_t i = 0; i < kept.size(); ++i) {
         if (i) report += ',';
@@ -516,7 +520,7 @@ void BM_CheckInProcess(benchmark::State& state) {
         const double t = seconds_since(t0);
         state.SetIterationTime(t);
         total += t;
-        host().new_scene();
+        bench_host().new_scene();
     }
     // Peak memory of the same steps in a fresh process of their own (this one holds the other meshes).
     const ChildRun r = run_child({"/proc/self/exe", "--check-child", path.string()});
@@ -528,6 +532,7 @@ void BM_CheckInProcess(benchmark::State& state) {
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::string_view(argv[1]) == "--measure") return measure(argv + 2);
+    const torvel::host::HostScope bound(bench_host());
     if (argc == 3 && std::string_view(argv[1]) == "--check-child") {
         filter_item();
         return check_in_process(argv[2]) > 0 ? 0 : 1;

@@ -16,6 +16,13 @@ using namespace torvel::host;
 
 namespace {
 
+// One host for the fuzzing process, bound for all of it.
+Host& host() {
+    static Host h;
+    static const HostScope bound(h);
+    return h;
+}
+
 const wchar_t* const k_names[] = {
     L"SubComponent", L"ComponentCollection", L"Count", L"Item", L"RemoveElement", L"Name", L"FullName",
     L"Object",       L"Parent3DObject",      L""};

@@ -3,16 +3,28 @@
 #include <string>
 
 #include "host.h"
-#include "loader.h"
+#include "plugin_registry.h"
 #include "script.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    using namespace torvel::host;
+using namespace torvel::host;
+
+namespace {
+
+// One host for the fuzzing process, bound for all of it, with the plug-in loaded once.
+Host& host() {
+    static Host h;
+    static const HostScope bound(h);
     static const bool loaded = [] {
-        host().plugins().load(TORVEL_PLUGIN_PATH);
+        h.plugins().load(TORVEL_PLUGIN_PATH);
         return true;
     }();
     (void)loaded;
+    return h;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     const std::wstring code = from_utf8(std::string_view(reinterpret_cast<const char*>(data), size));
     host().new_scene();
     host().log().clear();
@@ -20,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         (void)parse_script_line(code);
     } catch (const ScriptError&) {
     }
-    (void)run_script(host(), code, L"VBScript");
+    (void)run_script(host().commands(), host().log(), code, L"VBScript");
     return 0;
 }

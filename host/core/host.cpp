@@ -7,7 +7,7 @@
 
 namespace torvel::host {
 
-Host::Host() : SdkLink(store_), plugins_(std::make_unique<PluginRegistry>(*this)) {
+Host::Host() : HostLink(store_), plugins_(std::make_unique<PluginRegistry>(*this)) {
     application_ = store_.make<Object>(XSI::siApplicationID, L"Application").self;
     desktop_ = store_.make<Object>(XSI::siDesktopID, L"Desktop").self;
     register_host_commands(*this);

@@ -15,7 +15,7 @@
 #include "log.h"
 #include "objects.h"
 #include "script.h"
-#include "sdk_link.h"
+#include "host_link.h"
 #include "text.h"
 
 namespace torvel::host {
@@ -26,7 +26,7 @@ using torvel::to_utf8;
 
 class PluginRegistry;
 
-class Host final : public SdkLink {
+class Host final : public XSI::detail::HostLink {
 public:
     Host();
     // Closes the plug-in libraries still open without calling into them: call plugins().shutdown()
@@ -122,7 +122,7 @@ public:
     HostScope& operator=(const HostScope&) = delete;
 
 private:
-    SdkLink* previous_;
+    XSI::detail::HostLink* previous_;
 };
 
 }  // namespace torvel::host

@@ -230,7 +230,7 @@ struct RegistrarObject : Object {
 
 // Owner of every object. Objects made while a callback scope is open (contexts, collections) are
 // released when that scope closes; the rest live until removed. The SDK uses only the inline part of
-// the store (it is built without the host core); it makes objects through SdkLink::adopt.
+// the store (it is built without the host core); it makes objects through HostLink::adopt.
 class Store {
 public:
     template <class T, class... Args>

@@ -5,11 +5,12 @@
 namespace XSI {
 
 using namespace torvel::host;
+using detail::HostLink;
 
 namespace {
 
 CRef application_ref() {
-    const SdkLink* host = detail::bound_host();
+    const HostLink* host = detail::bound_host();
     return host ? host->application_ref() : CRef();
 }
 
@@ -18,14 +19,14 @@ CRef application_ref() {
 Application::Application() : SIObject(application_ref(), true) {}
 
 CStatus Application::LogMessage(const CString& in_message, siSeverityType in_severity) const {
-    SdkLink* host = detail::bound_host();
+    HostLink* host = detail::bound_host();
     if (!host) return CStatus::Fail;
     host->log().add(in_severity, in_message.str());
     return CStatus::OK;
 }
 
 CScriptErrorDescriptor Application::ExecuteScriptCode(const CString& in_code, const CString& in_language) {
-    SdkLink* host = detail::bound_host();
+    HostLink* host = detail::bound_host();
     if (!host) return CScriptErrorDescriptor(CStatus::Fail, CString(L"no host"), 0);
     const ScriptResult result = host->execute_script(in_code.view(), in_language.view());
     if (result.ok) return CScriptErrorDescriptor();
@@ -34,7 +35,7 @@ CScriptErrorDescriptor Application::ExecuteScriptCode(const CString& in_code, co
 }
 
 Desktop Application::GetDesktop() const {
-    const SdkLink* host = detail::bound_host();
+    const HostLink* host = detail::bound_host();
     return Desktop(host ? host->desktop_ref() : CRef());
 }
 

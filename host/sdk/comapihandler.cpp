@@ -11,6 +11,7 @@
 namespace XSI {
 
 using namespace torvel::host;
+using detail::HostLink;
 
 CComAPIHandler::CComAPIHandler(const CValue& in_value) {
     const CRef ref = in_value;
@@ -105,7 +106,7 @@ bool get_property(const CRef& ref, std::wstring_view name, CValue& out) {
 // The methods. `out` is written only on success, after the arguments have been read (it may be one
 // of them).
 CStatus call_method(const CRef& ref, std::wstring_view name, const CValueArray& args, CValue& out) {
-    const SdkLink* host = detail::bound_host();
+    const HostLink* host = detail::bound_host();
     if (!host) return CStatus::Fail;
     Store& store = host->store();
     LONG index = 0;

@@ -7,13 +7,13 @@ namespace XSI::detail {
 using namespace torvel::host;
 
 namespace {
-SdkLink* g_bound = nullptr;
+HostLink* g_bound = nullptr;
 }  // namespace
 
-SdkLink* bound_host() { return g_bound; }
+HostLink* bound_host() { return g_bound; }
 
-SdkLink* exchange_host(SdkLink* link) {
-    SdkLink* previous = g_bound;
+HostLink* exchange_host(HostLink* link) {
+    HostLink* previous = g_bound;
     if (previous) previous->store().set_published(false);
     g_bound = link;
     if (link)
@@ -26,7 +26,7 @@ SdkLink* exchange_host(SdkLink* link) {
 const Object* checked(const CRef& ref) {
     const CRef::Handle& h = ref.GetHandle();
     if (h.classID == XSI::siUnknownClassID) return nullptr;
-    const torvel::host::SdkLink* link = bound_host();
+    const XSI::detail::HostLink* link = bound_host();
     if (!link) return nullptr;
     const Object* obj = link->store().find(h);
     if (!obj) return nullptr;

@@ -1,4 +1,4 @@
-// How the SDK's classes reach the host: through the host bound to the current scope (SdkLink), with
+// How the SDK's classes reach the host: through the host bound to the current scope (HostLink), with
 // each reference checked against that host's store once per call.
 #pragma once
 
@@ -8,14 +8,14 @@
 #include <xsi_string.h>
 
 #include "objects.h"
-#include "sdk_link.h"
+#include "host_link.h"
 
 namespace XSI::detail {
 
 using torvel::host::Object;
 
 // The bound host, or null when none is (a plug-in calling the SDK outside the host's calls).
-torvel::host::SdkLink* bound_host();
+XSI::detail::HostLink* bound_host();
 
 // The object behind `ref` when a host is bound and the reference is valid for its class id (for
 // components: the mesh object, with the index in range), else null.
@@ -27,7 +27,7 @@ T* checked_as(const CRef& ref) {
     return obj && T::accepts(obj->class_id) ? static_cast<T*>(const_cast<Object*>(obj)) : nullptr;
 }
 
-// Makes an object in the bound host's store (see SdkLink::adopt); the caller has checked that a host
+// Makes an object in the bound host's store (see HostLink::adopt); the caller has checked that a host
 // is bound.
 template <class T, class... Args>
 T& make_object(bool transient, Args&&... args) {

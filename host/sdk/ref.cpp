@@ -9,13 +9,13 @@
 namespace XSI {
 
 CStatus CRef::Set(const CString& in_name) {
-    torvel::host::SdkLink* host = detail::bound_host();
+    XSI::detail::HostLink* host = detail::bound_host();
     *this = host ? host->resolve(in_name.view()) : CRef();
     return IsValid() ? CStatus::OK : CStatus::Fail;
 }
 
 CString CRef::GetAsText() const {
-    const torvel::host::SdkLink* host = detail::bound_host();
+    const XSI::detail::HostLink* host = detail::bound_host();
     return host ? CString(host->full_name(*this)) : CString();
 }
 
@@ -35,7 +35,7 @@ CString CRefArray::GetAsText() const {
     std::wstring text;
     for (std::size_t i = 0; i < m_count; ++i) {
         if (i) text += L',';
-        if (const torvel::host::SdkLink* host = detail::bound_host()) text += host->full_name(m_items[i]);
+        if (const XSI::detail::HostLink* host = detail::bound_host()) text += host->full_name(m_items[i]);
     }
     return CString(std::move(text));
 }

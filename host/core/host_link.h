@@ -1,8 +1,9 @@
-// The SDK library's one way to the running host. The SDK is built without the host core: it reads the
-// object model inline (objects.h) and asks for everything else through this interface of the host
-// bound to the current scope. A host binds itself with HostScope (host.h) around every call into a
-// plug-in; the program and the tests bind theirs for as long as they use SDK wrappers themselves.
-// Everything here runs on the host's thread.
+// Internal to the SDK library and the host core: the SDK's one way to the running host. The SDK is built
+// without the host core: it reads the core's object model inline (objects.h) and asks for everything
+// else through this interface, which the host implements (torvel::host::Host), of the host bound to the
+// current scope. A host binds itself with HostScope (host.h) around every call into a plug-in; the
+// program and the tests bind theirs for as long as they use SDK wrappers themselves. Everything here
+// runs on the host's thread.
 #pragma once
 
 #include <memory>
@@ -15,10 +16,14 @@
 #include "objects.h"
 #include "script.h"
 
-namespace torvel::host {
+namespace XSI::detail {
 
+using torvel::host::Log;
+using torvel::host::Object;
+using torvel::host::ScriptResult;
+using torvel::host::Store;
 
-class SdkLink {
+class HostLink {
 public:
     // Inline: the SDK reads objects on every call, the plug-in's walk included.
     Store& store() const { return *store_; }
@@ -37,19 +42,15 @@ public:
     virtual Object& adopt(std::unique_ptr<Object> object, bool transient) = 0;
 
 protected:
-    explicit SdkLink(Store& store) : store_(&store) {}
-    ~SdkLink() = default;
+    explicit HostLink(Store& store) : store_(&store) {}
+    ~HostLink() = default;
 
 private:
     Store* store_;
 };
 
-}  // namespace torvel::host
-
-namespace XSI::detail {
-
 // Makes `link` the host the SDK serves (null: none) and returns the one it replaces. Called by
 // HostScope only. The mesh table the SDK's inline accessors read follows the bound host's store.
-SICPPSDKIMPEXP torvel::host::SdkLink* exchange_host(torvel::host::SdkLink* link);
+SICPPSDKIMPEXP HostLink* exchange_host(HostLink* link);
 
 }  // namespace XSI::detail
