@@ -33,11 +33,6 @@ bool contains(const std::vector<std::string>& v, std::string_view s) {
 using LoadPluginFn = XSI::CStatus (*)(XSI::PluginRegistrar&);
 using UnloadPluginFn = XSI::CStatus (*)(const XSI::PluginRegistrar&);
 
-template <class Fn>
-Fn as_function(void* address) {
-    return reinterpret_cast<Fn>(address);
-}
-
 }  // namespace
 
 const CallbackKind* callback_kind(bool filter, std::string_view name) {
@@ -133,7 +128,7 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
     registrar_ = reg_obj.self;
     store_ = &store;
 
-    auto entry = as_function<LoadPluginFn>(dlsym(handle_, "XSILoadPlugin"));
+    auto entry = function_at<LoadPluginFn>(dlsym(handle_, "XSILoadPlugin"));
     XSI::CStatus status;
     try {
         XSI::PluginRegistrar registrar(registrar_);
@@ -218,7 +213,7 @@ void PluginLibrary::unload(Log& log) {
     const std::wstring lib = from_utf8(path_.string());
     try {
         const XSI::PluginRegistrar registrar(registrar_);
-        const XSI::CStatus status = as_function<UnloadPluginFn>(address)(registrar);
+        const XSI::CStatus status = function_at<UnloadPluginFn>(address)(registrar);
         if (status.GetCode() != XSI::CStatus::OK)
             log.add(XSI::siWarningMsg,
                            lib + L": XSIUnloadPlugin failed (code " + from_utf8(status_text(status)) + L")");

@@ -34,6 +34,12 @@ struct CallbackKind {
 // The callbacks an item of that kind may export; null for a name it does not have.
 const CallbackKind* callback_kind(bool filter, std::string_view name);
 
+// An exported function's address as the function type it is called as.
+template <class Fn>
+Fn function_at(void* address) {
+    return reinterpret_cast<Fn>(address);
+}
+
 // A status code as text, for messages: "0", "-2147467259".
 std::string status_text(const XSI::CStatus& status);
 

@@ -19,11 +19,6 @@ using ConstStatusCallback = XSI::CStatus (*)(const XSI::CRef&);
 using StatusCallback = XSI::CStatus (*)(XSI::CRef&);
 using BoolCallback = bool (*)(const XSI::CRef&);
 
-template <class Fn>
-Fn as_function(void* address) {
-    return reinterpret_cast<Fn>(address);
-}
-
 // Keeps a store scope open for exactly one callback, also when the callback throws.
 class StoreScope {
 public:
@@ -163,12 +158,12 @@ PluginRegistry::CallResult PluginRegistry::call(const ItemInfo& item, const std:
     try {
         switch (kind->form) {
             case CallbackForm::const_status:
-                result.status = as_function<ConstStatusCallback>(cb->address)(context);
+                result.status = function_at<ConstStatusCallback>(cb->address)(context);
                 break;
-            case CallbackForm::boolean: result.returned = as_function<BoolCallback>(cb->address)(context); break;
+            case CallbackForm::boolean: result.returned = function_at<BoolCallback>(cb->address)(context); break;
             case CallbackForm::status: {
                 CRef arg = context;
-                result.status = as_function<StatusCallback>(cb->address)(arg);
+                result.status = function_at<StatusCallback>(cb->address)(arg);
                 break;
             }
         }

@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "errors.h"
 
 namespace torvel::io {
 
@@ -25,10 +26,7 @@ struct MeshData {
     std::size_t polygon_count() const { return offsets.size() - 1; }
 };
 
-class MeshError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using torvel::MeshError;
 
 enum class Format { obj, ply, off };
 

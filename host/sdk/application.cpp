@@ -4,9 +4,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::HostLink;
-
 namespace {
 
 CRef application_ref() {

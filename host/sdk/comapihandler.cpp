@@ -10,9 +10,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::HostLink;
-
 CComAPIHandler::CComAPIHandler(const CValue& in_value) {
     const CRef ref = in_value;
     if (ref.IsValid()) m_ref = ref;

@@ -4,11 +4,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::checked;
-using detail::checked_as;
-using detail::wide;
-
 Context::Context(const CRef& in_ref)
     : CBase(in_ref, in_ref.GetClassID() == siContextID || in_ref.GetClassID() == siPPGEventContextID) {}
 

@@ -7,11 +7,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::checked;
-using detail::checked_as;
-using detail::wide;
-
 namespace {
 
 ParamDef* param_of(const CRef& ref) {

@@ -4,7 +4,6 @@
 
 namespace XSI::detail {
 
-using namespace torvel::host;
 
 namespace {
 HostLink* g_bound = nullptr;

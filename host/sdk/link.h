@@ -40,3 +40,14 @@ bool parse_decimal(std::wstring_view text, double& out);
 inline CString wide(std::wstring s) { return CString(std::move(s)); }
 
 }  // namespace XSI::detail
+
+namespace XSI {
+
+// What the SDK's sources use unqualified.
+using namespace torvel::host;
+using detail::checked;
+using detail::checked_as;
+using detail::HostLink;
+using detail::wide;
+
+}  // namespace XSI

@@ -6,11 +6,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::checked;
-using detail::checked_as;
-using detail::wide;
-
 PluginItem::PluginItem(const CRef& in_ref)
     : SIObject(in_ref, in_ref.GetClassID() == siPluginItemID || in_ref.GetClassID() == siFilterID) {}
 

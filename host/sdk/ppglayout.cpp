@@ -4,11 +4,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::checked;
-using detail::checked_as;
-using detail::wide;
-
 PPGLayout::PPGLayout(const CRef& in_ref) : CBase(in_ref, in_ref.GetClassID() == siPPGLayoutID) {}
 
 CStatus PPGLayout::Clear() {

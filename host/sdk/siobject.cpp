@@ -5,11 +5,6 @@
 
 namespace XSI {
 
-using namespace torvel::host;
-using detail::checked;
-using detail::checked_as;
-using detail::wide;
-
 namespace {
 
 bool is_object(siClassID c) {
