@@ -12,14 +12,6 @@
 
 namespace torvel::app {
 
-bool same_file(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec) return true;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    return !ca.empty() && ca == cb;
-}
-
 LogSink::LogSink(Options options) : options_(std::move(options)) {
     if (options_.file) {
         const fs::path& file = *options_.file;

@@ -2,6 +2,8 @@
 // Every file goes to a temporary beside its target and is renamed over it once complete and synced.
 #include "text_util.h"
 
+#include "files.h"
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -124,20 +126,6 @@ void append_le(std::string& s, T v) {
     auto u = std::bit_cast<std::conditional_t<sizeof(T) == 8, std::uint64_t,
                                               std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint8_t>>>(v);
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
-}
-
-// Same file, or the same path once made absolute and normalised (covers files that do not exist yet).
-bool same_file(const fs::path& a, const fs::path& b) {
-    std::error_code ec1, ec2;
-    if (fs::exists(a, ec1) && fs::exists(b, ec2)) {
-        std::error_code ec;
-        if (fs::equivalent(a, b, ec) && !ec) return true;
-    }
-    std::error_code ec;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    if (!ca.empty() && ca == cb) return true;
-    return fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal();
 }
 
 void refuse_inputs(const fs::path& target, const std::string& shown, std::span<const fs::path> inputs) {
