@@ -31,6 +31,7 @@
 #include "mesh_io.h"
 #include "meshgen.h"
 #include "planarity.h"
+#include "units.h"
 
 extern char** environ;
 
@@ -54,7 +55,6 @@ struct Clock {
 
 // The bent quads lift a corner by 0.25 cell (about 14 degrees); at 5 degrees they are the ones kept.
 constexpr double kToleranceDegrees = 5.0;
-constexpr double kDegreesToRadians = 0.017453292519943295;
 const double kToleranceCos = std::cos(kToleranceDegrees * kDegreesToRadians);
 
 double seconds_since(Clock::time_point t0) { return Clock::now() - t0; }
