@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files.h"
+#include "text.h"
 
 namespace torvel::app {
 

@@ -24,9 +24,8 @@ LogSink::LogSink(Options options) : options_(std::move(options)) {
     }
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
-        host::host().log().set_observer([to_stderr](const host::LogEntry& e) {
-            (to_stderr ? std::cerr : std::cout) << host::to_utf8(e.text) << '\n';
-        });
+        host::host().log().set_observer(
+            [to_stderr](const host::LogEntry& e) { (to_stderr ? std::cerr : std::cout) << to_utf8(e.text) << '\n'; });
     }
 }
 
@@ -58,7 +57,7 @@ void LogSink::finish() {
 
     std::string text;
     for (const host::LogEntry& e : host::host().log().entries()) {
-        nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", host::to_utf8(e.text)}};
+        nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", to_utf8(e.text)}};
         text += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         text += '\n';
     }

@@ -122,8 +122,7 @@ XSI::CValue script_value(const ScriptArgs& args, std::size_t i) {
         case ScriptArg::Kind::number: return XSI::CValue(a.number);
         case ScriptArg::Kind::string: return XSI::CValue(XSI::CString(a.text));
         case ScriptArg::Kind::identifier: {
-            std::wstring word = a.text;
-            for (wchar_t& c : word) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+            const std::wstring word = ascii_lowered(a.text);
             if (word != L"true" && word != L"false")
                 throw ScriptError(cmd(args) + ": argument " + std::to_string(i + 1) +
                                   " must be a number, a string, True or False, not " + to_utf8(a.text));

@@ -5,6 +5,7 @@
 #include "host.h"
 #include "loader.h"
 #include "script.h"
+#include "text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     using namespace torvel::host;
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         return true;
     }();
     (void)loaded;
-    const std::wstring code = from_utf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::wstring code = torvel::from_utf8(std::string_view(reinterpret_cast<const char*>(data), size));
     host().new_scene();
     host().log().clear();
     try {

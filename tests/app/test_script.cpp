@@ -119,6 +119,22 @@ TEST(ScriptValues, SetValueAndGetValueGoThroughTheParameterAndItsRange) {
     }
 }
 
+TEST(ScriptValues, TrueAndFalseAreWordsInAnyCase) {
+    Result r = script({kLoad, "SetValue \"Vn_TorvelFilter_Prop.def\", TRUE", "GetValue \"Vn_TorvelFilter_Prop.def\"",
+                       "SetValue \"Vn_TorvelFilter_Prop.def\", fAlSe", "GetValue \"Vn_TorvelFilter_Prop.def\""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_GE(out.size(), 3u) << r.out;
+    EXPECT_EQ(out[1], "1");
+    EXPECT_EQ(out[2], "0");
+
+    Result e = script({kLoad, "SetValue \"Vn_TorvelFilter_Prop.def\", Truth"});
+    EXPECT_EQ(e.code, 2);
+    EXPECT_NE(e.err.find("-c:2: SetValue: argument 2 must be a number, a string, True or False, not Truth"),
+              std::string::npos)
+        << e.err;
+}
+
 TEST(ScriptCallbacks, MatchFilterAndInspectObjReachTheirCallbacks) {
     Result r = script({kLoad, kImportMixed, "SelectPolygons \"mixed\", \"1\"", "MatchFilter \"Vn_TorvelFilter\"",
                        "InspectObj \"Vn_TorvelFilter_Prop\"", "PrintSelection"});

@@ -11,6 +11,7 @@
 
 #include "host.h"
 #include "loader.h"
+#include "text.h"
 
 using namespace torvel::host;
 namespace fs = std::filesystem;
@@ -293,7 +294,7 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 TEST_F(Loader, SIAddPropAddsARegisteredPropertyThroughItsDefineCallback) {
     plugins().load(TM_FILTER);
     ScriptResult r = run_script(host(), LR"(SIAddProp "Tm_Prop","Scene_Root" , siDefaultPropagation)");
-    ASSERT_TRUE(r.ok) << to_utf8(r.message);
+    ASSERT_TRUE(r.ok) << torvel::to_utf8(r.message);
     EXPECT_TRUE(run_script(host(), LR"(siaddprop "TM_PROP", "Scene_Root")").ok);
     EXPECT_EQ(lines(L"tm: Define"), (std::vector<std::wstring>{L"tm: Define Tm_Prop", L"tm: Define Tm_Prop1"}));
     auto* prop = host().store().find_as<PropertyObject>(host().resolve(L"Scene_Root.Tm_Prop"));

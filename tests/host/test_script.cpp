@@ -6,6 +6,7 @@
 
 #include "host.h"
 #include "script.h"
+#include "text.h"
 
 using namespace torvel::host;
 using Kind = ScriptArg::Kind;
@@ -14,7 +15,7 @@ namespace {
 
 ScriptLine parse(std::wstring_view text) {
     auto line = parse_script_line(text);
-    EXPECT_TRUE(line.has_value()) << to_utf8(text);
+    EXPECT_TRUE(line.has_value()) << torvel::to_utf8(text);
     return line.value_or(ScriptLine{});
 }
 
@@ -87,7 +88,7 @@ TEST(ParseScriptLine, SpacingQuotesCommentsAndCallForm) {
     EXPECT_TRUE(parse(L"Cmd()").args.empty());
 
     for (const wchar_t* blank : {L"", L"   \t", L"' comment", L"   ' indented comment", L"\r"})
-        EXPECT_FALSE(parse_script_line(blank).has_value()) << to_utf8(blank);
+        EXPECT_FALSE(parse_script_line(blank).has_value()) << torvel::to_utf8(blank);
 }
 
 TEST(ParseScriptLine, NumbersAreExact) {
@@ -128,7 +129,7 @@ TEST(ParseScriptLine, MalformedLinesNameTheFault) {
     };
     for (const Case& c : cases) {
         const std::string got = parse_error(c.line);
-        EXPECT_NE(got.find(c.message), std::string::npos) << to_utf8(c.line) << "\n  got: " << got;
+        EXPECT_NE(got.find(c.message), std::string::npos) << torvel::to_utf8(c.line) << "\n  got: " << got;
     }
 }
 
@@ -162,7 +163,7 @@ TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
     const ScriptResult r =
         run_script(host(), L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
                    L"vbscript");
-    EXPECT_TRUE(r.ok) << to_utf8(r.message);
+    EXPECT_TRUE(r.ok) << torvel::to_utf8(r.message);
     EXPECT_EQ(r.line, 0);
     EXPECT_EQ(host().selection_filter(), L"PolygonMesh");
     ASSERT_EQ(log().size(), 1u);
@@ -203,8 +204,8 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
     for (const Case& c : cases) {
         host().log().clear();
         const ScriptResult r = run_script(host(), c.code);
-        EXPECT_FALSE(r.ok) << to_utf8(c.code);
-        EXPECT_EQ(r.line, c.line) << to_utf8(c.code);
+        EXPECT_FALSE(r.ok) << torvel::to_utf8(c.code);
+        EXPECT_EQ(r.line, c.line) << torvel::to_utf8(c.code);
         EXPECT_EQ(r.message, c.message);
         ASSERT_EQ(log().size(), 1u);
         EXPECT_EQ(log()[0].text, L"ERROR : " + std::wstring(c.message));
