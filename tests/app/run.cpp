@@ -134,20 +134,14 @@ std::vector<std::string> log_texts(const fs::path& path) {
 }
 
 void TempDirTest::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "torvel_app_XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir = pattern;
+    scratch_.emplace("torvel_app");
+    dir = scratch_->path();
 }
 
-void TempDirTest::TearDown() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-}
+void TempDirTest::TearDown() { scratch_.reset(); }
 
 fs::path TempDirTest::write(const std::string& name, const std::string& bytes) const {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
+    return scratch_->write(name, bytes);
 }
 
 fs::path TempDirTest::copy_example(const std::string& name, const std::string& as) const {

@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "temp_dir.h"
+
 namespace apptest {
 
 namespace fs = std::filesystem;
@@ -48,6 +50,9 @@ protected:
     fs::path write(const std::string& name, const std::string& bytes) const;
     fs::path copy_example(const std::string& name, const std::string& as = {}) const;
     fs::path dir;
+
+private:
+    std::optional<torvel::test::TempDir> scratch_;
 };
 
 }  // namespace apptest
