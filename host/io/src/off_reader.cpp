@@ -152,8 +152,7 @@ private:
     double real(const char* what, bool must_be_finite) {
         const std::string_view tok = token();
         double v = 0;
-        const NumStatus status = detail::parse_double(tok.data(), tok.data() + tok.size(), v);
-        if (status != NumStatus::ok && (status != NumStatus::not_finite || must_be_finite))
+        if (const NumStatus status = detail::parse_real(tok, must_be_finite, v); status != NumStatus::ok)
             error(detail::real_error(status, what, tok));
         return v;
     }

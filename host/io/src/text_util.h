@@ -36,6 +36,10 @@ enum class NumStatus { ok, malformed, overflow, not_finite };
 // reported as overflow, nan/inf as not_finite (`value` still set for those).
 NumStatus parse_double(const char* first, const char* last, double& value);
 
+// parse_double over a whole token, where NaN and infinities count as ok unless `must_be_finite`: values
+// that are read only to be dropped may be anything a double holds.
+NumStatus parse_real(std::string_view token, bool must_be_finite, double& value);
+
 // A whole token as a count: decimal digits only, no sign. overflow when it does not fit 64 bits.
 NumStatus parse_count(std::string_view token, std::uint64_t& value);
 
