@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "temp_dir.h"
+#include "test_support.h"
 
 namespace apptest {
 
@@ -38,7 +38,7 @@ struct RunOptions {
 Result run(const std::vector<std::string>& args, const RunOptions& options = {});
 
 std::vector<std::string> lines(const std::string& text);
-std::string read_file(const fs::path& path);
+using torvel::test::read_file;
 // The texts of a --log file, checking that every line is a {"severity", "text"} object.
 std::vector<std::string> log_texts(const fs::path& path);
 

@@ -1,5 +1,5 @@
 #include "files.h"
-#include "temp_dir.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

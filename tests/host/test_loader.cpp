@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <elf.h>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "host.h"
 #include "loader.h"
+#include "test_support.h"
 #include "text.h"
 
 using namespace torvel::host;
@@ -18,19 +17,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<unsigned char> read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::vector<unsigned char> read_bytes(const fs::path& p) {
+    const std::string bytes = torvel::test::read_file(p);
+    return {bytes.begin(), bytes.end()};
 }
 
 template <class F>
 std::string host_error(F f) {
-    try {
-        f();
-    } catch (const HostError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<HostError>(f);
 }
 
 bool has(const std::vector<std::string>& v, const std::string& s) {
@@ -80,7 +74,7 @@ TEST(ExportedFunctions, RejectsFilesThatAreNotSharedObjects) {
 }
 
 TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
-    const std::vector<unsigned char> good = read_file(TM_FILTER);
+    const std::vector<unsigned char> good = read_bytes(TM_FILTER);
     ASSERT_GT(good.size(), sizeof(Elf64_Ehdr));
     Elf64_Ehdr eh;
     std::memcpy(&eh, good.data(), sizeof eh);
@@ -90,11 +84,10 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
         EXPECT_FALSE(host_error([&] { exported_functions(std::span(good.data(), n), "cut.so"); }).empty()) << n;
 
     // A truncated file on disk goes through the same checks.
-    const fs::path cut = fs::temp_directory_path() / "torvel_truncated.so";
-    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), 200);
+    const torvel::test::TempDir tmp;
+    const fs::path cut = tmp.write("torvel_truncated.so", {reinterpret_cast<const char*>(good.data()), 200});
     EXPECT_NE(host_error([&] { exported_functions(cut); }).find(cut.string() + ": truncated ELF file"),
               std::string::npos);
-    fs::remove(cut);
 
     auto with = [&](auto edit) {
         std::vector<unsigned char> img = good;

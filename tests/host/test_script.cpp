@@ -6,6 +6,7 @@
 
 #include "host.h"
 #include "script.h"
+#include "test_support.h"
 #include "text.h"
 
 using namespace torvel::host;
@@ -21,22 +22,12 @@ ScriptLine parse(std::wstring_view text) {
 
 // The ScriptError message for a line, or "" when it parses.
 std::string parse_error(std::wstring_view text) {
-    try {
-        parse_script_line(text);
-    } catch (const ScriptError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<ScriptError>([&] { parse_script_line(text); });
 }
 
 template <class F>
 std::string error_of(F f) {
-    try {
-        f();
-    } catch (const ScriptError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<ScriptError>(f);
 }
 
 class RunScript : public ::testing::Test {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mesh_io.h"
-#include "temp_dir.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 namespace iotest {
 
 using TempDir = torvel::test::TempDir;
+using torvel::test::read_file;
 
 // Runs f, expects a MeshError whose message contains every one of `parts`.
 void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts);

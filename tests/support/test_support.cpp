@@ -1,8 +1,9 @@
-#include "temp_dir.h"
+#include "test_support.h"
 
 #include <stdlib.h>
 
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace torvel::test {
@@ -29,6 +30,12 @@ fs::path TempDir::write(const std::string& name, std::string_view bytes) const {
     out.close();
     if (!out) throw std::runtime_error("cannot write " + p.string());
     return p;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace torvel::test

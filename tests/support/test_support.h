@@ -1,5 +1,5 @@
-// A scratch folder for one test: made fresh under the system's temporary folder, removed with all it
-// holds when the object goes. Used by the mesh I/O, program and common helper tests.
+// Helpers every test program may use: scratch folders, reading a file back, the message of an expected
+// exception.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +8,8 @@
 
 namespace torvel::test {
 
+// A scratch folder for one test: made fresh under the system's temporary folder, removed with all it
+// holds when the object goes.
 class TempDir {
 public:
     // Throws std::runtime_error when no folder can be made. `prefix` starts the folder's name.
@@ -25,5 +27,19 @@ public:
 private:
     std::filesystem::path dir_;
 };
+
+// The whole file, bytes as they are. Throws std::runtime_error when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// The what() of the E that f throws, or "" when f returns; other exceptions pass through.
+template <class E, class F>
+std::string thrown_message(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "";
+}
 
 }  // namespace torvel::test
