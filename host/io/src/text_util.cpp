@@ -52,11 +52,6 @@ void fail_at_line(const std::string& name, std::size_t line, std::string_view wh
 
 std::string quoted(std::string_view token) { return "'" + printable(token, 60) + "'"; }
 
-NumStatus parse_real(std::string_view token, bool must_be_finite, double& value) {
-    const NumStatus status = parse_double(token.data(), token.data() + token.size(), value);
-    return status == NumStatus::not_finite && !must_be_finite ? NumStatus::ok : status;
-}
-
 NumStatus parse_count(std::string_view token, std::uint64_t& value) {
     const char* last = token.data() + token.size();
     const auto r = std::from_chars(token.data(), last, value);

@@ -38,7 +38,10 @@ NumStatus parse_double(const char* first, const char* last, double& value);
 
 // parse_double over a whole token, where NaN and infinities count as ok unless `must_be_finite`: values
 // that are read only to be dropped may be anything a double holds.
-NumStatus parse_real(std::string_view token, bool must_be_finite, double& value);
+inline NumStatus parse_real(std::string_view token, bool must_be_finite, double& value) {
+    const NumStatus status = parse_double(token.data(), token.data() + token.size(), value);
+    return status == NumStatus::not_finite && !must_be_finite ? NumStatus::ok : status;
+}
 
 // A whole token as a count: decimal digits only, no sign. overflow when it does not fit 64 bits.
 NumStatus parse_count(std::string_view token, std::uint64_t& value);
