@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "errors.h"
+#include "files.h"
+#include "text.h"
 
 namespace torvel::host {
 class Log;
@@ -65,8 +67,8 @@ private:
     std::vector<fs::path> protected_;
 };
 
-// True when a and b name the same file (existing files compared by identity, others by normalised path).
-bool same_file(const fs::path& a, const fs::path& b);
+// Outputs are compared with inputs, and with each other, as files (links count): torvel::same_file.
+using torvel::same_file;
 
 // --- text helpers (report.cpp) ---
 

@@ -65,10 +65,10 @@ double settings_tolerance(host::Host& host, const std::optional<double>& request
     XSI::CRef ref;
     ref = host.resolve(kTolerance);
     if (!ref.IsValid())
-        throw std::runtime_error("the plug-in did not create the settings parameter " + host::to_utf8(kTolerance));
+        throw std::runtime_error("the plug-in did not create the settings parameter " + to_utf8(kTolerance));
     XSI::Parameter def(ref);
     if (requested && def.PutValue(XSI::CValue(*requested)).GetCode() != XSI::CStatus::OK)
-        throw std::runtime_error(host::to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
+        throw std::runtime_error(to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
                                  " (its range is " + range_text(def) + ")");
     return static_cast<double>(def.GetValue());
 }
@@ -105,7 +105,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     Checked out;
     out.tolerance = settings_tolerance(host, o.tolerance);
 
-    std::wstring name = host::from_utf8(fs::path(path).stem().string());
+    std::wstring name = from_utf8(fs::path(path).stem().string());
     XSI::CRef mesh;
     try {
         // The program keeps the file's arrays only when it writes them out again.

@@ -12,14 +12,6 @@
 
 namespace torvel::app {
 
-bool same_file(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec) && !ec) return true;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    return !ca.empty() && ca == cb;
-}
-
 LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::move(options)) {
     if (options_.file) {
         const fs::path& file = *options_.file;
@@ -33,7 +25,7 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
         log_.set_observer([to_stderr](const host::LogEntry& e) {
-            (to_stderr ? std::cerr : std::cout) << host::to_utf8(e.text) << '\n';
+            (to_stderr ? std::cerr : std::cout) << to_utf8(e.text) << '\n';
         });
     }
 }
@@ -66,7 +58,7 @@ void LogSink::finish() {
 
     std::string text;
     for (const host::LogEntry& e : log_.entries()) {
-        nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", host::to_utf8(e.text)}};
+        nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", to_utf8(e.text)}};
         text += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         text += '\n';
     }

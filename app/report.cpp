@@ -7,8 +7,6 @@
 
 namespace torvel::app {
 
-using host::to_utf8;
-
 std::string format_number(double value) {
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, value);

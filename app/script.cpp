@@ -21,12 +21,10 @@ namespace torvel::app {
 
 namespace {
 
-using host::from_utf8;
 using host::Host;
 using host::ScriptArg;
 using host::ScriptArgs;
 using host::ScriptError;
-using host::to_utf8;
 
 // What the program's commands share during one script run.
 struct ScriptEnv {

@@ -33,6 +33,7 @@
 #include "mesh_io.h"
 #include "meshgen.h"
 #include "planarity.h"
+#include "units.h"
 
 extern char** environ;
 

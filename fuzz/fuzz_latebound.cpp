@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host.h"
+#include "text.h"
 
 using namespace XSI;
 using namespace torvel::host;
@@ -32,7 +33,7 @@ CValue make_value(FuzzedDataProvider& in, const std::vector<CRef>& pool) {
         case 0: return CValue(in.ConsumeIntegral<LONG>());
         case 1: return CValue(in.ConsumeFloatingPoint<double>());
         case 2: return CValue(in.ConsumeBool());
-        case 3: return CValue(CString(from_utf8(in.ConsumeRandomLengthString(16))));
+        case 3: return CValue(CString(torvel::from_utf8(in.ConsumeRandomLengthString(16))));
         case 4: return CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)]);
         default: return CValue();
     }
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {
         CComAPIHandler handle{CValue(pool[in.ConsumeIntegralInRange<std::size_t>(0, pool.size() - 1)])};
         const CString name = in.ConsumeBool() ? CString(k_names[in.ConsumeIntegralInRange<std::size_t>(0, 9)])
-                                              : CString(from_utf8(in.ConsumeRandomLengthString(24)));
+                                              : CString(torvel::from_utf8(in.ConsumeRandomLengthString(24)));
         CValueArray args;
         for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) args.Add(make_value(in, pool));
         CValue result;

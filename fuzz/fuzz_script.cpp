@@ -5,6 +5,7 @@
 #include "host.h"
 #include "plugin_registry.h"
 #include "script.h"
+#include "text.h"
 
 using namespace torvel::host;
 
@@ -25,7 +26,7 @@ Host& host() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
-    const std::wstring code = from_utf8(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::wstring code = torvel::from_utf8(std::string_view(reinterpret_cast<const char*>(data), size));
     host().new_scene();
     host().log().clear();
     try {

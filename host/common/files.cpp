@@ -1,21 +1,33 @@
 #include "files.h"
 
-#include <system_error>
-
 namespace torvel {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+fs::path comparable_form(const fs::path& p) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(p, ec);
+    if (ec) absolute = p;
+    fs::path canonical = fs::weakly_canonical(absolute, ec);
+    // weakly_canonical gives up on a folder it may not search; the spelling is then the best there is.
+    if (ec || canonical.empty()) return absolute.lexically_normal();
+    return canonical;
+}
+
+}  // namespace
+
 bool same_file(const fs::path& a, const fs::path& b) {
+    if (a.empty() || b.empty()) return false;
     std::error_code ea, eb;
-    const bool a_exists = fs::exists(a, ea), b_exists = fs::exists(b, eb);
-    if (a_exists && b_exists) {
+    if (fs::exists(a, ea) && fs::exists(b, eb)) {
         std::error_code ec;
-        return fs::equivalent(a, b, ec);
+        const bool same = fs::equivalent(a, b, ec);
+        if (!ec) return same;
+        // One of them went away between the two checks: compared as a file that does not exist.
     }
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ea), ea);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, eb), eb);
-    return !ea && !eb && ca == cb;
+    return comparable_form(a) == comparable_form(b);
 }
 
 }  // namespace torvel

@@ -5,27 +5,53 @@
 
 namespace torvel {
 
-std::string ascii_lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = ascii_lower(c);
-    return out;
+std::string ascii_lowered(std::string text) {
+    for (char& c : text) c = ascii_lower(c);
+    return text;
 }
 
-std::wstring ascii_lowered(std::wstring_view text) {
-    std::wstring out(text);
-    for (wchar_t& c : out) c = ascii_lower(c);
-    return out;
+std::wstring ascii_lowered(std::wstring text) {
+    for (wchar_t& c : text) c = ascii_lower(c);
+    return text;
 }
 
-bool iequals(std::string_view a, std::string_view b) {
+bool iequals(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
 }
 
-bool iequals(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return ascii_lower(x) == ascii_lower(y);
-           });
+bool iequals(std::wstring_view a, std::wstring_view b) noexcept {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](wchar_t x, wchar_t y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
+Utf8Sequence utf8_sequence_at(std::string_view text, std::size_t at) noexcept {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned lead = byte(at);
+    if (lead < 0x80) return {lead, 1};
+    // Lead bytes C0, C1 and F5..FF can only start overlong forms or values past U+10FFFF.
+    std::size_t n = 0;
+    char32_t min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+        min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        min = 0x10000;
+    } else {
+        return {};
+    }
+    if (n > text.size() - at) return {};
+    char32_t cp = lead & (0x7Fu >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(at + k) & 0xC0) != 0x80) return {};
+        cp = (cp << 6) | (byte(at + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
+    return {cp, n};
 }
 
 std::string to_utf8(std::wstring_view text) {
@@ -56,33 +82,15 @@ std::string to_utf8(std::wstring_view text) {
 std::wstring from_utf8(std::string_view text) {
     std::wstring out;
     out.reserve(text.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char b = s[i];
-        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) {
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Sequence seq = utf8_sequence_at(text, i);
+        if (seq.length == 0) {
             out += L'\uFFFD';
             ++i;
-            continue;
+        } else {
+            out += static_cast<wchar_t>(seq.code_point);
+            i += seq.length;
         }
-        std::uint32_t c = len == 1 ? b : b & (0x7F >> len);
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (s[i + k] & 0x3F);
-        }
-        static constexpr std::uint32_t min_for_len[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!ok || c < min_for_len[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += L'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += len;
     }
     return out;
 }

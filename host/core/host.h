@@ -20,9 +20,7 @@
 
 namespace torvel::host {
 
-using torvel::from_utf8;
 using torvel::HostError;
-using torvel::to_utf8;
 
 class PluginRegistry;
 

@@ -286,10 +286,10 @@ void ScriptArgs::expect_count(std::size_t min, std::size_t max) const {
     throw ScriptError(narrow(command()) + ": expected " + want + ", got " + std::to_string(n));
 }
 
-void CommandRegistry::add(std::wstring name, CommandFn fn) { commands_[ascii_lowered(name)] = std::move(fn); }
+void CommandRegistry::add(std::wstring name, CommandFn fn) { commands_[ascii_lowered(std::move(name))] = std::move(fn); }
 
 const CommandFn* CommandRegistry::find(std::wstring_view name) const {
-    if (auto it = commands_.find(ascii_lowered(name)); it != commands_.end()) return &it->second;
+    if (auto it = commands_.find(ascii_lowered(std::wstring(name))); it != commands_.end()) return &it->second;
     return below_ ? below_->find(name) : nullptr;
 }
 

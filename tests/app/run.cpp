@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -116,12 +115,6 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> log_texts(const fs::path& path) {
     std::vector<std::string> texts;
     for (const std::string& line : lines(read_file(path))) {
@@ -134,20 +127,14 @@ std::vector<std::string> log_texts(const fs::path& path) {
 }
 
 void TempDirTest::SetUp() {
-    std::string pattern = (fs::temp_directory_path() / "torvel_app_XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir = pattern;
+    scratch_.emplace("torvel_app");
+    dir = scratch_->path();
 }
 
-void TempDirTest::TearDown() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-}
+void TempDirTest::TearDown() { scratch_.reset(); }
 
 fs::path TempDirTest::write(const std::string& name, const std::string& bytes) const {
-    const fs::path p = dir / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
+    return scratch_->write(name, bytes);
 }
 
 fs::path TempDirTest::copy_example(const std::string& name, const std::string& as) const {

@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "test_support.h"
+
 namespace apptest {
 
 namespace fs = std::filesystem;
@@ -36,7 +38,7 @@ struct RunOptions {
 Result run(const std::vector<std::string>& args, const RunOptions& options = {});
 
 std::vector<std::string> lines(const std::string& text);
-std::string read_file(const fs::path& path);
+using torvel::test::read_file;
 // The texts of a --log file, checking that every line is a {"severity", "text"} object.
 std::vector<std::string> log_texts(const fs::path& path);
 
@@ -48,6 +50,9 @@ protected:
     fs::path write(const std::string& name, const std::string& bytes) const;
     fs::path copy_example(const std::string& name, const std::string& as = {}) const;
     fs::path dir;
+
+private:
+    std::optional<torvel::test::TempDir> scratch_;
 };
 
 }  // namespace apptest

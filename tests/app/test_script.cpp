@@ -110,6 +110,8 @@ TEST(ScriptValues, SetValueAndGetValueGoThroughTheParameterAndItsRange) {
         {"SetValue \"Vn_TorvelFilter_Prop.nope\", 1", "SetValue: no parameter \"Vn_TorvelFilter_Prop.nope\""},
         {"GetValue \"Vn_TorvelFilter_Prop\"", "GetValue: no parameter \"Vn_TorvelFilter_Prop\""},
         {"SetValue \"Vn_TorvelFilter_Prop.def\"", "SetValue: expected 2 arguments, got 1"},
+        {"SetValue \"Vn_TorvelFilter_Prop.def\", Truth",
+         "SetValue: argument 2 must be a number, a string, True or False, not Truth"},
     };
     for (const auto& [line, message] : errors) {
         Result e = script({kLoad, line, "GetValue \"Vn_TorvelFilter_Prop.def\""});
@@ -117,6 +119,16 @@ TEST(ScriptValues, SetValueAndGetValueGoThroughTheParameterAndItsRange) {
         EXPECT_NE(e.err.find("-c:2: " + message), std::string::npos) << line << ": " << e.err;
         EXPECT_FALSE(has_line(e.out, "45")) << "the script went on after the failing line";
     }
+}
+
+TEST(ScriptValues, TrueAndFalseAreWordsInAnyCase) {
+    Result r = script({kLoad, "SetValue \"Vn_TorvelFilter_Prop.def\", TRUE", "GetValue \"Vn_TorvelFilter_Prop.def\"",
+                       "SetValue \"Vn_TorvelFilter_Prop.def\", fAlSe", "GetValue \"Vn_TorvelFilter_Prop.def\""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_GE(out.size(), 3u) << r.out;
+    EXPECT_EQ(out[1], "1");
+    EXPECT_EQ(out[2], "0");
 }
 
 TEST(ScriptCallbacks, MatchFilterAndInspectObjReachTheirCallbacks) {

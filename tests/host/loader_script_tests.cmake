@@ -5,11 +5,13 @@ if(NOT TARGET tm_filter)
 endif()
 
 add_executable(host_script_tests ${CMAKE_CURRENT_LIST_DIR}/test_script.cpp)
-target_link_libraries(host_script_tests PRIVATE torvel_test_host poly_torvel_filer_names GTest::gtest_main torvel_warnings)
+target_link_libraries(host_script_tests PRIVATE torvel_test_support poly_torvel_filer_names GTest::gtest_main
+                                                torvel_warnings)
 gtest_discover_tests(host_script_tests TEST_PREFIX "host.")
 
 add_executable(host_loader_tests ${CMAKE_CURRENT_LIST_DIR}/test_loader.cpp)
-target_link_libraries(host_loader_tests PRIVATE torvel_test_host poly_torvel_filer_names GTest::gtest_main torvel_warnings)
+target_link_libraries(host_loader_tests PRIVATE torvel_test_support poly_torvel_filer_names GTest::gtest_main
+                                                torvel_warnings)
 target_compile_definitions(host_loader_tests PRIVATE
   TM_FILTER="$<TARGET_FILE:tm_filter>"
   TM_SECOND="$<TARGET_FILE:tm_second>"

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <elf.h>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include <xsi_context.h>
@@ -14,6 +12,8 @@
 #include "fresh_host.h"
 #include "elf_exports.h"
 #include "plugin_registry.h"
+#include "test_support.h"
+#include "text.h"
 
 using namespace torvel::host;
 using torvel::test::host;
@@ -21,19 +21,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<unsigned char> read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::vector<unsigned char> read_bytes(const fs::path& p) {
+    const std::string bytes = torvel::test::read_file(p);
+    return {bytes.begin(), bytes.end()};
 }
 
 template <class F>
 std::string host_error(F f) {
-    try {
-        f();
-    } catch (const HostError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<HostError>(f);
 }
 
 bool has(const std::vector<std::string>& v, const std::string& s) {
@@ -77,7 +72,7 @@ TEST(ExportedFunctions, RejectsFilesThatAreNotSharedObjects) {
 }
 
 TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
-    const std::vector<unsigned char> good = read_file(TM_FILTER);
+    const std::vector<unsigned char> good = read_bytes(TM_FILTER);
     ASSERT_GT(good.size(), sizeof(Elf64_Ehdr));
     Elf64_Ehdr eh;
     std::memcpy(&eh, good.data(), sizeof eh);
@@ -87,11 +82,10 @@ TEST(ExportedFunctions, HostileImagesGiveErrorsNotCrashes) {
         EXPECT_FALSE(host_error([&] { exported_functions(std::span(good.data(), n), "cut.so"); }).empty()) << n;
 
     // A truncated file on disk goes through the same checks.
-    const fs::path cut = fs::temp_directory_path() / "torvel_truncated.so";
-    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), 200);
+    const torvel::test::TempDir tmp;
+    const fs::path cut = tmp.write("torvel_truncated.so", {reinterpret_cast<const char*>(good.data()), 200});
     EXPECT_NE(host_error([&] { exported_functions(cut); }).find(cut.string() + ": truncated ELF file"),
               std::string::npos);
-    fs::remove(cut);
 
     auto with = [&](auto edit) {
         std::vector<unsigned char> img = good;
@@ -291,7 +285,7 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
 TEST_F(Loader, SIAddPropAddsARegisteredPropertyThroughItsDefineCallback) {
     plugins().load(TM_FILTER);
     ScriptResult r = host().execute_script(LR"(SIAddProp "Tm_Prop","Scene_Root" , siDefaultPropagation)", L"VBScript");
-    ASSERT_TRUE(r.ok) << to_utf8(r.message);
+    ASSERT_TRUE(r.ok) << torvel::to_utf8(r.message);
     EXPECT_TRUE(host().execute_script(LR"(siaddprop "TM_PROP", "Scene_Root")", L"VBScript").ok);
     EXPECT_EQ(lines(L"tm: Define"), (std::vector<std::wstring>{L"tm: Define Tm_Prop", L"tm: Define Tm_Prop1"}));
     auto* prop = host().store().find_as<PropertyObject>(host().resolve(L"Scene_Root.Tm_Prop"));

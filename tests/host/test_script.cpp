@@ -8,6 +8,8 @@
 
 #include "fresh_host.h"
 #include "script.h"
+#include "test_support.h"
+#include "text.h"
 
 using namespace torvel::host;
 using torvel::test::host;
@@ -17,28 +19,18 @@ namespace {
 
 ScriptLine parse(std::wstring_view text) {
     auto line = parse_script_line(text);
-    EXPECT_TRUE(line.has_value()) << to_utf8(text);
+    EXPECT_TRUE(line.has_value()) << torvel::to_utf8(text);
     return line.value_or(ScriptLine{});
 }
 
 // The ScriptError message for a line, or "" when it parses.
 std::string parse_error(std::wstring_view text) {
-    try {
-        parse_script_line(text);
-    } catch (const ScriptError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<ScriptError>([&] { parse_script_line(text); });
 }
 
 template <class F>
 std::string error_of(F f) {
-    try {
-        f();
-    } catch (const ScriptError& e) {
-        return e.what();
-    }
-    return "";
+    return torvel::test::thrown_message<ScriptError>(f);
 }
 
 class RunScript : public ::testing::Test {
@@ -89,7 +81,7 @@ TEST(ParseScriptLine, SpacingQuotesCommentsAndCallForm) {
     EXPECT_TRUE(parse(L"Cmd()").args.empty());
 
     for (const wchar_t* blank : {L"", L"   \t", L"' comment", L"   ' indented comment", L"\r"})
-        EXPECT_FALSE(parse_script_line(blank).has_value()) << to_utf8(blank);
+        EXPECT_FALSE(parse_script_line(blank).has_value()) << torvel::to_utf8(blank);
 }
 
 TEST(ParseScriptLine, NumbersAreExact) {
@@ -130,7 +122,7 @@ TEST(ParseScriptLine, MalformedLinesNameTheFault) {
     };
     for (const Case& c : cases) {
         const std::string got = parse_error(c.line);
-        EXPECT_NE(got.find(c.message), std::string::npos) << to_utf8(c.line) << "\n  got: " << got;
+        EXPECT_NE(got.find(c.message), std::string::npos) << torvel::to_utf8(c.line) << "\n  got: " << got;
     }
 }
 
@@ -164,7 +156,7 @@ TEST_F(RunScript, RunsEveryLineAndCountsLinesAcrossLineEnds) {
     const ScriptResult r =
         run(L"' set the filter\r\n\r\nsetselfilter \"PolygonMesh\"\nLogMessage \"done\", siWarningMsg\n",
                    L"vbscript");
-    EXPECT_TRUE(r.ok) << to_utf8(r.message);
+    EXPECT_TRUE(r.ok) << torvel::to_utf8(r.message);
     EXPECT_EQ(r.line, 0);
     EXPECT_EQ(host().selection_filter(), L"PolygonMesh");
     ASSERT_EQ(log().size(), 1u);
@@ -205,8 +197,8 @@ TEST_F(RunScript, ReportsEachKindOfFailureWithItsLine) {
     for (const Case& c : cases) {
         host().log().clear();
         const ScriptResult r = run(c.code);
-        EXPECT_FALSE(r.ok) << to_utf8(c.code);
-        EXPECT_EQ(r.line, c.line) << to_utf8(c.code);
+        EXPECT_FALSE(r.ok) << torvel::to_utf8(c.code);
+        EXPECT_EQ(r.line, c.line) << torvel::to_utf8(c.code);
         EXPECT_EQ(L"line " + std::to_wstring(r.line) + L": " + r.message, c.message);
         ASSERT_EQ(log().size(), 1u);
         EXPECT_EQ(log()[0].text, L"ERROR : " + std::wstring(c.message));
@@ -233,7 +225,7 @@ TEST_F(RunScript, ATableOnTopOfTheHostsFallsThroughToIt) {
     program.add(L"Count", [&own](const ScriptArgs&) { ++own; });
     program.add(L"SetSelFilter", [&own](const ScriptArgs&) { own += 10; });
     const ScriptResult r = run_script(program, host().log(), L"count\nSetSelFilter \"x\"\nLogMessage \"kept\"");
-    EXPECT_TRUE(r.ok) << to_utf8(r.message);
+    EXPECT_TRUE(r.ok) << torvel::to_utf8(r.message);
     EXPECT_EQ(own, 11);
     EXPECT_EQ(host().selection_filter(), L"");
     EXPECT_EQ(log().back().text, L"kept");

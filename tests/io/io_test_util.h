@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mesh_io.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +14,8 @@
 
 namespace iotest {
 
-// A fresh directory under the system temp dir, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return dir_; }
-    std::filesystem::path write(const std::string& name, const std::string& bytes) const;
-
-private:
-    std::filesystem::path dir_;
-};
+using TempDir = torvel::test::TempDir;
+using torvel::test::read_file;
 
 // Runs f, expects a MeshError whose message contains every one of `parts`.
 void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts);

@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -12,15 +11,9 @@ using namespace torvel::io;
 namespace fs = std::filesystem;
 using iotest::expect_error;
 using iotest::polygons;
+using iotest::read_file;
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Eight polygons, an n-gon among them, coordinates that need all 17 digits.
 MeshData sample(std::uint32_t big_polygon = 5) {
@@ -100,7 +93,7 @@ TEST(Files, ObjRoundTripWithGroupsAndMaterials) {
     expect_same(read_mesh(out), m);
 
     // Groups switch only where the marking changes: planar, non-planar x2, planar x2, non, planar, non.
-    const std::string text = slurp(out);
+    const std::string text = read_file(out);
     std::vector<std::string> groups;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
@@ -110,7 +103,7 @@ TEST(Files, ObjRoundTripWithGroupsAndMaterials) {
                                            "g planar", "usemtl planar", "g non_planar", "usemtl non_planar"};
     EXPECT_EQ(groups, want);
     EXPECT_NE(text.find("mtllib out.mtl\n"), std::string::npos);
-    const std::string mtl = slurp(dir.path() / "out.mtl");
+    const std::string mtl = read_file(dir.path() / "out.mtl");
     EXPECT_NE(mtl.find("newmtl non_planar\nKa 0 0 0\nKd 1 0 0"), std::string::npos);
     EXPECT_NE(mtl.find("newmtl planar"), std::string::npos);
     // Only the two files remain: no temporaries.
@@ -124,7 +117,7 @@ TEST(Files, PlyAndOffRoundTripWithFaceColours) {
         const fs::path ply = dir.path() / "out.ply";
         write_marked(ply, m, marked, {});
         expect_same(read_mesh(ply), m);
-        const std::string bytes = slurp(ply);
+        const std::string bytes = read_file(ply);
         EXPECT_NE(bytes.find(big < 256 ? "property list uchar uint vertex_indices"
                                        : "property list uint uint vertex_indices"),
                   std::string::npos);
@@ -137,7 +130,7 @@ TEST(Files, PlyAndOffRoundTripWithFaceColours) {
         const fs::path off = dir.path() / "out.off";
         write_marked(off, m, marked, {});
         expect_same(read_mesh(off), m);
-        EXPECT_NE(slurp(off).find("\n3 0 1 3 255 0 0\n"), std::string::npos);
+        EXPECT_NE(read_file(off).find("\n3 0 1 3 255 0 0\n"), std::string::npos);
     }
 }
 
@@ -157,8 +150,8 @@ TEST(Files, RefusesToOverwriteInputs) {
     const std::vector<fs::path> with_mtl = {in, mtl_in};
     expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); },
                  {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
-    EXPECT_EQ(slurp(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    EXPECT_EQ(slurp(mtl_in), "newmtl x\n");
+    EXPECT_EQ(read_file(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    EXPECT_EQ(read_file(mtl_in), "newmtl x\n");
     EXPECT_FALSE(fs::exists(dir.path() / "other.obj"));
 }
 

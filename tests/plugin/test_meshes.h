@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fresh_host.h"
+#include "units.h"
 
 namespace torvel::test {
 
@@ -25,7 +26,7 @@ inline Polygon raised_square(double height) { return {{0, 0, 0}, {1, 0, 0}, {1, 
 // largest is about 11.31 degrees.
 inline Polygon skewed_quad() { return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0.5, 1, 0.1}}; }
 // Folded so that neighbouring corner normals are `degrees` apart at most.
-inline Polygon folded_square(double degrees) { return raised_square(std::tan(degrees * 0.017453292519943295)); }
+inline Polygon folded_square(double degrees) { return raised_square(std::tan(degrees * kDegreesToRadians)); }
 // Its first two corner normals are exactly perpendicular (integer arithmetic throughout).
 inline Polygon right_angle_quad() { return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1}}; }
 // A straight corner at (0.5,0,0): its corner normal is zero.

@@ -1,6 +1,8 @@
 // Choosing the format from a file name and reading whole files.
 #include "text_util.h"
 
+#include "text.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -14,9 +16,7 @@
 namespace torvel::io {
 
 Format format_of(const std::filesystem::path& path) {
-    std::string ext = path.extension().string();
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string ext = ascii_lowered(path.extension().string());
     if (ext == ".obj") return Format::obj;
     if (ext == ".ply") return Format::ply;
     if (ext == ".off") return Format::off;

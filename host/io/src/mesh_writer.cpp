@@ -2,6 +2,8 @@
 // Every file goes to a temporary beside its target and is renamed over it once complete and synced.
 #include "text_util.h"
 
+#include "files.h"
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -126,20 +128,6 @@ void append_le(std::string& s, T v) {
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
-// Same file, or the same path once made absolute and normalised (covers files that do not exist yet).
-bool same_file(const fs::path& a, const fs::path& b) {
-    std::error_code ec1, ec2;
-    if (fs::exists(a, ec1) && fs::exists(b, ec2)) {
-        std::error_code ec;
-        if (fs::equivalent(a, b, ec) && !ec) return true;
-    }
-    std::error_code ec;
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    if (!ca.empty() && ca == cb) return true;
-    return fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal();
-}
-
 void refuse_inputs(const fs::path& target, const std::string& shown, std::span<const fs::path> inputs) {
     for (const auto& in : inputs)
         if (same_file(target, in))
@@ -161,6 +149,26 @@ void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, con
             detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist");
         if (i > 0 && marked[i] <= marked[i - 1])
             detail::fail(shown, "cannot write: marked polygons are not in ascending order");
+    }
+}
+
+// "x y z" of vertex v.
+void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
+    append_number(s, mesh.positions[3 * v]);
+    s += ' ';
+    append_number(s, mesh.positions[3 * v + 1]);
+    s += ' ';
+    append_number(s, mesh.positions[3 * v + 2]);
+}
+
+// The vertex indices of a polygon, each after a blank and counted from `first` (OBJ counts from 1).
+// A polygon of millions of vertices is flushed as it goes instead of growing the buffer to its size.
+void append_indices(AtomicFile& f, const MeshData& mesh, std::size_t polygon, std::uint64_t first) {
+    std::string& s = f.buffer();
+    for (std::uint32_t k = mesh.offsets[polygon]; k < mesh.offsets[polygon + 1]; ++k) {
+        s += ' ';
+        append_number(s, std::uint64_t{mesh.indices[k]} + first);
+        if (s.size() >= flush_at) f.maybe_flush();
     }
 }
 
@@ -202,11 +210,7 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     s += " non-planar\nmtllib " + mtl.filename().string() + "\n";
     for (std::size_t v = 0; v < mesh.vertex_count(); ++v) {
         s += "v ";
-        append_number(s, mesh.positions[3 * v]);
-        s += ' ';
-        append_number(s, mesh.positions[3 * v + 1]);
-        s += ' ';
-        append_number(s, mesh.positions[3 * v + 2]);
+        append_position(s, mesh, v);
         s += '\n';
         f.maybe_flush();
     }
@@ -217,10 +221,7 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
             group = is_marked;
         }
         s += 'f';
-        for (std::uint32_t k = mesh.offsets[i]; k < mesh.offsets[i + 1]; ++k) {
-            s += ' ';
-            append_number(s, std::uint64_t{mesh.indices[k]} + 1);
-        }
+        append_indices(f, mesh, i, 1);
         s += '\n';
         f.maybe_flush();
     });
@@ -283,21 +284,13 @@ void write_off(const fs::path& out, const std::string& shown, const MeshData& me
     append_number(s, std::uint64_t{mesh.polygon_count()});
     s += " 0\n";
     for (std::size_t v = 0; v < mesh.vertex_count(); ++v) {
-        append_number(s, mesh.positions[3 * v]);
-        s += ' ';
-        append_number(s, mesh.positions[3 * v + 1]);
-        s += ' ';
-        append_number(s, mesh.positions[3 * v + 2]);
+        append_position(s, mesh, v);
         s += '\n';
         f.maybe_flush();
     }
     for_each_polygon(mesh, marked, [&](std::size_t i, bool is_marked) {
         append_number(s, std::uint64_t{mesh.offsets[i + 1] - mesh.offsets[i]});
-        for (std::uint32_t k = mesh.offsets[i]; k < mesh.offsets[i + 1]; ++k) {
-            s += ' ';
-            append_number(s, std::uint64_t{mesh.indices[k]});
-            if (s.size() >= flush_at) f.maybe_flush();
-        }
+        append_indices(f, mesh, i, 0);
         s += is_marked ? " 255 0 0\n" : " 200 200 200\n";
         f.maybe_flush();
     });

@@ -8,11 +8,10 @@ namespace torvel::io {
 
 namespace {
 
+using detail::is_blank;
+using detail::max_u32;
 using detail::NumStatus;
 
-constexpr std::uint64_t max_u32 = std::numeric_limits<std::uint32_t>::max();
-
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 // Where a token stops: blanks, end of line, a continuation backslash or a comment.
 inline bool ends_token(char c) { return is_blank(c) || c == '\n' || c == '\\' || c == '#'; }
 
@@ -65,8 +64,7 @@ public:
         const std::uint64_t vcount = mesh_.positions.size() / 3;
         if (max_forward_ != none && max_forward_ >= vcount) {
             line_ = max_forward_line_;
-            error("vertex index " + std::to_string(max_forward_ + 1) + " out of range (the file has " +
-                  std::to_string(vcount) + " vertices)");
+            error(detail::index_out_of_range(static_cast<std::int64_t>(max_forward_ + 1), vcount));
         }
         return std::move(mesh_);
     }
@@ -164,18 +162,12 @@ private:
         const char* s = p_;
         while (p_ < end_ && !ends_token(*p_)) ++p_;
         double v = 0;
-        switch (detail::parse_double(s, p_, v)) {
-            case NumStatus::ok: return v;
-            case NumStatus::malformed: break;
-            case NumStatus::overflow:
-                error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
-                      " is out of the range of a double");
-            case NumStatus::not_finite:
-                error(std::string(what) + " " + detail::quoted({s, static_cast<std::size_t>(p_ - s)}) +
-                      " is not finite");
-        }
-        p_ = s;
-        error(std::string("bad ") + what + " " + detail::quoted(token_here()));
+        const NumStatus status = detail::parse_double(s, p_, v);
+        if (status == NumStatus::ok) return v;
+        if (status != NumStatus::malformed)
+            error(detail::real_error(status, what, {s, static_cast<std::size_t>(p_ - s)}));
+        p_ = s;  // shown like every other malformed OBJ token: from its start, as token_here() cuts it
+        error(detail::real_error(status, what, token_here()));
     }
 
     void parse_vertex() {
@@ -261,9 +253,8 @@ private:
             idx.push_back(static_cast<std::uint32_t>(resolved));
         }
         const std::size_t n = idx.size() - start;
-        if (n < 3) error("face has " + std::to_string(n) + " vertices, at least 3 are needed");
-        if (idx.size() > max_u32) error("too many face vertices in total (more than 2^32 - 1)");
-        mesh_.offsets.push_back(static_cast<std::uint32_t>(idx.size()));
+        if (n < 3) error(detail::too_few_vertices(n));
+        if (!detail::close_polygon(mesh_)) error(detail::too_many_face_vertices);
         finish_statement();
     }
 

@@ -9,10 +9,9 @@ namespace torvel::io {
 
 namespace {
 
+using detail::is_blank;
+using detail::max_u32;
 using detail::NumStatus;
-constexpr std::uint64_t max_u32 = std::numeric_limits<std::uint32_t>::max();
-
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 class OffParser {
 public:
@@ -63,7 +62,7 @@ public:
             if (!next_line())
                 detail::fail(name_, "file ends after " + std::to_string(i) + " of " + std::to_string(nf) + " faces");
             const std::uint64_t n = count("face vertex count");
-            if (n < 3) error("face has " + std::to_string(n) + " vertices, at least 3 are needed");
+            if (n < 3) error(detail::too_few_vertices(n));
             for (std::uint64_t j = 0; j < n; ++j) {
                 if (rest_empty())
                     error("face declares " + std::to_string(n) + " vertices but lists " + std::to_string(j));
@@ -71,13 +70,10 @@ public:
                 std::int64_t v = 0;
                 if (!detail::parse_int(tok.data(), tok.data() + tok.size(), v))
                     error("bad vertex index " + detail::quoted(tok));
-                if (v < 0 || static_cast<std::uint64_t>(v) >= nv)
-                    error("vertex index " + std::to_string(v) + " out of range (the file has " + std::to_string(nv) +
-                          " vertices)");
+                if (v < 0 || static_cast<std::uint64_t>(v) >= nv) error(detail::index_out_of_range(v, nv));
                 mesh_.indices.push_back(static_cast<std::uint32_t>(v));
             }
-            if (mesh_.indices.size() > max_u32) error("too many face vertices in total (more than 2^32 - 1)");
-            mesh_.offsets.push_back(static_cast<std::uint32_t>(mesh_.indices.size()));
+            if (!detail::close_polygon(mesh_)) error(detail::too_many_face_vertices);
             for (int extra = 0; !rest_empty(); ++extra) {  // optional colour: index, rgb or rgba
                 if (extra == 4) error("too many values after the face's vertex indices");
                 real("face colour value", false);
@@ -146,28 +142,19 @@ private:
 
     std::uint64_t count(const char* what) {
         if (rest_empty()) error(std::string("missing ") + what);
-        std::string_view tok = token();
+        const std::string_view tok = token();
         std::uint64_t v = 0;
-        auto r = std::from_chars(tok.data(), tok.data() + tok.size(), v);
-        if (r.ec == std::errc::result_out_of_range) error(std::string(what) + " " + detail::quoted(tok) + " overflows");
-        if (r.ec != std::errc() || r.ptr != tok.data() + tok.size())
-            error(std::string("bad ") + what + " " + detail::quoted(tok));
+        if (const NumStatus status = detail::parse_count(tok, v); status != NumStatus::ok)
+            error(detail::count_error(status, what, tok));
         return v;
     }
 
     double real(const char* what, bool must_be_finite) {
-        std::string_view tok = token();
+        const std::string_view tok = token();
         double v = 0;
-        switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-            case NumStatus::ok: return v;
-            case NumStatus::not_finite:
-                if (!must_be_finite) return v;
-                error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
-            case NumStatus::overflow:
-                error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-            case NumStatus::malformed: break;
-        }
-        error(std::string("bad ") + what + " " + detail::quoted(tok));
+        if (const NumStatus status = detail::parse_real(tok, must_be_finite, v); status != NumStatus::ok)
+            error(detail::real_error(status, what, tok));
+        return v;
     }
 
     const char* p_;

@@ -15,8 +15,8 @@ namespace torvel::io {
 
 namespace {
 
+using detail::max_u32;
 using detail::NumStatus;
-constexpr std::uint64_t max_u32 = std::numeric_limits<std::uint32_t>::max();
 
 enum class Type : std::uint8_t { i8, u8, i16, u16, i32, u32, f32, f64 };
 enum class Encoding { ascii, little, big };
@@ -114,7 +114,8 @@ bool in_range(Type t, std::int64_t v) {
     }
 }
 
-inline bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+// ASCII PLY separates values by any white space, line ends included.
+inline bool is_space(char c) { return detail::is_blank(c) || c == '\n'; }
 
 class PlyParser {
 public:
@@ -142,8 +143,7 @@ public:
         }
         const std::uint64_t vcount = mesh_.positions.size() / 3;
         if (max_index_ != none && max_index_ >= vcount) {
-            std::string what = "vertex index " + std::to_string(max_index_) + " out of range (the file has " +
-                               std::to_string(vcount) + " vertices)";
+            const std::string what = detail::index_out_of_range(static_cast<std::int64_t>(max_index_), vcount);
             if (encoding_ == Encoding::ascii) {
                 line_ = max_index_where_;
                 line_error(what);
@@ -211,11 +211,8 @@ private:
                 if (tok.size() != 3) line_error("element line needs a name and a count");
                 Element el;
                 el.name = std::string(tok[1]);
-                auto r = std::from_chars(tok[2].data(), tok[2].data() + tok[2].size(), el.count);
-                if (r.ec == std::errc::result_out_of_range)
-                    line_error("element count " + detail::quoted(tok[2]) + " overflows");
-                if (r.ec != std::errc() || r.ptr != tok[2].data() + tok[2].size())
-                    line_error("bad element count " + detail::quoted(tok[2]));
+                if (const NumStatus status = detail::parse_count(tok[2], el.count); status != NumStatus::ok)
+                    line_error(detail::count_error(status, "element count", tok[2]));
                 for (const auto& other : elements_)
                     if (other.name == el.name) line_error("element " + detail::quoted(el.name) + " declared twice");
                 if (el.name == "vertex") vertex_el_ = elements_.size();
@@ -347,12 +344,11 @@ private:
 
     void finish_face(std::size_t n, std::uint64_t where) {
         if (n < 3) {
-            std::string what = "face has " + std::to_string(n) + " vertices, at least 3 are needed";
+            const std::string what = detail::too_few_vertices(n);
             if (encoding_ == Encoding::ascii) line_error(what);
             fail(what + " (face at byte " + std::to_string(where) + ")");
         }
-        if (mesh_.indices.size() > max_u32) fail("too many face vertices in total (more than 2^32 - 1)");
-        mesh_.offsets.push_back(static_cast<std::uint32_t>(mesh_.indices.size()));
+        if (!detail::close_polygon(mesh_)) fail(detail::too_many_face_vertices);
     }
 
     // ---- ascii ------------------------------------------------------------------------------------
@@ -380,16 +376,9 @@ private:
 
     double ascii_real(std::string_view tok, const char* what, bool must_be_finite) {
         double v = 0;
-        switch (detail::parse_double(tok.data(), tok.data() + tok.size(), v)) {
-            case NumStatus::ok: return v;
-            case NumStatus::not_finite:
-                if (!must_be_finite) return v;
-                line_error(std::string(what) + " " + detail::quoted(tok) + " is not finite");
-            case NumStatus::overflow:
-                line_error(std::string(what) + " " + detail::quoted(tok) + " is out of the range of a double");
-            case NumStatus::malformed: break;
-        }
-        line_error(std::string("bad ") + what + " " + detail::quoted(tok));
+        if (const NumStatus status = detail::parse_real(tok, must_be_finite, v); status != NumStatus::ok)
+            line_error(detail::real_error(status, what, tok));
+        return v;
     }
 
     void ascii_scalar(Type t, const char* what, std::string_view tok) {

@@ -1,40 +1,11 @@
 #include "text_util.h"
 
+#include "text.h"
+
 #include <cmath>
 #include <cstdint>
 
 namespace torvel::io::detail {
-
-namespace {
-
-// Length of the valid UTF-8 sequence starting at s[i], or 0.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned c = b(i);
-    std::size_t n = 0;
-    unsigned min = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        min = 0x10000;
-    } else
-        return 0;
-    if (i + n > s.size()) return 0;
-    unsigned cp = c & (0x7Fu >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
-}  // namespace
 
 std::string printable(std::string_view s, std::size_t max_bytes) {
     static constexpr char hex[] = "0123456789abcdef";
@@ -50,7 +21,7 @@ std::string printable(std::string_view s, std::size_t max_bytes) {
         if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
             ++i;
-        } else if (std::size_t n = c >= 0x80 ? utf8_length(s, i) : 0; n != 0) {
+        } else if (std::size_t n = c >= 0x80 ? utf8_sequence_at(s, i).length : 0; n != 0) {
             out.append(s.substr(i, n));
             i += n;
         } else {
@@ -80,6 +51,37 @@ void fail_at_line(const std::string& name, std::size_t line, std::string_view wh
 }
 
 std::string quoted(std::string_view token) { return "'" + printable(token, 60) + "'"; }
+
+NumStatus parse_count(std::string_view token, std::uint64_t& value) {
+    const char* last = token.data() + token.size();
+    const auto r = std::from_chars(token.data(), last, value);
+    if (r.ec == std::errc::result_out_of_range) return NumStatus::overflow;  // even with more after the digits
+    return r.ec == std::errc() && r.ptr == last ? NumStatus::ok : NumStatus::malformed;
+}
+
+std::string real_error(NumStatus status, std::string_view what, std::string_view token) {
+    switch (status) {
+        case NumStatus::not_finite: return std::string(what) + " " + quoted(token) + " is not finite";
+        case NumStatus::overflow: return std::string(what) + " " + quoted(token) + " is out of the range of a double";
+        case NumStatus::ok:
+        case NumStatus::malformed: break;
+    }
+    return "bad " + std::string(what) + " " + quoted(token);
+}
+
+std::string count_error(NumStatus status, std::string_view what, std::string_view token) {
+    if (status == NumStatus::overflow) return std::string(what) + " " + quoted(token) + " overflows";
+    return "bad " + std::string(what) + " " + quoted(token);
+}
+
+std::string too_few_vertices(std::uint64_t vertices) {
+    return "face has " + std::to_string(vertices) + " vertices, at least 3 are needed";
+}
+
+std::string index_out_of_range(std::int64_t index, std::uint64_t vertex_count) {
+    return "vertex index " + std::to_string(index) + " out of range (the file has " + std::to_string(vertex_count) +
+           " vertices)";
+}
 
 NumStatus parse_double(const char* first, const char* last, double& value) {
     if (first != last && *first == '+') {

@@ -7,6 +7,7 @@
 
 #include "planarity.h"
 #include "test_meshes.h"
+#include "units.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ using namespace torvel::test;
 using XSI::CRef;
 using XSI::PolygonFace;
 
-double cos_deg(double degrees) { return std::cos(degrees * 0.017453292519943295); }
+double cos_deg(double degrees) { return std::cos(degrees * torvel::kDegreesToRadians); }
 
 class Planarity : public ::testing::Test {
 protected:

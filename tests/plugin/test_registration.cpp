@@ -5,13 +5,12 @@
 #include <memory>
 #include <sstream>
 
-#include <unistd.h>
-
 #include <xsi_customproperty.h>
 
 #include "elf_exports.h"
 #include "symbols.h"
 #include "plugin_fixture.h"
+#include "test_support.h"
 
 namespace {
 
@@ -87,9 +86,9 @@ TEST_F(Registration, IdentityItemsAndCallbacks) {
 // A second copy of the module registers names that are already taken: the host refuses both items,
 // and the load still succeeds.
 TEST_F(Registration, LoadSucceedsWhenTheHostRefusesTheItems) {
-    const std::filesystem::path copy =
-        std::filesystem::temp_directory_path() / ("poly_torvel_filer_copy_" + std::to_string(::getpid()) + ".so");
-    std::filesystem::copy_file(kPluginPath, copy, std::filesystem::copy_options::overwrite_existing);
+    const torvel::test::TempDir tmp;
+    const std::filesystem::path copy = tmp.path() / "poly_torvel_filer_copy.so";
+    std::filesystem::copy_file(kPluginPath, copy);
     torvel::host::PluginLibrary* loaded = nullptr;
     EXPECT_NO_THROW(loaded = &host().plugins().load(copy));
     if (loaded) {
@@ -101,7 +100,6 @@ TEST_F(Registration, LoadSucceedsWhenTheHostRefusesTheItems) {
             2);
         host().plugins().unload(copy.wstring());
     }
-    std::filesystem::remove(copy);
 }
 
 TEST_F(Registration, LoadingInitialisesTheFilterAndCreatesTheSettingsProperty) {
