@@ -38,6 +38,15 @@ void PluginRegistry::load_into(PluginLibrary& lib) {
     lib.load(host_.store(), host_.log(), [this](std::wstring_view n) { return find_item(n) != nullptr; });
 }
 
+std::size_t PluginRegistry::close(const PluginLibrary* lib) {
+    // Callbacks may have loaded or unloaded other libraries: find this one again by address.
+    auto it = std::find_if(libraries_.begin(), libraries_.end(), [lib](const auto& p) { return p.get() == lib; });
+    if (it == libraries_.end()) return libraries_.size();
+    const auto index = static_cast<std::size_t>(it - libraries_.begin());
+    libraries_.erase(it);
+    return index;
+}
+
 void PluginRegistry::unload_library(PluginLibrary& lib) {
     HostScope bound(host_);
     lib.unload(host_.log());
@@ -79,9 +88,7 @@ void PluginRegistry::unload(std::wstring_view name_or_path) {
     if (!lib) throw HostError("no loaded plug-in \"" + to_utf8(name_or_path) + "\"");
     call_filters(*lib, "Unload");
     unload_library(*lib);
-    // Callbacks may have loaded or unloaded other libraries; find this one again by address.
-    auto it = std::find_if(libraries_.begin(), libraries_.end(), [lib](const auto& p) { return p.get() == lib; });
-    if (it != libraries_.end()) libraries_.erase(it);
+    close(lib);
 }
 
 void PluginRegistry::reload(std::wstring_view name_or_path) {
@@ -90,12 +97,8 @@ void PluginRegistry::reload(std::wstring_view name_or_path) {
     const fs::path path = lib->path();
     call_filters(*lib, "Reload");
     unload_library(*lib);
-    auto it = std::find_if(libraries_.begin(), libraries_.end(), [lib](const auto& p) { return p.get() == lib; });
-    std::size_t index = libraries_.size();
-    if (it != libraries_.end()) {
-        index = static_cast<std::size_t>(it - libraries_.begin());
-        libraries_.erase(it);  // closes the library, freeing its names for the new registration
-    }
+    // Closing frees its names for the new registration.
+    std::size_t index = close(lib);
     auto fresh = std::make_unique<PluginLibrary>(path);
     load_into(*fresh);
     index = std::min(index, libraries_.size());
@@ -109,8 +112,7 @@ void PluginRegistry::shutdown() {
         PluginLibrary* lib = libraries_.back().get();
         call_filters(*lib, "Term");
         unload_library(*lib);
-        auto it = std::find_if(libraries_.begin(), libraries_.end(), [lib](const auto& p) { return p.get() == lib; });
-        if (it != libraries_.end()) libraries_.erase(it);
+        close(lib);
     }
 }
 

@@ -73,6 +73,8 @@ private:
     // XSILoadPlugin / XSIUnloadPlugin with the host bound.
     void load_into(PluginLibrary& lib);
     void unload_library(PluginLibrary& lib);
+    // Closes `lib` if it is still loaded; returns where it stood in load order (the count when it was gone).
+    std::size_t close(const PluginLibrary* lib);
 
     Host& host_;
     std::vector<std::unique_ptr<PluginLibrary>> libraries_;
