@@ -1,0 +1,254 @@
+#include "raster.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace torvel::render::detail {
+
+namespace {
+
+// A polygon at least this many pixels across both ways gets its outline.
+constexpr float kOutlineSize = 6.0f;
+
+// Marker rings: a band of the state's colour between two dark circles, with a hole that leaves the polygon
+// itself in view. kMarkerCell is the spacing below which rings of one state are not repeated.
+constexpr int kRingRadius = 7;
+constexpr int kRingSide = 2 * kRingRadius + 1;
+constexpr int kMarkerCell = 6;
+
+// 0: untouched, 1: border, 2: colour.
+constexpr std::array<std::uint8_t, kRingSide * kRingSide> make_ring() {
+    std::array<std::uint8_t, kRingSide * kRingSide> mask{};
+    for (int dy = -kRingRadius; dy <= kRingRadius; ++dy) {
+        for (int dx = -kRingRadius; dx <= kRingRadius; ++dx) {
+            const int r2 = 4 * (dx * dx + dy * dy);  // twice the radius, squared: half-pixel steps stay integers
+            std::uint8_t v = 0;
+            if (r2 >= 7 * 7 && r2 < 9 * 9) v = 1;
+            if (r2 >= 9 * 9 && r2 < 13 * 13) v = 2;
+            if (r2 >= 13 * 13 && r2 < 15 * 15) v = 1;
+            mask[static_cast<std::size_t>((dy + kRingRadius) * kRingSide + dx + kRingRadius)] = v;
+        }
+    }
+    return mask;
+}
+constexpr auto kRing = make_ring();
+
+struct Bounds {
+    float x0, x1, y0, y1;
+    float cx, cy, cd;  // mean of the corners; NaN when a corner is not drawable
+};
+
+// The common polygon sizes get a loop the compiler unrolls.
+template <int N>
+Bounds bounds_fixed(const ScreenVertex* v, const std::uint32_t* idx) {
+    const ScreenVertex& a = v[idx[0]];
+    Bounds b{a.x, a.x, a.y, a.y, a.x, a.y, a.d};
+    for (int i = 1; i < N; ++i) {
+        const ScreenVertex& c = v[idx[i]];
+        b.x0 = std::min(b.x0, c.x), b.x1 = std::max(b.x1, c.x);
+        b.y0 = std::min(b.y0, c.y), b.y1 = std::max(b.y1, c.y);
+        b.cx += c.x, b.cy += c.y, b.cd += c.d;
+    }
+    constexpr float inv = 1.0f / N;
+    b.cx *= inv, b.cy *= inv, b.cd *= inv;
+    return b;
+}
+
+Bounds bounds_any(const ScreenVertex* v, const std::uint32_t* idx, std::uint32_t n) {
+    const ScreenVertex& a = v[idx[0]];
+    Bounds b{a.x, a.x, a.y, a.y, a.x, a.y, a.d};
+    for (std::uint32_t i = 1; i < n; ++i) {
+        const ScreenVertex& c = v[idx[i]];
+        b.x0 = std::min(b.x0, c.x), b.x1 = std::max(b.x1, c.x);
+        b.y0 = std::min(b.y0, c.y), b.y1 = std::max(b.y1, c.y);
+        b.cx += c.x, b.cy += c.y, b.cd += c.d;
+    }
+    const float inv = 1.0f / static_cast<float>(n);
+    b.cx *= inv, b.cy *= inv, b.cd *= inv;
+    return b;
+}
+
+Bounds bounds_of(const ScreenVertex* v, const std::uint32_t* idx, std::uint32_t n) {
+    switch (n) {
+        case 3: return bounds_fixed<3>(v, idx);
+        case 4: return bounds_fixed<4>(v, idx);
+        default: return bounds_any(v, idx, n);
+    }
+}
+
+// Pixel index of a coordinate, kept inside [0, size): vertices are framed inside the view, and this keeps a
+// rounding error at the border (or a degenerate frame) from reaching outside it.
+int pixel_of(float v, int size) {
+    const float c = std::clamp(v, 0.0f, static_cast<float>(size - 1));
+    return static_cast<int>(c);
+}
+
+// First pixel whose centre is at or after v, on the same clamped terms.
+int first_centre_at_or_after(float v, int size) {
+    const float c = std::clamp(v - 0.5f, -1.0f, static_cast<float>(size));
+    return static_cast<int>(std::ceil(c));
+}
+
+}  // namespace
+
+ViewRaster::ViewRaster(Canvas& canvas, int x, int y, int width, int height)
+    : canvas_(canvas),
+      x0_(x),
+      y0_(y),
+      width_(width),
+      height_(height),
+      depth_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+             std::numeric_limits<float>::infinity()),
+      marked_(static_cast<std::size_t>((width / kMarkerCell + 1) * (height / kMarkerCell + 1))) {}
+
+void ViewRaster::splat(float x, float y, float d, std::uint8_t colour) {
+    const int px = pixel_of(x, width_), py = pixel_of(y, height_);
+    float& z = depth_[static_cast<std::size_t>(py) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(px)];
+    if (d < z) {
+        z = d;
+        canvas_.row(y0_ + py)[x0_ + px] = colour;
+    }
+}
+
+void ViewRaster::fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t>& outlined) {
+    const ScreenVertex* v = mesh.vertices.data();
+    const std::uint32_t* offsets = mesh.offsets.data();
+    const std::size_t count = mesh.offsets.size() - 1;
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::uint32_t begin = offsets[p], n = offsets[p + 1] - begin;
+        if (n == 0) continue;
+        const std::uint32_t* idx = mesh.indices.data() + begin;
+        const Bounds b = bounds_of(v, idx, n);
+        if (std::isnan(b.cx)) continue;
+        const std::uint8_t colour = mesh.colours[p];
+        const float w = b.x1 - b.x0, h = b.y1 - b.y0;
+        // Most polygons of a large mesh are far below a pixel: one depth-tested write each.
+        if (w <= 1.0f && h <= 1.0f) {
+            splat(b.cx, b.cy, b.cd, colour);
+            continue;
+        }
+        polygon_.clear();
+        for (std::uint32_t i = 0; i < n; ++i) polygon_.push_back(v[idx[i]]);
+        // A sliver between pixel centres still shows, as a splat would.
+        if (fill(polygon_, colour) == 0) splat(b.cx, b.cy, b.cd, colour);
+        if (w >= kOutlineSize && h >= kOutlineSize) outlined.push_back(static_cast<std::uint32_t>(p));
+    }
+}
+
+int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour) {
+    // Scanline conversion over an edge table: pixel centres inside by the even-odd rule, depth interpolated
+    // along the edges and then across each span, which also gives bent polygons a sensible depth.
+    edges_.clear();
+    const std::size_t n = polygon.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        ScreenVertex a = polygon[i], b = polygon[i + 1 == n ? 0 : i + 1];
+        if (a.y == b.y) continue;
+        if (a.y > b.y) std::swap(a, b);
+        const int first = std::max(first_centre_at_or_after(a.y, height_), 0);
+        const int last = std::min(first_centre_at_or_after(b.y, height_) - 1, height_ - 1);
+        if (first > last) continue;
+        const float dxdy = (b.x - a.x) / (b.y - a.y), dddy = (b.d - a.d) / (b.y - a.y);
+        const float dy = static_cast<float>(first) + 0.5f - a.y;
+        edges_.push_back({first, last, a.x + dy * dxdy, dxdy, a.d + dy * dddy, dddy});
+    }
+    if (edges_.size() < 2) return 0;
+    std::sort(edges_.begin(), edges_.end(), [](const Edge& l, const Edge& r) { return l.first < r.first; });
+
+    int covered = 0, last_row = 0;
+    for (const Edge& e : edges_) last_row = std::max(last_row, e.last);
+    active_.clear();
+    std::size_t next = 0;
+    for (int row = edges_.front().first; row <= last_row; ++row) {
+        if (active_.empty() && next < edges_.size()) row = std::max(row, edges_[next].first);
+        while (next < edges_.size() && edges_[next].first == row) active_.push_back(static_cast<std::uint32_t>(next++));
+        std::erase_if(active_, [&](std::uint32_t e) { return edges_[e].last < row; });
+        crossings_.clear();
+        for (std::uint32_t i : active_) {
+            const Edge& e = edges_[i];
+            const auto t = static_cast<float>(row - e.first);
+            crossings_.push_back({e.x + t * e.dxdy, e.d + t * e.dddy});
+        }
+        std::sort(crossings_.begin(), crossings_.end(), [](Crossing l, Crossing r) { return l.x < r.x; });
+        for (std::size_t k = 0; k + 1 < crossings_.size(); k += 2)
+            span(row, crossings_[k], crossings_[k + 1], colour, covered);
+    }
+    return covered;
+}
+
+void ViewRaster::span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered) {
+    const int from = std::max(first_centre_at_or_after(left.x, width_), 0);
+    const int to = std::min(first_centre_at_or_after(right.x, width_) - 1, width_ - 1);
+    if (from > to) return;
+    const float slope = (right.d - left.d) / (right.x - left.x);
+    float* z = depth_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width_);
+    std::uint8_t* pixels = canvas_.row(y0_ + row) + x0_;
+    for (int x = from; x <= to; ++x) {
+        const float d = left.d + (static_cast<float>(x) + 0.5f - left.x) * slope;
+        if (d < z[x]) {
+            z[x] = d;
+            pixels[x] = colour;
+        }
+    }
+    covered += to - from + 1;
+}
+
+void ViewRaster::draw_outlines(const ScreenMesh& mesh, std::span<const std::uint32_t> outlined, float depth_slack) {
+    for (std::uint32_t p : outlined) {
+        const std::uint32_t begin = mesh.offsets[p], n = mesh.offsets[p + 1] - begin;
+        const std::uint8_t colour = outline_colour(mesh.states[p]);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const ScreenVertex a = mesh.vertices[mesh.indices[begin + i]];
+            const ScreenVertex b = mesh.vertices[mesh.indices[begin + (i + 1 == n ? 0 : i + 1)]];
+            line(a, b, colour, depth_slack);
+        }
+    }
+}
+
+void ViewRaster::line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float depth_slack) {
+    const float dx = b.x - a.x, dy = b.y - a.y, dd = b.d - a.d;
+    const int steps = std::max(static_cast<int>(std::ceil(std::max(std::abs(dx), std::abs(dy)))), 1);
+    const float step = 1.0f / static_cast<float>(steps);
+    for (int i = 0; i <= steps; ++i) {
+        const float t = static_cast<float>(i) * step;
+        const int px = pixel_of(a.x + t * dx, width_), py = pixel_of(a.y + t * dy, height_);
+        const float z =
+            depth_[static_cast<std::size_t>(py) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(px)];
+        if (a.d + t * dd - depth_slack <= z) canvas_.row(y0_ + py)[x0_ + px] = colour;
+    }
+}
+
+void ViewRaster::draw_markers(const ScreenMesh& mesh) {
+    const ScreenVertex* v = mesh.vertices.data();
+    const std::size_t count = mesh.offsets.size() - 1;
+    const int cells_across = width_ / kMarkerCell + 1;
+    for (std::size_t p = 0; p < count; ++p) {
+        const std::uint8_t state = mesh.states[p];
+        if (state == 0) continue;
+        const std::uint32_t begin = mesh.offsets[p], n = mesh.offsets[p + 1] - begin;
+        if (n == 0) continue;
+        const Bounds b = bounds_of(v, mesh.indices.data() + begin, n);
+        if (std::isnan(b.cx)) continue;
+        const int cx = pixel_of(b.cx, width_), cy = pixel_of(b.cy, height_);
+        std::uint8_t& cell = marked_[static_cast<std::size_t>(cy / kMarkerCell * cells_across + cx / kMarkerCell)];
+        const auto bit = static_cast<std::uint8_t>(1u << state);
+        if (cell & bit) continue;
+        cell |= bit;
+        ring(cx, cy, marker_colour(state));
+    }
+}
+
+void ViewRaster::ring(int cx, int cy, std::uint8_t colour) {
+    for (int dy = -kRingRadius; dy <= kRingRadius; ++dy) {
+        const int y = cy + dy;
+        if (y < 0 || y >= height_) continue;
+        std::uint8_t* pixels = canvas_.row(y0_ + y) + x0_;
+        const std::uint8_t* mask = kRing.data() + (dy + kRingRadius) * kRingSide + kRingRadius;
+        for (int dx = std::max(-kRingRadius, -cx); dx <= std::min(kRingRadius, width_ - 1 - cx); ++dx) {
+            if (mask[dx]) pixels[cx + dx] = mask[dx] == 1 ? std::uint8_t{kMarkerBorder} : colour;
+        }
+    }
+}
+
+}  // namespace torvel::render::detail
