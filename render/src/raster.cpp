@@ -13,10 +13,12 @@ namespace {
 constexpr float kOutlineSize = 6.0f;
 
 // Marker rings: a band of the state's colour between two dark circles, with a hole that leaves the polygon
-// itself in view. kMarkerCell is the spacing below which rings of one state are not repeated.
-constexpr int kRingRadius = 7;
+// itself in view. Rings of one state are kept kRingSpacing apart (the first drawn stays).
 constexpr int kRingSide = 2 * kRingRadius + 1;
-constexpr int kMarkerCell = 6;
+constexpr int kRingSpacing = 12;
+
+// Pixels of a polygon's state colour within a ring's reach of its centre that make it plain to see.
+constexpr int kShowsBy = 25;
 
 // 0: untouched, 1: border, 2: colour.
 constexpr std::array<std::uint8_t, kRingSide * kRingSide> make_ring() {
@@ -25,9 +27,9 @@ constexpr std::array<std::uint8_t, kRingSide * kRingSide> make_ring() {
         for (int dx = -kRingRadius; dx <= kRingRadius; ++dx) {
             const int r2 = 4 * (dx * dx + dy * dy);  // twice the radius, squared: half-pixel steps stay integers
             std::uint8_t v = 0;
-            if (r2 >= 7 * 7 && r2 < 9 * 9) v = 1;
-            if (r2 >= 9 * 9 && r2 < 13 * 13) v = 2;
-            if (r2 >= 13 * 13 && r2 < 15 * 15) v = 1;
+            if (r2 >= 9 * 9 && r2 < 11 * 11) v = 1;
+            if (r2 >= 11 * 11 && r2 < 17 * 17) v = 2;
+            if (r2 >= 17 * 17 && r2 < 19 * 19) v = 1;
             mask[static_cast<std::size_t>((dy + kRingRadius) * kRingSide + dx + kRingRadius)] = v;
         }
     }
@@ -40,9 +42,9 @@ struct Bounds {
     float cx, cy, cd;  // mean of the corners; NaN when a corner is not drawable
 };
 
-// The common polygon sizes get a loop the compiler unrolls.
+// Quads, the common case, get a loop the compiler unrolls into the caller's.
 template <int N>
-Bounds bounds_fixed(const ScreenVertex* v, const std::uint32_t* idx) {
+[[gnu::always_inline]] inline Bounds bounds_fixed(const ScreenVertex* v, const std::uint32_t* idx) {
     const ScreenVertex& a = v[idx[0]];
     Bounds b{a.x, a.x, a.y, a.y, a.x, a.y, a.d};
     for (int i = 1; i < N; ++i) {
@@ -70,12 +72,8 @@ Bounds bounds_any(const ScreenVertex* v, const std::uint32_t* idx, std::uint32_t
     return b;
 }
 
-Bounds bounds_of(const ScreenVertex* v, const std::uint32_t* idx, std::uint32_t n) {
-    switch (n) {
-        case 3: return bounds_fixed<3>(v, idx);
-        case 4: return bounds_fixed<4>(v, idx);
-        default: return bounds_any(v, idx, n);
-    }
+[[gnu::always_inline]] inline Bounds bounds_of(const ScreenVertex* v, const std::uint32_t* idx, std::uint32_t n) {
+    return n == 4 ? bounds_fixed<4>(v, idx) : bounds_any(v, idx, n);
 }
 
 // Pixel index of a coordinate, kept inside [0, size): vertices are framed inside the view, and this keeps a
@@ -101,9 +99,10 @@ ViewRaster::ViewRaster(Canvas& canvas, int x, int y, int width, int height)
       height_(height),
       depth_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
              std::numeric_limits<float>::infinity()),
-      marked_(static_cast<std::size_t>((width / kMarkerCell + 1) * (height / kMarkerCell + 1))) {}
+      cells_across_(width / kRingSpacing + 1),
+      rings_(2 * static_cast<std::size_t>(cells_across_ * (height / kRingSpacing + 1))) {}
 
-void ViewRaster::splat(float x, float y, float d, std::uint8_t colour) {
+[[gnu::always_inline]] inline void ViewRaster::splat(float x, float y, float d, std::uint8_t colour) {
     const int px = pixel_of(x, width_), py = pixel_of(y, height_);
     float& z = depth_[static_cast<std::size_t>(py) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(px)];
     if (d < z) {
@@ -123,6 +122,10 @@ void ViewRaster::fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t
         const Bounds b = bounds_of(v, idx, n);
         if (std::isnan(b.cx)) continue;
         const std::uint8_t colour = mesh.colours[p];
+        if (mesh.states[p] != 0) {
+            spots_.push_back({static_cast<std::uint16_t>(pixel_of(b.cx, width_)),
+                              static_cast<std::uint16_t>(pixel_of(b.cy, height_)), mesh.states[p]});
+        }
         const float w = b.x1 - b.x0, h = b.y1 - b.y0;
         // Most polygons of a large mesh are far below a pixel: one depth-tested write each.
         if (w <= 1.0f && h <= 1.0f) {
@@ -219,33 +222,71 @@ void ViewRaster::line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float
     }
 }
 
-void ViewRaster::draw_markers(const ScreenMesh& mesh) {
-    const ScreenVertex* v = mesh.vertices.data();
-    const std::size_t count = mesh.offsets.size() - 1;
-    const int cells_across = width_ / kMarkerCell + 1;
-    for (std::size_t p = 0; p < count; ++p) {
-        const std::uint8_t state = mesh.states[p];
-        if (state == 0) continue;
-        const std::uint32_t begin = mesh.offsets[p], n = mesh.offsets[p + 1] - begin;
-        if (n == 0) continue;
-        const Bounds b = bounds_of(v, mesh.indices.data() + begin, n);
-        if (std::isnan(b.cx)) continue;
-        const int cx = pixel_of(b.cx, width_), cy = pixel_of(b.cy, height_);
-        std::uint8_t& cell = marked_[static_cast<std::size_t>(cy / kMarkerCell * cells_across + cx / kMarkerCell)];
-        const auto bit = static_cast<std::uint8_t>(1u << state);
-        if (cell & bit) continue;
-        cell |= bit;
-        ring(cx, cy, marker_colour(state));
+void ViewRaster::draw_markers() {
+    const std::size_t across = static_cast<std::size_t>(width_) + 1;
+    for (std::uint8_t state = 1; state <= 2; ++state) {
+        if (std::none_of(spots_.begin(), spots_.end(), [&](const Spot& s) { return s.state == state; })) continue;
+        // Summed-area table of the pixels in this state's shades, before any ring is drawn.
+        const std::uint8_t lo = shade(state, 0), hi = shade(state, kShades - 1);
+        summed_.assign(across * (static_cast<std::size_t>(height_) + 1), 0);
+        for (int y = 0; y < height_; ++y) {
+            const std::uint8_t* pixels = canvas_.row(y0_ + y) + x0_;
+            std::uint32_t* above = summed_.data() + static_cast<std::size_t>(y) * across;
+            std::uint32_t* row = above + across;
+            std::uint32_t run = 0;
+            for (int x = 0; x < width_; ++x) {
+                run += pixels[x] >= lo && pixels[x] <= hi;
+                row[x + 1] = above[x + 1] + run;
+            }
+        }
+        auto count = [&](int x0, int y0, int x1, int y1) {  // pixels in [x0, x1) x [y0, y1)
+            const auto at = [&](int x, int y) {
+                return summed_[static_cast<std::size_t>(y) * across + static_cast<std::size_t>(x)];
+            };
+            return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+        };
+        for (const Spot& s : spots_) {
+            if (s.state != state || ring_near(s.x, s.y, state)) continue;
+            const int cx = s.x, cy = s.y;
+            const std::uint32_t shown =
+                count(std::max(cx - kRingRadius, 0), std::max(cy - kRingRadius, 0),
+                      std::min(cx + kRingRadius + 1, width_), std::min(cy + kRingRadius + 1, height_));
+            if (shown >= kShowsBy) continue;
+            rings_[ring_cell(cx, cy, state)] =
+                (static_cast<std::uint32_t>(cx) << 16 | static_cast<std::uint32_t>(cy)) + 1;
+            draw_ring(canvas_, x0_ + cx, y0_ + cy, {x0_, y0_, x0_ + width_, y0_ + height_}, marker_colour(state));
+        }
     }
 }
 
-void ViewRaster::ring(int cx, int cy, std::uint8_t colour) {
+std::size_t ViewRaster::ring_cell(int x, int y, int state) const {
+    return static_cast<std::size_t>(((state - 1) * (height_ / kRingSpacing + 1) + y / kRingSpacing) * cells_across_ +
+                                    x / kRingSpacing);
+}
+
+bool ViewRaster::ring_near(int x, int y, int state) const {
+    // Cells are as wide as the spacing, so any ring closer than that is in one of the nine around.
+    const int cx = x / kRingSpacing, cy = y / kRingSpacing;
+    for (int j = std::max(cy - 1, 0); j <= std::min(cy + 1, height_ / kRingSpacing); ++j) {
+        for (int i = std::max(cx - 1, 0); i <= std::min(cx + 1, cells_across_ - 1); ++i) {
+            const std::uint32_t at = rings_[ring_cell(i * kRingSpacing, j * kRingSpacing, state)];
+            if (at == 0) continue;
+            const int dx = static_cast<int>((at - 1) >> 16) - x, dy = static_cast<int>((at - 1) & 0xffff) - y;
+            if (dx * dx + dy * dy < kRingSpacing * kRingSpacing) return true;
+        }
+    }
+    return false;
+}
+
+void draw_ring(Canvas& canvas, int cx, int cy, const std::array<int, 4>& clip, std::uint8_t colour) {
+    const int x0 = std::max(clip[0], 0), y0 = std::max(clip[1], 0);
+    const int x1 = std::min(clip[2], canvas.width), y1 = std::min(clip[3], canvas.height);
     for (int dy = -kRingRadius; dy <= kRingRadius; ++dy) {
         const int y = cy + dy;
-        if (y < 0 || y >= height_) continue;
-        std::uint8_t* pixels = canvas_.row(y0_ + y) + x0_;
+        if (y < y0 || y >= y1) continue;
+        std::uint8_t* pixels = canvas.row(y);
         const std::uint8_t* mask = kRing.data() + (dy + kRingRadius) * kRingSide + kRingRadius;
-        for (int dx = std::max(-kRingRadius, -cx); dx <= std::min(kRingRadius, width_ - 1 - cx); ++dx) {
+        for (int dx = std::max(-kRingRadius, x0 - cx); dx <= std::min(kRingRadius, x1 - 1 - cx); ++dx) {
             if (mask[dx]) pixels[cx + dx] = mask[dx] == 1 ? std::uint8_t{kMarkerBorder} : colour;
         }
     }

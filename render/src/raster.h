@@ -2,6 +2,7 @@
 // the view's rectangle on the sheet is where it writes and all it writes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -25,6 +26,12 @@ struct ScreenMesh {
     std::span<const std::uint8_t> colours;  // palette index of each polygon in this view
 };
 
+// Marker rings reach this far from their centre.
+inline constexpr int kRingRadius = 9;
+
+// A marker ring centred on sheet pixel (cx, cy), clipped to [clip[0], clip[2]) x [clip[1], clip[3]).
+void draw_ring(Canvas& canvas, int cx, int cy, const std::array<int, 4>& clip, std::uint8_t colour);
+
 class ViewRaster {
 public:
     // The view covers [x, x + width) x [y, y + height) of `canvas`, which must contain it.
@@ -32,16 +39,19 @@ public:
 
     // Fills every polygon of `mesh`: those under a pixel across are splatted onto the pixel of their centre,
     // the others scan-converted (even-odd, so concave and self-crossing outlines fill as drawn). Polygons
-    // large enough for an outline are appended to `outlined`.
+    // large enough for an outline are appended to `outlined`; reported and degenerate ones are kept for
+    // draw_markers.
     void fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t>& outlined);
 
     // Outlines of the listed polygons: their own edges, hidden where the z-buffer holds something nearer
     // than `depth_slack` in front of the edge.
     void draw_outlines(const ScreenMesh& mesh, std::span<const std::uint32_t> outlined, float depth_slack);
 
-    // A ring around the centre of every reported or degenerate polygon, over everything else, so that a
-    // polygon of any size can be found. Rings of one state closer than a ring's width are drawn once.
-    void draw_markers(const ScreenMesh& mesh);
+    // A ring around the centre of each reported or degenerate polygon kept by fill_polygons that does not
+    // show by itself: too small, hidden, or seen edge on, so that its state's colour covers less than a
+    // small patch around its centre. Drawn over everything; rings of one state closer than a ring's width
+    // are drawn once.
+    void draw_markers();
 
 private:
     struct Edge {
@@ -56,7 +66,8 @@ private:
     int fill(std::span<const ScreenVertex> polygon, std::uint8_t colour);
     void span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered);
     void line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float depth_slack);
-    void ring(int cx, int cy, std::uint8_t colour);
+    std::size_t ring_cell(int x, int y, int state) const;
+    bool ring_near(int x, int y, int state) const;
 
     Canvas& canvas_;
     int x0_, y0_, width_, height_;
@@ -66,7 +77,14 @@ private:
     std::vector<Edge> edges_;
     std::vector<std::uint32_t> active_;
     std::vector<Crossing> crossings_;
-    std::vector<std::uint8_t> marked_;  // per marker cell: bit s set once a ring of state s is there
+    struct Spot {
+        std::uint16_t x, y;  // the pixel of the polygon's centre
+        std::uint8_t state;
+    };
+    std::vector<Spot> spots_;
+    std::vector<std::uint32_t> summed_;  // summed-area table of one state's colours
+    int cells_across_;
+    std::vector<std::uint32_t> rings_;  // per state and cell: the ring drawn there, (x << 16 | y) + 1, or 0
 };
 
 }  // namespace torvel::render::detail

@@ -21,6 +21,7 @@ using Vec3 = std::array<double, 3>;
 
 constexpr Vec3 operator*(const Vec3& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
 constexpr Vec3 operator+(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+constexpr Vec3 operator-(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 constexpr double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 constexpr Vec3 cross(const Vec3& a, const Vec3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
@@ -91,9 +92,11 @@ Layout lay_out(const Picture& picture) {
     const int w = picture.width, h = picture.height;
     l.text_scale = (w >= 768 && h >= 768) ? 2 : 1;
     const int line = detail::kLineHeight * l.text_scale, pad = 4 * l.text_scale;
+    // The band holds the caption and, on its last line, the legend; none of it when not even that fits.
     const int room = std::max((h / 4 - 2 * pad) / line, 0);
-    l.caption_lines = static_cast<int>(std::min(picture.caption.size(), static_cast<std::size_t>(room)));
-    const int band = l.caption_lines > 0 ? l.caption_lines * line + 2 * pad : 0;
+    l.caption_lines =
+        static_cast<int>(std::min(picture.caption.size(), static_cast<std::size_t>(std::max(room - 1, 0))));
+    const int band = room > 0 ? (l.caption_lines + 1) * line + 2 * pad : 0;
     l.caption = {0, 0, w, band};
     // 2x2 cells below the caption, each view inset by a pixel so that the sheet's colour frames them.
     const int left = w / 2, upper = (h - band) / 2;
@@ -150,8 +153,8 @@ Projected project(const Camera& c, double px, double py, double pz) {
     const Vec3 q = {px * c.prescale - c.centre[0], py * c.prescale - c.centre[1], pz * c.prescale - c.centre[2]};
     const double x = dot(c.rows[0], q), y = dot(c.rows[1], q), z = dot(c.rows[2], q);
     if (c.distance > 0) {
-        const double w = c.distance - z;
-        return {c.offset_x + c.scale * x / w, c.offset_y - c.scale * y / w, -1.0 / w};
+        const double w = 1 / (c.distance - z);
+        return {c.offset_x + c.scale * x * w, c.offset_y - c.scale * y * w, -w};
     }
     return {c.offset_x + c.scale * x, c.offset_y - c.scale * y, -z};
 }
@@ -267,14 +270,19 @@ std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std
         for (std::size_t p = 0; p < polygon_count(m); ++p, ++g) {
             const std::uint32_t begin = m.offsets[p], n = m.offsets[p + 1] - begin;
             const std::uint32_t* idx = m.indices.data() + begin;
+            // Relative to the first corner and prescaled: large coordinates neither overflow nor cancel.
+            const double* a = pos + 3 * std::size_t{idx[0]};
+            auto corner = [&](std::uint32_t i) {
+                const double* c = pos + 3 * std::size_t{idx[i]};
+                return Vec3{(c[0] - a[0]) * k, (c[1] - a[1]) * k, (c[2] - a[2]) * k};
+            };
             Vec3 normal{};
-            if (n >= 3) {
-                // Relative to the first corner, prescaled: large coordinates neither overflow nor cancel.
-                const double* a = pos + 3 * std::size_t{idx[0]};
+            if (n == 4) {
+                normal = cross(corner(2), corner(3) - corner(1));  // the diagonals: Newell's normal of a quad
+            } else if (n >= 3) {
                 Vec3 prev{};
                 for (std::uint32_t i = 1; i <= n; ++i) {
-                    const double* c = pos + 3 * std::size_t{idx[i == n ? 0 : i]};
-                    const Vec3 cur = {(c[0] - a[0]) * k, (c[1] - a[1]) * k, (c[2] - a[2]) * k};
+                    const Vec3 cur = i == n ? Vec3{} : corner(i);
                     normal[0] += (prev[1] - cur[1]) * (prev[2] + cur[2]);
                     normal[1] += (prev[2] - cur[2]) * (prev[0] + cur[0]);
                     normal[2] += (prev[0] - cur[0]) * (prev[1] + cur[1]);
@@ -283,11 +291,13 @@ std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std
             }
             const double length = std::sqrt(dot(normal, normal));
             const int state = static_cast<int>(m.states[p]);
+            // No normal to light (a point, a line): a middle shade.
+            const bool lit = length > 0 && std::isfinite(length);
+            const double to_level = lit ? kTop / length : 0;
             for (std::size_t v = 0; v < 4; ++v) {
-                int level = kTop * 2 / 3;  // no normal to light (a point, a line): a middle shade
-                if (length > 0 && std::isfinite(length))
-                    level = static_cast<int>(std::lround(std::abs(dot(normal, light[v])) / length * kTop));
-                colours[v * polygons + g] = detail::shade(state, std::clamp(level, 0, kTop));
+                const int level =
+                    lit ? static_cast<int>(std::abs(dot(normal, light[v])) * to_level + 0.5) : kTop * 2 / 3;
+                colours[v * polygons + g] = detail::shade(state, std::min(level, kTop));
             }
         }
     }
@@ -296,14 +306,24 @@ std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std
 
 void project_vertices(const Camera& c, std::span<const double> positions, ScreenVertex* out) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (std::size_t i = 0; i + 2 < positions.size(); i += 3, ++out) {
-        const double x = positions[i], y = positions[i + 1], z = positions[i + 2];
-        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
-            *out = {nan, nan, nan};
-            continue;
+    const double* p = positions.data();
+    const std::size_t n = positions.size() / 3;
+    const double k = c.prescale, s = c.scale, ox = c.offset_x, oy = c.offset_y;
+    const auto& r = c.rows;
+    for (std::size_t i = 0; i < n; ++i, p += 3) {
+        const double qx = p[0] * k - c.centre[0], qy = p[1] * k - c.centre[1], qz = p[2] * k - c.centre[2];
+        const double x = r[0][0] * qx + r[0][1] * qy + r[0][2] * qz;
+        const double y = r[1][0] * qx + r[1][1] * qy + r[1][2] * qz;
+        const double z = r[2][0] * qx + r[2][1] * qy + r[2][2] * qz;
+        // Every coordinate enters every product, so a coordinate that is not finite leaves this sum not finite.
+        if (!std::isfinite(x + y + z)) {
+            out[i] = {nan, nan, nan};
+        } else if (c.distance > 0) {
+            const double w = 1 / (c.distance - z);
+            out[i] = {static_cast<float>(ox + s * x * w), static_cast<float>(oy - s * y * w), static_cast<float>(-w)};
+        } else {
+            out[i] = {static_cast<float>(ox + s * x), static_cast<float>(oy - s * y), static_cast<float>(-z)};
         }
-        const Projected p = project(c, x, y, z);
-        *out = {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.d)};
     }
 }
 
@@ -312,6 +332,30 @@ float depth_slack(const Camera& c) {
     if (c.distance == 0) return 0.02f;
     const double near = c.distance - 1;
     return static_cast<float>(0.02 / (near * near));
+}
+
+// One line naming the colours and the rings, as far as it fits before `right`.
+void draw_legend(Canvas& canvas, int x, int y, int s, int right) {
+    const int box = 7 * s, space = detail::kAdvance * s;
+    auto label = [&](std::string_view text) {
+        detail::draw_text(canvas, x, y, text, s, detail::kLabelText, right);
+        x += static_cast<int>(text.size()) * space + 3 * space;
+    };
+    constexpr int kLit = detail::kShades * 4 / 5;
+    for (const auto& [state, text] : {std::pair{0, "planar"}, {1, "non-planar"}, {2, "degenerate"}}) {
+        if (x + box >= right) return;
+        canvas.fill(x, y, box, box, detail::shade(state, kLit));
+        x += box + space;
+        label(text);
+    }
+    // The ring as the views draw it, when the line is tall enough for one.
+    const int r = detail::kRingRadius;
+    if (detail::kLineHeight * s < 2 * r + 1) return label("(rings: too small or hidden to see)");
+    if (x + 2 * r >= right) return;
+    detail::draw_ring(canvas, x + r, y + box / 2, {x, y + box / 2 - r, right, y + box / 2 + r + 1},
+                      detail::kMarkerReported);
+    x += 2 * r + 1 + space;
+    label("too small or hidden to see");
 }
 
 struct Drawn {
@@ -366,20 +410,21 @@ Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
         for (std::size_t o = 0; o < meshes.size(); ++o) {
             if (!meshes[o].offsets.empty()) raster.draw_outlines(meshes[o], outlined[o], slack);
         }
-        for (std::size_t o = 0; o < meshes.size(); ++o) {
-            if (!meshes[o].offsets.empty()) raster.draw_markers(meshes[o]);
-        }
+        raster.draw_markers();
         const int s = layout.text_scale;
         detail::draw_text(canvas, f.x + 3 * s, f.y + 3 * s, view_specs()[v].label, s, detail::kLabelText,
                           f.x + f.width);
     }
 
     const Rect& band = layout.caption;
-    canvas.fill(band.x, band.y, band.width, band.height, detail::kCaptionBack);
-    const int s = layout.text_scale, line = detail::kLineHeight * s, pad = 4 * s;
-    for (int i = 0; i < layout.caption_lines; ++i) {
-        detail::draw_text(canvas, pad, pad + i * line, picture.caption[static_cast<std::size_t>(i)], s,
-                          detail::kCaptionText, band.width - pad);
+    if (band.height > 0) {
+        canvas.fill(band.x, band.y, band.width, band.height, detail::kCaptionBack);
+        const int s = layout.text_scale, line = detail::kLineHeight * s, pad = 4 * s;
+        for (int i = 0; i < layout.caption_lines; ++i) {
+            detail::draw_text(canvas, pad, pad + i * line, picture.caption[static_cast<std::size_t>(i)], s,
+                              detail::kCaptionText, band.width - pad);
+        }
+        draw_legend(canvas, pad, pad + layout.caption_lines * line, s, band.width - pad);
     }
     return out;
 }

@@ -1,6 +1,7 @@
-// Test helper: a PNG read back with libpng into RGBA pixels, and the meshes the render tests draw.
+// Test helpers: a PNG read back with libpng into RGBA pixels, meshes built by hand, colour classes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,8 +39,15 @@ struct Mesh {
 };
 
 // Colour classes, as a viewer would name them.
-bool is_red(Rgba c);      // a reported polygon or its marker
-bool is_grey(Rgba c);     // a planar polygon, lit
-bool is_magenta(Rgba c);  // a degenerate polygon or its marker
+bool is_red(Rgba c);       // a reported polygon or its marker
+bool is_grey(Rgba c);      // a planar polygon, lit
+bool is_magenta(Rgba c);   // a degenerate polygon or its marker
+bool is_red_ring(Rgba c);  // a reported polygon's marker, not its fill
+
+// A closed cylinder along Y (radius 1, height 2.4, 16 sides, 6 rings of quads, 16-gon caps). Four side quads
+// have their upper-right corner pushed out on a vertex of their own (reported); one collapses onto its lower
+// edge (degenerate). `bent` gets the centres of the four reported quads in mesh order, their cells
+// (ring, side) being (1, 12), (2, 1), (3, 3) and (4, 5).
+Mesh cylinder(std::vector<std::array<double, 3>>* bent = nullptr);
 
 }  // namespace rendertest
