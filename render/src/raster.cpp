@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace torvel::render::detail {
@@ -159,25 +160,56 @@ int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour)
     if (edges_.size() < 2) return 0;
     std::sort(edges_.begin(), edges_.end(), [](const Edge& l, const Edge& r) { return l.first < r.first; });
 
+    // The active edges are kept in x order from row to row. The edges of a simple outline never cross, so
+    // the order barely changes and keeping it costs a pass per row, where sorting the crossings anew would
+    // cost k log k for k crossings: a comb of 10^5 teeth stays linear in its crossings.
+    const auto by_x = [](const Active& l, const Active& r) { return l.x < r.x; };
     int covered = 0, last_row = 0;
     for (const Edge& e : edges_) last_row = std::max(last_row, e.last);
     active_.clear();
     std::size_t next = 0;
     for (int row = edges_.front().first; row <= last_row; ++row) {
         if (active_.empty() && next < edges_.size()) row = std::max(row, edges_[next].first);
-        while (next < edges_.size() && edges_[next].first == row) active_.push_back(static_cast<std::uint32_t>(next++));
-        std::erase_if(active_, [&](std::uint32_t e) { return edges_[e].last < row; });
-        crossings_.clear();
-        for (std::uint32_t i : active_) {
-            const Edge& e = edges_[i];
+        std::erase_if(active_, [&](const Active& a) { return edges_[a.edge].last < row; });
+        for (Active& a : active_) {
+            const Edge& e = edges_[a.edge];
             const auto t = static_cast<float>(row - e.first);
-            crossings_.push_back({e.x + t * e.dxdy, e.d + t * e.dddy});
+            a.x = e.x + t * e.dxdy, a.d = e.d + t * e.dddy;
         }
-        std::sort(crossings_.begin(), crossings_.end(), [](Crossing l, Crossing r) { return l.x < r.x; });
-        for (std::size_t k = 0; k + 1 < crossings_.size(); k += 2)
-            span(row, crossings_[k], crossings_[k + 1], colour, covered);
+        keep_sorted(active_);
+        if (next < edges_.size() && edges_[next].first == row) {
+            entering_.clear();
+            for (; next < edges_.size() && edges_[next].first == row; ++next)
+                entering_.push_back({edges_[next].x, edges_[next].d, static_cast<std::uint32_t>(next)});
+            std::sort(entering_.begin(), entering_.end(), by_x);
+            merged_.clear();
+            std::merge(active_.begin(), active_.end(), entering_.begin(), entering_.end(), std::back_inserter(merged_),
+                       by_x);
+            std::swap(active_, merged_);
+        }
+        for (std::size_t k = 0; k + 1 < active_.size(); k += 2)
+            span(row, {active_[k].x, active_[k].d}, {active_[k + 1].x, active_[k + 1].d}, colour, covered);
+        if (active_.empty() && next == edges_.size()) break;
     }
     return covered;
+}
+
+void ViewRaster::keep_sorted(std::vector<Active>& edges) {
+    // Insertion sort for the few swaps a simple outline needs; a self-crossing one that needs many more
+    // is sorted outright.
+    const std::size_t budget = 8 * edges.size() + 8;
+    std::size_t moves = 0;
+    for (std::size_t i = 1; i < edges.size(); ++i) {
+        const Active a = edges[i];
+        std::size_t j = i;
+        for (; j > 0 && a.x < edges[j - 1].x; --j) edges[j] = edges[j - 1];
+        edges[j] = a;
+        moves += i - j;
+        if (moves > budget) {
+            std::sort(edges.begin(), edges.end(), [](const Active& l, const Active& r) { return l.x < r.x; });
+            return;
+        }
+    }
 }
 
 void ViewRaster::span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered) {

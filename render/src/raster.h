@@ -61,10 +61,15 @@ private:
     struct Crossing {
         float x, d;
     };
+    struct Active {
+        float x, d;  // where the edge crosses the current row
+        std::uint32_t edge;
+    };
 
     void splat(float x, float y, float d, std::uint8_t colour);
     int fill(std::span<const ScreenVertex> polygon, std::uint8_t colour);
     void span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered);
+    static void keep_sorted(std::vector<Active>& edges);
     void line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float depth_slack);
     std::size_t ring_cell(int x, int y, int state) const;
     bool ring_near(int x, int y, int state) const;
@@ -75,8 +80,7 @@ private:
     // Scratch reused from polygon to polygon.
     std::vector<ScreenVertex> polygon_;
     std::vector<Edge> edges_;
-    std::vector<std::uint32_t> active_;
-    std::vector<Crossing> crossings_;
+    std::vector<Active> active_, entering_, merged_;
     struct Spot {
         std::uint16_t x, y;  // the pixel of the polygon's centre
         std::uint8_t state;

@@ -99,6 +99,41 @@ TEST(Input, HugeCoordinatesAndManyCornersDrawNormally) {
     EXPECT_EQ(image.at(views[0].x + 3, views[0].y + views[0].height - 3), kViewBack);
 }
 
+TEST(Input, CombWithManyTeethFillsTeethAndLeavesGaps) {
+    // One polygon: a spine along the bottom and kTeeth teeth the full height of the view, so every row
+    // crosses two edges per tooth. The gaps between teeth stay empty.
+    for (const std::uint32_t teeth : {24u, 20000u}) {
+        Mesh m;
+        const double spine = 0.5, height = 2.0 * teeth;  // square: every tooth spans the rows of the view
+        std::vector<std::uint32_t> corners;
+        corners.push_back(m.vertex(0, 0, 0));
+        corners.push_back(m.vertex(2.0 * teeth - 1, 0, 0));
+        for (std::uint32_t t = teeth; t-- > 0;) {  // right to left along the top
+            const double x = 2.0 * t;
+            corners.push_back(m.vertex(x + 1, height, 0));
+            corners.push_back(m.vertex(x, height, 0));
+            if (t > 0) {
+                corners.push_back(m.vertex(x, spine, 0));
+                corners.push_back(m.vertex(x - 1, spine, 0));
+            }
+        }
+        m.indices = corners;
+        m.offsets.push_back(static_cast<std::uint32_t>(corners.size()));
+        m.states.push_back(PolygonState::planar);
+        const MeshView objects[] = {m.view()};
+        const Picture picture;
+        const Image image = decode_png(render_png(objects, picture));
+        if (teeth > 100) continue;  // the teeth are under a pixel: only that it finishes is asked
+        const ViewFrame front = frame_views(objects, picture)[0];
+        for (std::uint32_t t = 0; t + 1 < teeth; ++t) {
+            const auto tooth = *front.to_sheet(2.0 * t + 0.5, height / 2, 0);
+            const auto gap = *front.to_sheet(2.0 * t + 1.5, height / 2, 0);
+            EXPECT_TRUE(is_grey(image.at(static_cast<int>(tooth[0]), static_cast<int>(tooth[1])))) << t;
+            EXPECT_EQ(image.at(static_cast<int>(gap[0]), static_cast<int>(gap[1])), kViewBack) << t;
+        }
+    }
+}
+
 TEST(Input, MismatchedArraysAreRefusedByName) {
     Mesh m;
     const std::uint32_t a = m.vertex(0, 0, 0), b = m.vertex(1, 0, 0), c = m.vertex(1, 1, 0);
