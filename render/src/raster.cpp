@@ -254,6 +254,25 @@ void ViewRaster::line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float
     }
 }
 
+inline std::size_t ViewRaster::ring_cell(int x, int y, int state) const {
+    return static_cast<std::size_t>(((state - 1) * (height_ / kRingSpacing + 1) + y / kRingSpacing) * cells_across_ +
+                                    x / kRingSpacing);
+}
+
+bool ViewRaster::ring_near(int x, int y, int state) const {
+    // Cells are as wide as the spacing, so any ring closer than that is in one of the nine around.
+    const int cx = x / kRingSpacing, cy = y / kRingSpacing;
+    for (int j = std::max(cy - 1, 0); j <= std::min(cy + 1, height_ / kRingSpacing); ++j) {
+        for (int i = std::max(cx - 1, 0); i <= std::min(cx + 1, cells_across_ - 1); ++i) {
+            const std::uint32_t at = rings_[ring_cell(i * kRingSpacing, j * kRingSpacing, state)];
+            if (at == 0) continue;
+            const int dx = static_cast<int>((at - 1) >> 16) - x, dy = static_cast<int>((at - 1) & 0xffff) - y;
+            if (dx * dx + dy * dy < kRingSpacing * kRingSpacing) return true;
+        }
+    }
+    return false;
+}
+
 void ViewRaster::draw_markers() {
     const std::size_t across = static_cast<std::size_t>(width_) + 1;
     for (std::uint8_t state = 1; state <= 2; ++state) {
@@ -278,36 +297,17 @@ void ViewRaster::draw_markers() {
             return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
         };
         for (const Spot& s : spots_) {
-            if (s.state != state || ring_near(s.x, s.y, state)) continue;
+            if (s.state != state) continue;
             const int cx = s.x, cy = s.y;
             const std::uint32_t shown =
                 count(std::max(cx - kRingRadius, 0), std::max(cy - kRingRadius, 0),
                       std::min(cx + kRingRadius + 1, width_), std::min(cy + kRingRadius + 1, height_));
-            if (shown >= kShowsBy) continue;
+            if (shown >= kShowsBy || ring_near(cx, cy, state)) continue;
             rings_[ring_cell(cx, cy, state)] =
                 (static_cast<std::uint32_t>(cx) << 16 | static_cast<std::uint32_t>(cy)) + 1;
             draw_ring(canvas_, x0_ + cx, y0_ + cy, {x0_, y0_, x0_ + width_, y0_ + height_}, marker_colour(state));
         }
     }
-}
-
-std::size_t ViewRaster::ring_cell(int x, int y, int state) const {
-    return static_cast<std::size_t>(((state - 1) * (height_ / kRingSpacing + 1) + y / kRingSpacing) * cells_across_ +
-                                    x / kRingSpacing);
-}
-
-bool ViewRaster::ring_near(int x, int y, int state) const {
-    // Cells are as wide as the spacing, so any ring closer than that is in one of the nine around.
-    const int cx = x / kRingSpacing, cy = y / kRingSpacing;
-    for (int j = std::max(cy - 1, 0); j <= std::min(cy + 1, height_ / kRingSpacing); ++j) {
-        for (int i = std::max(cx - 1, 0); i <= std::min(cx + 1, cells_across_ - 1); ++i) {
-            const std::uint32_t at = rings_[ring_cell(i * kRingSpacing, j * kRingSpacing, state)];
-            if (at == 0) continue;
-            const int dx = static_cast<int>((at - 1) >> 16) - x, dy = static_cast<int>((at - 1) & 0xffff) - y;
-            if (dx * dx + dy * dy < kRingSpacing * kRingSpacing) return true;
-        }
-    }
-    return false;
 }
 
 void draw_ring(Canvas& canvas, int cx, int cy, const std::array<int, 4>& clip, std::uint8_t colour) {
