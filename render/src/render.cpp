@@ -270,11 +270,12 @@ std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std
         for (std::size_t p = 0; p < polygon_count(m); ++p, ++g) {
             const std::uint32_t begin = m.offsets[p], n = m.offsets[p + 1] - begin;
             const std::uint32_t* idx = m.indices.data() + begin;
-            // Relative to the first corner and prescaled: large coordinates neither overflow nor cancel.
+            // Prescaled, then taken relative to the first corner: no difference overflows, and the products
+            // stay small next to the coordinates of a polygon far from the origin.
             const double* a = pos + 3 * std::size_t{idx[0]};
             auto corner = [&](std::uint32_t i) {
                 const double* c = pos + 3 * std::size_t{idx[i]};
-                return Vec3{(c[0] - a[0]) * k, (c[1] - a[1]) * k, (c[2] - a[2]) * k};
+                return Vec3{c[0] * k - a[0] * k, c[1] * k - a[1] * k, c[2] * k - a[2] * k};
             };
             Vec3 normal{};
             if (n == 4) {

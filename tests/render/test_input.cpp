@@ -99,6 +99,21 @@ TEST(Input, HugeCoordinatesAndManyCornersDrawNormally) {
     EXPECT_EQ(image.at(views[0].x + 3, views[0].y + views[0].height - 3), kViewBack);
 }
 
+TEST(Input, ScaleByAPowerOfTwoLeavesThePictureAsItIs) {
+    // Framing, shading and depth work on coordinates brought near 1 first, so neither the smallest normal
+    // doubles nor the largest ones (whose differences across the mesh overflow) change a pixel.
+    const Mesh base = cylinder();
+    const Picture picture{512, 512, {"cylinder.obj"}};
+    const MeshView base_view[] = {base.view()};
+    const std::vector<unsigned char> expected = render_png(base_view, picture);
+    for (const int exponent : {-900, 1023}) {
+        Mesh scaled = base;
+        for (double& c : scaled.positions) c = std::ldexp(c, exponent);
+        const MeshView objects[] = {scaled.view()};
+        EXPECT_EQ(render_png(objects, picture), expected) << "scaled by 2^" << exponent;
+    }
+}
+
 TEST(Input, CombWithManyTeethFillsTeethAndLeavesGaps) {
     // One polygon: a spine along the bottom and kTeeth teeth the full height of the view, so every row
     // crosses two edges per tooth. The gaps between teeth stay empty.
