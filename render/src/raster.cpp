@@ -92,16 +92,14 @@ int first_centre_at_or_after(float v, int size) {
 
 }  // namespace
 
-ViewRaster::ViewRaster(Canvas& canvas, int x, int y, int width, int height)
-    : canvas_(canvas),
-      x0_(x),
-      y0_(y),
-      width_(width),
-      height_(height),
-      depth_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
-             std::numeric_limits<float>::infinity()),
-      cells_across_(width / kRingSpacing + 1),
-      rings_(2 * static_cast<std::size_t>(cells_across_ * (height / kRingSpacing + 1))) {}
+void ViewRaster::begin_view(int x, int y, int width, int height) {
+    x0_ = x, y0_ = y, width_ = width, height_ = height;
+    depth_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                  std::numeric_limits<float>::infinity());
+    cells_across_ = width / kRingSpacing + 1;
+    rings_.assign(2 * static_cast<std::size_t>(cells_across_ * (height / kRingSpacing + 1)), 0);
+    spots_.clear();
+}
 
 [[gnu::always_inline]] inline void ViewRaster::splat(float x, float y, float d, std::uint8_t colour) {
     const int px = pixel_of(x, width_), py = pixel_of(y, height_);

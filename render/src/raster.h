@@ -34,8 +34,11 @@ void draw_ring(Canvas& canvas, int cx, int cy, const std::array<int, 4>& clip, s
 
 class ViewRaster {
 public:
-    // The view covers [x, x + width) x [y, y + height) of `canvas`, which must contain it.
-    ViewRaster(Canvas& canvas, int x, int y, int width, int height);
+    explicit ViewRaster(Canvas& canvas) : canvas_(canvas) {}
+
+    // Starts a view covering [x, x + width) x [y, y + height) of the canvas, which must contain it. The
+    // buffers of the previous view are reused: fresh pages cost more than the drawing on this machine.
+    void begin_view(int x, int y, int width, int height);
 
     // Fills every polygon of `mesh`: those under a pixel across are splatted onto the pixel of their centre,
     // the others scan-converted (even-odd, so concave and self-crossing outlines fill as drawn). Polygons
@@ -75,7 +78,7 @@ private:
     bool ring_near(int x, int y, int state) const;
 
     Canvas& canvas_;
-    int x0_, y0_, width_, height_;
+    int x0_ = 0, y0_ = 0, width_ = 0, height_ = 0;
     std::vector<float> depth_;
     // Scratch reused from polygon to polygon.
     std::vector<ScreenVertex> polygon_;
@@ -87,7 +90,7 @@ private:
     };
     std::vector<Spot> spots_;
     std::vector<std::uint32_t> summed_;  // summed-area table of one state's colours
-    int cells_across_;
+    int cells_across_ = 0;
     std::vector<std::uint32_t> rings_;  // per state and cell: the ring drawn there, (x << 16 | y) + 1, or 0
 };
 

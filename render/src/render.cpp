@@ -8,8 +8,10 @@
 
 #include "canvas.h"
 #include "font.h"
+#include "huge_pages.h"
 #include "png_encode.h"
 #include "raster.h"
+#include "uninitialized.h"
 
 namespace torvel::render {
 
@@ -17,6 +19,8 @@ namespace {
 
 using detail::Canvas;
 using detail::ScreenVertex;
+using torvel::reserve_huge;
+using torvel::UninitializedVector;
 using Vec3 = std::array<double, 3>;
 
 constexpr Vec3 operator*(const Vec3& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
@@ -254,8 +258,10 @@ std::array<ViewFrame, 4> frames_for(std::span<const MeshView> objects, const Lay
 
 // Shade level of every polygon in every view (views one after the other): the light's angle to the
 // polygon's Newell normal, either side lit alike.
-std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std::size_t polygons,
-                                          const std::array<ViewFrame, 4>& frames) {
+using Colours = UninitializedVector<std::uint8_t>;
+
+Colours polygon_colours(std::span<const MeshView> objects, std::size_t polygons,
+                        const std::array<ViewFrame, 4>& frames) {
     std::array<Vec3, 4> light;
     for (std::size_t v = 0; v < 4; ++v) {
         const ViewSpec& s = view_specs()[v];
@@ -263,7 +269,9 @@ std::vector<std::uint8_t> polygon_colours(std::span<const MeshView> objects, std
     }
     const double k = frames[0].camera.prescale;
     constexpr int kTop = detail::kShades - 1;
-    std::vector<std::uint8_t> colours(4 * polygons);
+    Colours colours;  // every entry written below
+    reserve_huge(colours, 4 * polygons);
+    colours.resize(4 * polygons);
     std::size_t g = 0;
     for (const MeshView& m : objects) {
         const double* pos = m.positions.data();
@@ -378,14 +386,18 @@ Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
         polygons += polygon_count(m);
         vertices += m.positions.size() / 3;
     }
-    const std::vector<std::uint8_t> colours = polygon_colours(objects, polygons, out.frames);
-    std::vector<ScreenVertex> screen(vertices);
+    const Colours colours = polygon_colours(objects, polygons, out.frames);
+    // Written in full for every object with polygons before it is read; the others are never read.
+    UninitializedVector<ScreenVertex> screen;
+    reserve_huge(screen, vertices);
+    screen.resize(vertices);
     std::vector<std::vector<std::uint32_t>> outlined(objects.size());
+    detail::ViewRaster raster(canvas);
 
     for (std::size_t v = 0; v < 4; ++v) {
         const ViewFrame& f = out.frames[v];
         canvas.fill(f.x, f.y, f.width, f.height, detail::kViewBack);
-        detail::ViewRaster raster(canvas, f.x, f.y, f.width, f.height);
+        raster.begin_view(f.x, f.y, f.width, f.height);
         std::vector<detail::ScreenMesh> meshes;
         std::size_t g = 0;
         for (std::size_t o = 0; o < objects.size(); ++o) {
