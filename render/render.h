@@ -60,8 +60,9 @@ struct ViewFrame {
     std::optional<std::array<double, 2>> to_sheet(double x, double y, double z) const;
 };
 
-// The four views framed on every finite vertex of `objects` and laid out on `picture`: front (looking down
-// -Z), side (from +X), top (from +Y), perspective; left to right, top to bottom.
+// The four views framed on every finite vertex of `objects` and laid out on `picture`, as render_png and
+// render_rgba draw them: front (looking down -Z), side (from +X), top (from +Y), perspective; left to
+// right, top to bottom. Reads the positions only. Throws std::invalid_argument for a size out of range.
 std::array<ViewFrame, 4> frame_views(std::span<const MeshView> objects, const Picture& picture);
 
 struct Sheet {
