@@ -199,6 +199,7 @@ class FdSink final : public ByteSink {
 public:
     explicit FdSink(int fd) : fd_(fd) {}
     void write(const void* data, std::size_t size) override {
+        if (size == 0) return;
         const auto* p = static_cast<const char*>(data);
         if (size >= buf_.size()) {
             flush();

@@ -184,6 +184,7 @@ void read_object(Reader& in, std::uint32_t number, ImportedObject& obj, std::uin
 }  // namespace
 
 void VectorSink::write(const void* data, std::size_t size) {
+    if (size == 0) return;
     const auto* p = static_cast<const std::byte*>(data);
     bytes.insert(bytes.end(), p, p + size);
 }
