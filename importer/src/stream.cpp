@@ -70,7 +70,7 @@ private:
 // Sequential reads from an untrusted source, counted against the total its header announced.
 class Reader {
 public:
-    explicit Reader(ByteSource& src) : src_(src), stage_(kStageBytes) {}
+    explicit Reader(ByteSource& src) : src_(src) {}
 
     std::uint64_t position() const { return pos_; }
     std::uint64_t left() const { return total_ - pos_; }
@@ -103,6 +103,7 @@ public:
         // array (a fresh page fault per 4 KiB is most of what filling costs on a VM).
         reserve_huge(v, v.size() + static_cast<std::size_t>(count));
         const std::size_t per_block = kStageBytes / sizeof(T);
+        stage_.resize(std::max(stage_.size(), std::min<std::size_t>(kStageBytes, count * sizeof(T))));
         for (std::uint64_t done = 0; done < count;) {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(per_block, count - done));
             raw(stage_.data(), n * sizeof(T), what);
