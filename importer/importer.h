@@ -50,7 +50,8 @@ struct ImportResult {
     std::vector<ImportedObject> objects;  // one per Assimp mesh with polygons, by mesh index; empty: none
     std::uint64_t skipped_points = 0;     // faces of one index, left out
     std::uint64_t skipped_lines = 0;      // faces of two indices, left out
-    std::vector<std::string> messages;    // for the caller's log ("PATH: skipped 3 lines and 2 points")
+    std::vector<std::string> messages;    // for the caller's log: "PATH: skipped 3 lines and 2 points",
+                                          // "PATH: the file holds no polygons"
 };
 
 // Every failure of import_file. The message starts with the file's path: "PATH: what went wrong".

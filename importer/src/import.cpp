@@ -164,6 +164,8 @@ ImportResult finish(const std::string& name, detail::Decoded d) {
         if (r.skipped_points > 0) what += (what.empty() ? "" : " and ") + count_text(r.skipped_points, "point");
         r.messages.push_back(name + ": skipped " + what);
     }
+    // Not an error: some of Assimp's readers take files they cannot make sense of as empty scenes.
+    if (r.objects.empty()) r.messages.push_back(name + ": the file holds no polygons");
     return r;
 }
 

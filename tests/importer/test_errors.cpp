@@ -54,3 +54,12 @@ TEST(Errors, AnIndexPastTheVerticesNamesTheMesh) {
     expect_error([&] { import_file(x3d); },
                  {x3d.string() + ": mesh 0 (\"Plate\"): face 1 uses vertex 9, but the mesh has 6 vertices"});
 }
+
+// Not every refusal is an error: Assimp's X3D reader takes text that is not X3D as an empty scene.
+TEST(Errors, AnEmptySceneIsAResultWithAMessage) {
+    TempDir dir;
+    const fs::path file = dir.write("junk.x3d", "not a scene at all");
+    const ImportResult r = import_file(file);
+    EXPECT_TRUE(r.objects.empty());
+    EXPECT_EQ(r.messages, std::vector<std::string>{file.string() + ": the file holds no polygons"});
+}
