@@ -1,6 +1,8 @@
 // The child process: whatever happens in it ends as an ImportError naming the file, and leaves no
 // process behind.
 #include <assimp/scene.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -109,4 +111,37 @@ TEST(Isolation, TheParentsBufferedOutputIsWrittenOnce) {
     }
     std::fclose(f);
     EXPECT_EQ(slurp(out), "written once");
+}
+
+// A signal every millisecond, its handler installed without SA_RESTART: every poll, read and wait in
+// the parent is interrupted over and over, and the import still completes, or still stops on time.
+TEST(Isolation, InterruptedCallsAreResumed) {
+    TempDir dir;
+    MeshSpec grid{"grid", {}, {}};
+    for (unsigned y = 0; y <= 100; ++y)
+        for (unsigned x = 0; x <= 100; ++x) grid.vertices.push_back({float(x), float(y), float((x * y) % 3)});
+    for (unsigned y = 0; y < 100; ++y)
+        for (unsigned x = 0; x < 100; ++x)
+            grid.faces.push_back({y * 101 + x, y * 101 + x + 1, (y + 1) * 101 + x + 1, (y + 1) * 101 + x});
+    const fs::path file = dir.path() / "grid.dae";
+    export_scene(*make_scene({grid}, {{"Grid", {0}}}), "collada", file);
+
+    static volatile sig_atomic_t ticks = 0;
+    struct sigaction on_tick {
+    }, before{};
+    on_tick.sa_handler = [](int) { ticks = ticks + 1; };
+    ASSERT_EQ(::sigaction(SIGALRM, &on_tick, &before), 0);
+    const itimerval every_ms{{0, 1000}, {0, 1000}}, off{};
+    ::setitimer(ITIMER_REAL, &every_ms, nullptr);
+    const ImportResult r = import_file(file);
+    {
+        ScopedEnv env(kFault, "hang");
+        expect_error([&] { import_file(file, Limits{0.3, 256}); }, {"gave up after 0.3 s"});
+    }
+    ::setitimer(ITIMER_REAL, &off, nullptr);
+    ::sigaction(SIGALRM, &before, nullptr);
+    EXPECT_GT(ticks, 10);
+    ASSERT_EQ(r.objects.size(), 1u);
+    EXPECT_EQ(polygons(r.objects[0]), polygons(grid));
+    expect_no_child_left();
 }
