@@ -191,7 +191,7 @@ void fault_for_tests() {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// The result file.
+// The stream.
 
 // Writes through to the pipe; small pieces are gathered first so that a mesh's arrays go out in few
 // large writes.

@@ -72,7 +72,6 @@ class Reader {
 public:
     explicit Reader(ByteSource& src) : src_(src) {}
 
-    std::uint64_t position() const { return pos_; }
     std::uint64_t left() const { return total_ - pos_; }
     void set_total(std::uint64_t total) { total_ = total; }
 

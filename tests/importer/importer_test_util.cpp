@@ -28,28 +28,28 @@ fs::path TempDir::write(const std::string& name, const std::string& bytes) const
     return p;
 }
 
-std::unique_ptr<aiScene> make_scene(const std::vector<MeshSpec>& meshes, const std::vector<NodeSpec>& nodes) {
+std::unique_ptr<aiScene> make_scene(const std::vector<TestMesh>& meshes, const std::vector<TestNode>& nodes) {
     auto scene = std::make_unique<aiScene>();
     scene->mNumMaterials = 1;
     scene->mMaterials = new aiMaterial* [1] { new aiMaterial };
     scene->mNumMeshes = static_cast<unsigned>(meshes.size());
     scene->mMeshes = new aiMesh*[meshes.size()];
     for (std::size_t i = 0; i < meshes.size(); ++i) {
-        const MeshSpec& spec = meshes[i];
+        const TestMesh& want = meshes[i];
         auto* m = new aiMesh;
-        m->mName = spec.name;
+        m->mName = want.name;
         m->mMaterialIndex = 0;
-        m->mNumVertices = static_cast<unsigned>(spec.vertices.size());
-        m->mVertices = new aiVector3D[spec.vertices.size()];
-        for (std::size_t v = 0; v < spec.vertices.size(); ++v)
-            m->mVertices[v] = aiVector3D(spec.vertices[v][0], spec.vertices[v][1], spec.vertices[v][2]);
-        m->mNumFaces = static_cast<unsigned>(spec.faces.size());
-        m->mFaces = new aiFace[spec.faces.size()];
-        for (std::size_t f = 0; f < spec.faces.size(); ++f) {
+        m->mNumVertices = static_cast<unsigned>(want.vertices.size());
+        m->mVertices = new aiVector3D[want.vertices.size()];
+        for (std::size_t v = 0; v < want.vertices.size(); ++v)
+            m->mVertices[v] = aiVector3D(want.vertices[v][0], want.vertices[v][1], want.vertices[v][2]);
+        m->mNumFaces = static_cast<unsigned>(want.faces.size());
+        m->mFaces = new aiFace[want.faces.size()];
+        for (std::size_t f = 0; f < want.faces.size(); ++f) {
             aiFace& face = m->mFaces[f];
-            face.mNumIndices = static_cast<unsigned>(spec.faces[f].size());
+            face.mNumIndices = static_cast<unsigned>(want.faces[f].size());
             face.mIndices = new unsigned[face.mNumIndices];
-            std::copy(spec.faces[f].begin(), spec.faces[f].end(), face.mIndices);
+            std::copy(want.faces[f].begin(), want.faces[f].end(), face.mIndices);
             const unsigned n = face.mNumIndices;
             m->mPrimitiveTypes |= n == 1   ? aiPrimitiveType_POINT
                                   : n == 2 ? aiPrimitiveType_LINE
@@ -101,7 +101,7 @@ std::vector<Polygon> polygons(const torvel::importer::ImportedObject& o) {
     return out;
 }
 
-std::vector<Polygon> polygons(const MeshSpec& m) {
+std::vector<Polygon> polygons(const TestMesh& m) {
     std::vector<Polygon> out;
     for (const auto& f : m.faces) {
         if (f.size() < 3) continue;

@@ -30,18 +30,18 @@ private:
     std::filesystem::path dir_;
 };
 
-struct MeshSpec {
+struct TestMesh {
     std::string name;
     std::vector<std::array<float, 3>> vertices;
     std::vector<std::vector<unsigned>> faces;  // 1 index: a point, 2: a line
 };
-struct NodeSpec {
+struct TestNode {
     std::string name;
     std::vector<unsigned> meshes;
 };
 
 // A scene of `meshes`, each referenced by the root's children `nodes` (in that order).
-std::unique_ptr<aiScene> make_scene(const std::vector<MeshSpec>& meshes, const std::vector<NodeSpec>& nodes);
+std::unique_ptr<aiScene> make_scene(const std::vector<TestMesh>& meshes, const std::vector<TestNode>& nodes);
 
 // Writes `scene` with Assimp's exporter `format` ("collada", "fbxa", "gltf2", "3ds", "x", "ply", ...).
 void export_scene(const aiScene& scene, const char* format, const std::filesystem::path& out);
@@ -54,7 +54,7 @@ using Polygon = std::vector<Corner>;
 
 // Polygon i as the coordinates of its corners, in order.
 std::vector<Polygon> polygons(const torvel::importer::ImportedObject& o);
-std::vector<Polygon> polygons(const MeshSpec& m);  // the faces of 3 or more indices
+std::vector<Polygon> polygons(const TestMesh& m);  // the faces of 3 or more indices
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

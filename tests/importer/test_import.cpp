@@ -13,11 +13,11 @@ namespace {
 
 // Two quads (the second bent: one corner 0.5 out of the plane) and a pentagon; then a quad with two
 // lines and a point among its faces.
-const MeshSpec kPanels{
+const TestMesh kPanels{
     "panels",
     {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0.5f}, {3, 0.5f, 0}, {2.5f, 2, 0}},
     {{0, 1, 2, 3}, {1, 4, 5, 2}, {4, 6, 7, 5, 2}}};
-const MeshSpec kMixed{
+const TestMesh kMixed{
     "mixed", {{0, 0, 5}, {1, 0, 5}, {1, 1, 5}, {0, 1, 5}, {3, 3, 3}}, {{0, 1, 2, 3}, {0, 2}, {4}, {1, 3}}};
 
 std::vector<std::string> names(const ImportResult& r) {
@@ -76,11 +76,11 @@ TEST(Import, TriangleFormatsComeBackAsTheirExporterSplitThem) {
         EXPECT_EQ(r.objects[0].polygon_count(), 7u);
         EXPECT_EQ(r.objects[1].polygon_count(), 2u);
         for (std::size_t i = 0; i < 2; ++i) {
-            const MeshSpec& spec = i == 0 ? kPanels : kMixed;
+            const TestMesh& want = i == 0 ? kPanels : kMixed;
             for (const Polygon& p : polygons(r.objects[i])) {
                 ASSERT_EQ(p.size(), 3u);
                 for (const Corner& c : p)
-                    EXPECT_TRUE(std::any_of(spec.vertices.begin(), spec.vertices.end(), [&](const auto& v) {
+                    EXPECT_TRUE(std::any_of(want.vertices.begin(), want.vertices.end(), [&](const auto& v) {
                         return c == Corner{v[0], v[1], v[2]};
                     }));
             }
@@ -114,8 +114,8 @@ TEST(Import, AgreesWithTorvelsOwnPlyReader) {
 // get a number. (The FBX exporter keeps an empty node name empty.)
 TEST(Import, NamesFromNodesThenMeshesThenIndices) {
     TempDir dir;
-    const MeshSpec a{"", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}};
-    const MeshSpec b{"", {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}}, {{0, 1, 2}}};
+    const TestMesh a{"", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}};
+    const TestMesh b{"", {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}}, {{0, 1, 2}}};
     const auto scene = make_scene({a, b, b}, {{"", {0}}, {"Same", {1}}, {"Same", {2}}});
     export_scene(*scene, "fbxa", dir.path() / "n.fbx");
     EXPECT_EQ(names(import_file(dir.path() / "n.fbx")), (std::vector<std::string>{"mesh0", "Same", "Same1"}));

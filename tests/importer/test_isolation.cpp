@@ -117,7 +117,7 @@ TEST(Isolation, TheParentsBufferedOutputIsWrittenOnce) {
 // the parent is interrupted over and over, and the import still completes, or still stops on time.
 TEST(Isolation, InterruptedCallsAreResumed) {
     TempDir dir;
-    MeshSpec grid{"grid", {}, {}};
+    TestMesh grid{"grid", {}, {}};
     for (unsigned y = 0; y <= 100; ++y)
         for (unsigned x = 0; x <= 100; ++x) grid.vertices.push_back({float(x), float(y), float((x * y) % 3)});
     for (unsigned y = 0; y < 100; ++y)
