@@ -67,7 +67,8 @@ public:
 // Throws ImportError for a file that is missing, a directory, empty or of no format in formats(); for
 // one Assimp refuses (its own message); for bad data in what Assimp built (an index past the mesh's
 // vertices, a coordinate that is not finite); and when the child process crashes, outlives
-// limits.seconds or needs more than limits.megabytes.
+// limits.seconds or needs more than limits.megabytes. Limits that are not positive are a caller's
+// mistake: std::invalid_argument.
 ImportResult import_file(const std::filesystem::path& path, const Limits& limits = {});
 
 }  // namespace torvel::importer
