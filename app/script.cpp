@@ -313,6 +313,9 @@ int run_script_command(const ScriptOptions& o) {
         if (in.bad()) throw std::runtime_error(name + ": read error");
         base = fs::path(name).parent_path();
     }
+    // An editor's byte-order mark is not part of the first line.
+    const Utf8File source = utf8_file_text(code);
+    if (!source.problem.empty()) throw std::runtime_error(name + ": " + source.problem);
 
     LogSink::Options log_options = o.log;
     log_options.to_stdout = !log_options.file && !log_options.verbose;
@@ -325,7 +328,7 @@ int run_script_command(const ScriptOptions& o) {
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK
-    const host::ScriptResult result = host::run_script(commands, h.log(), from_utf8(code));
+    const host::ScriptResult result = host::run_script(commands, h.log(), from_utf8(source.text));
     h.plugins().shutdown();
     log.finish();
     if (result.ok) return kExitClean;

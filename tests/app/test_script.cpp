@@ -207,6 +207,25 @@ TEST_F(ScriptFiles, ScriptFileFailuresNameTheFileAndLineAndStopThere) {
     EXPECT_EQ(run({"script", dir.string()}).code, 2);
 }
 
+// Editors' byte-order marks: UTF-8's is read past, in a script and in the meshes it imports; a UTF-16
+// script is named as such.
+TEST_F(ScriptFiles, ScriptByteOrderMarks) {
+    const std::string bom = "\xEF\xBB\xBF";
+    write("quad.obj", bom + "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n");
+    const fs::path file = write("job.tvs", bom + "ImportMesh \"quad.obj\"\n");
+    Result r = run({"script", file.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "imported " + (dir / "quad.obj").string() + " as Scene_Root.quad: 1 polygons, 4 vertices\n");
+    RunOptions piped;
+    piped.input = bom + "LogMessage \"piped\"\n";
+    EXPECT_EQ(run({"script", "-"}, piped).out, "piped\n");
+
+    const fs::path wide = write("wide.tvs", std::string("\xFF\xFEL\0o\0", 6));
+    Result w = run({"script", wide.string()});
+    EXPECT_EQ(w.code, 2);
+    EXPECT_EQ(w.err, "torvel: " + wide.string() + ": the file is UTF-16 (little-endian); save it as UTF-8 or ASCII\n");
+}
+
 TEST_F(ScriptFiles, ScriptSourcesAndWhereTheLogGoes) {
     RunOptions piped;
     piped.input = "LogMessage \"from stdin\"\nFoo\n";

@@ -119,7 +119,9 @@ inline bool is_space(char c) { return detail::is_blank(c) || c == '\n'; }
 
 class PlyParser {
 public:
-    PlyParser(std::string_view bytes, const std::string& name) : data_(bytes), name_(name) {}
+    // Parsing starts past a byte-order mark, and byte offsets in messages still count from the file's start.
+    PlyParser(std::string_view bytes, const std::string& name)
+        : data_(bytes), name_(name), pos_(bytes.size() - detail::without_utf8_mark(bytes, name).size()) {}
 
     MeshData run() {
         parse_header();
