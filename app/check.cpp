@@ -115,6 +115,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     } catch (const host::HostError& e) {
         throw FileError(path + ": " + e.what());
     }
+    for (const std::string& warning : data.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     const XSI::CRef item = host.make_component_item(mesh, XSI::siPolygonFaceID, {});
     host.selection() = {item};
     if (!host.plugins().find_item(torvel_filter::kFilterName))

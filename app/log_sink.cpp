@@ -12,6 +12,22 @@
 
 namespace torvel::app {
 
+namespace {
+
+// How -v shows a message's severity; information, the common case, goes unmarked.
+const char* severity_prefix(XSI::siSeverityType severity) {
+    switch (severity) {
+        case XSI::siFatalMsg: return "fatal: ";
+        case XSI::siErrorMsg: return "error: ";
+        case XSI::siWarningMsg: return "warning: ";
+        case XSI::siVerboseMsg: return "verbose: ";
+        case XSI::siCommentMsg: return "comment: ";
+        default: return "";
+    }
+}
+
+}  // namespace
+
 LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::move(options)) {
     if (options_.file) {
         const fs::path& file = *options_.file;
@@ -25,7 +41,10 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
         log_.set_observer([to_stderr](const host::LogEntry& e) {
-            (to_stderr ? std::cerr : std::cout) << to_utf8(e.text) << '\n';
+            if (to_stderr)
+                std::cerr << severity_prefix(e.severity) << to_utf8(e.text) << '\n';
+            else
+                std::cout << to_utf8(e.text) << '\n';
         });
     }
 }

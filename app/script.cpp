@@ -196,6 +196,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
         const XSI::CRef obj =
             h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
+        for (const std::string& warning : mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
         h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                         std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                         L" vertices");

@@ -166,6 +166,33 @@ TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
     EXPECT_NE(help.out.find("--tolerance"), std::string::npos);
 }
 
+// An exporter's free text in a PLY header is passed over; the log says where, as a warning, and -v shows
+// each message's severity when it is not information.
+TEST_F(CheckFiles, PlyHeaderFreeTextIsAWarningInTheLog) {
+    const fs::path ply = write("made.ply",
+                               "ply\nformat ascii 1.0\nCreated by Exporter 2.1\nelement vertex 3\nproperty float x\n"
+                               "property float y\nproperty float z\nelement face 1\n"
+                               "property list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    const std::string warning = ply.string() + ":3: header line with the unknown keyword 'Created' skipped";
+    const fs::path log = dir / "log.jsonl";
+    Result r = run({"check", "-v", "--log", log.string(), ply.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, ply.string() + ": 0 of 1 polygons non-planar at 45\u00b0\n");
+    EXPECT_EQ(lines(r.err), (std::vector<std::string>{kOneFileLog[0], "warning: " + warning, " select count:0",
+                                                      kOneFileLog[2], kOneFileLog[3]}));
+    EXPECT_EQ(read_file(log).find("{\"severity\":4,\"text\":\"" + warning + "\"}\n"), read_file(log).find("\n") + 1);
+
+    Result import = run({"script", "-c", "ImportMesh \"" + ply.string() + "\""});
+    EXPECT_EQ(lines(import.out),
+              (std::vector<std::string>{warning,
+                                        "imported " + ply.string() + " as Scene_Root.made: 1 polygons, 3 vertices"}));
+
+    Result severities =
+        run({"script", "-v", "-c", "LogMessage \"f\", siFatalMsg", "-c", "LogMessage \"e\", siErrorMsg", "-c",
+             "LogMessage \"i\"", "-c", "LogMessage \"v\", siVerboseMsg", "-c", "LogMessage \"c\", siCommentMsg"});
+    EXPECT_EQ(severities.err, "fatal: f\nerror: e\ni\nverbose: v\ncomment: c\n");
+}
+
 TEST_F(CheckFiles, CheckFindsThePluginBesideItselfNeverInTheWorkingDirectory) {
     // A build-tree layout: bin/torvel with ../plugin/ and an installed layout: bin/torvel with ../lib/.
     fs::create_directories(dir / "bin");

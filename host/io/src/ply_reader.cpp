@@ -246,7 +246,9 @@ private:
                 if (tok.size() != 1) line_error("unexpected text after end_header");
                 break;
             } else {
-                line_error("unknown header line " + detail::quoted(tok[0]));
+                // Some exporters write free text ("Created by ...") where a comment line belongs.
+                mesh_.warnings.push_back(detail::at_line(
+                    name_, line_, "header line with the unknown keyword " + detail::quoted(tok[0]) + " skipped"));
             }
             ++line_;
         }
