@@ -33,7 +33,7 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
         const fs::path& file = *options_.file;
         std::error_code ec;
         if (file.empty()) throw UsageError("--log: the file name is empty");
-        if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a directory");
+        if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a folder");
         const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
         if (!fs::is_directory(dir, ec))
             throw UsageError("--log " + file.string() + ": no such directory " + dir.string());

@@ -307,7 +307,7 @@ int run_script_command(const ScriptOptions& o) {
     } else {
         name = *o.file;
         std::error_code ec;
-        if (fs::is_directory(name, ec)) throw std::runtime_error(name + ": is a directory, not a script");
+        if (fs::is_directory(name, ec)) throw std::runtime_error(name + ": is a folder");
         std::ifstream in(name, std::ios::binary);
         if (!in) throw std::runtime_error(name + ": cannot open the script: " + std::strerror(errno));
         code = read_stream(in);

@@ -64,6 +64,7 @@ PluginLibrary::PluginLibrary(fs::path path) : path_(std::move(path)) {
     std::error_code ec;
     const fs::file_status st = fs::status(path_, ec);
     if (ec || !fs::exists(st)) throw HostError(name + ": no such file");
+    if (fs::is_directory(st)) throw HostError(name + ": is a folder");
     if (!fs::is_regular_file(st)) throw HostError(name + ": not a regular file");
 
     dlerror();

@@ -166,6 +166,24 @@ TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
     EXPECT_NE(help.out.find("--tolerance"), std::string::npos);
 }
 
+// Where a file belongs, a folder is called one, whatever its name.
+TEST_F(CheckFiles, AFolderWhereAFileBelongsIsNamedAsOne) {
+    const std::string folder = (dir / "models").string();
+    fs::create_directory(folder);
+    const std::string is_a_folder = folder + ": is a folder";
+    Result mesh = run({"check", folder});
+    EXPECT_EQ(mesh.err, "torvel: " + is_a_folder + "\n");
+    Result import = run({"script", "-c", "ImportMesh \"" + folder + "\""});
+    EXPECT_EQ(import.err, "torvel: -c:1: ImportMesh: " + is_a_folder + "\n");
+    Result script = run({"script", folder});
+    EXPECT_EQ(script.err, "torvel: " + is_a_folder + "\n");
+    Result plugin = run({"check", "--plugin", folder, kFlat});
+    EXPECT_EQ(plugin.err, "torvel: " + is_a_folder + "\n");
+    Result log = run({"check", "--log", folder, kFlat});
+    EXPECT_NE(log.err.find("--log " + is_a_folder + "\n"), std::string::npos) << log.err;
+    for (const Result& r : {mesh, import, script, plugin, log}) EXPECT_EQ(r.code, 2);
+}
+
 // An exporter's free text in a PLY header is passed over; the log says where, as a warning, and -v shows
 // each message's severity when it is not information.
 TEST_F(CheckFiles, PlyHeaderFreeTextIsAWarningInTheLog) {

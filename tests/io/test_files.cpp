@@ -53,7 +53,9 @@ TEST(Files, ReadMeshErrors) {
     iotest::TempDir dir;
     expect_error([&] { read_mesh(dir.path() / "missing.obj"); }, {"missing.obj", "cannot open"});
     fs::create_directory(dir.path() / "d.obj");
-    expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj", "directory"});
+    expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj: is a folder"});
+    fs::create_directory(dir.path() / "models");
+    expect_error([&] { read_mesh(dir.path() / "models"); }, {"models: is a folder"});
     expect_error([&] { read_mesh(dir.write("m.stl", "solid")); }, {"m.stl", "unknown mesh format"});
     for (const char* empty : {"e.obj", "e.ply", "e.off"})
         expect_error([&] { read_mesh(dir.write(empty, "")); }, {empty, "empty"});
