@@ -51,6 +51,7 @@ std::vector<std::uint32_t> parse_indices(const ScriptArgs& args, std::wstring_vi
     auto number = [&](std::string_view s) {
         std::uint64_t v = 0;
         const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.size() > 1 && s.front() == '-') throw bad("negative index \"" + std::string(s) + "\"");
         if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || v > 0xffffffffu)
             throw bad("bad index \"" + std::string(s) + "\"");
         return static_cast<std::uint32_t>(v);
@@ -68,7 +69,10 @@ std::vector<std::uint32_t> parse_indices(const ScriptArgs& args, std::wstring_vi
         const std::size_t comma = rest.find(',');
         const std::string_view entry = trim(rest.substr(0, comma));
         if (entry.empty()) throw bad("empty entry");
-        const std::size_t dash = entry.find('-');
+        // A '-' in front is a sign, not a range: "-1" is a negative index.
+        const std::size_t dash = entry.find('-', 1);
+        if (dash != std::string_view::npos && trim(entry.substr(dash + 1)).empty())
+            throw bad("range \"" + std::string(entry) + "\" has no end");
         const std::uint32_t first = number(trim(entry.substr(0, dash)));
         const std::uint32_t last = dash == std::string_view::npos ? first : number(trim(entry.substr(dash + 1)));
         if (last < first) throw bad("range \"" + std::string(entry) + "\" runs backwards");
@@ -164,6 +168,9 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
     Host& h = env.host;
     r.add(L"LoadPlugin", [&h, &env](const ScriptArgs& args) {
         args.expect_count(0, 1);
+        if (args.size() && args.string(0).empty())
+            throw ScriptError(cmd(args) +
+                              ": the plug-in path is empty (without an argument the default plug-in is loaded)");
         h.plugins().load(args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin));
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -175,6 +182,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
 
     r.add(L"ImportMesh", [&h, &env](const ScriptArgs& args) {
         args.expect_count(1, 2);
+        if (args.string(0).empty()) throw ScriptError("ImportMesh: the file name is empty");
         const fs::path file = script_path(env, args.string(0));
         std::wstring name;
         if (args.size() > 1) {
