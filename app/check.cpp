@@ -179,6 +179,12 @@ int check_all(host::Host& host, const CheckOptions& o) {
 int run_check(const CheckOptions& o) {
     if (o.output && o.meshes.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
+    if (o.output && !io::format_named(*o.output)) {  // refused before any mesh is read
+        const std::string ext = o.output->extension().string();
+        throw UsageError("-o " + o.output->string() + ": torvel cannot write " +
+                         (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
+                         " (it writes .obj, .ply and .off)");
+    }
     if (o.output && o.log.file && same_file(*o.output, *o.log.file))
         throw UsageError("-o and --log name the same file " + o.output->string());
     host::Host host;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ enum class Format { obj, ply, off };
 
 // Format from the file name's extension (case-insensitive); throws MeshError naming the file otherwise.
 Format format_of(const std::filesystem::path& path);
+// The same without throwing: std::nullopt for an extension that is none of the formats (or none at all).
+// Every format read is also written by write_marked.
+std::optional<Format> format_named(const std::filesystem::path& path);
 
 // Reads a whole file. Throws MeshError for a missing, unreadable or malformed file.
 MeshData read_mesh(const std::filesystem::path& path);

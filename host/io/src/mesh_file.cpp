@@ -15,11 +15,17 @@
 
 namespace torvel::io {
 
-Format format_of(const std::filesystem::path& path) {
+std::optional<Format> format_named(const std::filesystem::path& path) {
     const std::string ext = ascii_lowered(path.extension().string());
     if (ext == ".obj") return Format::obj;
     if (ext == ".ply") return Format::ply;
     if (ext == ".off") return Format::off;
+    return std::nullopt;
+}
+
+Format format_of(const std::filesystem::path& path) {
+    if (const std::optional<Format> format = format_named(path)) return *format;
+    const std::string ext = path.extension().string();
     if (ext.empty())
         detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)");
     detail::fail(path.string(), "unknown mesh format " + detail::quoted(ext) + " (expected .obj, .ply or .off)");
