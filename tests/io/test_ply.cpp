@@ -98,6 +98,13 @@ TEST(Ply, UnknownHeaderKeywordIsSkippedWithAWarning) {
                                   "dir/a.ply:3: header line with the unknown keyword 'Created' skipped",
                                   "dir/a.ply:22: header line with the unknown keyword 'generator:' skipped"}));
     }
+    // Past ten, the rest is counted in one warning at end_header.
+    std::string many = ascii_ply();
+    for (int i = 0; i < 13; ++i) many.insert(many.find("comment"), "Note " + std::to_string(i) + "\n");
+    const MeshData m = parse_ply(many, "a.ply");
+    ASSERT_EQ(m.warnings.size(), 11u);
+    EXPECT_EQ(m.warnings[9], "a.ply:12: header line with the unknown keyword 'Note' skipped");
+    EXPECT_EQ(m.warnings[10], "a.ply:34: 3 more header lines with unknown keywords skipped");
 }
 
 TEST(Ply, BinaryBothEndiannessesTypesAndListCounts) {
