@@ -79,6 +79,10 @@ std::string format_ranges(std::span<const std::uint32_t> sorted, const char* sep
 
 // --- subcommands ---
 
+// torvel --version: the program's version, then the name and version of the plug-in found as for check
+// (loaded and shut down again). Exit 2, after the program's version, when the plug-in cannot be loaded.
+int run_version();
+
 struct CheckOptions {
     std::vector<std::string> meshes;
     std::optional<double> tolerance;  // degrees, already checked to be within 0..90

@@ -115,6 +115,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     } catch (const host::HostError& e) {
         throw FileError(path + ": " + e.what());
     }
+    for (const std::string& warning : data.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     const XSI::CRef item = host.make_component_item(mesh, XSI::siPolygonFaceID, {});
     host.selection() = {item};
     if (!host.plugins().find_item(torvel_filter::kFilterName))
@@ -178,6 +179,12 @@ int check_all(host::Host& host, const CheckOptions& o) {
 int run_check(const CheckOptions& o) {
     if (o.output && o.meshes.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
+    if (o.output && !io::format_named(*o.output)) {  // refused before any mesh is read
+        const std::string ext = o.output->extension().string();
+        throw UsageError("-o " + o.output->string() + ": torvel cannot write " +
+                         (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
+                         " (it writes .obj, .ply and .off)");
+    }
     if (o.output && o.log.file && same_file(*o.output, *o.log.file))
         throw UsageError("-o and --log name the same file " + o.output->string());
     host::Host host;

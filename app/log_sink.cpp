@@ -12,12 +12,28 @@
 
 namespace torvel::app {
 
+namespace {
+
+// How -v shows a message's severity; information, the common case, goes unmarked.
+const char* severity_prefix(XSI::siSeverityType severity) {
+    switch (severity) {
+        case XSI::siFatalMsg: return "fatal: ";
+        case XSI::siErrorMsg: return "error: ";
+        case XSI::siWarningMsg: return "warning: ";
+        case XSI::siVerboseMsg: return "verbose: ";
+        case XSI::siCommentMsg: return "comment: ";
+        default: return "";
+    }
+}
+
+}  // namespace
+
 LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::move(options)) {
     if (options_.file) {
         const fs::path& file = *options_.file;
         std::error_code ec;
         if (file.empty()) throw UsageError("--log: the file name is empty");
-        if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a directory");
+        if (fs::is_directory(file, ec)) throw UsageError("--log " + file.string() + ": is a folder");
         const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
         if (!fs::is_directory(dir, ec))
             throw UsageError("--log " + file.string() + ": no such directory " + dir.string());
@@ -25,7 +41,10 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
         log_.set_observer([to_stderr](const host::LogEntry& e) {
-            (to_stderr ? std::cerr : std::cout) << to_utf8(e.text) << '\n';
+            if (to_stderr)
+                std::cerr << severity_prefix(e.severity) << to_utf8(e.text) << '\n';
+            else
+                std::cout << to_utf8(e.text) << '\n';
         });
     }
 }

@@ -17,7 +17,7 @@ double parse_tolerance(const std::string& text) {
     if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || !std::isfinite(value))
         throw UsageError("-t/--tolerance: \"" + text + "\" is not a number of degrees (0 to 90)");
     if (value < 0 || value > 90) throw UsageError("-t/--tolerance: " + text + " is outside the range 0 to 90 degrees");
-    return value;
+    return value + 0.0;  // -0 becomes 0: the tolerance is shown, and written to JSON, as the user means it
 }
 
 struct CommonOptions {
@@ -27,9 +27,10 @@ struct CommonOptions {
     void add_to(CLI::App& cmd, bool with_plugin) {
         if (with_plugin)
             cmd.add_option(
-                "--plugin", plugin,
-                "the plug-in library to load (default: $TORVEL_PLUGIN, else the one installed beside torvel)");
-        cmd.add_option("--log", log, "write the whole host log to FILE as JSON Lines");
+                   "--plugin", plugin,
+                   "the plug-in library to load (default: $TORVEL_PLUGIN, else the one installed beside torvel)")
+                ->type_name("PATH");
+        cmd.add_option("--log", log, "write the whole host log to FILE as JSON Lines")->type_name("FILE");
         cmd.add_flag("-v,--verbose", verbose, "echo each log message to stderr as it is logged");
     }
     LogSink::Options log_options(const CLI::App& cmd) const {
@@ -39,66 +40,121 @@ struct CommonOptions {
         return o;
     }
     std::optional<std::string> plugin_option(const CLI::App& cmd) const {
-        return cmd.count("--plugin") ? std::optional<std::string>(plugin) : std::nullopt;
+        if (!cmd.count("--plugin")) return std::nullopt;
+        if (plugin.empty()) throw UsageError("--plugin: the path is empty");
+        return plugin;
     }
 };
 
+// The hint after a usage error: the help of the subcommand it was made in.
+std::string usage_hint(const CLI::App* subcommand) {
+    return "Run 'torvel " + (subcommand ? subcommand->get_name() + " " : std::string()) + "--help' for usage.";
+}
+
+// The first argument that is not an option names the subcommand (torvel's own options take no value).
+std::optional<std::string> unknown_subcommand(int argc, char** argv, const CLI::App& app) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.empty() || arg.front() != '-') {
+            for (const CLI::App* sub : app.get_subcommands({}))
+                if (sub->get_name() == arg) return std::nullopt;
+            return arg;
+        }
+    }
+    return std::nullopt;
+}
+
 int run(int argc, char** argv) {
-    CLI::App app{"torvel: runs the poly_torvel_filer selection filter on mesh files and host scripts"};
-    app.require_subcommand(1);
+    CLI::App app{"torvel: runs the poly_torvel_filer selection filter on mesh files and host scripts", "torvel"};
+    app.require_subcommand(0, 1);  // none with --version; otherwise one, checked below
+    bool version = false;
+    app.add_flag("--version", version, "print the version of torvel and of the plug-in it loads, then exit");
 
     CheckOptions check;
     CommonOptions check_common;
     std::string tolerance, format = "text", output;
     CLI::App* check_cmd = app.add_subcommand("check", "report the non-planar polygons of each mesh (exit 1 when any)");
-    check_cmd->add_option("MESH", check.meshes, "mesh files: .obj, .ply or .off")->required();
-    check_cmd->add_option("-t,--tolerance", tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)");
-    check_cmd->add_option("--format", format, "text or json")->check(CLI::IsMember({"text", "json"}));
-    check_cmd->add_option("-o,--output", output, "write the mesh with its non-planar polygons marked (one MESH only)");
+    check_cmd->add_option("MESH", check.meshes, "mesh files: .obj, .ply or .off")->required()->type_name("");
+    check_cmd->add_option("-t,--tolerance", tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
+        ->type_name("DEG");
+    check_cmd->add_option("--format", format, "text or json")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->type_name("FORMAT");
+    check_cmd
+        ->add_option("-o,--output", output,
+                     "also write the mesh to FILE (.obj, .ply or .off) with its non-planar polygons marked (one MESH "
+                     "only)")
+        ->type_name("FILE");
     check_common.add_to(*check_cmd, true);
 
     ScriptOptions script;
     CommonOptions script_common;
     std::string script_file;
     CLI::App* script_cmd = app.add_subcommand("script", "run host command lines from FILE, - (stdin) or -c");
-    script_cmd->add_option("FILE", script_file, "script file, or - for standard input");
-    script_cmd->add_option("-c,--command", script.lines, "command lines to run, one per argument");
+    script_cmd->add_option("FILE", script_file, "script file, or - for standard input")->type_name("");
+    script_cmd->add_option("-c,--command", script.lines, "command lines to run, one per argument")->type_name("LINE");
     script_common.add_to(*script_cmd, true);
 
     PluginInfoOptions info;
     CommonOptions info_common;
     std::string info_format = "text", info_path;
     CLI::App* info_cmd = app.add_subcommand("plugin-info", "describe a plug-in: identity, items, callbacks, property");
-    info_cmd->add_option("PATH", info_path, "the plug-in library (default: as for check)");
-    info_cmd->add_option("--format", info_format, "text or json")->check(CLI::IsMember({"text", "json"}));
+    info_cmd->add_option("PATH", info_path, "the plug-in library (default: as for check)")->type_name("");
+    info_cmd->add_option("--format", info_format, "text or json")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->type_name("FORMAT");
     info_common.add_to(*info_cmd, false);
 
+    if (const auto name = unknown_subcommand(argc, argv, app)) {
+        std::cerr << "torvel: there is no subcommand '" << *name << "' (the subcommands are check, script and "
+                  << "plugin-info)\n"
+                  << usage_hint(nullptr) << '\n';
+        return kExitError;
+    }
+    // Set once parsing reaches a subcommand, also when its own arguments are then refused.
+    auto active = [&]() -> const CLI::App* {
+        for (const CLI::App* sub : {check_cmd, script_cmd, info_cmd})
+            if (sub->parsed()) return sub;
+        return nullptr;
+    };
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);
-        std::cerr << "torvel: " << e.what() << "\nRun 'torvel --help' for usage.\n";
+        std::cerr << "torvel: " << e.what() << '\n' << usage_hint(active()) << '\n';
         return kExitError;
     }
-
-    if (check_cmd->parsed()) {
-        if (check_cmd->count("--tolerance")) check.tolerance = parse_tolerance(tolerance);
-        check.json = format == "json";
-        if (check_cmd->count("--output")) check.output = output;
-        check.plugin = check_common.plugin_option(*check_cmd);
-        check.log = check_common.log_options(*check_cmd);
-        return run_check(check);
+    if (version) return run_version();
+    if (!active()) {
+        std::cerr << "torvel: a subcommand is required: check, script or plugin-info\n" << usage_hint(nullptr) << '\n';
+        return kExitError;
     }
-    if (script_cmd->parsed()) {
-        if (script_cmd->count("FILE")) script.file = script_file;
-        script.plugin = script_common.plugin_option(*script_cmd);
-        script.log = script_common.log_options(*script_cmd);
-        return run_script_command(script);
+    try {
+        if (check_cmd->parsed()) {
+            if (check_cmd->count("--tolerance")) check.tolerance = parse_tolerance(tolerance);
+            check.json = format == "json";
+            if (check_cmd->count("--output")) check.output = output;
+            check.plugin = check_common.plugin_option(*check_cmd);
+            check.log = check_common.log_options(*check_cmd);
+            return run_check(check);
+        }
+        if (script_cmd->parsed()) {
+            if (script_cmd->count("FILE")) script.file = script_file;
+            script.plugin = script_common.plugin_option(*script_cmd);
+            script.log = script_common.log_options(*script_cmd);
+            return run_script_command(script);
+        }
+        if (info_cmd->count("PATH")) {
+            if (info_path.empty()) throw UsageError("the plug-in PATH is empty");
+            info.plugin = info_path;
+        }
+        info.json = info_format == "json";
+        info.log = info_common.log_options(*info_cmd);
+        return run_plugin_info(info);
+    } catch (const UsageError& e) {
+        std::cerr << "torvel: " << e.what() << '\n' << usage_hint(active()) << '\n';
+        return kExitError;
     }
-    if (info_cmd->count("PATH")) info.plugin = info_path;
-    info.json = info_format == "json";
-    info.log = info_common.log_options(*info_cmd);
-    return run_plugin_info(info);
 }
 
 }  // namespace
@@ -106,8 +162,6 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return run(argc, argv);
-    } catch (const UsageError& e) {
-        std::cerr << "torvel: " << e.what() << "\nRun 'torvel --help' for usage.\n";
     } catch (const std::exception& e) {
         std::cerr << "torvel: " << e.what() << '\n';
     }

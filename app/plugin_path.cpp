@@ -22,7 +22,7 @@ std::vector<fs::path> candidates(const fs::path& exe_dir) {
 
 fs::path find_plugin(const std::optional<std::string>& explicit_path) {
     if (explicit_path) {
-        if (explicit_path->empty()) throw UsageError("--plugin: the path is empty");
+        if (explicit_path->empty()) throw UsageError("the plug-in path is empty");
         return *explicit_path;
     }
     if (const char* env = std::getenv("TORVEL_PLUGIN"); env && *env) return env;

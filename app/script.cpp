@@ -51,6 +51,7 @@ std::vector<std::uint32_t> parse_indices(const ScriptArgs& args, std::wstring_vi
     auto number = [&](std::string_view s) {
         std::uint64_t v = 0;
         const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.size() > 1 && s.front() == '-') throw bad("negative index \"" + std::string(s) + "\"");
         if (s.empty() || ec != std::errc() || ptr != s.data() + s.size() || v > 0xffffffffu)
             throw bad("bad index \"" + std::string(s) + "\"");
         return static_cast<std::uint32_t>(v);
@@ -68,7 +69,10 @@ std::vector<std::uint32_t> parse_indices(const ScriptArgs& args, std::wstring_vi
         const std::size_t comma = rest.find(',');
         const std::string_view entry = trim(rest.substr(0, comma));
         if (entry.empty()) throw bad("empty entry");
-        const std::size_t dash = entry.find('-');
+        // A '-' in front is a sign, not a range: "-1" is a negative index.
+        const std::size_t dash = entry.find('-', 1);
+        if (dash != std::string_view::npos && trim(entry.substr(dash + 1)).empty())
+            throw bad("range \"" + std::string(entry) + "\" has no end");
         const std::uint32_t first = number(trim(entry.substr(0, dash)));
         const std::uint32_t last = dash == std::string_view::npos ? first : number(trim(entry.substr(dash + 1)));
         if (last < first) throw bad("range \"" + std::string(entry) + "\" runs backwards");
@@ -164,6 +168,9 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
     Host& h = env.host;
     r.add(L"LoadPlugin", [&h, &env](const ScriptArgs& args) {
         args.expect_count(0, 1);
+        if (args.size() && args.string(0).empty())
+            throw ScriptError(cmd(args) +
+                              ": the plug-in path is empty (without an argument the default plug-in is loaded)");
         h.plugins().load(args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin));
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -175,6 +182,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
 
     r.add(L"ImportMesh", [&h, &env](const ScriptArgs& args) {
         args.expect_count(1, 2);
+        if (args.string(0).empty()) throw ScriptError("ImportMesh: the file name is empty");
         const fs::path file = script_path(env, args.string(0));
         std::wstring name;
         if (args.size() > 1) {
@@ -196,6 +204,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
         const XSI::CRef obj =
             h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
+        for (const std::string& warning : mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
         h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                         std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                         L" vertices");
@@ -306,13 +315,16 @@ int run_script_command(const ScriptOptions& o) {
     } else {
         name = *o.file;
         std::error_code ec;
-        if (fs::is_directory(name, ec)) throw std::runtime_error(name + ": is a directory, not a script");
+        if (fs::is_directory(name, ec)) throw std::runtime_error(name + ": is a folder");
         std::ifstream in(name, std::ios::binary);
         if (!in) throw std::runtime_error(name + ": cannot open the script: " + std::strerror(errno));
         code = read_stream(in);
         if (in.bad()) throw std::runtime_error(name + ": read error");
         base = fs::path(name).parent_path();
     }
+    // An editor's byte-order mark is not part of the first line.
+    const Utf8File source = utf8_file_text(code);
+    if (!source.problem.empty()) throw std::runtime_error(name + ": " + source.problem);
 
     LogSink::Options log_options = o.log;
     log_options.to_stdout = !log_options.file && !log_options.verbose;
@@ -325,7 +337,7 @@ int run_script_command(const ScriptOptions& o) {
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK
-    const host::ScriptResult result = host::run_script(commands, h.log(), from_utf8(code));
+    const host::ScriptResult result = host::run_script(commands, h.log(), from_utf8(source.text));
     h.plugins().shutdown();
     log.finish();
     if (result.ok) return kExitClean;

@@ -95,4 +95,21 @@ std::wstring from_utf8(std::string_view text) {
     return out;
 }
 
+Utf8File utf8_file_text(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    // UTF-32 first: its little-endian mark begins with the UTF-16 one.
+    static constexpr struct {
+        std::string_view mark;
+        const char* encoding;
+    } kOthers[] = {{"\xFF\xFE\0\0"sv, "UTF-32 (little-endian)"},
+                   {"\0\0\xFE\xFF"sv, "UTF-32 (big-endian)"},
+                   {"\xFF\xFE"sv, "UTF-16 (little-endian)"},
+                   {"\xFE\xFF"sv, "UTF-16 (big-endian)"}};
+    if (bytes.starts_with("\xEF\xBB\xBF"sv)) return {bytes.substr(3), {}};
+    for (const auto& other : kOthers)
+        if (bytes.starts_with(other.mark))
+            return {{}, std::string("the file is ") + other.encoding + "; save it as UTF-8 or ASCII"};
+    return {bytes, {}};
+}
+
 }  // namespace torvel

@@ -1,6 +1,7 @@
-// Text helpers for the host core, the mesh readers, the program and the tests: ASCII case folding and
-// UTF-8 conversion. Nothing here reads the process's locale: command names, keywords and file extensions
-// are ASCII, and they compare the same whatever locale the process runs in ("Ä" and "ä" stay distinct).
+// Text helpers for the host core, the mesh readers, the program and the tests: ASCII case folding,
+// UTF-8 conversion and byte-order marks. Nothing here reads the process's locale: command names, keywords
+// and file extensions are ASCII, and they compare the same whatever locale the process runs in ("Ä" and
+// "ä" stay distinct).
 #pragma once
 
 #include <cstddef>
@@ -40,5 +41,15 @@ std::string to_utf8(std::wstring_view text);
 // `text` decoded; each byte that does not start a valid sequence (see utf8_sequence_at) becomes one
 // U+FFFD and decoding resumes at the next byte. Never throws for any bytes.
 std::wstring from_utf8(std::string_view text);
+
+// A text file that must be UTF-8 (or ASCII), as editors save it: `text` is the file without the UTF-8
+// byte-order mark it may start with. When it starts with the mark of UTF-16 or UTF-32 instead, `problem`
+// says so ("the file is UTF-16 (little-endian); save it as UTF-8 or ASCII") and `text` is empty; the
+// caller puts its file name in front. `problem` is empty otherwise.
+struct Utf8File {
+    std::string_view text;
+    std::string problem;
+};
+Utf8File utf8_file_text(std::string_view bytes);
 
 }  // namespace torvel

@@ -53,6 +53,7 @@ const Callback* ItemInfo::find(const std::string& callback) const {
 // PluginLibrary
 
 PluginLibrary::PluginLibrary(fs::path path) : path_(std::move(path)) {
+    if (path_.empty()) throw HostError("the plug-in path is empty");
     // A bare file name would make dlopen search the library path; the user named a file, so open that one.
     if (!path_.has_parent_path()) {
         std::error_code ec;
@@ -64,6 +65,7 @@ PluginLibrary::PluginLibrary(fs::path path) : path_(std::move(path)) {
     std::error_code ec;
     const fs::file_status st = fs::status(path_, ec);
     if (ec || !fs::exists(st)) throw HostError(name + ": no such file");
+    if (fs::is_directory(st)) throw HostError(name + ": is a folder");
     if (!fs::is_regular_file(st)) throw HostError(name + ": not a regular file");
 
     dlerror();

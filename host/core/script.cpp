@@ -301,17 +301,23 @@ ScriptResult run_script(const CommandRegistry& commands, Log& log, std::wstring_
     const std::vector<std::wstring_view> lines = split_lines(code);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const int number = static_cast<int>(i + 1);
-        // Commands call into plug-ins; whatever they throw must come back as a script failure.
+        // A ScriptError names its command already; anything else a command throws (a HostError from the
+        // host, whatever a plug-in throws) is given the command's name here, as every script error has it.
+        std::wstring command;
+        auto named = [&command](const std::wstring& what) { return command.empty() ? what : command + L": " + what; };
         try {
             std::optional<ScriptLine> line = parse_script_line(lines[i]);
             if (!line) continue;
             const CommandFn* fn = commands.find(line->command);
             if (!fn) return fail(log, number, L"unknown command \"" + line->command + L"\"");
+            command = line->command;
             (*fn)(ScriptArgs(*line));
-        } catch (const std::exception& e) {
+        } catch (const ScriptError& e) {
             return fail(log, number, from_utf8(e.what()));
+        } catch (const std::exception& e) {
+            return fail(log, number, named(from_utf8(e.what())));
         } catch (...) {
-            return fail(log, number, L"command failed with an unknown exception");
+            return fail(log, number, named(L"command failed with an unknown exception"));
         }
     }
     return {};

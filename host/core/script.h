@@ -58,7 +58,8 @@ private:
     const ScriptLine& line_;
 };
 
-// A registered command. It reports failure by throwing (ScriptError, HostError, or any exception).
+// A registered command. It reports failure by throwing: a ScriptError whose message starts with the
+// command's name ("SetValue: ..."), or any other exception, whose message the engine puts after the name.
 using CommandFn = std::function<void(const ScriptArgs&)>;
 
 // The commands a script can call. A table may sit on top of another one (a program's own commands on

@@ -2,11 +2,13 @@
 //
 // Readers keep every polygon as it stands in the file (never triangulated), in file order, with
 // coordinates as correctly rounded doubles. Anything malformed throws MeshError whose message names
-// the file and, for line-based formats, the line: "PATH:LINE: what is wrong".
+// the file and, for line-based formats, the line: "PATH:LINE: what is wrong". What a reader passes over
+// without failing is told in MeshData::warnings, for the program to log.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@ struct MeshData {
     std::vector<double> positions;          // x, y, z per vertex
     std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries, offsets.front() == 0
     std::vector<std::uint32_t> indices;     // zero-based vertex indices
+    std::vector<std::string> warnings;      // "PATH:LINE: what was passed over", in file order
 
     std::size_t vertex_count() const { return positions.size() / 3; }
     std::size_t polygon_count() const { return offsets.size() - 1; }
@@ -32,6 +35,9 @@ enum class Format { obj, ply, off };
 
 // Format from the file name's extension (case-insensitive); throws MeshError naming the file otherwise.
 Format format_of(const std::filesystem::path& path);
+// The same without throwing: std::nullopt for an extension that is none of the formats (or none at all).
+// Every format read is also written by write_marked.
+std::optional<Format> format_named(const std::filesystem::path& path);
 
 // Reads a whole file. Throws MeshError for a missing, unreadable or malformed file.
 MeshData read_mesh(const std::filesystem::path& path);

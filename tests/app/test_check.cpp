@@ -56,6 +56,11 @@ TEST(CheckTolerance, ReachesThePluginAndIsPrintedInShortestForm) {
     EXPECT_EQ(zero.out, kFlat + ": 7 of 7 polygons non-planar at 0\u00b0: 0-6\n");
     Result ninety = run({"check", "-t", "90", kMixed});
     EXPECT_NE(ninety.code, 2) << ninety.err;
+
+    // -0 is 0, in the text and in JSON.
+    EXPECT_EQ(run({"check", "-t", "-0", kFlat}).out, kFlat + ": 7 of 7 polygons non-planar at 0\u00b0: 0-6\n");
+    const std::string doc = run({"check", "--format", "json", "-t", "-0.0", kFlat}).out;
+    EXPECT_EQ(doc.rfind("{\"tolerance\":0.0,", 0), 0u) << doc;
 }
 
 TEST(CheckTolerance, OutsideTheRangeOrNotANumberIsAUsageError) {
@@ -153,17 +158,122 @@ TEST_F(CheckFiles, CheckNameThatIsNotUtf8StillGivesAValidJsonDocument) {
 }
 
 TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
-    EXPECT_EQ(run({}).code, 2);
-    EXPECT_EQ(run({"check"}).code, 2);
-    EXPECT_EQ(run({"check", "--no-such-option", kFlat}).code, 2);
-    EXPECT_EQ(run({"frobnicate"}).code, 2);
+    Result none = run({});
+    EXPECT_EQ(none.code, 2);
+    EXPECT_EQ(none.err,
+              "torvel: a subcommand is required: check, script or plugin-info\nRun 'torvel --help' for usage.\n");
+    Result bogus = run({"frobnicate", kFlat});
+    EXPECT_EQ(bogus.code, 2);
+    EXPECT_EQ(bogus.err.rfind("torvel: there is no subcommand 'frobnicate' (the subcommands are check, script and "
+                              "plugin-info)\nRun 'torvel --help' for usage.\n",
+                              0),
+              0u)
+        << bogus.err;
+    // A mistake inside a subcommand points to that subcommand's help, whoever finds it.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"check"},
+                                                 {"check", "--no-such-option", kFlat},
+                                                 {"check", "-t", "x", kFlat},
+                                                 {"check", "--plugin", "", kFlat}}) {
+        Result r = run(args);
+        EXPECT_EQ(r.code, 2) << args.back();
+        EXPECT_TRUE(r.err.ends_with("\nRun 'torvel check --help' for usage.\n")) << r.err;
+    }
+    Result script = run({"script"});
+    EXPECT_EQ(script.err, "torvel: give a script FILE, - or -c LINE...\nRun 'torvel script --help' for usage.\n");
+    Result info = run({"plugin-info", ""});
+    EXPECT_EQ(info.err, "torvel: the plug-in PATH is empty\nRun 'torvel plugin-info --help' for usage.\n");
+
+    // A format torvel cannot write is refused before any mesh is read (this one does not exist).
+    for (const auto& [out, what] :
+         {std::pair<std::string, std::string>{"a.stl", "'.stl' files"}, {"marked", "a file without an extension"}}) {
+        Result r = run({"check", "-o", (fs::temp_directory_path() / out).string(), "/nonexistent/m.obj"});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(out + ": torvel cannot write " + what + " (it writes .obj, .ply and .off)\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.err.find("m.obj"), std::string::npos) << r.err;
+    }
     Result two = run({"check", "-o", "/tmp/never-written.ply", kFlat, kMixed});
     EXPECT_EQ(two.code, 2);
     EXPECT_NE(two.err.find("exactly one input mesh"), std::string::npos) << two.err;
     EXPECT_FALSE(fs::exists("/tmp/never-written.ply"));
     Result help = run({"check", "--help"});
     EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("--tolerance"), std::string::npos);
+    EXPECT_NE(help.out.find("Usage: torvel check [OPTIONS] MESH...\n"), std::string::npos) << help.out;
+    for (const char* option : {"-t,--tolerance DEG ", "-o,--output FILE ", "--plugin PATH ", "--log FILE "})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option << " in\n" << help.out;
+    Result script_help = run({"script", "--help"});
+    EXPECT_NE(script_help.out.find("-c,--command LINE ..."), std::string::npos) << script_help.out;
+    for (const Result& r : {help, script_help, run({"plugin-info", "--help"}), run({"--help"})})
+        EXPECT_EQ(r.out.find("TEXT"), std::string::npos) << r.out;
+}
+
+TEST_F(CheckFiles, VersionNamesTheProgramAndThePlugin) {
+    RunOptions env;
+    env.env["TORVEL_PLUGIN"] = kPlugin.string();
+    Result r = run({"--version"}, env);
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::vector<std::string> out = lines(r.out);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    EXPECT_EQ(out[0].rfind("torvel 1.", 0), 0u) << out[0];
+    EXPECT_EQ(out[1], "plug-in: C++ Torvel Filter Plug-in 1.0 (" + kPlugin.string() + ")");
+    EXPECT_EQ(r.err, "");
+
+    // No plug-in to be found: the program's version still, and the reason on stderr.
+    fs::create_directories(dir / "bin");
+    RunOptions alone;
+    alone.exe = dir / "bin" / "torvel";
+    fs::copy_file(kTorvel, alone.exe);
+    Result missing = run({"--version"}, alone);
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_EQ(missing.out, out[0] + "\n");
+    EXPECT_EQ(missing.err.rfind("torvel: the plug-in could not be loaded: cannot find the plug-in", 0), 0u)
+        << missing.err;
+}
+
+// Where a file belongs, a folder is called one, whatever its name.
+TEST_F(CheckFiles, AFolderWhereAFileBelongsIsNamedAsOne) {
+    const std::string folder = (dir / "models").string();
+    fs::create_directory(folder);
+    const std::string is_a_folder = folder + ": is a folder";
+    Result mesh = run({"check", folder});
+    EXPECT_EQ(mesh.err, "torvel: " + is_a_folder + "\n");
+    Result import = run({"script", "-c", "ImportMesh \"" + folder + "\""});
+    EXPECT_EQ(import.err, "torvel: -c:1: ImportMesh: " + is_a_folder + "\n");
+    Result script = run({"script", folder});
+    EXPECT_EQ(script.err, "torvel: " + is_a_folder + "\n");
+    Result plugin = run({"check", "--plugin", folder, kFlat});
+    EXPECT_EQ(plugin.err, "torvel: " + is_a_folder + "\n");
+    Result log = run({"check", "--log", folder, kFlat});
+    EXPECT_NE(log.err.find("--log " + is_a_folder + "\n"), std::string::npos) << log.err;
+    for (const Result& r : {mesh, import, script, plugin, log}) EXPECT_EQ(r.code, 2);
+}
+
+// An exporter's free text in a PLY header is passed over; the log says where, as a warning, and -v shows
+// each message's severity when it is not information.
+TEST_F(CheckFiles, PlyHeaderFreeTextIsAWarningInTheLog) {
+    const fs::path ply = write("made.ply",
+                               "ply\nformat ascii 1.0\nCreated by Exporter 2.1\nelement vertex 3\nproperty float x\n"
+                               "property float y\nproperty float z\nelement face 1\n"
+                               "property list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    const std::string warning = ply.string() + ":3: header line with the unknown keyword 'Created' skipped";
+    const fs::path log = dir / "log.jsonl";
+    Result r = run({"check", "-v", "--log", log.string(), ply.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, ply.string() + ": 0 of 1 polygons non-planar at 45\u00b0\n");
+    EXPECT_EQ(lines(r.err), (std::vector<std::string>{kOneFileLog[0], "warning: " + warning, " select count:0",
+                                                      kOneFileLog[2], kOneFileLog[3]}));
+    EXPECT_EQ(read_file(log).find("{\"severity\":4,\"text\":\"" + warning + "\"}\n"), read_file(log).find("\n") + 1);
+
+    Result import = run({"script", "-c", "ImportMesh \"" + ply.string() + "\""});
+    EXPECT_EQ(lines(import.out),
+              (std::vector<std::string>{warning,
+                                        "imported " + ply.string() + " as Scene_Root.made: 1 polygons, 3 vertices"}));
+
+    Result severities =
+        run({"script", "-v", "-c", "LogMessage \"f\", siFatalMsg", "-c", "LogMessage \"e\", siErrorMsg", "-c",
+             "LogMessage \"i\"", "-c", "LogMessage \"v\", siVerboseMsg", "-c", "LogMessage \"c\", siCommentMsg"});
+    EXPECT_EQ(severities.err, "fatal: f\nerror: e\ni\nverbose: v\ncomment: c\n");
 }
 
 TEST_F(CheckFiles, CheckFindsThePluginBesideItselfNeverInTheWorkingDirectory) {

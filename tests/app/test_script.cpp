@@ -74,7 +74,11 @@ TEST(ScriptSelection, BadIndexListsNameTheTextAndTheObject) {
         {"SelectVertices \"mixed\", \"40\"", "\"mixed\" has no vertex 40 (it has 40)"},
         {"SelectPolygons \"mixed\", \"1,,2\"", "empty entry in \"1,,2\""},
         {"SelectPolygons \"mixed\", \"x\"", "bad index \"x\" in \"x\""},
-        {"SelectPolygons \"mixed\", \"-3\"", "bad index \"\" in \"-3\""},
+        {"SelectPolygons \"mixed\", \"-3\"", "negative index \"-3\" in \"-3\""},
+        {"SelectPolygons \"mixed\", \"0, -1-4\"", "negative index \"-1\" in \"0, -1-4\""},
+        {"SelectPolygons \"mixed\", \"2--1\"", "negative index \"-1\" in \"2--1\""},
+        {"SelectPolygons \"mixed\", \"3- \"", "range \"3-\" has no end in \"3- \""},
+        {"SelectPolygons \"mixed\", \"-\"", "bad index \"-\" in \"-\""},
         {"SelectPolygons \"mixed\", \"0-99999999999\"", "bad index \"99999999999\""},
         {"SelectPolygons \"mixed\", \"\"", "empty index list"},
         {"SelectPolygons \"nothing\"", "no polygon-mesh object \"nothing\""},
@@ -119,6 +123,17 @@ TEST(ScriptValues, SetValueAndGetValueGoThroughTheParameterAndItsRange) {
         EXPECT_NE(e.err.find("-c:2: " + message), std::string::npos) << line << ": " << e.err;
         EXPECT_FALSE(has_line(e.out, "45")) << "the script went on after the failing line";
     }
+}
+
+// What the host refuses is told after the command's name, as the commands' own errors are.
+TEST(ScriptMessages, HostRefusalsNameTheCommand) {
+    Result prop = script({kLoad, "SIAddProp \"Vn_TorvelFilter_Prop\", \"Vn_TorvelFilter_Prop\""});
+    EXPECT_EQ(prop.code, 2);
+    EXPECT_NE(prop.err.find("torvel: -c:2: SIAddProp: \"Scene_Root.Vn_TorvelFilter_Prop\" cannot hold properties\n"),
+              std::string::npos)
+        << prop.err;
+    Result import = script({"ImportMesh \"\""});
+    EXPECT_EQ(import.err, "torvel: -c:1: ImportMesh: the file name is empty\n");
 }
 
 TEST(ScriptValues, TrueAndFalseAreWordsInAnyCase) {
@@ -170,11 +185,15 @@ TEST(ScriptPlugins, LoadUnloadAndReloadRunTheLifecycleInOrder) {
 
     Result twice = script({kLoad, kLoad});
     EXPECT_EQ(twice.code, 2);
-    EXPECT_NE(twice.err.find("-c:2: " + kPlugin.string() + ": already loaded"), std::string::npos) << twice.err;
+    EXPECT_EQ(twice.err, "torvel: -c:2: LoadPlugin: " + kPlugin.string() + ": already loaded\n");
     Result unknown = script({"UnloadPlugin \"Other\""});
     EXPECT_NE(unknown.err.find("-c:1: UnloadPlugin: no loaded plug-in \"Other\""), std::string::npos) << unknown.err;
     Result missing = script({"LoadPlugin \"/nonexistent/p.so\""});
-    EXPECT_NE(missing.err.find("-c:1: /nonexistent/p.so: no such file"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("-c:1: LoadPlugin: /nonexistent/p.so: no such file"), std::string::npos) << missing.err;
+    Result empty = script({"LoadPlugin \"\""});
+    EXPECT_EQ(
+        empty.err,
+        "torvel: -c:1: LoadPlugin: the plug-in path is empty (without an argument the default plug-in is loaded)\n");
 }
 
 TEST_F(ScriptFiles, ScriptFileFailuresNameTheFileAndLineAndStopThere) {
@@ -205,6 +224,25 @@ TEST_F(ScriptFiles, ScriptFileFailuresNameTheFileAndLineAndStopThere) {
     EXPECT_EQ(none.code, 2);
     EXPECT_NE(none.err.find((dir / "none.tvs").string()), std::string::npos) << none.err;
     EXPECT_EQ(run({"script", dir.string()}).code, 2);
+}
+
+// Editors' byte-order marks: UTF-8's is read past, in a script and in the meshes it imports; a UTF-16
+// script is named as such.
+TEST_F(ScriptFiles, ScriptByteOrderMarks) {
+    const std::string bom = "\xEF\xBB\xBF";
+    write("quad.obj", bom + "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n");
+    const fs::path file = write("job.tvs", bom + "ImportMesh \"quad.obj\"\n");
+    Result r = run({"script", file.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "imported " + (dir / "quad.obj").string() + " as Scene_Root.quad: 1 polygons, 4 vertices\n");
+    RunOptions piped;
+    piped.input = bom + "LogMessage \"piped\"\n";
+    EXPECT_EQ(run({"script", "-"}, piped).out, "piped\n");
+
+    const fs::path wide = write("wide.tvs", std::string("\xFF\xFEL\0o\0", 6));
+    Result w = run({"script", wide.string()});
+    EXPECT_EQ(w.code, 2);
+    EXPECT_EQ(w.err, "torvel: " + wide.string() + ": the file is UTF-16 (little-endian); save it as UTF-8 or ASCII\n");
 }
 
 TEST_F(ScriptFiles, ScriptSourcesAndWhereTheLogGoes) {

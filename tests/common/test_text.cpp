@@ -63,3 +63,21 @@ TEST(Text, Utf8SequenceAt) {
     EXPECT_EQ(utf8_sequence_at(s, 2).length, 0u);
     EXPECT_EQ(utf8_sequence_at(s, 4).length, 0u);
 }
+
+TEST(Text, ByteOrderMarks) {
+    EXPECT_EQ(utf8_file_text("\xEF\xBB\xBFv 1 2 3").text, "v 1 2 3");
+    EXPECT_EQ(utf8_file_text("v 1\xEF\xBB\xBF").text, "v 1\xEF\xBB\xBF");  // only a leading mark is one
+    EXPECT_EQ(utf8_file_text("\xEF\xBB").text, "\xEF\xBB");                // nor is part of one
+    EXPECT_EQ(utf8_file_text("").problem, "");
+    const std::pair<std::string, std::string> others[] = {
+        {"\xFF\xFEv\0"s, "UTF-16 (little-endian)"},
+        {"\xFE\xFF\0v"s, "UTF-16 (big-endian)"},
+        {"\xFF\xFE\0\0v\0\0\0"s, "UTF-32 (little-endian)"},  // not UTF-16 with a NUL first
+        {"\0\0\xFE\xFF\0\0\0v"s, "UTF-32 (big-endian)"},
+    };
+    for (const auto& [bytes, encoding] : others) {
+        const Utf8File file = utf8_file_text(bytes);
+        EXPECT_EQ(file.problem, "the file is " + encoding + "; save it as UTF-8 or ASCII");
+        EXPECT_TRUE(file.text.empty()) << encoding;
+    }
+}

@@ -146,6 +146,8 @@ TEST_F(Loader, OpeningFailuresNameThePathAndTheReason) {
               std::string::npos);
     EXPECT_EQ(host_error([] { PluginLibrary lib(TM_NOENTRY); }),
               std::string(TM_NOENTRY) + ": not a plug-in: no XSILoadPlugin entry point");
+    EXPECT_EQ(host_error([] { PluginLibrary lib(""); }), "the plug-in path is empty");
+    EXPECT_EQ(host_error([] { PluginLibrary lib("/tmp"); }), "/tmp: is a folder");
     // A bare name is a file in the working directory, never a library-path search.
     EXPECT_NE(host_error([] { PluginLibrary lib("libc.so.6"); }).find((fs::current_path() / "libc.so.6").string()),
               std::string::npos);

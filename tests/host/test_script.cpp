@@ -211,10 +211,13 @@ TEST_F(RunScript, ExceptionsFromCommandsBecomeFailures) {
                           [](const ScriptArgs&) { throw HostError("object \"cube\" is gone"); });
     host().commands().add(L"TestThrowStd", [](const ScriptArgs&) { throw std::out_of_range("index 9"); });
     host().commands().add(L"TestThrowInt", [](const ScriptArgs&) { throw 42; });
-    EXPECT_EQ(run(L"testthrowhost").message, L"object \"cube\" is gone");
-    EXPECT_EQ(run(L"\n\nTestThrowStd").message, L"index 9");
-    EXPECT_EQ(run(L"TestThrowInt").message, L"command failed with an unknown exception");
-    EXPECT_EQ(log().size(), 3u);
+    host().commands().add(L"TestThrowScript", [](const ScriptArgs&) { throw ScriptError("TestThrowScript: bad"); });
+    // Each gets the command's name as it was written, unless it is a ScriptError, which has it already.
+    EXPECT_EQ(run(L"testthrowhost").message, L"testthrowhost: object \"cube\" is gone");
+    EXPECT_EQ(run(L"\n\nTestThrowStd").message, L"TestThrowStd: index 9");
+    EXPECT_EQ(run(L"TestThrowInt").message, L"TestThrowInt: command failed with an unknown exception");
+    EXPECT_EQ(run(L"TestThrowScript").message, L"TestThrowScript: bad");
+    EXPECT_EQ(log().size(), 4u);
 }
 
 // A program's own table sits on top of the host's: its commands come first, the host's stay reachable,

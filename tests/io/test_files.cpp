@@ -53,7 +53,9 @@ TEST(Files, ReadMeshErrors) {
     iotest::TempDir dir;
     expect_error([&] { read_mesh(dir.path() / "missing.obj"); }, {"missing.obj", "cannot open"});
     fs::create_directory(dir.path() / "d.obj");
-    expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj", "directory"});
+    expect_error([&] { read_mesh(dir.path() / "d.obj"); }, {"d.obj: is a folder"});
+    fs::create_directory(dir.path() / "models");
+    expect_error([&] { read_mesh(dir.path() / "models"); }, {"models: is a folder"});
     expect_error([&] { read_mesh(dir.write("m.stl", "solid")); }, {"m.stl", "unknown mesh format"});
     for (const char* empty : {"e.obj", "e.ply", "e.off"})
         expect_error([&] { read_mesh(dir.write(empty, "")); }, {empty, "empty"});
@@ -61,6 +63,34 @@ TEST(Files, ReadMeshErrors) {
     expect_error([&] { read_mesh(dir.write("t.OBJ", "v 0 0 0\nf 1 1\n")); }, {"t.OBJ:2:", "2 vertices"});
     EXPECT_EQ(format_of("A.PlY"), Format::ply);
     EXPECT_EQ(read_mesh(dir.write("ok.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n")).polygon_count(), 1u);
+}
+
+// What editors put at the start of text files: a UTF-8 mark is read past (and a binary PLY's byte offsets
+// still count it); a UTF-16 file is named as such instead of failing on its first "statement".
+TEST(Files, ByteOrderMarks) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    const std::string off = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+    const std::string ply =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+        "element face 1\nproperty list uchar int vertex_indices\nend_header\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+    EXPECT_EQ(polygons(parse_obj(bom + obj, "m.obj")), polygons(parse_obj(obj, "m.obj")));
+    EXPECT_EQ(polygons(parse_off(bom + off, "m.off")), polygons(parse_off(off, "m.off")));
+    EXPECT_EQ(polygons(parse_ply(bom + ply, "m.ply")), polygons(parse_ply(ply, "m.ply")));
+    expect_error([&] { parse_obj(bom + "v 1 2\n", "m.obj"); }, {"m.obj:1:", "x y z"});  // still line 1
+
+    const std::string binary =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty float x\n"
+        "property float y\nproperty float z\nend_header\n";
+    expect_error([&] { parse_ply(bom + binary + "12345", "b.ply"); },
+                 {"b.ply: truncated binary data at byte " + std::to_string(bom.size() + binary.size())});
+
+    for (const std::string mark : {"\xFF\xFE", "\xFE\xFF"}) {
+        expect_error([&] { parse_obj(mark + "v 0 0 0\n", "w.obj"); },
+                     {"w.obj: the file is UTF-16", "save it as UTF-8"});
+        expect_error([&] { parse_off(mark + "OFF\n", "w.off"); }, {"w.off: the file is UTF-16"});
+        expect_error([&] { parse_ply(mark + "ply\n", "w.ply"); }, {"w.ply: the file is UTF-16"});
+    }
 }
 
 // Another program cuts the file short after it is mapped: an error naming the file, not a crash

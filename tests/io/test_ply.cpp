@@ -82,6 +82,31 @@ TEST(Ply, AsciiSkipsOtherPropertiesAndElements) {
     EXPECT_EQ(m.positions[8], 0.1);
 }
 
+// Free text where a comment belongs, as some exporters write it: the line is passed over and told,
+// with its line, in the mesh's warnings; the rest of the header still counts.
+TEST(Ply, UnknownHeaderKeywordIsSkippedWithAWarning) {
+    EXPECT_TRUE(parse_ply(ascii_ply(), "a.ply").warnings.empty());
+    const std::string free_text = "Created by Exporter 2.1\n";
+    for (const std::string& text :
+         {ascii_ply(), binary_ply<float, std::uint8_t, std::int32_t>(false, "float", "uchar", "int")}) {
+        std::string marked = text;
+        marked.insert(marked.find("comment"), free_text);
+        marked.insert(marked.find("end_header"), "\tgenerator: x\n");
+        MeshData m = parse_ply(marked, "dir/a.ply");
+        EXPECT_EQ(polygons(m), faces);
+        EXPECT_EQ(m.warnings, (std::vector<std::string>{
+                                  "dir/a.ply:3: header line with the unknown keyword 'Created' skipped",
+                                  "dir/a.ply:22: header line with the unknown keyword 'generator:' skipped"}));
+    }
+    // Past ten, the rest is counted in one warning at end_header.
+    std::string many = ascii_ply();
+    for (int i = 0; i < 13; ++i) many.insert(many.find("comment"), "Note " + std::to_string(i) + "\n");
+    const MeshData m = parse_ply(many, "a.ply");
+    ASSERT_EQ(m.warnings.size(), 11u);
+    EXPECT_EQ(m.warnings[9], "a.ply:12: header line with the unknown keyword 'Note' skipped");
+    EXPECT_EQ(m.warnings[10], "a.ply:34: 3 more header lines with unknown keywords skipped");
+}
+
 TEST(Ply, BinaryBothEndiannessesTypesAndListCounts) {
     for (bool big : {false, true}) {
         SCOPED_TRACE(big ? "big endian" : "little endian");

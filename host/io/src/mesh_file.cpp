@@ -15,11 +15,17 @@
 
 namespace torvel::io {
 
-Format format_of(const std::filesystem::path& path) {
+std::optional<Format> format_named(const std::filesystem::path& path) {
     const std::string ext = ascii_lowered(path.extension().string());
     if (ext == ".obj") return Format::obj;
     if (ext == ".ply") return Format::ply;
     if (ext == ".off") return Format::off;
+    return std::nullopt;
+}
+
+Format format_of(const std::filesystem::path& path) {
+    if (const std::optional<Format> format = format_named(path)) return *format;
+    const std::string ext = path.extension().string();
     if (ext.empty())
         detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)");
     detail::fail(path.string(), "unknown mesh format " + detail::quoted(ext) + " (expected .obj, .ply or .off)");
@@ -121,13 +127,15 @@ private:
 MeshData read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
 
 MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
-    const Format format = format_of(path);
     const std::string name = path.string();
+    // A folder is told as one whatever its name: "models" has no extension, "scan.obj" may be a folder too.
+    if (std::error_code ec; std::filesystem::is_directory(path, ec)) detail::fail(name, "is a folder");
+    const Format format = format_of(path);
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) detail::fail(name, std::string("cannot open: ") + std::strerror(errno));
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) detail::fail(name, std::string("cannot stat: ") + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) detail::fail(name, "is a directory, not a mesh file");
+    if (S_ISDIR(st.st_mode)) detail::fail(name, "is a folder");
     if (!S_ISREG(st.st_mode)) detail::fail(name, "is not a regular file");
     // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
     if (st.st_size <= 0) detail::fail(name, "the file is empty");

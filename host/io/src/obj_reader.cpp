@@ -269,6 +269,8 @@ private:
 
 }  // namespace
 
-MeshData parse_obj(std::string_view text, const std::string& name) { return ObjParser(text, name).run(); }
+MeshData parse_obj(std::string_view text, const std::string& name) {
+    return ObjParser(detail::without_utf8_mark(text, name), name).run();
+}
 
 }  // namespace torvel::io

@@ -167,6 +167,8 @@ private:
 
 }  // namespace
 
-MeshData parse_off(std::string_view text, const std::string& name) { return OffParser(text, name).run(); }
+MeshData parse_off(std::string_view text, const std::string& name) {
+    return OffParser(detail::without_utf8_mark(text, name), name).run();
+}
 
 }  // namespace torvel::io

@@ -119,7 +119,9 @@ inline bool is_space(char c) { return detail::is_blank(c) || c == '\n'; }
 
 class PlyParser {
 public:
-    PlyParser(std::string_view bytes, const std::string& name) : data_(bytes), name_(name) {}
+    // Parsing starts past a byte-order mark, and byte offsets in messages still count from the file's start.
+    PlyParser(std::string_view bytes, const std::string& name)
+        : data_(bytes), name_(name), pos_(bytes.size() - detail::without_utf8_mark(bytes, name).size()) {}
 
     MeshData run() {
         parse_header();
@@ -244,11 +246,18 @@ private:
                 if (tok.size() != 1) line_error("unexpected text after end_header");
                 break;
             } else {
-                line_error("unknown header line " + detail::quoted(tok[0]));
+                // Some exporters write free text ("Created by ...") where a comment line belongs.
+                if (++unknown_lines_ <= kMaxUnknownLinesTold)
+                    mesh_.warnings.push_back(detail::at_line(
+                        name_, line_, "header line with the unknown keyword " + detail::quoted(tok[0]) + " skipped"));
             }
             ++line_;
         }
         if (!have_format) line_error("the header has no format line");
+        if (unknown_lines_ > kMaxUnknownLinesTold)
+            mesh_.warnings.push_back(detail::at_line(name_, line_,
+                                                     std::to_string(unknown_lines_ - kMaxUnknownLinesTold) +
+                                                         " more header lines with unknown keywords skipped"));
         const std::size_t end_line = line_;
         ++line_;  // the body starts on the next line
 
@@ -539,6 +548,9 @@ private:
     MeshData mesh_;
     std::uint64_t max_index_ = none;
     std::uint64_t max_index_where_ = 0;
+    // A header of nothing but unknown lines is told in a few warnings, not one per line.
+    static constexpr std::size_t kMaxUnknownLinesTold = 10;
+    std::size_t unknown_lines_ = 0;
 };
 
 }  // namespace

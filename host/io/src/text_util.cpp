@@ -41,13 +41,23 @@ void fail(const std::string& name, std::string_view what) {
     throw MeshError(msg);
 }
 
-void fail_at_line(const std::string& name, std::size_t line, std::string_view what) {
+std::string at_line(const std::string& name, std::size_t line, std::string_view what) {
     std::string msg = printable(name, 4096);
     msg += ':';
     msg += std::to_string(line);
     msg += ": ";
     msg += what;
-    throw MeshError(msg);
+    return msg;
+}
+
+void fail_at_line(const std::string& name, std::size_t line, std::string_view what) {
+    throw MeshError(at_line(name, line, what));
+}
+
+std::string_view without_utf8_mark(std::string_view bytes, const std::string& name) {
+    const Utf8File file = utf8_file_text(bytes);
+    if (!file.problem.empty()) fail(name, file.problem);
+    return file.text;
 }
 
 std::string quoted(std::string_view token) { return "'" + printable(token, 60) + "'"; }

@@ -23,8 +23,13 @@ inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c ==
 // written as \xNN; longer than `max_bytes` is cut with "...".
 std::string printable(std::string_view s, std::size_t max_bytes = 200);
 
+// "name:line: what", with the name made printable: the form of every error and warning about a line.
+std::string at_line(const std::string& name, std::size_t line, std::string_view what);
 [[noreturn]] void fail(const std::string& name, std::string_view what);
 [[noreturn]] void fail_at_line(const std::string& name, std::size_t line, std::string_view what);
+
+// `bytes` past a UTF-8 byte-order mark; a file marked as UTF-16 or UTF-32 fails, naming `name`.
+std::string_view without_utf8_mark(std::string_view bytes, const std::string& name);
 
 // "'token'" for messages, quoted and made printable.
 std::string quoted(std::string_view token);
