@@ -156,7 +156,8 @@ int check_all(host::Host& host, const CheckOptions& o) {
         if (!tolerance) tolerance = c->tolerance;
         if (!o.json) std::cout << check_line(c->result, c->tolerance) << std::endl;
         if (o.output) {
-            const std::vector<fs::path> inputs(o.meshes.begin(), o.meshes.end());
+            std::vector<RunFile> inputs;
+            for (const std::string& m : o.meshes) inputs.push_back({m, "the input"});
             try {
                 io::write_marked(*o.output, c->mesh, c->result.non_planar, inputs);
             } catch (const io::MeshError& e) {
