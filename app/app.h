@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "files.h"
+#include "output_file.h"
 #include "text.h"
 
 namespace torvel::host {
@@ -27,6 +28,7 @@ inline constexpr int kExitNonPlanar = 1;  // check: some file has
 inline constexpr int kExitError = 2;      // usage, input or plug-in error
 
 using torvel::FileError;
+using torvel::RunFile;
 using torvel::UsageError;
 
 // --- plug-in location (plugin_path.cpp) ---
@@ -53,10 +55,13 @@ public:
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
 
-    // A file the log must never replace (an input); compared as files, so links count. Throws
-    // std::runtime_error at once when the log file is that file.
-    void protect(const fs::path& input);
-    // Writes the log file (temporary beside it, then renamed). Throws std::runtime_error naming the file.
+    // A file the log must never replace: an input, the script, the plug-in library, another output.
+    // Compared as files (links count) when the log is written, and by check_protected().
+    void protect(RunFile file);
+    // Throws FileError at once when the log file is one of the protected files: a run that knows all
+    // of them before it starts refuses before doing any work. finish() then writes nothing.
+    void check_protected() const;
+    // Writes the log file through OutputFile. Throws FileError naming the file ("--log FILE: ...").
     void finish();
     // finish() for the way out of a failed run: a failure to write is reported on stderr, not thrown.
     void finish_after_error() noexcept;
@@ -64,7 +69,8 @@ public:
 private:
     host::Log& log_;
     Options options_;
-    std::vector<fs::path> protected_;
+    std::vector<RunFile> protected_;
+    mutable bool refused_ = false;  // check_protected() has refused the log file
 };
 
 // Outputs are compared with inputs, and with each other, as files (links count): torvel::same_file.
@@ -84,10 +90,13 @@ std::string format_ranges(std::span<const std::uint32_t> sorted, const char* sep
 int run_version();
 
 struct CheckOptions {
-    std::vector<std::string> meshes;
+    std::vector<std::string> meshes;  // files and folders
     std::optional<double> tolerance;  // degrees, already checked to be within 0..90
     bool json = false;
-    std::optional<fs::path> output;  // -o, only with one mesh
+    bool quiet = false;               // -q: nothing on stdout
+    bool list_non_planar = false;     // -l: only the paths of files with a non-planar polygon
+    std::optional<std::size_t> jobs;  // -j, at least 1; unset: one per core for more than one file
+    std::optional<fs::path> output;   // -o, only with one mesh file
     std::optional<std::string> plugin;
     LogSink::Options log;
 };

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <iostream>
 
 #include <xsi_customproperty.h>
 
 #include "app.h"
+#include "check.h"
 #include "host.h"
 #include "mesh_io.h"
 #include "names.h"
@@ -136,42 +138,135 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     return out;
 }
 
-int check_all(host::Host& host, const CheckOptions& o) {
-    const fs::path plugin = find_plugin(o.plugin);
+// The run's report, fed one entry at a time in input order whether the files were checked here or by
+// workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
+class Report {
+public:
+    Report(const CheckOptions& o, host::Log& log, std::size_t entries) : o_(o), log_(log), entries_(entries) {}
+
+    // The line that starts an entry's part of the log.
+    void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
+
+    void add(const MeshInput& in, FileOutcome&& out) {
+        for (host::LogEntry& e : out.log) log_.add(e.severity, std::move(e.text));
+        if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
+        if (out.kind == FileOutcome::Kind::error) {
+            fail(in.path, out.message);
+            ++totals_.failed;
+            return;
+        }
+        FileResult& r = out.result;
+        if (!tolerance_) tolerance_ = out.tolerance;
+        ++totals_.checked;
+        totals_.non_planar += !r.non_planar.empty();
+        totals_.polygons += r.non_planar.size();
+        if (!o_.quiet && o_.list_non_planar && !r.non_planar.empty()) std::cout << r.path << std::endl;
+        if (!o_.quiet && !o_.list_non_planar && !o_.json) std::cout << check_line(r, out.tolerance) << std::endl;
+        if (o_.json) results_.push_back(std::move(r));
+    }
+
+    // A failure that is not a file's check: an -o output that could not be written.
+    void fail(const std::string& path, const std::string& message) {
+        log_.add(XSI::siErrorMsg, from_utf8(message));
+        std::cerr << "torvel: " << message << '\n';
+        failures_.push_back({path, message});
+    }
+
+    int finish() {
+        if (!o_.quiet && o_.json)
+            std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_)
+                      << std::endl;
+        else if (!o_.quiet && !o_.list_non_planar && entries_ > 1)
+            std::cout << check_summary(totals_) << std::endl;
+        if (!failures_.empty()) return kExitError;
+        return totals_.non_planar > 0 ? kExitNonPlanar : kExitClean;
+    }
+
+private:
+    const CheckOptions& o_;
+    host::Log& log_;
+    std::size_t entries_;
+    std::optional<double> tolerance_;
+    CheckTotals totals_;
+    std::vector<FileResult> results_;  // kept for JSON only
+    std::vector<FileFailure> failures_;
+};
+
+FileOutcome error_outcome(std::string message) {
+    FileOutcome out;
+    out.message = std::move(message);
+    return out;
+}
+
+// One file's check as an outcome; `mesh` (when not null) receives the file's arrays for -o.
+FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOptions& o, const fs::path& plugin,
+                          Progress& progress, const std::string& counter, io::MeshData* mesh) {
+    try {
+        Checked c = check_file(host, in.path, o, plugin, progress, counter);
+        FileOutcome out;
+        out.kind = FileOutcome::Kind::checked;
+        out.result = std::move(c.result);
+        out.tolerance = c.tolerance;
+        if (mesh) *mesh = std::move(c.mesh);
+        return out;
+    } catch (const FileError& e) {
+        progress.clear();
+        return error_outcome(e.what());
+    } catch (const std::bad_alloc&) {
+        progress.clear();
+        return error_outcome(in.path + ": not enough memory to check it");
+    }
+}
+
+std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) {
+    std::size_t checkable = 0;
+    for (const MeshInput& in : inputs) checkable += in.error.empty();
+    const std::size_t wanted = o.jobs ? *o.jobs : checkable > 1 ? available_cores() : 1;
+    return std::min(wanted, checkable);
+}
+
+int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
+              std::span<const RunFile> protect) {
+    Report report(o, host.log(), inputs.size());
+    const std::size_t jobs = job_count(o, inputs);
+    if (jobs >= 2 && !o.output) {
+        // A worker checks in its own host; this process's host only collects the log.
+        const CheckOne one = [&o, &plugin](host::Host& h, const MeshInput& in) {
+            Progress none(false);
+            return check_outcome(h, in, o, plugin, none, "", nullptr);
+        };
+        check_in_workers(inputs, jobs, one, [&](std::size_t i, FileOutcome&& out) {
+            report.start(inputs[i]);
+            report.add(inputs[i], std::move(out));
+        });
+        return report.finish();
+    }
+
+    const host::HostScope bound(host);  // the settings parameter is read through the SDK
     Progress progress(::isatty(2) && !o.json && !o.log.verbose);
-    std::vector<FileResult> results;
-    std::optional<double> tolerance;
-    bool failed = false;
-    for (std::size_t i = 0; i < o.meshes.size(); ++i) {
-        const std::string counter =
-            o.meshes.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(o.meshes.size()) + "] " : "";
-        std::optional<Checked> c;
-        try {
-            c = check_file(host, o.meshes[i], o, plugin, progress, counter);
-        } catch (const FileError& e) {
-            progress.clear();
-            std::cerr << "torvel: " << e.what() << '\n';
-            failed = true;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const MeshInput& in = inputs[i];
+        report.start(in);
+        if (!in.error.empty()) {
+            report.add(in, error_outcome(in.error));
             continue;
         }
-        if (!tolerance) tolerance = c->tolerance;
-        if (!o.json) std::cout << check_line(c->result, c->tolerance) << std::endl;
-        if (o.output) {
-            const std::vector<fs::path> inputs(o.meshes.begin(), o.meshes.end());
+        const std::string counter =
+            inputs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(inputs.size()) + "] " : "";
+        io::MeshData mesh;
+        FileOutcome out = check_outcome(host, in, o, plugin, progress, counter, o.output ? &mesh : nullptr);
+        const bool write = o.output && out.kind == FileOutcome::Kind::checked;
+        const std::vector<std::uint32_t> marked = write ? out.result.non_planar : std::vector<std::uint32_t>{};
+        report.add(in, std::move(out));
+        if (write) {
             try {
-                io::write_marked(*o.output, c->mesh, c->result.non_planar, inputs);
+                io::write_marked(*o.output, mesh, marked, protect);
             } catch (const io::MeshError& e) {
-                std::cerr << "torvel: " << e.what() << '\n';
-                failed = true;
+                report.fail(o.output->string(), e.what());
             }
         }
-        results.push_back(std::move(c->result));
     }
-    if (o.json) std::cout << check_json_text(tolerance.value_or(o.tolerance.value_or(45.0)), results) << std::endl;
-    if (failed) return kExitError;
-    const bool any =
-        std::any_of(results.begin(), results.end(), [](const FileResult& r) { return !r.non_planar.empty(); });
-    return any ? kExitNonPlanar : kExitClean;
+    return report.finish();
 }
 
 }  // namespace
@@ -179,22 +274,37 @@ int check_all(host::Host& host, const CheckOptions& o) {
 int run_check(const CheckOptions& o) {
     if (o.output && o.meshes.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
+    if (o.list_non_planar && o.json) throw UsageError("-l/--files-with-non-planar lists paths as text, not JSON");
+    const std::vector<MeshInput> inputs = expand_meshes(o.meshes);
+    if (o.output && inputs.size() != 1)
+        throw UsageError("-o/--output takes exactly one input mesh, got the " + std::to_string(inputs.size()) +
+                         " mesh files of the folder " + o.meshes.front());
     if (o.output && !io::format_named(*o.output)) {  // refused before any mesh is read
         const std::string ext = o.output->extension().string();
         throw UsageError("-o " + o.output->string() + ": torvel cannot write " +
                          (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
                          " (it writes .obj, .ply and .off)");
     }
-    if (o.output && o.log.file && same_file(*o.output, *o.log.file))
-        throw UsageError("-o and --log name the same file " + o.output->string());
     host::Host host;
-    const host::HostScope bound(host);  // the settings parameter is read through the SDK
     LogSink log(host.log(), o.log);
-    for (const std::string& m : o.meshes) log.protect(m);
     int code = kExitError;
     try {
-        code = check_all(host, o);
-    } catch (...) {
+        // Everything the run reads, and its outputs, are protected from each other.
+        std::vector<RunFile> reads;
+        for (const MeshInput& in : inputs)
+            if (in.error.empty()) reads.push_back({in.path, "the input"});
+        const fs::path plugin = find_plugin(o.plugin);
+        reads.push_back({plugin, "the plug-in library"});
+        for (const RunFile& f : reads) log.protect(f);
+        std::vector<RunFile> output_protect = reads;
+        if (o.output) {
+            for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
+            if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
+        }
+        log.check_protected();
+        code = check_all(host, inputs, o, plugin, output_protect);
+    } catch (const std::exception& e) {
+        host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();
         throw;
     }

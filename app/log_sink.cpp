@@ -1,9 +1,4 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+// The host log: echoed while the run goes, written as JSON Lines at its end.
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -49,11 +44,16 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
     }
 }
 
-void LogSink::protect(const fs::path& input) {
-    if (options_.file && same_file(*options_.file, input))
-        throw std::runtime_error("--log " + options_.file->string() + ": refusing to overwrite the input " +
-                                 input.string());
-    protected_.push_back(input);
+void LogSink::protect(RunFile file) { protected_.push_back(std::move(file)); }
+
+void LogSink::check_protected() const {
+    if (!options_.file) return;
+    if (const RunFile* clash = clashing_file(*options_.file, protected_)) {
+        refused_ = true;  // finish() then writes nothing and says nothing more
+        throw FileError(
+            "--log " + options_.file->string() + ": refusing to overwrite " + clash->role + " " + clash->path.string(),
+            options_.file->string());
+    }
 }
 
 void LogSink::finish_after_error() noexcept {
@@ -67,47 +67,17 @@ void LogSink::finish_after_error() noexcept {
 LogSink::~LogSink() { log_.set_observer({}); }
 
 void LogSink::finish() {
-    std::cout.flush();
-    if (!options_.file) return;
+    std::cout.flush();  // the log may be this run's own standard output
+    if (!options_.file || refused_) return;
     const fs::path& file = *options_.file;
-    const std::string name = file.string();
-    for (const fs::path& input : protected_)  // an input may have been moved to the log's name meanwhile
-        if (same_file(file, input))
-            throw std::runtime_error("--log " + name + ": refusing to overwrite the input " + input.string());
-
-    std::string text;
+    OutputFile out(file, "--log " + file.string(), protected_);
     for (const host::LogEntry& e : log_.entries()) {
         nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", to_utf8(e.text)}};
-        text += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        text += '\n';
+        out.buffer() += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        out.buffer() += '\n';
+        out.maybe_flush();
     }
-
-    // A temporary beside the target, renamed over it: an existing log is replaced whole or not at all.
-    const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    std::string tmp = (dir / ("." + file.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) throw std::runtime_error("--log " + name + ": cannot create a temporary file: " + std::strerror(errno));
-    // mkstemp makes the file private; a log is an ordinary file, so let the umask decide as usual.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    (void)::fchmod(fd, 0666 & ~mask);
-    const char* p = text.data();
-    std::size_t left = text.size();
-    int err = 0;
-    while (left > 0 && err == 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno != EINTR) err = errno;
-        if (n > 0) {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(tmp.c_str(), file.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(tmp.c_str());
-        throw std::runtime_error("--log " + name + ": cannot write: " + std::strerror(err));
-    }
+    out.commit();
 }
 
 }  // namespace torvel::app

@@ -20,6 +20,14 @@ double parse_tolerance(const std::string& text) {
     return value + 0.0;  // -0 becomes 0: the tolerance is shown, and written to JSON, as the user means it
 }
 
+std::size_t parse_jobs(const std::string& text) {
+    std::size_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || value < 1 || value > 1024)
+        throw UsageError("-j/--jobs: \"" + text + "\" is not a number of worker processes (1 to 1024)");
+    return value;
+}
+
 struct CommonOptions {
     std::string plugin, log;
     bool verbose = false;
@@ -74,7 +82,9 @@ int run(int argc, char** argv) {
     CommonOptions check_common;
     std::string tolerance, format = "text", output;
     CLI::App* check_cmd = app.add_subcommand("check", "report the non-planar polygons of each mesh (exit 1 when any)");
-    check_cmd->add_option("MESH", check.meshes, "mesh files: .obj, .ply or .off")->required()->type_name("");
+    check_cmd->add_option("MESH", check.meshes, "mesh files (.obj, .ply or .off), or folders to search for them")
+        ->required()
+        ->type_name("");
     check_cmd->add_option("-t,--tolerance", tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
         ->type_name("DEG");
     check_cmd->add_option("--format", format, "text or json")
@@ -85,6 +95,12 @@ int run(int argc, char** argv) {
                      "also write the mesh to FILE (.obj, .ply or .off) with its non-planar polygons marked (one MESH "
                      "only)")
         ->type_name("FILE");
+    std::string jobs;
+    check_cmd->add_option("-j,--jobs", jobs, "check files in N worker processes (default: one per core)")
+        ->type_name("N");
+    check_cmd->add_flag("-q,--quiet", check.quiet, "print nothing on stdout; the exit code tells");
+    check_cmd->add_flag("-l,--files-with-non-planar", check.list_non_planar,
+                        "print only the paths of the files that have non-planar polygons");
     check_common.add_to(*check_cmd, true);
 
     ScriptOptions script;
@@ -132,6 +148,7 @@ int run(int argc, char** argv) {
     try {
         if (check_cmd->parsed()) {
             if (check_cmd->count("--tolerance")) check.tolerance = parse_tolerance(tolerance);
+            if (check_cmd->count("--jobs")) check.jobs = parse_jobs(jobs);
             check.json = format == "json";
             if (check_cmd->count("--output")) check.output = output;
             check.plugin = check_common.plugin_option(*check_cmd);

@@ -15,6 +15,7 @@ int run_plugin_info(const PluginInfoOptions& o) {
     fs::path path;
     try {
         path = find_plugin(o.plugin);
+        log.protect({path, "the plug-in library"});
         const host::PluginLibrary& lib = h.plugins().load(path);
         // The page is built as a host builds it before showing the property.
         for (const XSI::CRef& prop : h.root().properties) h.define_layout(prop);

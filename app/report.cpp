@@ -38,7 +38,17 @@ std::string check_line(const FileResult& result, double tolerance) {
     return line;
 }
 
-std::string check_json_text(double tolerance, std::span<const FileResult> results) {
+std::string check_summary(const CheckTotals& t) {
+    auto count = [](std::uint64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    return "summary: " + count(t.checked, "file", "files") + " checked, " + std::to_string(t.non_planar) +
+           " with non-planar polygons, " + count(t.polygons, "non-planar polygon", "non-planar polygons") +
+           " in all, " + std::to_string(t.failed) + " could not be checked";
+}
+
+std::string check_json_text(double tolerance, std::span<const FileResult> results,
+                            std::span<const FileFailure> failures) {
     // The numbers of the index arrays, which can be millions, are written here directly: as JSON
     // values they would be built, copied and serialised one by one. Everything else is the library's.
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
@@ -54,6 +64,11 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
             out.append(buf, std::to_chars(buf, buf + sizeof buf, r.non_planar[i]).ptr);
         }
         out += "]}";
+    }
+    out += "],\"errors\":[";
+    for (std::size_t f = 0; f < failures.size(); ++f) {
+        if (f) out += ',';
+        out += json_text(Json{{"path", failures[f].path}, {"message", failures[f].message}});
     }
     out += "]}";
     return out;

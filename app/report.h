@@ -22,10 +22,30 @@ struct FileResult {
     std::vector<std::uint32_t> non_planar;  // ascending
 };
 
+// A file that could not be checked (or an output that could not be written), with its message as on
+// stderr without "torvel: ".
+struct FileFailure {
+    std::string path;
+    std::string message;
+};
+
+// What a run of more than one file adds up to.
+struct CheckTotals {
+    std::size_t checked = 0;     // files checked
+    std::size_t non_planar = 0;  // of those, files with a non-planar polygon
+    std::uint64_t polygons = 0;  // non-planar polygons in all those files
+    std::size_t failed = 0;      // files that could not be checked
+};
+
 // "PATH: K of N polygons non-planar at T°[: I, J-K]"
 std::string check_line(const FileResult& result, double tolerance);
-// {"tolerance": T, "files": [{"path", "polygons", "non_planar"}]}, compact, as one line of text.
-std::string check_json_text(double tolerance, std::span<const FileResult> results);
+// "summary: 3 files checked, 2 with non-planar polygons, 5 non-planar polygons in all, 1 could not be
+// checked" (singular where a count is 1).
+std::string check_summary(const CheckTotals& totals);
+// {"tolerance": T, "files": [{"path", "polygons", "non_planar"}], "errors": [{"path", "message"}]},
+// compact, as one line of text.
+std::string check_json_text(double tolerance, std::span<const FileResult> results,
+                            std::span<const FileFailure> failures);
 
 // The loaded library's identity, items and callbacks, and its settings property as it stands in the
 // current scene (null when the scene holds none).

@@ -171,7 +171,9 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         if (args.size() && args.string(0).empty())
             throw ScriptError(cmd(args) +
                               ": the plug-in path is empty (without an argument the default plug-in is loaded)");
-        h.plugins().load(args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin));
+        const fs::path library = args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin);
+        env.log.protect({library, "the plug-in library"});
+        h.plugins().load(library);
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
         h.plugins().unload(from_utf8(loaded_library(h, env, args).path().string()));
@@ -194,13 +196,13 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             name = from_utf8(file.stem().string());
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
         }
+        env.log.protect({file, "the input"});
         io::MeshData mesh;
         try {
             mesh = io::read_mesh(file);
         } catch (const io::MeshError& e) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
-        env.log.protect(file);
         const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
         const XSI::CRef obj =
             h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
@@ -330,7 +332,7 @@ int run_script_command(const ScriptOptions& o) {
     log_options.to_stdout = !log_options.file && !log_options.verbose;
     Host h;
     LogSink log(h.log(), log_options);
-    if (o.file && *o.file != "-") log.protect(*o.file);
+    if (o.file && *o.file != "-") log.protect({*o.file, "the script"});
 
     // The program's commands for this run, on top of the host's own.
     ScriptEnv env{h, base, o.plugin, log};

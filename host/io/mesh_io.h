@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "output_file.h"
 
 namespace torvel::io {
 
@@ -30,6 +31,7 @@ struct MeshData {
 };
 
 using torvel::MeshError;
+using torvel::RunFile;
 
 enum class Format { obj, ply, off };
 
@@ -49,10 +51,15 @@ MeshData parse_off(std::string_view text, const std::string& name);
 
 // Writes `mesh` to `out` (format from its extension) with the polygons listed in `marked` (ascending
 // indices) made visible: PLY gets a per-face colour, OBJ puts them in their own group and material and
-// writes the .mtl beside it. The file is written to a temporary beside `out` and renamed over it; on any
-// failure nothing is left behind and MeshError is thrown. Refuses to replace any of `inputs` (compared
-// as files, so a link to an input counts).
+// writes the .mtl beside it. Each file goes through torvel::OutputFile (replaced atomically, links
+// followed, FIFOs and devices written through). Refuses to replace any of `protect` (compared as files,
+// so a link to one counts). On any failure MeshError naming `out` is thrown and nothing is left behind.
 void write_marked(const std::filesystem::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
-                  std::span<const std::filesystem::path> inputs);
+                  std::span<const RunFile> protect);
+
+// The files write_marked(out, ...) writes: `out`, and for .obj its material file.
+std::vector<std::filesystem::path> marked_files(const std::filesystem::path& out);
+// The material file an OBJ output names: `out` with the extension .mtl.
+std::filesystem::path material_file(const std::filesystem::path& out);
 
 }  // namespace torvel::io

@@ -39,6 +39,8 @@ TEST(CheckText, OneLinePerFileAndExitCodeSaysWhetherAnyIsNonPlanar) {
                                   ply + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7",
                                   off + ": 0 of 1 polygons non-planar at 45\u00b0",
                                   kTwisted + ": 1 of 1 polygons non-planar at 45\u00b0: 0",
+                                  "summary: 4 files checked, 2 with non-planar polygons, 4 non-planar polygons "
+                                  "in all, 0 could not be checked",
                               }));
 }
 
@@ -81,7 +83,7 @@ TEST(CheckJson, OneDocumentWithTheToleranceReadBackAndAscendingIndices) {
     EXPECT_EQ(doc, json::parse(R"({"tolerance": 45, "files": [
         {"path": ")" + kMixed + R"(", "polygons": 10, "non_planar": [5, 6, 7]},
         {"path": ")" + kFlat + R"(", "polygons": 7, "non_planar": []},
-        {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7]}]})"));
+        {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7]}], "errors": []})"));
 
     Result strict = run({"check", "--format=json", "-t", "12.25", kTwisted});
     EXPECT_EQ(json::parse(strict.out)["tolerance"], 12.25);
@@ -97,16 +99,24 @@ TEST_F(CheckFiles, CheckLogHoldsEveryHostMessageOfEveryFileAsJsonLines) {
     const fs::path log = dir / "run.jsonl";
     Result r = run({"check", "--log", log.string(), kMixed, kFlat});
     EXPECT_EQ(r.code, 1) << r.err;
-    std::vector<std::string> expected = kOneFileLog;
+    // Each file's part starts with a verbose line naming it; the plug-in's lines are info.
+    std::vector<std::string> expected{"checking " + kMixed};
+    expected.insert(expected.end(), kOneFileLog.begin(), kOneFileLog.end());
+    expected.push_back("checking " + kFlat);
     std::vector<std::string> second = kOneFileLog;
     second[1] = " select count:0";
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(log_texts(log), expected);
-    for (const std::string& line : lines(read_file(log))) EXPECT_EQ(json::parse(line)["severity"], 8);
+    for (const std::string& line : lines(read_file(log))) {
+        const json entry = json::parse(line);
+        EXPECT_EQ(entry["severity"], entry["text"].get<std::string>().rfind("checking ", 0) == 0 ? 16 : 8) << line;
+    }
 
     // -v shows the same messages on stderr as they are logged; stdout keeps only the result.
     Result v = run({"check", "-v", kMixed});
-    EXPECT_EQ(lines(v.err), kOneFileLog);
+    std::vector<std::string> one{"checking " + kMixed};
+    one.insert(one.end(), kOneFileLog.begin(), kOneFileLog.end());
+    EXPECT_EQ(lines(v.err), one);
     EXPECT_EQ(v.out, kMixed + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7\n");
 }
 
@@ -122,7 +132,9 @@ TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
     Result r = run({"check", missing.string(), kTwisted, stl.string(), bad.string(), bad_face.string(),
                     truncated.string(), directory.string()});
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.out, kTwisted + ": 1 of 1 polygons non-planar at 45\u00b0: 0\n");
+    EXPECT_EQ(r.out, kTwisted +
+                         ": 1 of 1 polygons non-planar at 45\u00b0: 0\nsummary: 1 file checked, 1 with "
+                         "non-planar polygons, 1 non-planar polygon in all, 6 could not be checked\n");
     const std::vector<std::string> errors = lines(r.err);
     ASSERT_EQ(errors.size(), 6u) << r.err;
     EXPECT_EQ(errors[0].rfind("torvel: " + missing.string() + ": ", 0), 0u) << errors[0];

@@ -1,5 +1,13 @@
-// torvel check -o: the marked mesh read back, and the files torvel must never overwrite.
+// torvel check -o and --log: the marked mesh read back, the files torvel must never overwrite, and what
+// an output does to what is already at its name (a link, a FIFO, a device, the program's own stdout).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "mesh_io.h"
 #include "run.h"
@@ -125,10 +133,146 @@ TEST_F(OutputFiles, LogNeverReplacesAnInputOrTheOutput) {
     const fs::path out = dir / "out.obj";
     Result same = run({"check", "--log", out.string(), "-o", out.string(), in.string()});
     EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("refusing to overwrite the output " + out.string()), std::string::npos) << same.err;
     EXPECT_FALSE(fs::exists(out));
     Result is_dir = run({"check", "--log", dir.string(), in.string()});
     EXPECT_EQ(is_dir.code, 2);
     EXPECT_NE(is_dir.err.find(dir.string() + ": is a folder"), std::string::npos) << is_dir.err;
+}
+
+// Every file a run reads or loads is safe from its outputs: the refusal names the output and the file,
+// exits 2 and leaves the file as it was.
+TEST_F(OutputFiles, NoOutputReplacesAFileTheRunReadsLoadsOrWrites) {
+    const fs::path mesh = copy_example("mixed.obj", "m.obj");
+    const fs::path plugin = dir / "p.so";
+    fs::copy_file(kPlugin, plugin);
+    const fs::path script = write("job.tvs", "LogMessage \"hello\"\n");
+    const fs::path mtl = write("x.mtl", "newmtl mine\n");
+    fs::create_symlink(plugin, dir / "plugin_link.ply");
+    const std::string mesh_before = read_file(mesh), plugin_before = read_file(plugin);
+    RunOptions in_dir;
+    in_dir.cwd = dir;
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string refusal;  // what stderr must say
+    };
+    const std::vector<Case> cases = {
+        {{"script", "--plugin", "p.so", "--log", "m.obj", "-c", "ImportMesh \"m.obj\""},
+         "--log m.obj: refusing to overwrite the input m.obj"},
+        {{"script", "--log", "p.so", "-c", "LoadPlugin \"p.so\""},
+         "--log p.so: refusing to overwrite the plug-in library p.so"},
+        {{"script", "--log", "job.tvs", "job.tvs"}, "--log job.tvs: refusing to overwrite the script job.tvs"},
+        {{"plugin-info", "--log", "p.so", "p.so"}, "--log p.so: refusing to overwrite the plug-in library p.so"},
+        {{"check", "--plugin", "p.so", "--log", "p.so", "m.obj"},
+         "--log p.so: refusing to overwrite the plug-in library p.so"},
+        {{"check", "--plugin", "p.so", "-o", "x.obj", "--log", "x.mtl", "m.obj"},
+         "--log x.mtl: refusing to overwrite the output x.mtl"},
+        {{"check", "--plugin", "p.so", "-o", "plugin_link.ply", "m.obj"},
+         "plugin_link.ply: refusing to overwrite the plug-in library p.so"},
+        {{"check", "--plugin", "p.so", "-o", "out.obj", "--log", "out.mtl", "m.obj"},
+         "--log out.mtl: refusing to overwrite the output out.mtl"},
+    };
+    for (const Case& c : cases) {
+        Result r = run(c.args, in_dir);
+        EXPECT_EQ(r.code, 2) << c.args[0] << " " << c.args[1] << "...: " << r.err;
+        EXPECT_NE(r.err.find(c.refusal), std::string::npos) << r.err;
+        // Said once: an early refusal does not try again at the end.
+        EXPECT_EQ(r.err.find("refusing"), r.err.rfind("refusing")) << r.err;
+    }
+    EXPECT_EQ(read_file(mesh), mesh_before);
+    EXPECT_EQ(read_file(plugin), plugin_before);
+    EXPECT_EQ(read_file(script), "LogMessage \"hello\"\n");
+    EXPECT_EQ(read_file(mtl), "newmtl mine\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "plugin_link.ply"));
+    EXPECT_FALSE(fs::exists(dir / "x.obj"));
+    EXPECT_FALSE(fs::exists(dir / "out.obj"));
+    EXPECT_FALSE(fs::exists(dir / "out.mtl"));
+}
+
+// A link is followed and its target replaced (or created), with the target's mode; the link stays.
+TEST_F(OutputFiles, OutputsThroughALinkReplaceItsTargetAndKeepTheLink) {
+    const fs::path in = copy_example("mixed.obj");
+    const fs::path old_log = write("old.jsonl", "old\n");
+    fs::permissions(old_log, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_directory(dir / "real");
+    fs::create_symlink(old_log, dir / "log_link");
+    fs::create_symlink(dir / "real" / "new.ply", dir / "dangling.ply");
+    fs::create_symlink("log_link", dir / "link_to_link");  // a chain, relative to the link's folder
+
+    Result r =
+        run({"check", "--log", (dir / "link_to_link").string(), "-o", (dir / "dangling.ply").string(), in.string()});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link_to_link"));
+    EXPECT_TRUE(fs::is_symlink(dir / "log_link"));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.ply"));
+    EXPECT_EQ(log_texts(old_log).front(), "checking " + in.string());
+    EXPECT_EQ(fs::status(old_log).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(io::read_mesh(dir / "real" / "new.ply").polygon_count(), 10u);
+    // No temporary is left beside either target.
+    std::size_t entries = 0;
+    for (const auto& e : fs::directory_iterator(dir / "real")) entries += e.path().filename().string()[0] == '.';
+    EXPECT_EQ(entries, 0u);
+}
+
+// A FIFO's reader gets the log through it; the FIFO itself stays.
+TEST_F(OutputFiles, AFifoIsWrittenThroughNotReplaced) {
+    const fs::path in = copy_example("mixed.obj");
+    const fs::path fifo = dir / "log.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream f(fifo);
+        received.assign(std::istreambuf_iterator<char>(f), {});
+    });
+    Result r = run({"check", "--log", fifo.string(), in.string()});
+    // Should torvel not have opened the FIFO, opening it here ends the reader's wait.
+    const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) ::close(unblock);
+    reader.join();
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(lines(received).size(), 5u) << received;
+    EXPECT_NE(received.find("\"text\":\"checking " + in.string() + "\""), std::string::npos) << received;
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A character device (a node with /dev/null's numbers) named as the log and as -o stays a device.
+TEST_F(OutputFiles, ADeviceIsWrittenThroughNotReplaced) {
+    const fs::path in = copy_example("mixed.obj");
+    const fs::path log_dev = dir / "null", mesh_dev = dir / "null.ply";
+    if (::mknod(log_dev.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        ::mknod(mesh_dev.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "mknod of a character device failed here (" << std::strerror(errno) << "); the test needs root";
+    Result r = run({"check", "--log", log_dev.string(), "-o", mesh_dev.string(), in.string()});
+    EXPECT_EQ(r.code, 1) << r.err;
+    for (const fs::path& p : {log_dev, mesh_dev}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(p.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << p;
+        EXPECT_EQ(st.st_rdev, makedev(1, 3)) << p;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3) << "a temporary was left";
+}
+
+// --log /dev/stdout with stdout redirected to a file: the log goes after the report, through the same
+// descriptor, and the file is neither replaced nor overwritten from its start.
+TEST_F(OutputFiles, LogToTheProgramsOwnStdoutAppendsToWhatItPrinted) {
+    const fs::path in = copy_example("mixed.obj");
+    const fs::path out = dir / "all.txt";
+    RunOptions shell;
+    shell.exe = "/bin/sh";
+    Result r =
+        run({"-c", "exec \"$0\" check --log /dev/stdout \"$1\" > \"$2\"", kTorvel.string(), in.string(), out.string()},
+            shell);
+    EXPECT_EQ(r.code, 1) << r.err;
+    const std::vector<std::string> got = lines(read_file(out));
+    ASSERT_EQ(got.size(), 6u) << read_file(out);
+    EXPECT_EQ(got[0], in.string() + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7");
+    EXPECT_EQ(got[1], "{\"severity\":16,\"text\":\"checking " + in.string() + "\"}");
+    EXPECT_TRUE(fs::is_regular_file(out));
 }
 
 }  // namespace

@@ -1,113 +1,18 @@
 // write_marked: OBJ (+ .mtl), PLY (binary little endian) or OFF with the marked polygons made visible.
-// Every file goes to a temporary beside its target and is renamed over it once complete and synced.
+// Every file goes through OutputFile, which decides how what is already there is replaced.
 #include "text_util.h"
 
-#include "files.h"
+#include "output_file.h"
+#include "text.h"
 
 #include <bit>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace torvel::io {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t flush_at = 1 << 20;
-
-class AtomicFile {
-public:
-    // `shown` is the name used in messages: always the output the caller asked for.
-    AtomicFile(fs::path target, std::string shown) : target_(std::move(target)), shown_(std::move(shown)) {
-        fs::path dir = target_.parent_path();
-        if (dir.empty()) dir = ".";
-        std::random_device rd;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const unsigned r = rd();
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".tmp%08x", r);
-            tmp_ = dir / ("." + target_.filename().string() + suffix);
-            // 0666 so the process umask decides the mode, as for any newly created file.
-            fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd_ >= 0 || errno != EEXIST) break;
-        }
-        if (fd_ < 0)
-            fail(std::string("cannot create a temporary file in ") + detail::printable(dir.string()) + ": " +
-                 std::strerror(errno));
-        buf_.reserve(flush_at + 4096);
-    }
-
-    ~AtomicFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!published_) ::unlink(tmp_.c_str());
-    }
-
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    std::string& buffer() { return buf_; }
-    void maybe_flush() {
-        if (buf_.size() >= flush_at) flush();
-    }
-
-    // Writes out everything, gives it the target's mode, syncs and closes. The target is untouched.
-    void finish() {
-        flush();
-        struct stat st {};
-        if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd_, st.st_mode & 07777) != 0)
-            fail(std::string("cannot set the file mode: ") + std::strerror(errno));
-        if (::fsync(fd_) != 0) fail(std::string("cannot sync: ") + std::strerror(errno));
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) fail(std::string("cannot close: ") + std::strerror(errno));
-    }
-
-    // Renames the finished temporary over the target.
-    void publish() {
-        if (::rename(tmp_.c_str(), target_.c_str()) != 0)
-            fail(std::string("cannot rename into place: ") + std::strerror(errno));
-        published_ = true;
-        fs::path dir = target_.parent_path();
-        if (dir.empty()) dir = ".";
-        // Best effort: make the rename itself durable.
-        const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            (void)::fsync(dfd);
-            ::close(dfd);
-        }
-    }
-
-private:
-    [[noreturn]] void fail(const std::string& what) const { detail::fail(shown_, what); }
-
-    void flush() {
-        const char* p = buf_.data();
-        std::size_t left = buf_.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                fail(std::string("write error: ") + std::strerror(errno));
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        buf_.clear();
-    }
-
-    fs::path target_;
-    std::string shown_;
-    fs::path tmp_;
-    int fd_ = -1;
-    bool published_ = false;
-    std::string buf_;
-};
 
 void append_number(std::string& s, double v) {
     char b[32];
@@ -126,12 +31,6 @@ void append_le(std::string& s, T v) {
     auto u = std::bit_cast<std::conditional_t<sizeof(T) == 8, std::uint64_t,
                                               std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint8_t>>>(v);
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
-}
-
-void refuse_inputs(const fs::path& target, const std::string& shown, std::span<const fs::path> inputs) {
-    for (const auto& in : inputs)
-        if (same_file(target, in))
-            detail::fail(shown, "refusing to overwrite the input file " + detail::printable(in.string()));
 }
 
 void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, const std::string& shown) {
@@ -163,12 +62,12 @@ void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
 
 // The vertex indices of a polygon, each after a blank and counted from `first` (OBJ counts from 1).
 // A polygon of millions of vertices is flushed as it goes instead of growing the buffer to its size.
-void append_indices(AtomicFile& f, const MeshData& mesh, std::size_t polygon, std::uint64_t first) {
+void append_indices(OutputFile& f, const MeshData& mesh, std::size_t polygon, std::uint64_t first) {
     std::string& s = f.buffer();
     for (std::uint32_t k = mesh.offsets[polygon]; k < mesh.offsets[polygon + 1]; ++k) {
         s += ' ';
         append_number(s, std::uint64_t{mesh.indices[k]} + first);
-        if (s.size() >= flush_at) f.maybe_flush();
+        f.maybe_flush();
     }
 }
 
@@ -184,22 +83,16 @@ void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marke
 }
 
 void write_obj(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked, std::span<const fs::path> inputs) {
-    fs::path mtl = out;
-    mtl.replace_extension(".mtl");
+               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+    const fs::path mtl = material_file(out);
     // Messages about the material file still lead with the output the caller named.
-    const std::string mtl_shown = shown + " (material file " + mtl.filename().string() + ")";
-    refuse_inputs(mtl, mtl_shown, inputs);
-    std::error_code ec;
-    const bool mtl_existed = fs::exists(mtl, ec);
-
-    AtomicFile mtl_file(mtl, mtl_shown);
+    OutputFile mtl_file(mtl, shown + " (material file " + mtl.filename().string() + ")", protect);
     mtl_file.buffer() = "# materials for " + out.filename().string() +
                         "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
                         "\nnewmtl non_planar\nKa 0 0 0\nKd 1 0 0\nillum 1\n";
     mtl_file.finish();
 
-    AtomicFile f(out, shown);
+    OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "# written by torvel: ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
@@ -230,19 +123,19 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     try {
         f.publish();
     } catch (...) {
-        if (!mtl_existed) ::unlink(mtl.c_str());
+        mtl_file.withdraw();
         throw;
     }
 }
 
 void write_ply(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked) {
+               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
     std::uint32_t largest = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i)
         largest = std::max(largest, mesh.offsets[i + 1] - mesh.offsets[i]);
     const bool small = largest < 256;
 
-    AtomicFile f(out, shown);
+    OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\nelement vertex ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
@@ -262,7 +155,7 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
             append_le(s, n);
         for (std::uint32_t k = mesh.offsets[i]; k < mesh.offsets[i + 1]; ++k) {
             append_le(s, mesh.indices[k]);
-            if (s.size() >= flush_at) f.maybe_flush();
+            f.maybe_flush();
         }
         const std::uint8_t grey = 200;
         append_le(s, is_marked ? std::uint8_t{255} : grey);
@@ -275,8 +168,8 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
 }
 
 void write_off(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked) {
-    AtomicFile f(out, shown);
+               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+    OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "OFF\n# written by torvel: red faces are non-planar\n";
     append_number(s, std::uint64_t{mesh.vertex_count()});
@@ -300,16 +193,31 @@ void write_off(const fs::path& out, const std::string& shown, const MeshData& me
 
 }  // namespace
 
+fs::path material_file(const fs::path& out) {
+    fs::path mtl = out;
+    mtl.replace_extension(".mtl");
+    return mtl;
+}
+
+std::vector<fs::path> marked_files(const fs::path& out) {
+    std::vector<fs::path> files{out};
+    if (out.has_filename() && ascii_lowered(out.extension().string()) == ".obj") files.push_back(material_file(out));
+    return files;
+}
+
 void write_marked(const fs::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
-                  std::span<const fs::path> inputs) {
+                  std::span<const RunFile> protect) {
     const std::string shown = out.string();
     const Format format = format_of(out);
     check_mesh(mesh, marked, shown);
-    refuse_inputs(out, shown, inputs);
-    switch (format) {
-        case Format::obj: write_obj(out, shown, mesh, marked, inputs); break;
-        case Format::ply: write_ply(out, shown, mesh, marked); break;
-        case Format::off: write_off(out, shown, mesh, marked); break;
+    try {
+        switch (format) {
+            case Format::obj: write_obj(out, shown, mesh, marked, protect); break;
+            case Format::ply: write_ply(out, shown, mesh, marked, protect); break;
+            case Format::off: write_off(out, shown, mesh, marked, protect); break;
+        }
+    } catch (const FileError& e) {
+        throw MeshError(e.what(), e.file());
     }
 }
 

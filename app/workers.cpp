@@ -1,0 +1,427 @@
+// torvel check -j: forked worker processes, one socket each, and the framed results they send back.
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "check.h"
+#include "host.h"
+
+namespace torvel::app {
+
+namespace {
+
+// Worker to parent, one frame per message: u64 length of the rest, u8 type, u32 file index, then
+//   'L' a log entry of the file: i32 severity, UTF-8 text;
+//   'R' checked: f64 tolerance, u32 polygons, u32 count, count x u32 indices (ascending, below polygons);
+//   'E' the file could not be checked, 'F' the run must stop: a UTF-8 message, not empty.
+// Parent to worker: a u32 file index per task; the parent closing its end tells the worker to stop.
+// Both ends are this program on this machine, so numbers are in its byte order. The parent still checks
+// every frame: a worker may have been overwritten by the plug-in it ran.
+constexpr std::uint64_t kFrameHead = 1 + 4;
+constexpr std::uint64_t kMaxFrame = kFrameHead + 16 + 4ull * 0xffffffffull;
+
+template <class T>
+void put(std::string& s, T v) {
+    char b[sizeof v];
+    std::memcpy(b, &v, sizeof v);
+    s.append(b, sizeof v);
+}
+
+template <class T>
+T get(const char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+std::string frame(char type, std::size_t index, std::string_view body) {
+    std::string s;
+    s.reserve(8 + kFrameHead + body.size());
+    put(s, static_cast<std::uint64_t>(kFrameHead + body.size()));
+    s += type;
+    put(s, static_cast<std::uint32_t>(index));
+    s += body;
+    return s;
+}
+
+std::string outcome_frame(std::size_t index, const FileOutcome& out) {
+    if (out.kind != FileOutcome::Kind::checked)
+        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index, out.message);
+    std::string body;
+    body.reserve(16 + 4 * out.result.non_planar.size());
+    put(body, out.tolerance);
+    put(body, out.result.polygons);
+    put(body, static_cast<std::uint32_t>(out.result.non_planar.size()));
+    body.append(reinterpret_cast<const char*>(out.result.non_planar.data()), 4 * out.result.non_planar.size());
+    return frame('R', index, body);
+}
+
+// In a worker: the parent is gone or broken when this fails, so the worker ends.
+void send_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ::_exit(1);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+// In a worker: a whole task index, or false at the end of the tasks.
+bool read_task(int fd, std::uint32_t& index) {
+    char buf[4];
+    std::size_t have = 0;
+    while (have < sizeof buf) {
+        const ssize_t n = ::read(fd, buf + have, sizeof buf - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        have += static_cast<std::size_t>(n);
+    }
+    index = get<std::uint32_t>(buf);
+    return true;
+}
+
+bool named_by_env(const char* variable, const MeshInput& input) {
+    const char* name = std::getenv(variable);
+    return name && *name && fs::path(input.path).filename() == name;
+}
+
+// Tests make a worker fail on a file named by these variables: its crash, and a worker sending what
+// the parent must refuse, are otherwise not reachable from outside.
+void test_faults(int fd, std::size_t index, const MeshInput& input) {
+    if (named_by_env("TORVEL_TEST_WORKER_CRASH", input)) {
+        std::signal(SIGSEGV, SIG_DFL);  // past any sanitizer's handler: the crash a plug-in would cause
+        std::raise(SIGSEGV);
+    }
+    if (named_by_env("TORVEL_TEST_WORKER_GARBAGE", input)) {
+        FileOutcome bogus;
+        bogus.kind = FileOutcome::Kind::checked;
+        bogus.result.polygons = 2;
+        bogus.result.non_planar = {1, 0};
+        send_all(fd, outcome_frame(index, bogus));
+    }
+}
+
+// The child's whole life: its own host, tasks until the parent closes the socket. Never returns, and
+// never runs the parent's destructors (its log sink, its host): everything of the parent's stays as
+// the fork left it.
+[[noreturn]] void worker_main(int fd, std::span<const MeshInput> inputs, const CheckOne& check) {
+    int code = 0;
+    try {
+        host::Host host;
+        const host::HostScope bound(host);
+        std::size_t current = 0;
+        host.log().set_observer([fd, &current](const host::LogEntry& e) {
+            std::string body;
+            put(body, static_cast<std::int32_t>(e.severity));
+            body += to_utf8(e.text);
+            send_all(fd, frame('L', current, body));
+        });
+        for (std::uint32_t index = 0; read_task(fd, index);) {
+            if (index >= inputs.size()) {
+                code = 3;
+                break;
+            }
+            current = index;
+            test_faults(fd, index, inputs[index]);
+            FileOutcome out;
+            try {
+                out = check(host, inputs[index]);
+            } catch (const std::exception& e) {
+                out.kind = FileOutcome::Kind::fatal;
+                out.message = e.what();
+            }
+            if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
+            send_all(fd, outcome_frame(index, out));
+        }
+        host.log().set_observer({});
+    } catch (...) {
+        code = 4;
+    }
+    ::_exit(code);
+}
+
+// "segmentation fault", "killed (as when the system runs out of memory)", "exit code 3".
+std::string how_it_ended(int status) {
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        const char* text = ::strsignal(sig);
+        std::string name = text ? text : "signal " + std::to_string(sig);
+        if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z') name[0] = static_cast<char>(name[0] - 'A' + 'a');
+        if (sig == SIGKILL) name += ", as when the system runs out of memory";
+        return name;
+    }
+    if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
+    return "status " + std::to_string(status);
+}
+
+class Pool {
+public:
+    Pool(std::span<const MeshInput> inputs, const CheckOne& check) : inputs_(inputs), check_(check) {}
+    ~Pool() {
+        for (Worker& w : workers_) stop(w, true);
+    }
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+
+    void run(std::size_t jobs, const Deliver& deliver) {
+        std::size_t checkable = 0;
+        for (const MeshInput& in : inputs_) checkable += in.error.empty();
+        const std::size_t count = std::min(jobs, checkable);
+        for (std::size_t i = 0; i < count; ++i) workers_.push_back(spawn());
+        const std::size_t window = 2 * jobs;
+        while (delivered_ < inputs_.size()) {
+            dispatch(window);
+            bool delivered = false;
+            for (auto it = done_.find(delivered_); it != done_.end(); it = done_.find(delivered_)) {
+                FileOutcome out = std::move(it->second);
+                done_.erase(it);
+                deliver(delivered_++, std::move(out));
+                delivered = true;
+            }
+            // Delivering opens the window for more entries: hand those out before waiting.
+            if (!delivered && delivered_ < inputs_.size()) wait_for_results();
+        }
+        for (Worker& w : workers_) stop(w, false);
+    }
+
+private:
+    struct Worker {
+        pid_t pid = -1;
+        int fd = -1;
+        std::optional<std::size_t> task;
+        FileOutcome partial;  // the log of the task so far
+        std::string in;       // bytes received, not yet a whole frame
+    };
+
+    Worker spawn() {
+        std::cout.flush();  // a child must not inherit output still to be written
+        std::fflush(nullptr);
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+            throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(errno));
+        const pid_t pid = ::fork();
+        if (pid < 0) {
+            const int err = errno;
+            ::close(sv[0]);
+            ::close(sv[1]);
+            throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(err));
+        }
+        if (pid == 0) {
+            ::close(sv[0]);
+            // The other workers' sockets: a copy held here would keep them from seeing the parent's end close.
+            for (const Worker& w : workers_)
+                if (w.fd >= 0) ::close(w.fd);
+            worker_main(sv[1], inputs_, check_);
+        }
+        ::close(sv[1]);
+        ::fcntl(sv[0], F_SETFL, ::fcntl(sv[0], F_GETFL) | O_NONBLOCK);
+        Worker w;
+        w.pid = pid;
+        w.fd = sv[0];
+        return w;
+    }
+
+    // Ends a worker: the parent's end closed (a worker waiting for a task then ends by itself), and with
+    // `kill` also SIGKILL, for a worker that is busy or cannot be trusted.
+    static void stop(Worker& w, bool kill) {
+        if (w.fd >= 0) ::close(w.fd);
+        w.fd = -1;
+        if (w.pid > 0) {
+            if (kill) ::kill(w.pid, SIGKILL);
+            int status = 0;
+            while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        w.pid = -1;
+    }
+
+    // Hands out entries in order to idle workers, at most `window` past the next one to deliver; entries
+    // that need no worker are done at once.
+    void dispatch(std::size_t window) {
+        for (;;) {
+            while (next_ < inputs_.size() && next_ < delivered_ + window && !inputs_[next_].error.empty()) {
+                FileOutcome out;
+                out.message = inputs_[next_].error;
+                done_.emplace(next_++, std::move(out));
+            }
+            if (next_ >= inputs_.size() || next_ >= delivered_ + window) return;
+            const auto idle =
+                std::find_if(workers_.begin(), workers_.end(), [](const Worker& w) { return w.pid > 0 && !w.task; });
+            if (idle == workers_.end()) return;
+            put_task(*idle, next_++);
+        }
+    }
+
+    void put_task(Worker& w, std::size_t index) {
+        w.task = index;
+        w.partial = {};
+        std::string bytes;
+        put(bytes, static_cast<std::uint32_t>(index));
+        // Four bytes into an idle worker's empty socket; a worker that has died is found by the next poll.
+        (void)::send(w.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+
+    void wait_for_results() {
+        std::vector<pollfd> fds;
+        bool busy = false;
+        for (const Worker& w : workers_) {
+            if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0});
+            busy = busy || (w.fd >= 0 && w.task);
+        }
+        if (!busy) throw std::logic_error("check_in_workers: waiting with no file in work");
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) return;
+            throw std::runtime_error(std::string("waiting for the workers: ") + std::strerror(errno));
+        }
+        for (std::size_t i = 0, k = 0; i < workers_.size(); ++i) {
+            Worker& w = workers_[i];
+            if (w.fd < 0) continue;
+            const short revents = fds[k++].revents;
+            if (revents & (POLLIN | POLLHUP | POLLERR)) receive(i);
+        }
+    }
+
+    void receive(std::size_t slot) {
+        Worker& w = workers_[slot];
+        char buf[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(w.fd, buf, sizeof buf);
+            if (n > 0) {
+                w.in.append(buf, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            // The end of the stream: the worker has ended (or closed its socket, which is the same).
+            if (!parse(w)) return lost(slot, "the check failed: its worker sent malformed data");
+            int status = 0;
+            while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            w.pid = -1;
+            return lost(slot, "the check crashed (" + how_it_ended(status) + ")");
+        }
+        if (!parse(w)) lost(slot, "the check failed: its worker sent malformed data");
+    }
+
+    // Takes the whole frames off w.in; false when one is malformed.
+    bool parse(Worker& w) {
+        std::size_t at = 0;
+        bool ok = true;
+        while (ok && w.in.size() - at >= 8) {
+            const auto length = get<std::uint64_t>(w.in.data() + at);
+            if (length < kFrameHead || length > kMaxFrame) {
+                ok = false;
+                break;
+            }
+            if (w.in.size() - at - 8 < length) break;
+            ok = take_frame(w, std::string_view(w.in.data() + at + 8, static_cast<std::size_t>(length)));
+            at += 8 + static_cast<std::size_t>(length);
+        }
+        w.in.erase(0, at);
+        return ok;
+    }
+
+    bool take_frame(Worker& w, std::string_view f) {
+        const char type = f[0];
+        const auto index = get<std::uint32_t>(f.data() + 1);
+        if (!w.task || index != *w.task) return false;
+        const std::string_view body = f.substr(kFrameHead);
+        FileOutcome& out = w.partial;
+        switch (type) {
+            case 'L': {
+                if (body.size() < 4) return false;
+                const auto severity = get<std::int32_t>(body.data());
+                if (severity != 1 && severity != 2 && severity != 4 && severity != 8 && severity != 16 &&
+                    severity != 32)
+                    return false;
+                out.log.push_back({static_cast<XSI::siSeverityType>(severity), from_utf8(body.substr(4))});
+                return true;
+            }
+            case 'R': {
+                if (body.size() < 16) return false;
+                out.tolerance = get<double>(body.data());
+                out.result.polygons = get<std::uint32_t>(body.data() + 8);
+                const auto count = get<std::uint32_t>(body.data() + 12);
+                if (!std::isfinite(out.tolerance) || out.tolerance < 0 || out.tolerance > 90 ||
+                    count > out.result.polygons || body.size() != 16 + 4ull * count)
+                    return false;
+                out.result.non_planar.resize(count);
+                std::memcpy(out.result.non_planar.data(), body.data() + 16, 4ull * count);
+                for (std::uint32_t i = 0; i < count; ++i)
+                    if (out.result.non_planar[i] >= out.result.polygons ||
+                        (i > 0 && out.result.non_planar[i] <= out.result.non_planar[i - 1]))
+                        return false;
+                out.kind = FileOutcome::Kind::checked;
+                out.result.path = inputs_[index].path;
+                break;
+            }
+            case 'E':
+            case 'F':
+                if (body.empty()) return false;
+                out.kind = type == 'E' ? FileOutcome::Kind::error : FileOutcome::Kind::fatal;
+                out.message = std::string(body);
+                break;
+            default: return false;
+        }
+        done_.emplace(index, std::move(out));
+        w.partial = {};
+        w.task.reset();
+        return true;
+    }
+
+    // A worker that died or broke the format: its file (if it had one) is an error, and a new worker
+    // takes its place while files are left.
+    void lost(std::size_t slot, const std::string& what) {
+        Worker& w = workers_[slot];
+        stop(w, true);
+        if (w.task) {
+            FileOutcome out = std::move(w.partial);
+            out.kind = FileOutcome::Kind::error;
+            out.message = inputs_[*w.task].path + ": " + what;
+            done_.emplace(*w.task, std::move(out));
+        }
+        w = Worker{};
+        bool left = false;
+        for (std::size_t i = next_; i < inputs_.size() && !left; ++i) left = inputs_[i].error.empty();
+        if (left) w = spawn();
+    }
+
+    std::span<const MeshInput> inputs_;
+    const CheckOne& check_;
+    std::vector<Worker> workers_;
+    std::map<std::size_t, FileOutcome> done_;  // finished, waiting for the entries before them
+    std::size_t next_ = 0;                     // the next entry to hand out
+    std::size_t delivered_ = 0;                // the next entry to deliver
+};
+
+}  // namespace
+
+std::size_t available_cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<std::size_t>(n) : 1;
+}
+
+void check_in_workers(std::span<const MeshInput> inputs, std::size_t jobs, const CheckOne& check,
+                      const Deliver& deliver) {
+    Pool pool(inputs, check);
+    pool.run(jobs, deliver);
+}
+
+}  // namespace torvel::app
