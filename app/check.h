@@ -47,14 +47,15 @@ using CheckOne = std::function<FileOutcome(host::Host& host, const MeshInput& in
 // Receives each entry's outcome, in input order; may throw to stop the run.
 using Deliver = std::function<void(std::size_t index, FileOutcome&& outcome)>;
 
-// Checks `inputs` with `jobs` (>= 2) worker processes and hands every outcome to `deliver` in input order,
-// entries with an error without a worker. Each worker is a forked child that owns a fresh host (bound to
-// the SDK there) and runs `check` for one file at a time; it streams the file's log and outcome back over
-// a socket in a small framed format that this process validates. A worker that dies (a signal, out of
-// memory) or sends anything malformed makes its file an error ("PATH: the check crashed (segmentation
-// fault)") and is replaced; a fatal outcome reaches `deliver` like the others. At most 2 * jobs files
-// are in work or waiting to be delivered at a time. Every worker is gone when this returns or throws.
-// The caller's own host must not be bound to the SDK (the children bind theirs).
+// Checks `inputs` with `jobs` (>= 2) worker processes and hands every outcome to `deliver` in input
+// order, entries with an error without a worker. Each worker is a forked child that owns a fresh host
+// (bound to the SDK there) and runs `check` for one file at a time; it sends each file's log and outcome
+// back, as soon as the file is done, over a socket in a small framed format that this process validates.
+// A worker that dies (a signal, out of memory) or sends anything malformed makes its file an error
+// ("PATH: the check crashed (segmentation fault)") and is replaced; a fatal outcome reaches `deliver`
+// like the others. At most 2 * jobs files are in work or waiting to be delivered at a time. Every worker
+// is gone when this returns or throws. The caller's own host must not be bound to the SDK (the children
+// bind theirs).
 void check_in_workers(std::span<const MeshInput> inputs, std::size_t jobs, const CheckOne& check,
                       const Deliver& deliver);
 

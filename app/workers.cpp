@@ -124,11 +124,18 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
         host::Host host;
         const host::HostScope bound(host);
         std::size_t current = 0;
-        host.log().set_observer([fd, &current](const host::LogEntry& e) {
+        // A file's log goes out with its outcome, in one write: a frame per message would wake the
+        // parent for each. A log that grows large is sent on the way.
+        std::string pending;
+        host.log().set_observer([fd, &current, &pending](const host::LogEntry& e) {
             std::string body;
             put(body, static_cast<std::int32_t>(e.severity));
             body += to_utf8(e.text);
-            send_all(fd, frame('L', current, body));
+            pending += frame('L', current, body);
+            if (pending.size() >= (1 << 16)) {
+                send_all(fd, pending);
+                pending.clear();
+            }
         });
         for (std::uint32_t index = 0; read_task(fd, index);) {
             if (index >= inputs.size()) {
@@ -145,7 +152,9 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
                 out.message = e.what();
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
-            send_all(fd, outcome_frame(index, out));
+            pending += outcome_frame(index, out);
+            send_all(fd, pending);
+            pending.clear();
         }
         host.log().set_observer({});
     } catch (...) {
