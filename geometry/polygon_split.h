@@ -46,7 +46,7 @@
 namespace torvel::geometry {
 
 struct SplitOptions {
-    std::uint32_t max_corners = 2048;       // larger polygons fail with a reason
+    std::uint32_t max_corners = 2048;      // larger polygons fail with a reason
     std::uint64_t max_work = 200'000'000;  // search steps before giving up (a few seconds, Release build)
 };
 

@@ -56,7 +56,8 @@ public:
             stack_.pop_back();
             if (box_far2(a, node.box) <= best2) continue;
             if (node.left == 0) {
-                for (std::uint32_t k = node.begin; k < node.end; ++k) best2 = std::max(best2, dist2(a, points_[order_[k]]));
+                for (std::uint32_t k = node.begin; k < node.end; ++k)
+                    best2 = std::max(best2, dist2(a, points_[order_[k]]));
                 continue;
             }
             // The child with the farther bound is searched first: it raises best2 soonest.

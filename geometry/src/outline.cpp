@@ -100,8 +100,7 @@ std::string Outline::prepare(std::span<const Vec3> points, std::uint32_t max_cor
         const Point2 a = flat_[prev(k)], b = flat_[k], c = flat_[next(k)];
         if (b.x == c.x && b.y == c.y) {
             n_ = 0;
-            return "the outline crosses itself as seen along its normal (edge " + edge_name(k, n) +
-                   " is seen end-on)";
+            return "the outline crosses itself as seen along its normal (edge " + edge_name(k, n) + " is seen end-on)";
         }
         // Neighbouring edges meet only at their shared corner unless they fold back onto each other.
         if (orient(a, b, c) == 0 && (a.x - b.x) * (c.x - b.x) + (a.y - b.y) * (c.y - b.y) > 0) {

@@ -37,9 +37,8 @@ std::optional<double> out_of_plane(std::span<const Vec3> p) {
 }
 
 bool finite(std::span<const Vec3> p) {
-    return std::all_of(p.begin(), p.end(), [](const Vec3& q) {
-        return std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
-    });
+    return std::all_of(p.begin(), p.end(),
+                       [](const Vec3& q) { return std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z); });
 }
 
 PolygonShape describe_points(std::span<const Vec3> p) {

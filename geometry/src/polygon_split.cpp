@@ -88,7 +88,10 @@ class Splitter {
 public:
     Splitter(std::span<const Vec3> points, detail::Outline& outline, std::uint32_t shift, double degrees,
              std::uint64_t max_work)
-        : n_(static_cast<std::uint32_t>(points.size())), shift_(shift), outline_(outline), angle_(degrees),
+        : n_(static_cast<std::uint32_t>(points.size())),
+          shift_(shift),
+          outline_(outline),
+          angle_(degrees),
           max_work_(max_work) {
         p_.resize(n_);
         for (std::uint32_t k = 0; k < n_; ++k) p_[k] = points[original(k)];
@@ -175,7 +178,8 @@ private:
         for (std::uint32_t a = linear; a-- > 0;) next_bad_[a] = window_good_[a] ? next_bad_[a + 1] : a;
         run_left_.assign(n_, 0);
         run_right_.assign(n_ + 1, 0);
-        for (std::uint32_t a = 0; a < linear; ++a) run_left_[a] = window_good_[a] ? 0 : (a == 0 ? 1 : run_left_[a - 1] + 1);
+        for (std::uint32_t a = 0; a < linear; ++a)
+            run_left_[a] = window_good_[a] ? 0 : (a == 0 ? 1 : run_left_[a - 1] + 1);
         for (std::uint32_t a = linear; a-- > 0;) run_right_[a] = window_good_[a] ? 0 : run_right_[a + 1] + 1;
         last_bad_.assign(n_, kNone);
         for (std::uint32_t a = 0; a < n_; ++a) {
@@ -284,7 +288,7 @@ private:
             return memo.cost.count <= budget ? &memo : nullptr;
         }
         if (!(known & kVisited)) {  // first visit in this pass: solved at once, or a lower bound
-            if (j - i == 2) {  // a triangle: one piece, plain at both ends
+            if (j - i == 2) {       // a triangle: one piece, plain at both ends
                 if (!not_plain) return store(i, j, false, Cost{1, 0, 0}, {i, i + 1, j});
                 known = visited(kNoBound);
                 return nullptr;
@@ -341,8 +345,8 @@ private:
     // is only tried with a sub-polygon whose piece on v-x is not plain at both ends, or with a walk that
     // leaves the polygon's edges again within two steps after x.
     std::optional<std::pair<Cost, std::vector<std::uint32_t>>> walk(std::uint32_t i, std::uint32_t j,
-                                                                     std::uint32_t budget, bool not_plain,
-                                                                     bool last_window_bad) {
+                                                                    std::uint32_t budget, bool not_plain,
+                                                                    bool last_window_bad) {
         const std::uint32_t span = j - i;
         // rest[x - i]: pieces the walk still needs from x on, at least (half the stabbing number of the
         // bad windows inside x..j, rounded up; with the window j-2, j-1, j, i when it is bad, as a walk
@@ -488,8 +492,9 @@ private:
                        here.end());
             // Fewest pieces first: the first to ask for a sub-polygon asks with the largest budget, so
             // later, smaller asks are answered from the memo instead of searching again.
-            std::stable_sort(here.begin(), here.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return arena[a].cost.count < arena[b].cost.count; });
+            std::stable_sort(here.begin(), here.end(), [&](std::uint32_t a, std::uint32_t b) {
+                return arena[a].cost.count < arena[b].cost.count;
+            });
             for (const std::uint32_t index : here) {
                 const Entry e = arena[index];  // a copy: `add` may move the arena
                 const auto parent = static_cast<std::int32_t>(index);
@@ -523,8 +528,8 @@ private:
                     if (!flat_at_v) {
                         flat_at_v = v + 2 <= j && tuple(e.pp, e.p, v, v + 1).good && tuple(e.p, v, v + 1, v + 2).good;
                     }
-                    jump(Entry{x, v, e.p, e.v1, parent, -1, start_after(false), 0, false, *cost}, sub_budget, *flat_at_v,
-                         false);
+                    jump(Entry{x, v, e.p, e.v1, parent, -1, start_after(false), 0, false, *cost}, sub_budget,
+                         *flat_at_v, false);
                 });
             }
         }
@@ -564,7 +569,8 @@ private:
             piece.push_back(original(corner));
             if (k + 1 < chain.size()) {
                 const std::uint32_t next = chain[k + 1] & ~kViaNotPlain;
-                if (next != corner + 1) collect(memo_.at(key(corner, next, (chain[k + 1] & kViaNotPlain) != 0)).chain, out);
+                if (next != corner + 1)
+                    collect(memo_.at(key(corner, next, (chain[k + 1] & kViaNotPlain) != 0)).chain, out);
             }
         }
         out.push_back(std::move(piece));
@@ -677,8 +683,7 @@ SplitResult split_polygon(std::span<const double> corner_positions, double toler
 
         // Second pass: the same count, no piece worse than the least worst bend, shortest diagonals.
         const double worst_degrees = Splitter::ratio_degrees(fewest->worst) + kTieDegrees;
-        const double limit =
-            worst_degrees >= 90 ? kInfinity : std::tan(worst_degrees / detail::kDegreesPerRadian);
+        const double limit = worst_degrees >= 90 ? kInfinity : std::tan(worst_degrees / detail::kDegreesPerRadian);
         splitter.begin_pass(true, limit);
         if (splitter.solve_whole(fewest->count)) pieces = splitter.pieces();
 

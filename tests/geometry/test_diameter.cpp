@@ -71,8 +71,8 @@ TEST(Diameter, VeryLargePolygonsAreAtMostATenThousandthShort) {
     double antipodal = 0;
     for (std::size_t k = 0; k < n / 2; ++k) {
         const Vec3 a = points[k], b = points[k + n / 2];
-        antipodal = std::max(antipodal, std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
-                                                  (a.z - b.z) * (a.z - b.z)));
+        antipodal = std::max(
+            antipodal, std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z)));
     }
     const double found = diameter(points);
     EXPECT_LE(found, 2.0 + 1e-12);

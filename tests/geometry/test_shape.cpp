@@ -49,8 +49,8 @@ TEST(Bend, TwistedQuadAndReflexCornerCompareNormalsAsLines) {
     // neighbour (h,2h,1), as lines, is atan2(2h*sqrt(2+h^2), 1-h^2), not 180 degrees less.
     const double h = 0.1;
     const Corners dart{{0, 0, 0}, {2, 1, 0}, {0, 2, 0}, {1, 1, h}};
-    const double expected = std::max(degrees(std::atan(std::sqrt(5.0) * h)),
-                                     degrees(std::atan2(2 * h * std::sqrt(2 + h * h), 1 - h * h)));
+    const double expected =
+        std::max(degrees(std::atan(std::sqrt(5.0) * h)), degrees(std::atan2(2 * h * std::sqrt(2 + h * h), 1 - h * h)));
     EXPECT_NEAR(*describe(dart).bend, expected, 1e-9);
     // Flat with a reflex corner: normals +z and -z are the same line.
     const PolygonShape l_shape = describe(l_hexagon());
@@ -116,7 +116,8 @@ TEST(OutOfPlane, SaddleThatPassesTheCornerTestStillStandsOut) {
     // symmetry the Newell normal is z, the corners stand up to 0.3 off the plane z = 0, and the
     // diameter is 2.
     Corners saddle = regular(64);
-    for (std::size_t k = 0; k < saddle.size(); ++k) saddle[k][2] = 0.3 * std::cos(4 * kPi * static_cast<double>(k) / 64);
+    for (std::size_t k = 0; k < saddle.size(); ++k)
+        saddle[k][2] = 0.3 * std::cos(4 * kPi * static_cast<double>(k) / 64);
     const PolygonShape shape = describe(saddle);
     EXPECT_LT(*shape.bend, 20.0);
     EXPECT_NEAR(*shape.out_of_plane, 0.15, 1e-12);
@@ -161,7 +162,8 @@ TEST(Histogram, CountsBandsAndWhatEachToleranceWouldReport) {
     // Raised squares bent by chosen angles, a flat square, a right-angle quad (bend exactly 90), the
     // straight-cornered pentagon, a triangle.
     std::vector<Corners> polygons;
-    for (const double bend : {0.5, 1.5, 3.0, 3.5, 44.0, 45.5, 89.0}) polygons.push_back(raised_square(std::tan(bend * kDegree)));
+    for (const double bend : {0.5, 1.5, 3.0, 3.5, 44.0, 45.5, 89.0})
+        polygons.push_back(raised_square(std::tan(bend * kDegree)));
     polygons.push_back(unit_square());
     polygons.push_back({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1}});
     polygons.push_back(collinear_pentagon());

@@ -169,12 +169,12 @@ TEST(Split, ThousandCornerPolygonsBentAlongAFewLinesFitTheSearchLimit) {
     const SplitResult chords = split(twice, 10);
     ASSERT_TRUE(chords.ok) << chords.reason;
     EXPECT_EQ(pieces_of(chords), (Pieces{[] {
-                                              auto middle = range(0, 50);
-                                              for (std::uint32_t k = 450; k <= 550; ++k) middle.push_back(k);
-                                              for (std::uint32_t k = 950; k < 1000; ++k) middle.push_back(k);
-                                              return middle;
-                                          }(),
-                                          range(50, 450), range(550, 950)}));
+                                             auto middle = range(0, 50);
+                                             for (std::uint32_t k = 450; k <= 550; ++k) middle.push_back(k);
+                                             for (std::uint32_t k = 950; k < 1000; ++k) middle.push_back(k);
+                                             return middle;
+                                         }(),
+                                         range(50, 450), range(550, 950)}));
     // Folded along lines between corners: each fold line crosses two edges, around which small pieces
     // must be cut off (two triangles for one such crossing in the first polygon).
     const SplitResult once = split(fold_above(regular(1000, 0.001), 0.3, 35), 10);

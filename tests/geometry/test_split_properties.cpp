@@ -93,7 +93,8 @@ double distance(const Corner& a, const Corner& b) { return std::hypot(a[0] - b[0
 Corners generate(std::mt19937& rng, std::size_t n, bool folds) {
     std::uniform_real_distribution<double> unit(0, 1);
     std::vector<double> angles(n);
-    for (std::size_t k = 0; k < n; ++k) angles[k] = (static_cast<double>(k) + 0.15 + 0.7 * unit(rng)) / static_cast<double>(n) * 2 * kPi;
+    for (std::size_t k = 0; k < n; ++k)
+        angles[k] = (static_cast<double>(k) + 0.15 + 0.7 * unit(rng)) / static_cast<double>(n) * 2 * kPi;
     Corners out;
     for (const double t : angles) {
         const double r = 0.6 + 0.8 * unit(rng);
@@ -104,9 +105,13 @@ Corners generate(std::mt19937& rng, std::size_t n, bool folds) {
         for (int f = 0; f < count; ++f) {
             const double turn = unit(rng) * 2 * kPi, offset = unit(rng) - 0.5, angle = 15 + 45 * unit(rng);
             // Fold the corners past a line at `turn`: rotate into place, fold above y = offset, rotate back.
-            for (Corner& c : out) c = {c[0] * std::cos(turn) + c[1] * std::sin(turn), -c[0] * std::sin(turn) + c[1] * std::cos(turn), c[2]};
+            for (Corner& c : out)
+                c = {c[0] * std::cos(turn) + c[1] * std::sin(turn), -c[0] * std::sin(turn) + c[1] * std::cos(turn),
+                     c[2]};
             out = fold_above(out, offset, angle);
-            for (Corner& c : out) c = {c[0] * std::cos(turn) - c[1] * std::sin(turn), c[0] * std::sin(turn) + c[1] * std::cos(turn), c[2]};
+            for (Corner& c : out)
+                c = {c[0] * std::cos(turn) - c[1] * std::sin(turn), c[0] * std::sin(turn) + c[1] * std::cos(turn),
+                     c[2]};
         }
     } else {
         for (Corner& c : out) c[2] = 0.25 * (unit(rng) - 0.5);
@@ -125,14 +130,17 @@ double piece_bend(const Corners& corners, const std::vector<std::uint32_t>& piec
 }
 
 // The pieces cut out by a set of non-crossing diagonals.
-void faces(std::vector<std::uint32_t> polygon, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& cuts, Pieces& out) {
+void faces(std::vector<std::uint32_t> polygon, const std::vector<std::pair<std::uint32_t, std::uint32_t>>& cuts,
+           Pieces& out) {
     for (const auto& [a, b] : cuts) {
         const auto ia = std::find(polygon.begin(), polygon.end(), a), ib = std::find(polygon.begin(), polygon.end(), b);
         if (ia == polygon.end() || ib == polygon.end()) continue;
         const auto first = std::min(ia, ib), second = std::max(ia, ib);
-        const auto pa = static_cast<std::size_t>(first - polygon.begin()), pb = static_cast<std::size_t>(second - polygon.begin());
+        const auto pa = static_cast<std::size_t>(first - polygon.begin()),
+                   pb = static_cast<std::size_t>(second - polygon.begin());
         if ((pa + 1) % polygon.size() == pb || (pb + 1) % polygon.size() == pa) continue;  // a side already
-        std::vector<std::uint32_t> left(polygon.begin() + static_cast<long>(pa), polygon.begin() + static_cast<long>(pb) + 1);
+        std::vector<std::uint32_t> left(polygon.begin() + static_cast<long>(pa),
+                                        polygon.begin() + static_cast<long>(pb) + 1);
         std::vector<std::uint32_t> right(polygon.begin() + static_cast<long>(pb), polygon.end());
         right.insert(right.end(), polygon.begin(), polygon.begin() + static_cast<long>(pa) + 1);
         faces(left, cuts, out);
@@ -181,7 +189,8 @@ Best exhaustive(const Corners& corners, double tolerance) {
         for (std::size_t k = next; k < diagonals.size(); ++k) {
             const auto [a, b] = diagonals[k];
             const bool free = std::none_of(chosen.begin(), chosen.end(), [&](const auto& d) {
-                return d.first != a && d.first != b && d.second != a && d.second != b && view.crosses(a, b, d.first, d.second);
+                return d.first != a && d.first != b && d.second != a && d.second != b &&
+                       view.crosses(a, b, d.first, d.second);
             });
             if (!free) continue;
             chosen.push_back(diagonals[k]);
@@ -207,7 +216,8 @@ Best exhaustive(const Corners& corners, double tolerance) {
 }
 
 // The invariants every split keeps, whatever its optimality.
-void expect_proper_split(const Corners& corners, const SplitResult& result, double tolerance, const std::string& label) {
+void expect_proper_split(const Corners& corners, const SplitResult& result, double tolerance,
+                         const std::string& label) {
     ASSERT_TRUE(result.ok) << label << ": " << result.reason;
     const auto n = static_cast<std::uint32_t>(corners.size());
     const View view(corners);
