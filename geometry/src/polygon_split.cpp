@@ -87,12 +87,13 @@ constexpr std::uint32_t kViaNotPlain = 0x80000000u;
 class Splitter {
 public:
     Splitter(std::span<const Vec3> points, detail::Outline& outline, std::uint32_t shift, double degrees,
-             std::uint64_t max_work)
+             std::uint64_t max_work, const detail::SearchRules& rules)
         : n_(static_cast<std::uint32_t>(points.size())),
           shift_(shift),
           outline_(outline),
           angle_(degrees),
-          max_work_(max_work) {
+          max_work_(max_work),
+          rules_(rules) {
         p_.resize(n_);
         for (std::uint32_t k = 0; k < n_; ++k) p_[k] = points[original(k)];
     }
@@ -302,10 +303,13 @@ private:
                 }
             }
             const std::uint32_t carried = known & kNoBound;
-            known = visited(std::max({std::uint32_t{2}, carried, lower_bound(i, j, not_plain, closure)}));
+            const std::uint32_t lower = rules_.lower_bounds ? lower_bound(i, j, not_plain, closure) : 2;
+            known = visited(std::max({std::uint32_t{2}, carried, lower}));
         }
-        if (budget < (known & kNoBound)) return nullptr;
+        const std::uint32_t claimed = known & kNoBound;
+        if (budget < claimed && !rules_.bound_violations) return nullptr;
         auto found = walk(i, j, budget, not_plain, !tuple(j - 2, j - 1, j, i).good);
+        if (found && found->first.count < claimed && rules_.bound_violations) ++*rules_.bound_violations;
         if (!found) {
             known = visited(budget + 1);
             return nullptr;
@@ -326,7 +330,7 @@ private:
     bool may_fit(std::uint32_t i, std::uint32_t j, std::uint32_t budget, bool not_plain) const {
         const std::uint16_t known = known_[not_plain ? 1 : 0][std::size_t{i} * n_ + j];
         if (known & kSolved) return memo_.at(key(i, j, not_plain)).cost.count <= budget;
-        return budget >= (known & kNoBound);
+        return budget >= (known & kNoBound) || rules_.bound_violations;
     }
 
     static std::uint16_t bound(std::uint32_t pieces) {
@@ -364,6 +368,7 @@ private:
             from = j >= 4 ? last_bad_[j - 4] : kNone;
         }
         for (; from != kNone && from >= i; from = from >= 2 ? last_bad_[from - 2] : kNone) backward.push_back(from);
+        if (!rules_.lower_bounds) backward.clear();
         std::vector<std::uint32_t>& rest = buffers.rest;
         rest.assign(span + 1, 0);
         {
@@ -441,7 +446,10 @@ private:
                 e.start = start;
                 add(e);
             };
-            if (!flat_before || !flat_after(x, made.v1)) {
+            // In a walk that may not be plain at both ends, merging across a diagonal at i or i+1, or at j-1
+            // or j, could make it plain: there the rule does not hold.
+            const bool mergeable_here = !not_plain || (v >= i + 2 && x + 2 <= j);
+            if (!rules_.merge_rule || !mergeable_here || !flat_before || !flat_after(x, made.v1)) {
                 if (const Memo* sub = solve(v, x, sub_budget, false)) put(*sub, false, 0, made.start);
                 return;
             }
@@ -581,6 +589,7 @@ private:
     detail::Outline& outline_;
     AngleTest angle_;
     std::uint64_t max_work_;
+    detail::SearchRules rules_;
     std::uint64_t work_ = 0;
     std::vector<Vec3> p_;
 
@@ -641,6 +650,13 @@ std::uint32_t choose_shift(std::span<const Vec3> p, double degrees) {
 
 SplitResult split_polygon(std::span<const double> corner_positions, double tolerance_degrees,
                           const SplitOptions& options) {
+    return detail::split_with_rules(corner_positions, tolerance_degrees, options, {});
+}
+
+namespace detail {
+
+SplitResult split_with_rules(std::span<const double> corner_positions, double tolerance_degrees,
+                             const SplitOptions& options, const SearchRules& rules) {
     std::vector<Vec3> points;
     if (auto reason = detail::read_split_input(corner_positions, points)) return detail::failure(*reason);
     if (std::isnan(tolerance_degrees)) return detail::failure("the tolerance is not a number");
@@ -668,8 +684,8 @@ SplitResult split_polygon(std::span<const double> corner_positions, double toler
         return result;
     }
     try {
-        Splitter splitter(points, outline, choose_shift(points, tolerance_degrees), tolerance_degrees,
-                          options.max_work);
+        Splitter splitter(points, outline, choose_shift(points, tolerance_degrees), tolerance_degrees, options.max_work,
+                          rules);
         splitter.begin_pass(false, kInfinity);
         const std::uint32_t lower = splitter.lower_bound_whole();
         std::optional<Cost> fewest;
@@ -696,4 +712,5 @@ SplitResult split_polygon(std::span<const double> corner_positions, double toler
     }
 }
 
+}  // namespace detail
 }  // namespace torvel::geometry

@@ -10,6 +10,7 @@
 #include "geometry_test_util.h"
 #include "polygon_shape.h"
 #include "polygon_split.h"
+#include "split_common.h"
 
 using namespace torvel::geometry;
 using namespace geotest;
@@ -296,6 +297,35 @@ TEST(SplitProperties, LargerPolygonsSplitIntoAcceptablePiecesThatTileThem) {
                 expect_proper_split(corners, split_polygon(flat(corners), tolerance), tolerance, label);
                 expect_proper_split(corners, triangulate_polygon(flat(corners)), 0, label + ", triangles");
             }
+        }
+    }
+}
+
+TEST(SplitProperties, PruningKeepsTheSameBestSplitAsThePlainSearch) {
+    // Polygons too large for the exhaustive search, with long flat stretches where the merge rule and
+    // the lower bounds cut most: the pruned search must agree with the plain dynamic program, and its
+    // bounds must hold.
+    std::mt19937 rng(23);
+    const SplitOptions options;
+    const detail::SearchRules plain{false, false};
+    for (int round = 0; round < 60; ++round) {
+        const std::size_t n = 10 + rng() % 21;
+        const Corners corners = generate(rng, n, round % 4 != 0);
+        for (const double tolerance : {3.0, 12.0, 30.0}) {
+            const std::string label =
+                std::to_string(n) + " corners, round " + std::to_string(round) + ", at " + std::to_string(tolerance);
+            const SplitResult pruned = split_polygon(flat(corners), tolerance);
+            const SplitResult reference = detail::split_with_rules(flat(corners), tolerance, options, plain);
+            ASSERT_TRUE(pruned.ok && reference.ok) << label << ": " << pruned.reason << reference.reason;
+            EXPECT_EQ(pruned.piece_count(), reference.piece_count()) << label;
+            EXPECT_NEAR(pruned.worst_bend, reference.worst_bend, 1e-7) << label;
+            EXPECT_NEAR(pruned.diagonal_length, reference.diagonal_length, 1e-9) << label;
+            // No sub-polygon ever fits in fewer pieces than a bound the search holds for it.
+            std::uint64_t violations = 0;
+            const detail::SearchRules checked{true, true, &violations};
+            const SplitResult checking = detail::split_with_rules(flat(corners), tolerance, options, checked);
+            EXPECT_EQ(violations, 0u) << label;
+            EXPECT_EQ(checking.piece_count(), reference.piece_count()) << label;
         }
     }
 }
