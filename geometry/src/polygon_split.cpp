@@ -63,7 +63,8 @@ struct Tuple {
 // One solved sub-polygon i..j (closed by j -> i): its best split.
 struct Memo {
     Cost cost;
-    std::vector<std::uint32_t> chain;  // corners of the piece on j -> i, i first (kViaNotPlain marks)
+    // Corners of the piece on j -> i, i first (kViaNotPlain marks); empty when the piece is all of i..j.
+    std::vector<std::uint32_t> chain;
 };
 
 // A partial walk along the piece on the cut j -> i: ... pp -> p -> v, having started i -> v1.
@@ -134,7 +135,7 @@ public:
     // The pieces of the last successful solve_whole, in the polygon's corner numbers.
     std::vector<std::vector<std::uint32_t>> pieces() const {
         std::vector<std::vector<std::uint32_t>> out;
-        collect(whole_chain_, out);
+        collect(0, n_ - 1, whole_chain_, out);
         return out;
     }
 
@@ -290,17 +291,13 @@ private:
         }
         if (!(known & kVisited)) {  // first visit in this pass: solved at once, or a lower bound
             if (j - i == 2) {       // a triangle: one piece, plain at both ends
-                if (!not_plain) return store(i, j, false, Cost{1, 0, 0}, {i, i + 1, j});
+                if (!not_plain) return store(i, j, false, Cost{1, 0, 0}, {});
                 known = visited(kNoBound);
                 return nullptr;
             }
             const std::array<Tuple, 3> closure = closing(i, j);
             if (!not_plain) {
-                if (const auto worst = single(i, j, closure)) {
-                    std::vector<std::uint32_t> chain(j - i + 1);
-                    for (std::uint32_t k = i; k <= j; ++k) chain[k - i] = k;
-                    return store(i, j, false, Cost{1, *worst, 0}, std::move(chain));
-                }
+                if (const auto worst = single(i, j, closure)) return store(i, j, false, Cost{1, *worst, 0}, {});
             }
             const std::uint32_t carried = known & kNoBound;
             const std::uint32_t lower = rules_.lower_bounds ? lower_bound(i, j, not_plain, closure) : 2;
@@ -570,15 +567,21 @@ private:
         return std::make_pair(*best, std::move(chain));
     }
 
-    void collect(const std::vector<std::uint32_t>& chain, std::vector<std::vector<std::uint32_t>>& out) const {
+    void collect(std::uint32_t i, std::uint32_t j, const std::vector<std::uint32_t>& chain,
+                 std::vector<std::vector<std::uint32_t>>& out) const {
         std::vector<std::uint32_t> piece;
+        if (chain.empty()) {
+            for (std::uint32_t k = i; k <= j; ++k) piece.push_back(original(k));
+        }
         for (std::size_t k = 0; k < chain.size(); ++k) {
             const std::uint32_t corner = chain[k] & ~kViaNotPlain;
             piece.push_back(original(corner));
             if (k + 1 < chain.size()) {
                 const std::uint32_t next = chain[k + 1] & ~kViaNotPlain;
-                if (next != corner + 1)
-                    collect(memo_.at(key(corner, next, (chain[k + 1] & kViaNotPlain) != 0)).chain, out);
+                if (next != corner + 1) {
+                    const bool not_plain = (chain[k + 1] & kViaNotPlain) != 0;
+                    collect(corner, next, memo_.at(key(corner, next, not_plain)).chain, out);
+                }
             }
         }
         out.push_back(std::move(piece));
