@@ -52,8 +52,8 @@ struct PolygonShape {
     // Largest distance of a corner from the plane through the corners' centroid perpendicular to the Newell
     // normal, divided by the largest corner-to-corner distance. Scale-free. Empty when the Newell normal
     // or that distance is zero. The distance is exact for polygons of up to kExactDiameterCorners corners;
-    // above, it is a corner-to-corner distance at most 0.01% short of the largest (out_of_plane at most
-    // 0.01% high).
+    // above, it is a corner-to-corner distance at most 0.1% short of the largest (out_of_plane at most
+    // 0.1% high).
     std::optional<double> out_of_plane;
 };
 

@@ -143,10 +143,10 @@ double exact_diameter(std::span<const Vec3> points) {
 double diameter(std::span<const Vec3> points) {
     if (points.size() <= kExactDiameterCorners) return exact_diameter(points);
     // One point per grid cell of side delta: a point's stand-in is within delta*sqrt(3) of it, so the
-    // stand-ins' diameter is at most 2*sqrt(3)*delta short, which delta makes 1e-4 of a lower bound.
+    // stand-ins' diameter is at most 2*sqrt(3)*delta short, which delta makes 1e-3 of a lower bound.
     const double lower = std::sqrt(double_normal2(points));
     if (!(lower > 0) || !std::isfinite(lower)) return exact_diameter(points);
-    const double delta = 1e-4 * lower / (2.0 * std::sqrt(3.0));
+    const double delta = 1e-3 * lower / (2.0 * std::sqrt(3.0));
     Vec3 lo = points[0];
     for (const Vec3& p : points) lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
     // The extent is at most twice the lower bound, so cell numbers stay below 2^17 per axis.

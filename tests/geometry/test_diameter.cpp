@@ -63,7 +63,7 @@ TEST(Diameter, PrunedSearchEqualsBruteForceBitForBit) {
     EXPECT_EQ(exact_diameter(std::vector<Vec3>{{1, 2, 3}}), 0.0);
 }
 
-TEST(Diameter, VeryLargePolygonsAreAtMostATenThousandthShort) {
+TEST(Diameter, VeryLargePolygonsAreAtMostAThousandthShort) {
     // Above the exact limit: a regular polygon (antipodal corners 2 apart), tilted and moved.
     const std::size_t n = torvel::geometry::kExactDiameterCorners * 2 + 2;
     std::vector<Vec3> points = circle(n, 0);
@@ -76,5 +76,5 @@ TEST(Diameter, VeryLargePolygonsAreAtMostATenThousandthShort) {
     }
     const double found = diameter(points);
     EXPECT_LE(found, 2.0 + 1e-12);
-    EXPECT_GE(found, antipodal * (1 - 1e-4));
+    EXPECT_GE(found, antipodal * (1 - 1e-3));
 }

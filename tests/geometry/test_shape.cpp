@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "geometry_test_util.h"
 #include "polygon_shape.h"
@@ -196,6 +197,31 @@ TEST(Histogram, CountsBandsAndWhatEachToleranceWouldReport) {
         const BendHistogram single = bend_histogram({one, one_offsets, one_indices});
         for (std::size_t t = 0; t < kBendBandEdges.size(); ++t) {
             EXPECT_EQ(single.reported()[t], *shape.bend >= kBendBandEdges[t] ? 1u : 0u) << k << " at " << t;
+        }
+    }
+}
+
+TEST(DescribeMesh, ArbitraryArraysEitherDescribeOrThrowGeometryError) {
+    std::mt19937 rng(4);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<double> positions(rng() % 14);
+        for (double& p : positions) p = static_cast<double>(rng() % 5) - 2;
+        std::vector<std::uint32_t> offsets(rng() % 5), indices(rng() % 10);
+        for (auto& o : offsets) o = static_cast<std::uint32_t>(rng() % 12);
+        if (!offsets.empty() && rng() % 2) offsets[0] = 0;
+        for (auto& i : indices) i = static_cast<std::uint32_t>(rng() % 6);
+        const MeshView mesh{positions, offsets, indices};
+        const std::vector<std::uint32_t> which{static_cast<std::uint32_t>(rng() % 4)};
+        try {
+            EXPECT_EQ(describe_mesh(mesh, which).size(), 1u);
+        } catch (const GeometryError&) {
+        }
+        try {
+            const BendHistogram h = bend_histogram(mesh);
+            std::uint64_t total = h.small + h.degenerate + h.not_finite;
+            for (const auto b : h.bands) total += b;
+            EXPECT_EQ(total, offsets.size() - 1);
+        } catch (const GeometryError&) {
         }
     }
 }
