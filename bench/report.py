@@ -76,6 +76,10 @@ def main(path):
     target(f"check_max_rss [{'torvel check' if rss.startswith('CheckExe') else 'in-process check'}]",
            get(rss, "max_rss_MB"), 300.0, unit=" MB")
 
+    # Many small files with two worker processes against one, in turns (wall time).
+    target("check_j2_speedup_500_files_1e4", ratio(get("CheckWorkers/500/10000", "j1_ms"),
+                                                   get("CheckWorkers/500/10000", "j2_ms")), 1.7, at_most=False, unit="x")
+
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
             ("walk ns/polygon 1e6", walk(big)), ("floor ns/polygon 1e6", floor(big)),
@@ -89,7 +93,9 @@ def main(path):
             ("torvel check / import in process, 1e6",
              ratio(get("CheckExe/1000000", "check_ms"), get(f"ImportObj/{big}", "real_time"))),
             ("torvel check / torvel import ms, 1e6", get("CheckExe/1000000", "check_ms")),
-            ("", get("CheckExe/1000000", "import_ms"))]
+            ("", get("CheckExe/1000000", "import_ms")),
+            ("torvel check -j 1 / -j 2 ms, 500 files of 1e4", get("CheckWorkers/500/10000", "j1_ms")),
+            ("", get("CheckWorkers/500/10000", "j2_ms"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"

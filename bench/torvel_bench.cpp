@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -386,9 +387,16 @@ void BM_ImportGrowth(benchmark::State& state, const char* ext) {
 
 struct ChildRun {
     int status = -1;
-    double seconds = 0;
+    double seconds = 0;       // CPU time of the child and the children it waited for
+    double wall_seconds = 0;  // time from spawn to exit
     double max_rss_mb = 0;
 };
+
+double wall_now() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 // Spawns `args` with its output going to /dev/null and waits for it.
 ChildRun spawn_and_wait(char* const* argv) {
@@ -397,9 +405,11 @@ ChildRun spawn_and_wait(char* const* argv) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     ChildRun run;
     pid_t pid = 0;
+    const double start = wall_now();
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
         rusage usage{};
         if (::wait4(pid, &run.status, 0, &usage) == pid) {
+            run.wall_seconds = wall_now() - start;
             // The child's own CPU time, like the thread CPU time of the in-process measurements.
             auto secs = [](const timeval& tv) {
                 return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
@@ -438,15 +448,15 @@ ChildRun run_child(const std::vector<std::string>& args) {
     int helper_status = 0;
     if (!spawned || ::waitpid(pid, &helper_status, 0) != pid || !WIFEXITED(helper_status) ||
         WEXITSTATUS(helper_status) != 0 ||
-        std::sscanf(out.c_str(), "%d %lf %lf", &run.status, &run.seconds, &run.max_rss_mb) != 3)
+        std::sscanf(out.c_str(), "%d %lf %lf %lf", &run.status, &run.seconds, &run.wall_seconds, &run.max_rss_mb) != 4)
         return {};
     return run;
 }
 
-// The --measure helper: runs its arguments and prints their wait status, CPU seconds and peak RSS.
+// The --measure helper: runs its arguments and prints their wait status, CPU and wall seconds and peak RSS.
 int measure(char** argv) {
     const ChildRun r = spawn_and_wait(argv);
-    std::printf("%d %.6f %.3f\n", r.status, r.seconds, r.max_rss_mb);
+    std::printf("%d %.6f %.6f %.3f\n", r.status, r.seconds, r.wall_seconds, r.max_rss_mb);
     return 0;
 }
 
@@ -529,6 +539,50 @@ void BM_CheckInProcess(benchmark::State& state) {
     state.counters["max_rss_MB"] = r.max_rss_mb;
 }
 
+// A folder of `files` meshes of `faces` polygons each, every one generated with its own seed.
+fs::path batch_folder(std::size_t files, std::int64_t faces) {
+    const fs::path folder = mesh_dir() / ("batch_" + std::to_string(files) + "x" + std::to_string(faces));
+    if (fs::exists(folder / "done")) return folder;
+    fs::create_directories(folder);
+    for (std::size_t i = 0; i < files; ++i) {
+        bench::GenOptions o = options_for(faces);
+        o.seed = i + 1;
+        char name[32];
+        std::snprintf(name, sizeof name, "mesh_%04zu.obj", i);
+        bench::write_obj(folder / name, bench::generate(o), "benchmark batch mesh");
+    }
+    std::ofstream(folder / "done") << files << '\n';
+    return folder;
+}
+
+// torvel check over a folder of many small files with one worker and with two, in turns, as fresh
+// processes; wall time, since the point is the use of both cores. The fastest of each is kept.
+void BM_CheckWorkers(benchmark::State& state) {
+    const fs::path folder = batch_folder(static_cast<std::size_t>(state.range(0)), state.range(1));
+    auto command = [&](const char* jobs) {
+        return std::vector<std::string>{TORVEL_EXE, "check", "-j", jobs, "-t", std::to_string(kToleranceDegrees),
+                                        "--format", "json", folder.string()};
+    };
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel check is not available in " TORVEL_EXE);
+        return;
+    }
+    double one_min = 1e300, two_min = 1e300;
+    for (auto _ : state) {
+        const ChildRun one = run_child(command("1"));
+        const ChildRun two = run_child(command("2"));
+        if (!check_ran(one) || !check_ran(two)) {
+            state.SkipWithError("torvel check -j failed");
+            return;
+        }
+        state.SetIterationTime(two.wall_seconds);
+        one_min = std::min(one_min, one.wall_seconds);
+        two_min = std::min(two_min, two.wall_seconds);
+    }
+    state.counters["j1_ms"] = one_min * 1e3;
+    state.counters["j2_ms"] = two_min * 1e3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -571,6 +625,7 @@ int main(int argc, char** argv) {
         ->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
+    setup(benchmark::RegisterBenchmark("CheckWorkers", BM_CheckWorkers))->Args({500, 10000})->Iterations(2);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
