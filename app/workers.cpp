@@ -369,7 +369,7 @@ private:
                     count > out.result.polygons || body.size() != 16 + 4ull * count)
                     return false;
                 out.result.non_planar.resize(count);
-                std::memcpy(out.result.non_planar.data(), body.data() + 16, 4ull * count);
+                if (count > 0) std::memcpy(out.result.non_planar.data(), body.data() + 16, 4ull * count);
                 for (std::uint32_t i = 0; i < count; ++i)
                     if (out.result.non_planar[i] >= out.result.polygons ||
                         (i > 0 && out.result.non_planar[i] <= out.result.non_planar[i - 1]))
