@@ -25,6 +25,8 @@ struct MeshData {
     std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries, offsets.front() == 0
     std::vector<std::uint32_t> indices;     // zero-based vertex indices
     std::vector<std::string> warnings;      // "PATH:LINE: what was passed over", in file order
+    std::vector<std::uint32_t> face_lines;  // OBJ: the line of each polygon's `f` statement (its first line,
+                                            // 1-based); empty for the other formats
 
     std::size_t vertex_count() const { return positions.size() / 3; }
     std::size_t polygon_count() const { return offsets.size() - 1; }

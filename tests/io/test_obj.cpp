@@ -25,6 +25,7 @@ TEST(Obj, FaceFormsGroupsAndNgonsKeepFileOrder) {
     ASSERT_EQ(m.vertex_count(), 6u);
     EXPECT_EQ(polygons(m), (P{{0, 1, 2}, {0, 1, 2, 3}, {0, 1, 2}, {0, 1, 2, 3, 4, 5}}));
     EXPECT_EQ(m.positions[3 * 5], 2.0);
+    EXPECT_EQ(m.face_lines, (std::vector<std::uint32_t>{15, 16, 18, 20}));
 }
 
 TEST(Obj, NegativeIndicesContinuationsForwardRefsAndCrlf) {
@@ -32,6 +33,7 @@ TEST(Obj, NegativeIndicesContinuationsForwardRefsAndCrlf) {
     MeshData m = parse_obj(four + "f -4 -3 -2 -1\nf 1 2 \\\n  5\r\nv 0 0 1\r\nf -1 -2 \\\r\n -3\n", "t.obj");
     EXPECT_EQ(polygons(m), (P{{0, 1, 2, 3}, {0, 1, 4}, {4, 3, 2}}));
     EXPECT_EQ(m.positions[14], 1.0);
+    EXPECT_EQ(m.face_lines, (std::vector<std::uint32_t>{5, 6, 9}));  // a statement's first line
     // Continuation inside a vertex line.
     MeshData v = parse_obj("v 1 \\\n 2 3\n", "t.obj");
     EXPECT_EQ(v.positions, (std::vector<double>{1, 2, 3}));

@@ -1,6 +1,7 @@
 // Wavefront OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
 #include "text_util.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -52,8 +53,10 @@ public:
             const std::string_view kw(k, static_cast<std::size_t>(p_ - k));
             if (kw.size() == 1 && kw[0] == 'v')
                 parse_vertex();
-            else if (kw.size() == 1 && kw[0] == 'f')
+            else if (kw.size() == 1 && kw[0] == 'f') {
+                mesh_.face_lines.push_back(static_cast<std::uint32_t>(std::min<std::size_t>(line_, max_u32)));
                 parse_face();
+            }
             else if (ignored_statement(kw))
                 skip_statement();
             else if (kw.empty())
@@ -97,6 +100,7 @@ private:
         }
         detail::reserve_huge(mesh_.positions, 3 * nv);
         detail::reserve_huge(mesh_.offsets, nf + 1);
+        detail::reserve_huge(mesh_.face_lines, nf);
         detail::reserve_huge(mesh_.indices, max_refs);
     }
 
