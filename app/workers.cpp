@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <map>
-#include <optional>
 
 #include "check.h"
 #include "host.h"
@@ -177,6 +177,9 @@ std::string how_it_ended(int status) {
     return "status " + std::to_string(status);
 }
 
+// Files queued on one worker at a time.
+constexpr std::size_t kQueued = 2;
+
 class Pool {
 public:
     Pool(std::span<const MeshInput> inputs, const CheckOne& check) : inputs_(inputs), check_(check) {}
@@ -191,7 +194,7 @@ public:
         for (const MeshInput& in : inputs_) checkable += in.error.empty();
         const std::size_t count = std::min(jobs, checkable);
         for (std::size_t i = 0; i < count; ++i) workers_.push_back(spawn());
-        const std::size_t window = 2 * jobs;
+        const std::size_t window = (kQueued + 1) * jobs;
         while (delivered_ < inputs_.size()) {
             dispatch(window);
             bool delivered = false;
@@ -211,8 +214,8 @@ private:
     struct Worker {
         pid_t pid = -1;
         int fd = -1;
-        std::optional<std::size_t> task;
-        FileOutcome partial;  // the log of the task so far
+        std::deque<std::size_t> tasks;  // handed out, in the order the worker takes them
+        FileOutcome partial;            // the log of the first task so far
         std::string in;       // bytes received, not yet a whole frame
     };
 
@@ -258,26 +261,35 @@ private:
         w.pid = -1;
     }
 
-    // Hands out entries in order to idle workers, at most `window` past the next one to deliver; entries
-    // that need no worker are done at once.
+    // Hands out entries in order, at most `window` past the next one to deliver, each to the worker with
+    // the fewest queued (up to kQueued, so a worker that finishes a file starts the next at once instead
+    // of waiting for this process to be scheduled); entries that need no worker are done at once.
     void dispatch(std::size_t window) {
         for (;;) {
-            while (next_ < inputs_.size() && next_ < delivered_ + window && !inputs_[next_].error.empty()) {
+            while (retry_.empty() && next_ < inputs_.size() && next_ < delivered_ + window &&
+                   !inputs_[next_].error.empty()) {
                 FileOutcome out;
                 out.message = inputs_[next_].error;
                 done_.emplace(next_++, std::move(out));
             }
-            if (next_ >= inputs_.size() || next_ >= delivered_ + window) return;
-            const auto idle =
-                std::find_if(workers_.begin(), workers_.end(), [](const Worker& w) { return w.pid > 0 && !w.task; });
-            if (idle == workers_.end()) return;
-            put_task(*idle, next_++);
+            const bool retry = !retry_.empty();
+            if (!retry && (next_ >= inputs_.size() || next_ >= delivered_ + window)) return;
+            Worker* least = nullptr;
+            for (Worker& w : workers_)
+                if (w.pid > 0 && w.tasks.size() < kQueued && (!least || w.tasks.size() < least->tasks.size()))
+                    least = &w;
+            if (!least) return;
+            if (retry) {
+                put_task(*least, retry_.front());
+                retry_.pop_front();
+            } else {
+                put_task(*least, next_++);
+            }
         }
     }
 
     void put_task(Worker& w, std::size_t index) {
-        w.task = index;
-        w.partial = {};
+        w.tasks.push_back(index);
         std::string bytes;
         put(bytes, static_cast<std::uint32_t>(index));
         // Four bytes into an idle worker's empty socket; a worker that has died is found by the next poll.
@@ -289,7 +301,7 @@ private:
         bool busy = false;
         for (const Worker& w : workers_) {
             if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0});
-            busy = busy || (w.fd >= 0 && w.task);
+            busy = busy || (w.fd >= 0 && !w.tasks.empty());
         }
         if (!busy) throw std::logic_error("check_in_workers: waiting with no file in work");
         if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -347,7 +359,7 @@ private:
     bool take_frame(Worker& w, std::string_view f) {
         const char type = f[0];
         const auto index = get<std::uint32_t>(f.data() + 1);
-        if (!w.task || index != *w.task) return false;
+        if (w.tasks.empty() || index != w.tasks.front()) return false;
         const std::string_view body = f.substr(kFrameHead);
         FileOutcome& out = w.partial;
         switch (type) {
@@ -388,23 +400,26 @@ private:
         }
         done_.emplace(index, std::move(out));
         w.partial = {};
-        w.task.reset();
+        w.tasks.pop_front();
         return true;
     }
 
-    // A worker that died or broke the format: its file (if it had one) is an error, and a new worker
-    // takes its place while files are left.
+    // A worker that died or broke the format: the file it was on (if any) is an error, the files queued
+    // behind it go to other workers, and a new worker takes its place while files are left.
     void lost(std::size_t slot, const std::string& what) {
         Worker& w = workers_[slot];
         stop(w, true);
-        if (w.task) {
+        if (!w.tasks.empty()) {
             FileOutcome out = std::move(w.partial);
             out.kind = FileOutcome::Kind::error;
-            out.message = inputs_[*w.task].path + ": " + what;
-            done_.emplace(*w.task, std::move(out));
+            out.message = inputs_[w.tasks.front()].path + ": " + what;
+            done_.emplace(w.tasks.front(), std::move(out));
+            w.tasks.pop_front();
+            retry_.insert(retry_.begin(), w.tasks.begin(), w.tasks.end());
+            std::sort(retry_.begin(), retry_.end());
         }
         w = Worker{};
-        bool left = false;
+        bool left = !retry_.empty();
         for (std::size_t i = next_; i < inputs_.size() && !left; ++i) left = inputs_[i].error.empty();
         if (left) w = spawn();
     }
@@ -413,6 +428,7 @@ private:
     const CheckOne& check_;
     std::vector<Worker> workers_;
     std::map<std::size_t, FileOutcome> done_;  // finished, waiting for the entries before them
+    std::deque<std::size_t> retry_;            // queued on a worker that was lost, ascending
     std::size_t next_ = 0;                     // the next entry to hand out
     std::size_t delivered_ = 0;                // the next entry to deliver
 };
