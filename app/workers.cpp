@@ -200,7 +200,7 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
     r.precision = precision ? "single" : "double";
     const auto count = get<std::uint32_t>(body.data() + at + 1);
     at += 5;
-    if (count > r.polygons + 1u || (body.size() - at) / 12 < count) return false;
+    if (count > std::uint64_t{r.polygons} + 1 || (body.size() - at) / 12 < count) return false;
     std::uint64_t first = 0;
     std::size_t k = 0;  // the next of the file's indices to match
     r.objects.resize(count);
