@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "files.h"
+#include "importer.h"
 #include "output_file.h"
 #include "text.h"
 
@@ -99,6 +100,7 @@ struct CheckOptions {
     std::optional<fs::path> output;   // -o, only with one mesh file
     std::optional<std::string> plugin;
     LogSink::Options log;
+    importer::Limits import_limits;  // --import-timeout, --import-memory: each Assimp import
 };
 int run_check(const CheckOptions& options);
 
@@ -107,6 +109,7 @@ struct ScriptOptions {
     std::vector<std::string> lines;   // -c
     std::optional<std::string> plugin;
     LogSink::Options log;
+    importer::Limits import_limits;  // each ImportMesh of a file Assimp reads
 };
 int run_script_command(const ScriptOptions& options);
 

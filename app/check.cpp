@@ -12,6 +12,7 @@
 #include "check.h"
 #include "host.h"
 #include "mesh_io.h"
+#include "mesh_load.h"
 #include "names.h"
 #include "plugin_registry.h"
 #include "report.h"
@@ -78,8 +79,23 @@ double settings_tolerance(host::Host& host, const std::optional<double>& request
 struct Checked {
     FileResult result;
     double tolerance = 0;
-    io::MeshData mesh;  // kept for -o only
+    LoadedFile file;  // kept for -o only
 };
+
+// The file's objects in the scene, in file order. The program keeps the arrays only when it writes them out.
+std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, LoadedFile& file, bool keep) {
+    std::vector<XSI::CRef> meshes;
+    for (LoadedObject& o : file.objects) {
+        try {
+            meshes.push_back(keep ? host.add_mesh(from_utf8(o.name), o.positions, o.offsets, o.indices)
+                                  : host.add_mesh(from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
+                                                  std::move(o.indices)));
+        } catch (const host::HostError& e) {
+            throw FileError(path + ": " + e.what());
+        }
+    }
+    return meshes;
+}
 
 Checked check_file(host::Host& host, const std::string& path, const CheckOptions& o, const fs::path& plugin,
                    Progress& progress, const std::string& counter) {
@@ -91,50 +107,45 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         progress.show("checking " + counter + path + " (reading)...");
         shown = true;
     }
-    io::MeshData data;
-    try {
-        data = io::read_mesh(path);
-    } catch (const io::MeshError& e) {
-        throw FileError(e.what());
-    }
+    Checked out;
+    out.file = load_mesh_file(path, fs::path(path).stem().string(), o.import_limits);
+    std::size_t polygons = 0;
+    for (const LoadedObject& obj : out.file.objects) polygons += obj.polygon_count();
     // The filter takes about a microsecond per polygon; announce it when the file will take over a second.
     const std::chrono::duration<double> so_far = clock::now() - start;
-    if (shown || so_far.count() + static_cast<double>(data.polygon_count()) * 1e-6 > 1.0)
-        progress.show("checking " + counter + path + " (" + std::to_string(data.polygon_count()) + " polygons)...");
+    if (shown || so_far.count() + static_cast<double>(polygons) * 1e-6 > 1.0)
+        progress.show("checking " + counter + path + " (" + std::to_string(polygons) + " polygons)...");
 
     host.new_scene();
     LoadedPlugin loaded(host, plugin);
-    Checked out;
     out.tolerance = settings_tolerance(host, o.tolerance);
-
-    std::wstring name = from_utf8(fs::path(path).stem().string());
-    XSI::CRef mesh;
-    try {
-        // The program keeps the file's arrays only when it writes them out again.
-        mesh = o.output
-                   ? host.add_mesh(name, data.positions, data.offsets, data.indices)
-                   : host.add_mesh(name, std::move(data.positions), std::move(data.offsets), std::move(data.indices));
-    } catch (const host::HostError& e) {
-        throw FileError(path + ": " + e.what());
-    }
-    for (const std::string& warning : data.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
-    const XSI::CRef item = host.make_component_item(mesh, XSI::siPolygonFaceID, {});
-    host.selection() = {item};
+    const std::vector<XSI::CRef> meshes = add_objects(host, path, out.file, o.output.has_value());
+    for (const std::string& warning : out.file.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     if (!host.plugins().find_item(torvel_filter::kFilterName))
         throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
-    host::FilterResult filtered;
-    try {
-        filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
-    } catch (const HostError& e) {
-        throw std::runtime_error(plugin.string() + ": " + e.what());
-    }
 
+    // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
-    out.result.polygons = host.store().find_as<host::MeshObject>(mesh)->mesh.polygon_count();
-    out.result.non_planar = std::move(filtered.remaining.front());
-    std::sort(out.result.non_planar.begin(), out.result.non_planar.end());
+    out.result.precision = out.file.precision;
+    std::uint32_t first = 0;
+    for (const XSI::CRef& mesh : meshes) {
+        host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
+        host::FilterResult filtered;
+        try {
+            filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
+        } catch (const HostError& e) {
+            throw std::runtime_error(plugin.string() + ": " + e.what());
+        }
+        const auto* obj = host.store().find_as<host::MeshObject>(mesh);
+        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front())};
+        std::sort(r.non_planar.begin(), r.non_planar.end());
+        for (const std::uint32_t i : r.non_planar) out.result.non_planar.push_back(first + i);
+        first += r.polygons;
+        out.result.objects.push_back(std::move(r));
+    }
+    out.result.polygons = first;
     progress.clear();
-    if (o.output) out.mesh = std::move(data);
+    if (!o.output) out.file = {};
     return out;
 }
 
@@ -161,7 +172,8 @@ public:
         totals_.non_planar += !r.non_planar.empty();
         totals_.polygons += r.non_planar.size();
         if (!o_.quiet && o_.list_non_planar && !r.non_planar.empty()) std::cout << r.path << std::endl;
-        if (!o_.quiet && !o_.list_non_planar && !o_.json) std::cout << check_line(r, out.tolerance) << std::endl;
+        if (!o_.quiet && !o_.list_non_planar && !o_.json)
+            std::cout << check_line(r, out.tolerance) << '\n' << object_lines(r) << std::flush;
         if (o_.json) results_.push_back(std::move(r));
     }
 
@@ -207,7 +219,7 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         out.kind = FileOutcome::Kind::checked;
         out.result = std::move(c.result);
         out.tolerance = c.tolerance;
-        if (mesh) *mesh = std::move(c.mesh);
+        if (mesh) *mesh = joined_mesh(std::move(c.file));
         return out;
     } catch (const FileError& e) {
         progress.clear();

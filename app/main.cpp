@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app.h"
+#include "mesh_load.h"
 
 namespace {
 
@@ -27,6 +28,42 @@ std::size_t parse_jobs(const std::string& text) {
         throw UsageError("-j/--jobs: \"" + text + "\" is not a number of worker processes (1 to 1024)");
     return value;
 }
+
+// --import-timeout and --import-memory: the limits of each import through Assimp.
+struct ImportOptions {
+    std::string seconds, megabytes;
+
+    void add_to(CLI::App& cmd) {
+        cmd.add_option("--import-timeout", seconds, "give up on a file Assimp reads after SECONDS (default: 60)")
+            ->type_name("SECONDS");
+        cmd.add_option("--import-memory", megabytes,
+                       "give up on a file Assimp reads when it needs more than MB megabytes (default: half the "
+                       "memory, " +
+                           std::to_string(torvel::importer::default_megabytes()) + ")")
+            ->type_name("MB");
+    }
+    torvel::importer::Limits limits(const CLI::App& cmd) const {
+        torvel::importer::Limits l;
+        if (cmd.count("--import-timeout")) {
+            double value = 0;
+            const auto [ptr, ec] = std::from_chars(seconds.data(), seconds.data() + seconds.size(), value);
+            if (seconds.empty() || ec != std::errc() || ptr != seconds.data() + seconds.size() ||
+                !std::isfinite(value) || value <= 0 || value > 1e6)
+                throw UsageError("--import-timeout: \"" + seconds + "\" is not a number of seconds (above 0, " +
+                                 "at most 1000000)");
+            l.seconds = value;
+        }
+        if (cmd.count("--import-memory")) {
+            std::uint64_t value = 0;
+            const auto [ptr, ec] = std::from_chars(megabytes.data(), megabytes.data() + megabytes.size(), value);
+            if (megabytes.empty() || ec != std::errc() || ptr != megabytes.data() + megabytes.size() || value < 1 ||
+                value > (1ull << 40))
+                throw UsageError("--import-memory: \"" + megabytes + "\" is not a number of megabytes (1 or more)");
+            l.megabytes = value;
+        }
+        return l;
+    }
+};
 
 struct CommonOptions {
     std::string plugin, log;
@@ -82,7 +119,9 @@ int run(int argc, char** argv) {
     CommonOptions check_common;
     std::string tolerance, format = "text", output;
     CLI::App* check_cmd = app.add_subcommand("check", "report the non-planar polygons of each mesh (exit 1 when any)");
-    check_cmd->add_option("MESH", check.meshes, "mesh files (.obj, .ply or .off), or folders to search for them")
+    check_cmd
+        ->add_option("MESH", check.meshes,
+                     "mesh files (any format listed below), or folders to search for .obj, .ply and .off files")
         ->required()
         ->type_name("");
     check_cmd->add_option("-t,--tolerance", tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
@@ -102,6 +141,13 @@ int run(int argc, char** argv) {
     check_cmd->add_flag("-l,--files-with-non-planar", check.list_non_planar,
                         "print only the paths of the files that have non-planar polygons");
     check_common.add_to(*check_cmd, true);
+    ImportOptions check_import, script_import;
+    check_import.add_to(*check_cmd);
+    // Assimp is asked for its formats only when the help is shown.
+    check_cmd->footer([] {
+        return "\nFormats, by extension in any case (reader, precision):\n" + formats_text() +
+               "A folder is searched for .obj, .ply and .off files only.";
+    });
 
     ScriptOptions script;
     CommonOptions script_common;
@@ -110,6 +156,7 @@ int run(int argc, char** argv) {
     script_cmd->add_option("FILE", script_file, "script file, or - for standard input")->type_name("");
     script_cmd->add_option("-c,--command", script.lines, "command lines to run, one per argument")->type_name("LINE");
     script_common.add_to(*script_cmd, true);
+    script_import.add_to(*script_cmd);
 
     PluginInfoOptions info;
     CommonOptions info_common;
@@ -153,12 +200,14 @@ int run(int argc, char** argv) {
             if (check_cmd->count("--output")) check.output = output;
             check.plugin = check_common.plugin_option(*check_cmd);
             check.log = check_common.log_options(*check_cmd);
+            check.import_limits = check_import.limits(*check_cmd);
             return run_check(check);
         }
         if (script_cmd->parsed()) {
             if (script_cmd->count("FILE")) script.file = script_file;
             script.plugin = script_common.plugin_option(*script_cmd);
             script.log = script_common.log_options(*script_cmd);
+            script.import_limits = script_import.limits(*script_cmd);
             return run_script_command(script);
         }
         if (info_cmd->count("PATH")) {

@@ -38,6 +38,18 @@ std::string check_line(const FileResult& result, double tolerance) {
     return line;
 }
 
+std::string object_lines(const FileResult& result) {
+    std::string out;
+    if (result.objects.size() < 2) return out;
+    for (const ObjectResult& o : result.objects) {
+        out += "  " + o.name + ": " + std::to_string(o.non_planar.size()) + " of " + std::to_string(o.polygons) +
+               " polygons non-planar";
+        if (!o.non_planar.empty()) out += ": " + format_ranges(o.non_planar);
+        out += '\n';
+    }
+    return out;
+}
+
 std::string check_summary(const CheckTotals& t) {
     auto count = [](std::uint64_t n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -52,18 +64,31 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
     // The numbers of the index arrays, which can be millions, are written here directly: as JSON
     // values they would be built, copied and serialised one by one. Everything else is the library's.
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
-    char buf[16];
+    auto indices = [&out](const std::vector<std::uint32_t>& list) {
+        char buf[16];
+        out.reserve(out.size() + 11 * list.size() + 3);
+        out += '[';
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (i) out += ',';
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, list[i]).ptr);
+        }
+        out += ']';
+    };
     for (std::size_t f = 0; f < results.size(); ++f) {
         const FileResult& r = results[f];
         if (f) out += ',';
-        out += "{\"path\":" + json_text(Json(r.path)) + ",\"polygons\":" + std::to_string(r.polygons) +
-               ",\"non_planar\":[";
-        out.reserve(out.size() + 11 * r.non_planar.size() + 3);
-        for (std::size_t i = 0; i < r.non_planar.size(); ++i) {
-            if (i) out += ',';
-            out.append(buf, std::to_chars(buf, buf + sizeof buf, r.non_planar[i]).ptr);
+        out +=
+            "{\"path\":" + json_text(Json(r.path)) + ",\"polygons\":" + std::to_string(r.polygons) + ",\"non_planar\":";
+        indices(r.non_planar);
+        out += ",\"objects\":[";
+        for (std::size_t o = 0; o < r.objects.size(); ++o) {
+            if (o) out += ',';
+            out += "{\"name\":" + json_text(Json(r.objects[o].name)) +
+                   ",\"polygons\":" + std::to_string(r.objects[o].polygons) + ",\"non_planar\":";
+            indices(r.objects[o].non_planar);
+            out += '}';
         }
-        out += "]}";
+        out += "],\"precision\":" + json_text(Json(r.precision)) + "}";
     }
     out += "],\"errors\":[";
     for (std::size_t f = 0; f < failures.size(); ++f) {

@@ -16,10 +16,19 @@ namespace torvel::app {
 
 using Json = nlohmann::ordered_json;  // keys stay in the order they are documented
 
+// One object of a checked file: its name in the scene, its polygons, the non-planar ones among them.
+struct ObjectResult {
+    std::string name;
+    std::uint32_t polygons = 0;
+    std::vector<std::uint32_t> non_planar;  // ascending, within the object
+};
+
 struct FileResult {
     std::string path;  // as given on the command line
     std::uint32_t polygons = 0;
-    std::vector<std::uint32_t> non_planar;  // ascending
+    std::vector<std::uint32_t> non_planar;  // ascending; the file's polygons: its objects one after another
+    std::vector<ObjectResult> objects;      // in file order
+    std::string precision = "double";       // "double" or "single": how the reader kept coordinates
 };
 
 // A file that could not be checked (or an output that could not be written), with its message as on
@@ -39,11 +48,14 @@ struct CheckTotals {
 
 // "PATH: K of N polygons non-planar at T°[: I, J-K]"
 std::string check_line(const FileResult& result, double tolerance);
+// "  NAME: K of N polygons non-planar[: I, J-K]" per object, each ending in a newline; empty for a file of
+// fewer than two objects.
+std::string object_lines(const FileResult& result);
 // "summary: 3 files checked, 2 with non-planar polygons, 5 non-planar polygons in all, 1 could not be
 // checked" (singular where a count is 1).
 std::string check_summary(const CheckTotals& totals);
-// {"tolerance": T, "files": [{"path", "polygons", "non_planar"}], "errors": [{"path", "message"}]},
-// compact, as one line of text.
+// {"tolerance": T, "files": [{"path", "polygons", "non_planar", "objects": [{"name", "polygons",
+// "non_planar"}], "precision"}], "errors": [{"path", "message"}]}, compact, as one line of text.
 std::string check_json_text(double tolerance, std::span<const FileResult> results,
                             std::span<const FileFailure> failures);
 

@@ -12,7 +12,7 @@
 
 #include "app.h"
 #include "host.h"
-#include "mesh_io.h"
+#include "mesh_load.h"
 #include "plugin_registry.h"
 #include "report.h"
 #include "text.h"
@@ -32,6 +32,7 @@ struct ScriptEnv {
     fs::path base;                      // relative paths in commands are taken from here: the script's directory
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
     LogSink& log;
+    importer::Limits import_limits;  // for the files Assimp reads
 };
 
 std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
@@ -197,19 +198,25 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
         }
         env.log.protect({file, "the input"});
-        io::MeshData mesh;
+        LoadedFile loaded;
         try {
-            mesh = io::read_mesh(file);
-        } catch (const io::MeshError& e) {
+            loaded = load_mesh_file(file, to_utf8(name), env.import_limits);
+        } catch (const FileError& e) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
-        const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
-        const XSI::CRef obj =
-            h.add_mesh(name, std::move(mesh.positions), std::move(mesh.offsets), std::move(mesh.indices));
-        for (const std::string& warning : mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
-        h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
-                                        std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
-                                        L" vertices");
+        for (const std::string& warning : loaded.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
+        // One object takes NAME; several are named NAME_OBJECT.
+        const bool several = loaded.objects.size() > 1;
+        for (LoadedObject& o : loaded.objects) {
+            const std::size_t polygons = o.polygon_count(), vertices = o.vertex_count();
+            const XSI::CRef obj = h.add_mesh(several ? name + L"_" + from_utf8(o.name) : name, std::move(o.positions),
+                                             std::move(o.offsets), std::move(o.indices));
+            h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
+                                            std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
+                                            L" vertices");
+        }
+        if (loaded.objects.empty())
+            h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
     });
 
     r.add(L"ClearSelection", [&h](const ScriptArgs& args) {
@@ -335,7 +342,7 @@ int run_script_command(const ScriptOptions& o) {
     if (o.file && *o.file != "-") log.protect({*o.file, "the script"});
 
     // The program's commands for this run, on top of the host's own.
-    ScriptEnv env{h, base, o.plugin, log};
+    ScriptEnv env{h, base, o.plugin, log, o.import_limits};
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK

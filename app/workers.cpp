@@ -26,7 +26,10 @@ namespace {
 
 // Worker to parent, one frame per message: u64 length of the rest, u8 type, u32 file index, then
 //   'L' a log entry of the file: i32 severity, UTF-8 text;
-//   'R' checked: f64 tolerance, u32 polygons, u32 count, count x u32 indices (ascending, below polygons);
+//   'R' checked: f64 tolerance, u32 polygons, u32 count, count x u32 indices (ascending, below polygons),
+//       u8 precision (0 double, 1 single), u32 objects, per object: u32 name size, UTF-8 name (not empty),
+//       u32 polygons, u32 count, count x u32 indices; the objects' polygons add up to the file's and their
+//       indices, each shifted by the polygons before the object, are the file's;
 //   'E' the file could not be checked, 'F' the run must stop: a UTF-8 message, not empty.
 // Parent to worker: a u32 file index per task; the parent closing its end tells the worker to stop.
 // Both ends are this program on this machine, so numbers are in its byte order. The parent still checks
@@ -67,6 +70,15 @@ std::string outcome_frame(std::size_t index, const FileOutcome& out) {
     put(body, out.result.polygons);
     put(body, static_cast<std::uint32_t>(out.result.non_planar.size()));
     body.append(reinterpret_cast<const char*>(out.result.non_planar.data()), 4 * out.result.non_planar.size());
+    body += static_cast<char>(out.result.precision == "single");
+    put(body, static_cast<std::uint32_t>(out.result.objects.size()));
+    for (const ObjectResult& o : out.result.objects) {
+        put(body, static_cast<std::uint32_t>(o.name.size()));
+        body += o.name;
+        put(body, o.polygons);
+        put(body, static_cast<std::uint32_t>(o.non_planar.size()));
+        body.append(reinterpret_cast<const char*>(o.non_planar.data()), 4 * o.non_planar.size());
+    }
     return frame('R', index, body);
 }
 
@@ -106,11 +118,14 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
         std::signal(SIGSEGV, SIG_DFL);  // past any sanitizer's handler: the crash a plug-in would cause
         std::raise(SIGSEGV);
     }
-    if (named_by_env("TORVEL_TEST_WORKER_GARBAGE", input)) {
+    // Indices out of order; or objects that leave out the file's non-planar polygon 1.
+    const bool garbage = named_by_env("TORVEL_TEST_WORKER_GARBAGE", input);
+    if (garbage || named_by_env("TORVEL_TEST_WORKER_GARBAGE_OBJECTS", input)) {
         FileOutcome bogus;
         bogus.kind = FileOutcome::Kind::checked;
         bogus.result.polygons = 2;
-        bogus.result.non_planar = {1, 0};
+        bogus.result.non_planar = garbage ? std::vector<std::uint32_t>{1, 0} : std::vector<std::uint32_t>{1};
+        bogus.result.objects = {{"a", 1, {}}, {"b", 1, {}}};
         send_all(fd, outcome_frame(index, bogus));
     }
 }
@@ -161,6 +176,49 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
         code = 4;
     }
     ::_exit(code);
+}
+
+// Ascending indices below `limit`, u32 each, from `count` at body[at] on; `at` moves past them.
+bool read_indices(std::string_view body, std::size_t& at, std::uint32_t limit, std::vector<std::uint32_t>& out) {
+    if (body.size() - at < 4) return false;
+    const auto count = get<std::uint32_t>(body.data() + at);
+    at += 4;
+    if (count > limit || (body.size() - at) / 4 < count) return false;
+    out.resize(count);
+    if (count > 0) std::memcpy(out.data(), body.data() + at, 4ull * count);
+    at += 4ull * count;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (out[i] >= limit || (i > 0 && out[i] <= out[i - 1])) return false;
+    return true;
+}
+
+// The objects after the file's indices in an 'R' body, checked against the file's result.
+bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
+    if (body.size() - at < 5) return false;
+    const auto precision = static_cast<unsigned char>(body[at]);
+    if (precision > 1) return false;
+    r.precision = precision ? "single" : "double";
+    const auto count = get<std::uint32_t>(body.data() + at + 1);
+    at += 5;
+    if (count > std::uint64_t{r.polygons} + 1 || (body.size() - at) / 12 < count) return false;
+    std::uint64_t first = 0;
+    std::size_t k = 0;  // the next of the file's indices to match
+    r.objects.resize(count);
+    for (ObjectResult& o : r.objects) {
+        if (body.size() - at < 4) return false;
+        const auto size = get<std::uint32_t>(body.data() + at);
+        at += 4;
+        if (size == 0 || body.size() - at < size + 4ull) return false;
+        o.name.assign(body.data() + at, size);
+        at += size;
+        o.polygons = get<std::uint32_t>(body.data() + at);
+        at += 4;
+        if (!read_indices(body, at, o.polygons, o.non_planar)) return false;
+        for (const std::uint32_t i : o.non_planar)
+            if (k >= r.non_planar.size() || r.non_planar[k++] != first + i) return false;
+        first += o.polygons;
+    }
+    return at == body.size() && first == r.polygons && k == r.non_planar.size();
 }
 
 // "segmentation fault", "killed (as when the system runs out of memory)", "exit code 3".
@@ -376,16 +434,11 @@ private:
                 if (body.size() < 16) return false;
                 out.tolerance = get<double>(body.data());
                 out.result.polygons = get<std::uint32_t>(body.data() + 8);
-                const auto count = get<std::uint32_t>(body.data() + 12);
+                std::size_t at = 12;
                 if (!std::isfinite(out.tolerance) || out.tolerance < 0 || out.tolerance > 90 ||
-                    count > out.result.polygons || body.size() != 16 + 4ull * count)
+                    !read_indices(body, at, out.result.polygons, out.result.non_planar) ||
+                    !read_objects(body, at, out.result))
                     return false;
-                out.result.non_planar.resize(count);
-                if (count > 0) std::memcpy(out.result.non_planar.data(), body.data() + 16, 4ull * count);
-                for (std::uint32_t i = 0; i < count; ++i)
-                    if (out.result.non_planar[i] >= out.result.polygons ||
-                        (i > 0 && out.result.non_planar[i] <= out.result.non_planar[i - 1]))
-                        return false;
                 out.kind = FileOutcome::Kind::checked;
                 out.result.path = inputs_[index].path;
                 break;

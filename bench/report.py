@@ -4,9 +4,16 @@ import json
 import sys
 
 
-def main(path):
+def main(path, import_path=None):
     with open(path) as f:
         data = json.load(f)
+    # torvel_import_bench's results (a separate executable) join the others when given.
+    if import_path:
+        try:
+            with open(import_path) as f:
+                data["benchmarks"] += json.load(f)["benchmarks"]
+        except (OSError, ValueError):
+            pass
     # Each benchmark is repeated; its "min" aggregate (the fastest repetition) stands for it, and a
     # single run stands for itself when there are no aggregates.
     runs = {}
@@ -80,6 +87,10 @@ def main(path):
     target("check_j2_speedup_500_files_1e4", ratio(get("CheckWorkers/500/10000", "j1_ms"),
                                                    get("CheckWorkers/500/10000", "j2_ms")), 1.7, at_most=False, unit="x")
 
+    # Assimp in a child process (torvel's import path) against Assimp in this process, in turns, 10^6 quads.
+    target("import_isolated_vs_in_process_1e6 [COLLADA, wall]", get("IsolatedVsInProcess/1000000", "ratio_wall"),
+           1.15, unit="x")
+
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
             ("walk ns/polygon 1e6", walk(big)), ("floor ns/polygon 1e6", floor(big)),
@@ -95,7 +106,9 @@ def main(path):
             ("torvel check / torvel import ms, 1e6", get("CheckExe/1000000", "check_ms")),
             ("", get("CheckExe/1000000", "import_ms")),
             ("torvel check -j 1 / -j 2 ms, 500 files of 1e4", get("CheckWorkers/500/10000", "j1_ms")),
-            ("", get("CheckWorkers/500/10000", "j2_ms"))]
+            ("", get("CheckWorkers/500/10000", "j2_ms")),
+            ("import isolated / in process ms, COLLADA 1e6", get("IsolatedVsInProcess/1000000", "isolated_wall_ms")),
+            ("", get("IsolatedVsInProcess/1000000", "in_process_wall_ms"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"
@@ -105,4 +118,5 @@ def main(path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/results.json"))
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "build/release/bench/results.json",
+                  sys.argv[2] if len(sys.argv) > 2 else None))

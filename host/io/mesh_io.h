@@ -27,6 +27,15 @@ struct MeshData {
     std::vector<std::string> warnings;      // "PATH:LINE: what was passed over", in file order
     std::vector<std::uint32_t> face_lines;  // OBJ: the line of each polygon's `f` statement (its first line,
                                             // 1-based); empty for the other formats
+    // OBJ: the objects its `o` statements start, in file order, each owning the polygons from `first` up to
+    // the next one's; polygons before the first `o` form an object with an empty name. Every object but
+    // a lone one has polygons (an `o` followed by no `f` is dropped). Empty: the whole mesh is one object,
+    // as for a file without `o` and for the other formats.
+    struct Object {
+        std::string name;  // the statement's text, trimmed; may be empty
+        std::uint32_t first = 0;
+    };
+    std::vector<Object> objects;
 
     std::size_t vertex_count() const { return positions.size() / 3; }
     std::size_t polygon_count() const { return offsets.size() - 1; }
@@ -53,9 +62,11 @@ MeshData parse_off(std::string_view text, const std::string& name);
 
 // Writes `mesh` to `out` (format from its extension) with the polygons listed in `marked` (ascending
 // indices) made visible: PLY gets a per-face colour, OBJ puts them in their own group and material and
-// writes the .mtl beside it. Each file goes through torvel::OutputFile (replaced atomically, links
-// followed, FIFOs and devices written through). Refuses to replace any of `protect` (compared as files,
-// so a link to one counts). On any failure MeshError naming `out` is thrown and nothing is left behind.
+// writes the .mtl beside it. MeshData::objects are kept: OBJ starts each with `o NAME`, PLY and OFF name
+// each in a comment line, "comment object FIRST NAME" and "# object FIRST NAME" (FIRST its first face).
+// Each file goes through torvel::OutputFile (replaced atomically, links followed, FIFOs and devices
+// written through). Refuses to replace any of `protect` (compared as files, so a link to one counts). On any failure
+// MeshError naming `out` is thrown and nothing is left behind.
 void write_marked(const std::filesystem::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
                   std::span<const RunFile> protect);
 

@@ -81,9 +81,13 @@ TEST(CheckJson, OneDocumentWithTheToleranceReadBackAndAscendingIndices) {
     EXPECT_EQ(r.err, "");
     const json doc = json::parse(r.out);  // throws on anything but exactly one document
     EXPECT_EQ(doc, json::parse(R"({"tolerance": 45, "files": [
-        {"path": ")" + kMixed + R"(", "polygons": 10, "non_planar": [5, 6, 7]},
-        {"path": ")" + kFlat + R"(", "polygons": 7, "non_planar": []},
-        {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7]}], "errors": []})"));
+        {"path": ")" + kMixed + R"(", "polygons": 10, "non_planar": [5, 6, 7],
+         "objects": [{"name": "mixed", "polygons": 10, "non_planar": [5, 6, 7]}], "precision": "double"},
+        {"path": ")" + kFlat + R"(", "polygons": 7, "non_planar": [],
+         "objects": [{"name": "flat_quads", "polygons": 7, "non_planar": []}], "precision": "double"},
+        {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7],
+         "objects": [{"name": "mixed", "polygons": 10, "non_planar": [5, 6, 7]}], "precision": "double"}],
+        "errors": []})"));
 
     Result strict = run({"check", "--format=json", "-t", "12.25", kTwisted});
     EXPECT_EQ(json::parse(strict.out)["tolerance"], 12.25);
@@ -122,7 +126,7 @@ TEST_F(CheckFiles, CheckLogHoldsEveryHostMessageOfEveryFileAsJsonLines) {
 
 TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
     const fs::path missing = dir / "missing.obj";
-    const fs::path stl = write("shape.stl", "solid x\n");
+    const fs::path stl = write("shape.txt", "solid x\n");  // no format torvel reads
     const fs::path bad = write("bad.obj", "v 0 0 0\nv 1 0 0\nv 1 1 zero\nf 1 2 3\n");
     const fs::path bad_face = write("face.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 7\n");
     const fs::path truncated = write("cut.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n");
@@ -140,7 +144,7 @@ TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
     EXPECT_EQ(errors[0].rfind("torvel: " + missing.string() + ": ", 0), 0u) << errors[0];
     EXPECT_NE(errors[0].find("No such file"), std::string::npos) << errors[0];
     EXPECT_EQ(errors[1].rfind("torvel: " + stl.string() + ": ", 0), 0u) << errors[1];
-    EXPECT_NE(errors[1].find(".stl"), std::string::npos) << errors[1];
+    EXPECT_NE(errors[1].find(".txt"), std::string::npos) << errors[1];
     EXPECT_EQ(errors[2].rfind("torvel: " + bad.string() + ":3: ", 0), 0u) << errors[2];
     EXPECT_EQ(errors[3].rfind("torvel: " + bad_face.string() + ":4: ", 0), 0u) << errors[3];
     EXPECT_EQ(errors[4].rfind("torvel: " + truncated.string() + ":", 0), 0u) << errors[4];

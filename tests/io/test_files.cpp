@@ -219,3 +219,34 @@ TEST(Files, ExamplesReadAndAgree) {
     EXPECT_EQ(read_mesh(ex / "twisted_quad.obj").indices.size(), 4u);
     EXPECT_EQ(read_mesh(ex / "l_hexagon.off").indices.size(), 6u);
 }
+
+TEST(Files, ObjectsAreKeptInEveryFormat) {
+    iotest::TempDir dir;
+    MeshData m = sample();
+    m.objects = {{"Hull", 0}, {"wing #2\nleft", 2}, {"", 6}};
+    const fs::path obj = dir.path() / "objects.obj";
+    write_marked(obj, m, marked, {});
+    const MeshData back = read_mesh(obj);
+    expect_same(back, m);
+    ASSERT_EQ(back.objects.size(), 3u);  // a name that would break its line is made safe; an empty one named
+    EXPECT_EQ(back.objects[1].name, "wing _2_left");
+    EXPECT_EQ(back.objects[1].first, 2u);
+    EXPECT_EQ(back.objects[2].name, "object");
+    // Each object names its group again, so a face's group never comes from another object.
+    const std::string text = read_file(obj);
+    EXPECT_NE(text.find("o wing _2_left\ng non_planar\nusemtl non_planar\nf 3 4 5\n"), std::string::npos) << text;
+
+    const fs::path ply = dir.path() / "objects.ply", off = dir.path() / "objects.off";
+    write_marked(ply, m, marked, {});
+    write_marked(off, m, marked, {});
+    expect_same(read_mesh(ply), m);
+    expect_same(read_mesh(off), m);
+    EXPECT_NE(read_file(ply).find("comment object 0 Hull\ncomment object 2 wing _2_left\ncomment object 6 object\n"),
+              std::string::npos);
+    EXPECT_NE(read_file(off).find("# object 2 wing _2_left\n"), std::string::npos);
+
+    // Objects that do not start at 0 or go backwards are the caller's mistake, told before anything is written.
+    m.objects = {{"a", 0}, {"b", 4}, {"c", 4}};
+    expect_error([&] { write_marked(dir.path() / "bad.obj", m, marked, {}); }, {"bad.obj", "object 2"});
+    EXPECT_FALSE(fs::exists(dir.path() / "bad.obj"));
+}

@@ -111,3 +111,21 @@ TEST(Obj, HugePolygonAndEmptyFile) {
     EXPECT_EQ(m.indices.back(), n - 1);
     EXPECT_EQ(parse_obj("", "e.obj").polygon_count(), 0u);
 }
+
+TEST(Obj, ObjectStatementsStartObjects) {
+    using O = std::vector<std::pair<std::string, std::uint32_t>>;
+    auto objects = [](const MeshData& m) {
+        O out;
+        for (const MeshData::Object& o : m.objects) out.emplace_back(o.name, o.first);
+        return out;
+    };
+    // Faces before the first `o` are an object of their own; an `o` with no face after it only names.
+    MeshData m =
+        parse_obj(four + "f 1 2 3\no  Left wing \r\nf 1 2 3 4\nf 2 3 4\no empty\no Tail # rudder\nf 4 3 2\n", "t.obj");
+    EXPECT_EQ(objects(m), (O{{"", 0}, {"Left wing", 1}, {"Tail", 3}}));
+    EXPECT_EQ(m.polygon_count(), 4u);
+    // A trailing `o` without faces is dropped; a lone one stays, naming the whole mesh.
+    EXPECT_EQ(objects(parse_obj(four + "o a\nf 1 2 3\no b\n", "t.obj")), (O{{"a", 0}}));
+    EXPECT_EQ(objects(parse_obj(four + "o\nf 1 2 3\n", "t.obj")), (O{{"", 0}}));
+    EXPECT_TRUE(parse_obj(four + "f 1 2 3\n", "t.obj").objects.empty());
+}

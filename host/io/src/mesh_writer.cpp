@@ -43,11 +43,33 @@ void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, con
     const std::size_t nv = mesh.vertex_count();
     for (auto v : mesh.indices)
         if (v >= nv) detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range");
+    for (std::size_t i = 0; i < mesh.objects.size(); ++i)
+        if ((i == 0 && mesh.objects[i].first != 0) || (i > 0 && mesh.objects[i].first <= mesh.objects[i - 1].first) ||
+            (mesh.objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
+            detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own");
     for (std::size_t i = 0; i < marked.size(); ++i) {
         if (marked[i] >= mesh.polygon_count())
             detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist");
         if (i > 0 && marked[i] <= marked[i - 1])
             detail::fail(shown, "cannot write: marked polygons are not in ascending order");
+    }
+}
+
+// An object's name on one line of its own: what would end the line or start a comment becomes '_'.
+std::string object_name(const MeshData::Object& object) {
+    std::string name = object.name.empty() ? "object" : object.name;
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == '#' || c == 0x7f) c = '_';
+    return name;
+}
+
+// One comment line per object (PLY, OFF): "PREFIX object FIRST NAME", FIRST its first face.
+void append_object_comments(std::string& s, const MeshData& mesh, const char* prefix) {
+    for (const MeshData::Object& o : mesh.objects) {
+        s += prefix;
+        s += " object ";
+        append_number(s, std::uint64_t{o.first});
+        s += ' ' + object_name(o) + '\n';
     }
 }
 
@@ -108,7 +130,12 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
         f.maybe_flush();
     }
     int group = -1;
+    std::size_t object = 0;
     for_each_polygon(mesh, marked, [&](std::size_t i, bool is_marked) {
+        if (object < mesh.objects.size() && mesh.objects[object].first == i) {
+            s += "o " + object_name(mesh.objects[object++]) + '\n';
+            group = -1;  // each object names its groups again
+        }
         if (group != int{is_marked}) {
             s += is_marked ? "g non_planar\nusemtl non_planar\n" : "g planar\nusemtl planar\n";
             group = is_marked;
@@ -137,7 +164,9 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
 
     OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
-    s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\nelement vertex ";
+    s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\n";
+    append_object_comments(s, mesh, "comment");
+    s += "element vertex ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += "\nproperty double x\nproperty double y\nproperty double z\nelement face ";
     append_number(s, std::uint64_t{mesh.polygon_count()});
@@ -172,6 +201,7 @@ void write_off(const fs::path& out, const std::string& shown, const MeshData& me
     OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "OFF\n# written by torvel: red faces are non-planar\n";
+    append_object_comments(s, mesh, "#");
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += ' ';
     append_number(s, std::uint64_t{mesh.polygon_count()});

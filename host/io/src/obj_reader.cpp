@@ -19,10 +19,10 @@ inline bool ends_token(char c) { return is_blank(c) || c == '\n' || c == '\\' ||
 // Statements that carry nothing the mesh needs; their lines are skipped.
 bool ignored_statement(std::string_view kw) {
     static constexpr std::string_view known[] = {
-        "vt",     "vn",   "vp",   "l",     "p",        "o",        "g",          "s",         "usemtl",
-        "mtllib", "mg",   "lod",  "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "cstype",
-        "deg",    "bmat", "step", "curv",  "curv2",    "surf",     "parm",       "trim",      "hole",
-        "scrv",   "sp",   "end",  "con",   "ctech",    "stech",    "maplib",     "usemap"};
+        "vt",   "vn",   "vp",    "l",        "p",        "g",          "s",         "usemtl", "mtllib",
+        "mg",   "lod",  "bevel", "c_interp", "d_interp", "shadow_obj", "trace_obj", "cstype", "deg",
+        "bmat", "step", "curv",  "curv2",    "surf",     "parm",       "trim",      "hole",   "scrv",
+        "sp",   "end",  "con",   "ctech",    "stech",    "maplib",     "usemap"};
     for (auto k : known)
         if (k == kw) return true;
     return false;
@@ -56,7 +56,8 @@ public:
             else if (kw.size() == 1 && kw[0] == 'f') {
                 mesh_.face_lines.push_back(static_cast<std::uint32_t>(std::min<std::size_t>(line_, max_u32)));
                 parse_face();
-            }
+            } else if (kw.size() == 1 && kw[0] == 'o')
+                start_object();
             else if (ignored_statement(kw))
                 skip_statement();
             else if (kw.empty())
@@ -64,6 +65,8 @@ public:
             else
                 error("unknown statement " + detail::quoted(kw));
         }
+        auto& objects = mesh_.objects;
+        if (objects.size() > 1 && objects.back().first == mesh_.polygon_count()) objects.pop_back();
         const std::uint64_t vcount = mesh_.positions.size() / 3;
         if (max_forward_ != none && max_forward_ >= vcount) {
             line_ = max_forward_line_;
@@ -198,6 +201,26 @@ private:
         if (mesh_.positions.size() >= 3 * max_u32) error("too many vertices");
         mesh_.positions.insert(mesh_.positions.end(), xyz, xyz + 3);
         finish_statement();
+    }
+
+    // `o NAME`: the polygons from here on belong to a new object. An earlier object still without
+    // polygons only gives up its name.
+    void start_object() {
+        skip_blanks();
+        const char* s = p_;
+        while (p_ < end_ && *p_ != '\n' && *p_ != '#') ++p_;
+        const char* e = p_;
+        while (e > s && is_blank(e[-1])) --e;
+        p_ = s;
+        skip_statement();
+        std::string name(s, static_cast<std::size_t>(e - s));
+        auto& objects = mesh_.objects;
+        const auto n = static_cast<std::uint32_t>(mesh_.polygon_count());
+        if (objects.empty() && n > 0) objects.push_back({std::string(), 0});
+        if (!objects.empty() && objects.back().first == n)
+            objects.back().name = std::move(name);
+        else
+            objects.push_back({std::move(name), n});
     }
 
     // One integer of a vertex reference ("i", "t" or "n"); 0 is never valid in OBJ.
