@@ -27,11 +27,11 @@ struct NotRepaired {
 struct Repair {
     std::string path;
     double tolerance = 0;
-    io::MeshData mesh;                        // as read
-    std::vector<io::PolygonPieces> splits;    // ascending polygon order
-    std::vector<NotRepaired> not_repaired;    // ascending
-    io::MeshData repaired;                    // `mesh` with the splits applied
-    std::optional<fs::path> output;           // written (not for --dry-run)
+    io::MeshData mesh;                      // as read
+    std::vector<io::PolygonPieces> splits;  // ascending polygon order
+    std::vector<NotRepaired> not_repaired;  // ascending
+    io::MeshData repaired;                  // `mesh` with the splits applied
+    std::optional<fs::path> output;         // written (not for --dry-run)
     bool converted = false;
 
     std::size_t pieces() const {
@@ -122,15 +122,15 @@ bool triangulate_reported(Repair& r, std::span<const std::uint32_t> reported, st
         io::PolygonPieces& split = r.splits[s];
         if (!touched[s]) {
             for (std::uint32_t k = 0; k < split.piece_count(); ++k)
-                pieces[s].push_back({split.corners.begin() + split.offsets[k], split.corners.begin() + split.offsets[k + 1]});
+                pieces[s].push_back(
+                    {split.corners.begin() + split.offsets[k], split.corners.begin() + split.offsets[k + 1]});
             touched[s] = true;
         }
         const std::vector<std::uint32_t> piece = pieces[s][o.piece];
-        const geometry::SplitResult tri =
-            geometry::triangulate_polygon(corner_positions(r.mesh, split.polygon, piece));
+        const geometry::SplitResult tri = geometry::triangulate_polygon(corner_positions(r.mesh, split.polygon, piece));
         if (!tri.ok) {
-            r.not_repaired.push_back({split.polygon, "a piece the filter still reports cannot be split into triangles: " +
-                                                         tri.reason});
+            r.not_repaired.push_back(
+                {split.polygon, "a piece the filter still reports cannot be split into triangles: " + tri.reason});
             dropped[s] = true;
             continue;
         }
@@ -273,8 +273,8 @@ Json file_json(const Repair& r) {
     for (const io::PolygonPieces& s : r.splits) {
         Json pieces = Json::array();
         for (std::uint32_t k = 0; k < s.piece_count(); ++k)
-            pieces.push_back(std::vector<std::uint32_t>(s.corners.begin() + s.offsets[k],
-                                                        s.corners.begin() + s.offsets[k + 1]));
+            pieces.push_back(
+                std::vector<std::uint32_t>(s.corners.begin() + s.offsets[k], s.corners.begin() + s.offsets[k + 1]));
         split.push_back({{"index", s.polygon}, {"pieces", std::move(pieces)}});
     }
     for (const NotRepaired& n : r.not_repaired) not_repaired.push_back({{"index", n.index}, {"reason", n.reason}});

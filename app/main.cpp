@@ -107,8 +107,9 @@ int run(int argc, char** argv) {
     CommonOptions fix_common;
     std::string fix_tolerance, fix_format = "text", fix_output;
     CLI::App* fix_cmd = app.add_subcommand(
-        "fix", "split each non-planar polygon into the fewest planar pieces, changing nothing else (exit 1 when "
-               "some cannot be)");
+        "fix",
+        "split each non-planar polygon into the fewest planar pieces, changing nothing else (exit 1 when "
+        "some cannot be)");
     fix_cmd->add_option("MESH", fix.mesh, "the mesh file (.obj, .ply or .off)")->required()->type_name("");
     fix_cmd->add_option("-t,--tolerance", fix_tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
         ->type_name("DEG");
@@ -161,7 +162,8 @@ int run(int argc, char** argv) {
     }
     if (version) return run_version();
     if (!active()) {
-        std::cerr << "torvel: a subcommand is required: check, fix, script or plugin-info\n" << usage_hint(nullptr) << '\n';
+        std::cerr << "torvel: a subcommand is required: check, fix, script or plugin-info\n"
+                  << usage_hint(nullptr) << '\n';
         return kExitError;
     }
     try {

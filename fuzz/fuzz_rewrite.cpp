@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     if (back.positions != mesh.positions) std::abort();
     if (back.polygon_count() != expected.size()) std::abort();
     for (std::size_t q = 0; q < expected.size(); ++q)
-        if (std::vector<std::uint32_t>(back.indices.begin() + back.offsets[q], back.indices.begin() + back.offsets[q + 1]) !=
-            expected[q])
+        if (std::vector<std::uint32_t>(back.indices.begin() + back.offsets[q],
+                                       back.indices.begin() + back.offsets[q + 1]) != expected[q])
             std::abort();
     return 0;
 }

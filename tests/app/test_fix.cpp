@@ -41,7 +41,8 @@ std::string mixed_obj() {
 }
 
 std::vector<std::string> without(std::vector<std::string> all, std::size_t first, std::size_t count) {
-    all.erase(all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(first + count));
+    all.erase(all.begin() + static_cast<std::ptrdiff_t>(first),
+              all.begin() + static_cast<std::ptrdiff_t>(first + count));
     return all;
 }
 
@@ -114,10 +115,12 @@ TEST_F(Fix, PlyAndOffOutputsDifferOnlyInTheSplitFacesAndPassTheCheck) {
         ASSERT_EQ(b.polygon_count(), a.polygon_count() - split.size() + pieces) << name;
         std::size_t q = 0, s = 0;
         for (std::uint32_t p = 0; p < a.polygon_count(); ++p) {
-            const std::vector<std::uint32_t> face(a.indices.begin() + a.offsets[p], a.indices.begin() + a.offsets[p + 1]);
+            const std::vector<std::uint32_t> face(a.indices.begin() + a.offsets[p],
+                                                  a.indices.begin() + a.offsets[p + 1]);
             if (!split.count(p)) {
-                EXPECT_EQ(std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
-                          face)
+                EXPECT_EQ(
+                    std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
+                    face)
                     << name << " face " << p;
                 ++q;
                 continue;
@@ -125,8 +128,9 @@ TEST_F(Fix, PlyAndOffOutputsDifferOnlyInTheSplitFacesAndPassTheCheck) {
             for (const Json& piece : file["split"][s++]["pieces"]) {
                 std::vector<std::uint32_t> expected;
                 for (const Json& c : piece) expected.push_back(face[c.get<std::size_t>()]);
-                EXPECT_EQ(std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
-                          expected)
+                EXPECT_EQ(
+                    std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
+                    expected)
                     << name << " face " << p;
                 ++q;
             }

@@ -46,8 +46,7 @@ TEST(Rewrite, ObjKeepsEveryOtherLineAndTheCornerTokensAsWritten) {
         const std::string out = split_polygons_in_file(in, Format::obj, "m.obj", splits);
         EXPECT_EQ(out, windows ? crlf(kObjSplit) : kObjSplit);
         // Relative indices still name the same vertices: they count back from the same v lines.
-        EXPECT_EQ(polygons(parse_obj(out, "out.obj")),
-                  (P{{0, 1, 2}, {0, 2, 3}, {0, 1, 2}, {0, 2, 3, 4}, {0, 1, 4}}));
+        EXPECT_EQ(polygons(parse_obj(out, "out.obj")), (P{{0, 1, 2}, {0, 2, 3}, {0, 1, 2}, {0, 2, 3, 4}, {0, 1, 4}}));
     }
     // No split: the bytes as they were.
     EXPECT_EQ(split_polygons_in_file(kObj, Format::obj, "m.obj", {}), kObj);
@@ -61,7 +60,8 @@ TEST(Rewrite, PlyAsciiPiecesCarryTheFaceOtherPropertiesAndTheCountIsUpdated) {
         "\nproperty uchar red\nproperty list uchar int vertex_indices\nproperty float quality\n"
         "element note 1\nproperty int id\nend_header\n0 0 0\n1 0 0\n1 1 0.5\n0 1 0\n";
     const std::string in = head + "2" + props + "7  4 0 1 2 3   0.5\n5 3 0 1 2 1\n42\n";
-    const std::string out = split_polygons_in_file(in, Format::ply, "m.ply", std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})});
+    const std::string out =
+        split_polygons_in_file(in, Format::ply, "m.ply", std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})});
     EXPECT_EQ(out, head + "3" + props + "7  3 0 1 2   0.5\n7  3 0 2 3   0.5\n5 3 0 1 2 1\n42\n");
 }
 
@@ -92,7 +92,8 @@ std::string binary_ply(bool big, const std::vector<std::pair<std::uint8_t, std::
 TEST(Rewrite, PlyBinaryInBothByteOrdersCopiesEachFaceRecordPerPiece) {
     for (bool big : {false, true}) {
         const std::string in = binary_ply(big, {{9, {0, 1, 2, 3}}, {5, {0, 1, 2}}});
-        const std::string out = split_polygons_in_file(in, Format::ply, "m.ply", std::vector{pieces(0, {{1, 2, 3}, {0, 1, 3}})});
+        const std::string out =
+            split_polygons_in_file(in, Format::ply, "m.ply", std::vector{pieces(0, {{1, 2, 3}, {0, 1, 3}})});
         EXPECT_EQ(out, binary_ply(big, {{9, {1, 2, 3}}, {9, {0, 1, 3}}, {5, {0, 1, 2}}})) << (big ? "big" : "little");
     }
 }
@@ -101,7 +102,8 @@ TEST(Rewrite, OffKeepsCommentsColoursAndLineEndsAndUpdatesTheFaceCount) {
     const std::string in =
         "OFF\n# comment\n5 2 0  # counts\n0 0 0\n1 0 0\n1 1 0.5\n0 1 0\n0.5 0.5 1\n"
         "  4 0 1 2 3 255 0 0 # red\r\n3 0 1 4\n";
-    const std::string out = split_polygons_in_file(in, Format::off, "m.off", std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})});
+    const std::string out =
+        split_polygons_in_file(in, Format::off, "m.off", std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})});
     EXPECT_EQ(out,
               "OFF\n# comment\n5 3 0  # counts\n0 0 0\n1 0 0\n1 1 0.5\n0 1 0\n0.5 0.5 1\n"
               "  3 0 1 2 255 0 0 # red\r\n3 0 2 3 255 0 0 # red\r\n3 0 1 4\n");

@@ -108,8 +108,8 @@ std::string rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<
         const ObjFace face = scan_obj_face(line_start, end, name, line);
         const std::uint32_t n = mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon];
         if (face.tokens.size() != n)
-            detail::fail_at_line(name, line, "the face's 'f' statement does not list its " + std::to_string(n) +
-                                                 " corners");
+            detail::fail_at_line(name, line,
+                                 "the face's 'f' statement does not list its " + std::to_string(n) + " corners");
         out.append(copied, line_start);
         for (std::size_t k = 0; k < split.piece_count(); ++k) {
             if (k > 0) out += face.crlf ? "\r\n" : "\n";
