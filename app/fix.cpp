@@ -119,6 +119,7 @@ bool triangulate_reported(Repair& r, std::span<const std::uint32_t> reported, st
         const Origin o = origin[q];
         if (o.split < 0) continue;  // a polygon that was not repaired
         const auto s = static_cast<std::size_t>(o.split);
+        if (dropped[s]) continue;  // told once
         io::PolygonPieces& split = r.splits[s];
         if (!touched[s]) {
             for (std::uint32_t k = 0; k < split.piece_count(); ++k)

@@ -16,11 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const io::Format format = data[0] % 3 == 0 ? io::Format::obj : data[0] % 3 == 1 ? io::Format::ply : io::Format::off;
     const unsigned char pick = data[1];
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
+    const auto parse = format == io::Format::obj   ? io::parse_obj
+                       : format == io::Format::ply ? io::parse_ply
+                                                   : io::parse_off;
     io::MeshData mesh;
     try {
-        mesh = format == io::Format::obj   ? io::parse_obj(bytes, "fuzz")
-               : format == io::Format::ply ? io::parse_ply(bytes, "fuzz")
-                                           : io::parse_off(bytes, "fuzz");
+        mesh = parse(bytes, "fuzz");
     } catch (const io::MeshError&) {
         return 0;
     }
@@ -63,9 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
     io::MeshData back;
     try {
-        back = format == io::Format::obj   ? io::parse_obj(out, "out")
-               : format == io::Format::ply ? io::parse_ply(out, "out")
-                                           : io::parse_off(out, "out");
+        back = parse(out, "out");
     } catch (const io::MeshError&) {
         std::abort();
     }
