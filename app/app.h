@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 // Exit codes of every subcommand.
 inline constexpr int kExitClean = 0;      // check: no file has a non-planar polygon
-inline constexpr int kExitNonPlanar = 1;  // check: some file has
+inline constexpr int kExitNonPlanar = 1;  // check: some file has; fix: some polygon was not repaired
 inline constexpr int kExitError = 2;      // usage, input or plug-in error
 
 using torvel::FileError;
@@ -103,6 +103,18 @@ struct CheckOptions {
     importer::Limits import_limits;  // --import-timeout, --import-memory: each Assimp import
 };
 int run_check(const CheckOptions& options);
+
+struct FixOptions {
+    std::string mesh;
+    std::optional<double> tolerance;  // degrees, already checked to be within 0..90
+    std::optional<fs::path> output;   // -o; required unless dry_run
+    bool dry_run = false;             // report only, write nothing
+    bool json = false;
+    std::optional<std::string> plugin;
+    LogSink::Options log;
+};
+// torvel fix: exit 0 when every reported polygon was repaired, 1 when some were not, 2 on errors.
+int run_fix(const FixOptions& options);
 
 struct ScriptOptions {
     std::optional<std::string> file;  // a path, or "-" for standard input

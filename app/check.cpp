@@ -15,32 +15,14 @@
 #include "mesh_load.h"
 #include "names.h"
 #include "plugin_registry.h"
+#include "plugin_session.h"
 #include "report.h"
 
 namespace torvel::app {
 
 namespace {
 
-const std::wstring kTolerance = std::wstring(torvel_filter::kPropertyName) + L".def";
 constexpr std::uintmax_t kBigFile = 64u << 20;  // reading this much takes over a second
-
-// Every exit from a file's check, also by an exception, runs each filter's Term and XSIUnloadPlugin.
-class LoadedPlugin {
-public:
-    LoadedPlugin(host::Host& host, const fs::path& path) : host_(host) { host_.plugins().load(path); }
-    ~LoadedPlugin() {
-        try {
-            host_.plugins().shutdown();
-        } catch (const std::exception& e) {
-            std::cerr << "torvel: " << e.what() << '\n';
-        }
-    }
-    LoadedPlugin(const LoadedPlugin&) = delete;
-    LoadedPlugin& operator=(const LoadedPlugin&) = delete;
-
-private:
-    host::Host& host_;
-};
 
 // One progress line on stderr, rewritten in place with "\r" and erased when done.
 class Progress {
@@ -62,19 +44,6 @@ private:
     bool enabled_;
     std::size_t width_ = 0;
 };
-
-// Sets the tolerance when asked to and returns the value the filter will read.
-double settings_tolerance(host::Host& host, const std::optional<double>& requested) {
-    XSI::CRef ref;
-    ref = host.resolve(kTolerance);
-    if (!ref.IsValid())
-        throw std::runtime_error("the plug-in did not create the settings parameter " + to_utf8(kTolerance));
-    XSI::Parameter def(ref);
-    if (requested && def.PutValue(XSI::CValue(*requested)).GetCode() != XSI::CStatus::OK)
-        throw std::runtime_error(to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
-                                 " (its range is " + range_text(def) + ")");
-    return static_cast<double>(def.GetValue());
-}
 
 struct Checked {
     FileResult result;
@@ -291,12 +260,7 @@ int run_check(const CheckOptions& o) {
     if (o.output && inputs.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got the " + std::to_string(inputs.size()) +
                          " mesh files of the folder " + o.meshes.front());
-    if (o.output && !io::format_named(*o.output)) {  // refused before any mesh is read
-        const std::string ext = o.output->extension().string();
-        throw UsageError("-o " + o.output->string() + ": torvel cannot write " +
-                         (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
-                         " (it writes .obj, .ply and .off)");
-    }
+    if (o.output) refuse_unwritable_format(*o.output);  // before any mesh is read
     host::Host host;
     LogSink log(host.log(), o.log);
     int code = kExitError;

@@ -149,6 +149,26 @@ int run(int argc, char** argv) {
                "A folder is searched for .obj, .ply and .off files only.";
     });
 
+    FixOptions fix;
+    CommonOptions fix_common;
+    std::string fix_tolerance, fix_format = "text", fix_output;
+    CLI::App* fix_cmd = app.add_subcommand(
+        "fix",
+        "split each non-planar polygon into the fewest planar pieces, changing nothing else (exit 1 when "
+        "some cannot be)");
+    fix_cmd->add_option("MESH", fix.mesh, "the mesh file (.obj, .ply or .off)")->required()->type_name("");
+    fix_cmd->add_option("-t,--tolerance", fix_tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
+        ->type_name("DEG");
+    fix_cmd
+        ->add_option("-o,--output", fix_output,
+                     "write the repaired mesh to FILE (.obj, .ply or .off; another format than MESH's converts it)")
+        ->type_name("FILE");
+    fix_cmd->add_flag("--dry-run", fix.dry_run, "report what would be split; write nothing");
+    fix_cmd->add_option("--format", fix_format, "text or json")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->type_name("FORMAT");
+    fix_common.add_to(*fix_cmd, true);
+
     ScriptOptions script;
     CommonOptions script_common;
     std::string script_file;
@@ -169,14 +189,14 @@ int run(int argc, char** argv) {
     info_common.add_to(*info_cmd, false);
 
     if (const auto name = unknown_subcommand(argc, argv, app)) {
-        std::cerr << "torvel: there is no subcommand '" << *name << "' (the subcommands are check, script and "
-                  << "plugin-info)\n"
+        std::cerr << "torvel: there is no subcommand '" << *name << "' (the subcommands are check, fix, script "
+                  << "and plugin-info)\n"
                   << usage_hint(nullptr) << '\n';
         return kExitError;
     }
     // Set once parsing reaches a subcommand, also when its own arguments are then refused.
     auto active = [&]() -> const CLI::App* {
-        for (const CLI::App* sub : {check_cmd, script_cmd, info_cmd})
+        for (const CLI::App* sub : {check_cmd, fix_cmd, script_cmd, info_cmd})
             if (sub->parsed()) return sub;
         return nullptr;
     };
@@ -189,7 +209,8 @@ int run(int argc, char** argv) {
     }
     if (version) return run_version();
     if (!active()) {
-        std::cerr << "torvel: a subcommand is required: check, script or plugin-info\n" << usage_hint(nullptr) << '\n';
+        std::cerr << "torvel: a subcommand is required: check, fix, script or plugin-info\n"
+                  << usage_hint(nullptr) << '\n';
         return kExitError;
     }
     try {
@@ -202,6 +223,14 @@ int run(int argc, char** argv) {
             check.log = check_common.log_options(*check_cmd);
             check.import_limits = check_import.limits(*check_cmd);
             return run_check(check);
+        }
+        if (fix_cmd->parsed()) {
+            if (fix_cmd->count("--tolerance")) fix.tolerance = parse_tolerance(fix_tolerance);
+            if (fix_cmd->count("--output")) fix.output = fix_output;
+            fix.json = fix_format == "json";
+            fix.plugin = fix_common.plugin_option(*fix_cmd);
+            fix.log = fix_common.log_options(*fix_cmd);
+            return run_fix(fix);
         }
         if (script_cmd->parsed()) {
             if (script_cmd->count("FILE")) script.file = script_file;

@@ -177,11 +177,11 @@ TEST(CheckUsage, MissingOrContradictoryArgumentsExitTwo) {
     Result none = run({});
     EXPECT_EQ(none.code, 2);
     EXPECT_EQ(none.err,
-              "torvel: a subcommand is required: check, script or plugin-info\nRun 'torvel --help' for usage.\n");
+              "torvel: a subcommand is required: check, fix, script or plugin-info\nRun 'torvel --help' for usage.\n");
     Result bogus = run({"frobnicate", kFlat});
     EXPECT_EQ(bogus.code, 2);
-    EXPECT_EQ(bogus.err.rfind("torvel: there is no subcommand 'frobnicate' (the subcommands are check, script and "
-                              "plugin-info)\nRun 'torvel --help' for usage.\n",
+    EXPECT_EQ(bogus.err.rfind("torvel: there is no subcommand 'frobnicate' (the subcommands are check, fix, script "
+                              "and plugin-info)\nRun 'torvel --help' for usage.\n",
                               0),
               0u)
         << bogus.err;

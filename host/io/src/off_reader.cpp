@@ -1,5 +1,6 @@
 // OFF reader (also the COFF/NOFF/CNOFF/STOFF variants, whose extra per-vertex values are ignored).
 // Line based: one vertex or face per line, '#' starts a comment.
+#include "face_layout.h"
 #include "text_util.h"
 
 #include <algorithm>
@@ -15,8 +16,9 @@ using detail::NumStatus;
 
 class OffParser {
 public:
-    OffParser(std::string_view text, const std::string& name)
-        : p_(text.data()), end_(text.data() + text.size()), name_(name) {}
+    // `origin`: where the file starts (before a byte-order mark), for the offsets in `layout`.
+    OffParser(std::string_view text, const std::string& name, const char* origin, detail::FaceLayout* layout)
+        : p_(text.data()), end_(text.data() + text.size()), name_(name), origin_(origin), layout_(layout) {}
 
     MeshData run() {
         if (!next_line()) detail::fail(name_, "empty file, expected an OFF header");
@@ -32,7 +34,9 @@ public:
             error("binary OFF is not supported");
         }
         const std::uint64_t nv = count("vertex count");
+        if (layout_) layout_->count_begin = offset(peek_token().data());
         const std::uint64_t nf = count("face count");
+        if (layout_) layout_->count_end = offset(p_);
         if (!rest_empty()) count("edge count");
         end_of_line();
         if (nv > max_u32) error("too many vertices (" + std::to_string(nv) + ")");
@@ -61,6 +65,8 @@ public:
         for (std::uint64_t i = 0; i < nf; ++i) {
             if (!next_line())
                 detail::fail(name_, "file ends after " + std::to_string(i) + " of " + std::to_string(nf) + " faces");
+            detail::FaceLayout::Record record;
+            record.begin = record.list_begin = offset(p_);
             const std::uint64_t n = count("face vertex count");
             if (n < 3) error(detail::too_few_vertices(n));
             for (std::uint64_t j = 0; j < n; ++j) {
@@ -74,9 +80,14 @@ public:
                 mesh_.indices.push_back(static_cast<std::uint32_t>(v));
             }
             if (!detail::close_polygon(mesh_)) error(detail::too_many_face_vertices);
+            record.list_end = offset(p_);
             for (int extra = 0; !rest_empty(); ++extra) {  // optional colour: index, rgb or rgba
                 if (extra == 4) error("too many values after the face's vertex indices");
                 real("face colour value", false);
+            }
+            if (layout_) {
+                record.end = offset(p_);
+                layout_->records.push_back(record);
             }
         }
         if (next_line()) error("unexpected data after the last face");
@@ -85,6 +96,7 @@ public:
 
 private:
     [[noreturn]] void error(std::string_view what) const { detail::fail_at_line(name_, line_, what); }
+    std::uint64_t offset(const char* at) const { return static_cast<std::uint64_t>(at - origin_); }
 
     static bool header_ok(std::string_view h) {
         if (h.starts_with("ST")) h.remove_prefix(2);
@@ -163,12 +175,18 @@ private:
     std::size_t line_ = 1;
     bool started_ = false;
     MeshData mesh_;
+    const char* origin_;
+    detail::FaceLayout* layout_;
 };
 
 }  // namespace
 
 MeshData parse_off(std::string_view text, const std::string& name) {
-    return OffParser(detail::without_utf8_mark(text, name), name).run();
+    return OffParser(detail::without_utf8_mark(text, name), name, text.data(), nullptr).run();
+}
+
+MeshData detail::parse_off(std::string_view bytes, const std::string& name, FaceLayout* layout) {
+    return OffParser(detail::without_utf8_mark(bytes, name), name, bytes.data(), layout).run();
 }
 
 }  // namespace torvel::io

@@ -1,6 +1,7 @@
 // PLY reader: ascii, binary_little_endian and binary_big_endian 1.0. Takes x y z from the vertex
 // element and the vertex index list from the face element; every other property and element is
 // read past according to its declared type.
+#include "face_layout.h"
 #include "text_util.h"
 
 #include <algorithm>
@@ -120,8 +121,11 @@ inline bool is_space(char c) { return detail::is_blank(c) || c == '\n'; }
 class PlyParser {
 public:
     // Parsing starts past a byte-order mark, and byte offsets in messages still count from the file's start.
-    PlyParser(std::string_view bytes, const std::string& name)
-        : data_(bytes), name_(name), pos_(bytes.size() - detail::without_utf8_mark(bytes, name).size()) {}
+    PlyParser(std::string_view bytes, const std::string& name, detail::FaceLayout* layout)
+        : data_(bytes),
+          name_(name),
+          pos_(bytes.size() - detail::without_utf8_mark(bytes, name).size()),
+          layout_(layout) {}
 
     MeshData run() {
         parse_header();
@@ -218,7 +222,13 @@ private:
                 for (const auto& other : elements_)
                     if (other.name == el.name) line_error("element " + detail::quoted(el.name) + " declared twice");
                 if (el.name == "vertex") vertex_el_ = elements_.size();
-                if (el.name == "face") face_el_ = elements_.size();
+                if (el.name == "face") {
+                    face_el_ = elements_.size();
+                    if (layout_) {
+                        layout_->count_begin = static_cast<std::uint64_t>(tok[2].data() - data_.data());
+                        layout_->count_end = layout_->count_begin + tok[2].size();
+                    }
+                }
                 elements_.push_back(std::move(el));
             } else if (tok[0] == "property") {
                 if (elements_.empty()) line_error("property before any element");
@@ -309,6 +319,12 @@ private:
             if (!is_integer(f.props[index_prop_].type)) {
                 line_ = end_line;
                 line_error("vertex indices must have an integer type");
+            }
+            if (layout_) {
+                layout_->binary = encoding_ != Encoding::ascii;
+                layout_->big_endian = encoding_ == Encoding::big;
+                layout_->count_size = static_cast<std::uint8_t>(size_of(f.props[index_prop_].count_type));
+                layout_->index_size = static_cast<std::uint8_t>(size_of(f.props[index_prop_].type));
             }
         }
     }
@@ -404,10 +420,12 @@ private:
             double xyz[3] = {0, 0, 0};
             std::size_t face_start = mesh_.indices.size();
             std::uint64_t face_line = line_;
+            detail::FaceLayout::Record record;
             for (std::size_t i = 0; i < el.props.size(); ++i) {
                 const Property& p = el.props[i];
                 std::string_view tok = next_token(el, k);
                 if (i == 0) face_line = line_;
+                if (i == 0) record.begin = pos_ - tok.size();
                 if (!p.is_list) {
                     if (is_vertex && (i == xyz_[0] || i == xyz_[1] || i == xyz_[2])) {
                         const int axis = i == xyz_[0] ? 0 : i == xyz_[1] ? 1 : 2;
@@ -421,7 +439,10 @@ private:
                 const std::int64_t n = ascii_int(tok, p.count_type, "list count");
                 if (n < 0) line_error("negative list count " + detail::quoted(tok));
                 const bool indices = is_face && i == index_prop_;
-                if (indices) face_start = mesh_.indices.size();
+                if (indices) {
+                    face_start = mesh_.indices.size();
+                    record.list_begin = pos_ - tok.size();
+                }
                 for (std::int64_t j = 0; j < n; ++j) {
                     std::string_view item = next_token(el, k);
                     if (indices) {
@@ -431,6 +452,11 @@ private:
                         ascii_scalar(p.type, "list value", item);
                     }
                 }
+                if (indices) record.list_end = pos_;
+            }
+            if (is_face && layout_) {
+                record.end = pos_;
+                layout_->records.push_back(record);
             }
             if (is_vertex) mesh_.positions.insert(mesh_.positions.end(), xyz, xyz + 3);
             if (is_face) {
@@ -503,6 +529,7 @@ private:
         reserve_for(e, min_bytes, idx_prop ? size_of(idx_prop->type) : 0);
         for (std::uint64_t k = 0; k < el.count; ++k) {
             const std::uint64_t start = pos_;
+            std::uint64_t list_begin = start, list_end = start;
             for (std::size_t i = 0; i < el.props.size(); ++i) {
                 const Property& p = el.props[i];
                 if (!p.is_list) {
@@ -525,14 +552,17 @@ private:
                 const std::size_t is = size_of(p.type);
                 if (static_cast<std::uint64_t>(n) > (data_.size() - pos_) / is) truncated(el, k);
                 if (&p == idx_prop) {
+                    list_begin = pos_ - cs;
                     const std::size_t face_start = mesh_.indices.size();
                     const char* q = data_.data() + pos_;
                     for (std::int64_t j = 0; j < n; ++j, q += is) note_index(load_int(p.type, q, swap), start);
                     finish_face(mesh_.indices.size() - face_start, start);
                 }
                 pos_ += static_cast<std::size_t>(n) * is;
+                if (&p == idx_prop) list_end = pos_;
             }
             if (is_vertex) mesh_.positions.insert(mesh_.positions.end(), vertex_tmp_, vertex_tmp_ + 3);
+            if (is_face && layout_) layout_->records.push_back({start, list_begin, list_end, pos_});
         }
     }
 
@@ -551,10 +581,15 @@ private:
     // A header of nothing but unknown lines is told in a few warnings, not one per line.
     static constexpr std::size_t kMaxUnknownLinesTold = 10;
     std::size_t unknown_lines_ = 0;
+    detail::FaceLayout* layout_;
 };
 
 }  // namespace
 
-MeshData parse_ply(std::string_view bytes, const std::string& name) { return PlyParser(bytes, name).run(); }
+MeshData parse_ply(std::string_view bytes, const std::string& name) { return PlyParser(bytes, name, nullptr).run(); }
+
+MeshData detail::parse_ply(std::string_view bytes, const std::string& name, FaceLayout* layout) {
+    return PlyParser(bytes, name, layout).run();
+}
 
 }  // namespace torvel::io

@@ -1,0 +1,51 @@
+#include "plugin_session.h"
+
+#include <iostream>
+
+#include <xsi_customproperty.h>
+
+#include "app.h"
+#include "mesh_io.h"
+#include "names.h"
+#include "plugin_registry.h"
+#include "report.h"
+
+namespace torvel::app {
+
+namespace {
+const std::wstring kTolerance = std::wstring(torvel_filter::kPropertyName) + L".def";
+}
+
+LoadedPlugin::LoadedPlugin(host::Host& host, const std::filesystem::path& path) : host_(host) {
+    host_.plugins().load(path);
+}
+
+LoadedPlugin::~LoadedPlugin() {
+    try {
+        host_.plugins().shutdown();
+    } catch (const std::exception& e) {
+        std::cerr << "torvel: " << e.what() << '\n';
+    }
+}
+
+double settings_tolerance(host::Host& host, const std::optional<double>& requested) {
+    XSI::CRef ref;
+    ref = host.resolve(kTolerance);
+    if (!ref.IsValid())
+        throw std::runtime_error("the plug-in did not create the settings parameter " + to_utf8(kTolerance));
+    XSI::Parameter def(ref);
+    if (requested && def.PutValue(XSI::CValue(*requested)).GetCode() != XSI::CStatus::OK)
+        throw std::runtime_error(to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
+                                 " (its range is " + range_text(def) + ")");
+    return static_cast<double>(def.GetValue());
+}
+
+void refuse_unwritable_format(const std::filesystem::path& out) {
+    if (io::format_named(out)) return;
+    const std::string ext = out.extension().string();
+    throw UsageError("-o " + out.string() + ": torvel cannot write " +
+                     (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
+                     " (it writes .obj, .ply and .off)");
+}
+
+}  // namespace torvel::app

@@ -1,0 +1,40 @@
+// Replacing polygons of a mesh file by pieces of themselves, changing nothing else (`torvel fix`).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mesh_io.h"
+
+namespace torvel::io {
+
+// The pieces one polygon becomes: piece k is corners[offsets[k] .. offsets[k+1]), each a corner number
+// of the polygon (0 is its first corner as the file lists it), in the order the piece goes round.
+struct PolygonPieces {
+    std::uint32_t polygon = 0;
+    std::vector<std::uint32_t> offsets{0};
+    std::vector<std::uint32_t> corners;
+
+    std::size_t piece_count() const { return offsets.size() - 1; }
+};
+
+// `bytes`, a whole file in `format`, with each listed polygon replaced in place by its pieces; every
+// other byte is kept:
+// - OBJ: the face's `f` statement (continuation lines included) becomes one `f` line per piece with the
+//   corners' reference tokens as written (`v/vt/vn`, negative ones too: no `v` line moves, so they keep
+//   their meaning), the statement's indentation and line ending, and its comment on the first line;
+// - PLY (ASCII and binary): each piece is a copy of the face's record with its vertex index list cut
+//   down to the piece (same count and index types, same byte order), and the face count in the header
+//   is updated;
+// - OFF: the same per face line (colour and comment kept on each piece), and the face count updated.
+// `splits` must be in ascending polygon order, each polygon once, each piece of 3 or more corners of
+// that polygon. When `expected` is given, the polygons the bytes hold must be its polygons (the file
+// has not changed since it was read). Throws MeshError naming `name` when the bytes do not parse, or
+// for splits that do not fit them.
+std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
+                                   std::span<const PolygonPieces> splits, const MeshData* expected = nullptr);
+
+}  // namespace torvel::io

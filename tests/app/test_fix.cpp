@@ -1,0 +1,190 @@
+// torvel fix through the executable: what it splits, what it leaves with a reason, that the output differs
+// from the input only in the split faces, and that the filter, asked again, reports only what was left.
+#include <cmath>
+#include <numbers>
+#include <set>
+#include <sstream>
+
+#include "mesh_io.h"
+#include "run.h"
+
+namespace apptest {
+namespace {
+
+namespace io = torvel::io;
+using Json = nlohmann::json;
+
+class Fix : public TempDirTest {};
+
+// A 12-gon on the unit circle folded by 70 degrees along its diagonal 3-9 (the y axis): two planar pieces.
+std::string folded_12gon_vertices() {
+    std::ostringstream s;
+    s.precision(17);
+    for (int i = 0; i < 12; ++i) {
+        const double a = i * std::numbers::pi / 6, x = std::cos(a), y = std::sin(a);
+        const double lifted = x > 1e-9 ? x : 0;
+        s << "v " << (x > 1e-9 ? x * std::cos(1.22) : x) << ' ' << y << ' ' << lifted * std::sin(1.22) << '\n';
+    }
+    return s.str();
+}
+
+// An OBJ with everything a lossless rewrite must keep, a folded 12-gon, a bent quad written with
+// relative indices over a continuation line, a self-crossing bent outline and a zero-length edge.
+std::string mixed_obj() {
+    return "# before\nmtllib m.mtl\no folded\n" + folded_12gon_vertices() +
+           "vt 0 0\nvn 0 0 1\ng a\nusemtl red\ns 1\nf 1/1/1 2/1/1 3/1/1 4/1/1 5/1/1 6/1/1 7/1/1 8/1/1 9/1/1 10/1/1 "
+           "11/1/1 12/1/1 # twelve\n"
+           "o quad\nv 0 0 0\nv 1 0 0\nv 1 1 1\nv 0 1 0\ns off\nf -4 -3 \\\n -2 -1\n"
+           "g crossing\nv 0 0 0\nv 2 2 0\nv 2 0 1\nv 0 2 0\nf 17 18 19 20\n"
+           "g zero\nv 5 0 0\nv 6 0 0\nv 6 0 0\nv 6 1 1\nv 5 1 0\nf 21 22 23 24 25\n"
+           "f 1 2 3\n# after\n";
+}
+
+std::vector<std::string> without(std::vector<std::string> all, std::size_t first, std::size_t count) {
+    all.erase(all.begin() + static_cast<std::ptrdiff_t>(first),
+              all.begin() + static_cast<std::ptrdiff_t>(first + count));
+    return all;
+}
+
+TEST_F(Fix, ObjSplitsWhatCanBeSplitKeepsEveryOtherLineAndTheCheckAfterwardsAgrees) {
+    const fs::path in = write("m.obj", mixed_obj()), out = dir / "fixed.obj";
+    Result r = run({"fix", "-t", "20", in.string(), "-o", out.string(), "--format", "json"});
+    ASSERT_EQ(r.code, 1) << r.err;  // two polygons cannot be repaired
+    const Json doc = Json::parse(r.out);
+    ASSERT_EQ(doc["files"].size(), 1u);
+    const Json& file = doc["files"][0];
+    EXPECT_EQ(doc["tolerance"], 20);
+    ASSERT_EQ(file["split"].size(), 2u);
+    EXPECT_EQ(file["split"][0]["index"], 0);
+    const auto twelve = file["split"][0]["pieces"].get<std::set<std::vector<int>>>();
+    EXPECT_EQ(twelve, (std::set<std::vector<int>>{{3, 4, 5, 6, 7, 8, 9}, {0, 1, 2, 3, 9, 10, 11}}));
+    EXPECT_EQ(file["split"][1]["index"], 1);
+    EXPECT_EQ(file["split"][1]["pieces"].size(), 2u);
+    ASSERT_EQ(file["not_repaired"].size(), 2u);
+    EXPECT_EQ(file["not_repaired"][0]["index"], 2);
+    EXPECT_NE(file["not_repaired"][0]["reason"].get<std::string>().find("crosses itself"), std::string::npos);
+    EXPECT_EQ(file["not_repaired"][1]["index"], 3);
+    EXPECT_NE(file["not_repaired"][1]["reason"].get<std::string>().find("zero-length edge"), std::string::npos);
+    EXPECT_EQ(file["converted"], false);
+
+    // Line by line: only the two split faces' statements differ, each replaced by its pieces in place.
+    const auto before = lines(read_file(in)), after = lines(read_file(out));
+    std::size_t twelve_line = 0, quad_line = 0;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i].starts_with("f 1/1/1")) twelve_line = i;
+        if (before[i].starts_with("f -4")) quad_line = i;
+    }
+    ASSERT_EQ(after.size(), before.size() + 1 + 0);  // 12-gon: 1 line -> 2; quad: 2 lines -> 2
+    EXPECT_EQ(without(without(after, quad_line + 1, 2), twelve_line, 2),
+              without(without(before, quad_line, 2), twelve_line, 1))
+        << read_file(out);
+    EXPECT_TRUE(after[twelve_line].ends_with("# twelve"));
+    for (std::size_t k : {twelve_line, twelve_line + 1})
+        for (const std::string& token : {std::string(" 4/1/1"), std::string(" 10/1/1")})
+            EXPECT_NE(after[k].find(token), std::string::npos) << after[k];  // the fold's ends are in both
+    EXPECT_TRUE(after[quad_line + 1].starts_with("f -4 ")) << after[quad_line + 1];
+    EXPECT_TRUE(after[quad_line + 2].starts_with("f ")) << after[quad_line + 2];
+
+    // The plug-in, asked about the output, reports exactly the polygons left as they were.
+    Result check = run({"check", "-t", "20", "--format", "json", out.string()});
+    EXPECT_EQ(check.code, 1) << check.err;
+    EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::parse("[4, 5]"));
+
+    Result text = run({"fix", "-t", "20", in.string(), "--dry-run"});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_EQ(lines(text.out)[0], in.string() + ": 2 polygons split into 4 pieces, 2 not repaired at 20\u00b0");
+    EXPECT_TRUE(lines(text.out)[1].starts_with(in.string() + ": polygon 2 not repaired: the outline crosses itself"));
+}
+
+TEST_F(Fix, PlyAndOffOutputsDifferOnlyInTheSplitFacesAndPassTheCheck) {
+    for (const std::string name : {"mixed.ply", "l_hexagon.off", "mixed.obj"}) {
+        const fs::path in = copy_example(name), out = dir / ("fixed_" + name);
+        Result r = run({"fix", in.string(), "-o", out.string(), "--format", "json"});
+        ASSERT_EQ(r.code, 0) << name << r.err << r.out;
+        const Json file = Json::parse(r.out)["files"][0];
+        const io::MeshData a = io::read_mesh(in), b = io::read_mesh(out);
+        EXPECT_EQ(a.positions, b.positions) << name;
+        // Element by element: every face that was not split is there, in order; each split face's pieces
+        // stand in its place and use its vertices.
+        std::set<std::uint32_t> split;
+        std::size_t pieces = 0;
+        for (const Json& s : file["split"]) {
+            split.insert(s["index"].get<std::uint32_t>());
+            pieces += s["pieces"].size();
+        }
+        ASSERT_EQ(b.polygon_count(), a.polygon_count() - split.size() + pieces) << name;
+        std::size_t q = 0, s = 0;
+        for (std::uint32_t p = 0; p < a.polygon_count(); ++p) {
+            const std::vector<std::uint32_t> face(a.indices.begin() + a.offsets[p],
+                                                  a.indices.begin() + a.offsets[p + 1]);
+            if (!split.count(p)) {
+                EXPECT_EQ(
+                    std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
+                    face)
+                    << name << " face " << p;
+                ++q;
+                continue;
+            }
+            for (const Json& piece : file["split"][s++]["pieces"]) {
+                std::vector<std::uint32_t> expected;
+                for (const Json& c : piece) expected.push_back(face[c.get<std::size_t>()]);
+                EXPECT_EQ(
+                    std::vector<std::uint32_t>(b.indices.begin() + b.offsets[q], b.indices.begin() + b.offsets[q + 1]),
+                    expected)
+                    << name << " face " << p;
+                ++q;
+            }
+        }
+        Result check = run({"check", out.string()});
+        EXPECT_EQ(check.code, 0) << name << ": " << check.out;
+    }
+}
+
+TEST_F(Fix, ConvertsWhenTheOutputIsAnotherFormatAndSaysSo) {
+    const fs::path in = copy_example("mixed.obj"), out = dir / "fixed.ply";
+    Result r = run({"fix", in.string(), "-o", out.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("converted to " + out.string()), std::string::npos) << r.out;
+    EXPECT_EQ(run({"check", out.string()}).code, 0);
+    EXPECT_EQ(io::read_mesh(out).positions, io::read_mesh(in).positions);
+}
+
+TEST_F(Fix, DryRunWritesNothingAndTheInputIsNeverAnOutput) {
+    const fs::path in = copy_example("mixed.obj"), out = dir / "fixed.obj";
+    const std::string original = read_file(in);
+    Result dry = run({"fix", "--dry-run", in.string(), "-o", out.string()});
+    EXPECT_EQ(dry.code, 0) << dry.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_NE(dry.out.find("3 polygons split into"), std::string::npos) << dry.out;
+
+    fs::create_symlink(in, dir / "link.obj");
+    for (const fs::path& onto : {in, dir / "link.obj"}) {
+        Result r = run({"fix", in.string(), "-o", onto.string()});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find("refusing to overwrite the input"), std::string::npos) << r.err;
+        EXPECT_EQ(read_file(in), original);
+    }
+    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(dir), {}).size(), 2u);  // no temporary left
+}
+
+TEST_F(Fix, BadInputAndBadArgumentsAreClearErrors) {
+    const fs::path bad = write("bad.obj", "v 0 0 0\nv 1 0 0\nv 0 1 x\nf 1 2 3\n");
+    Result r = run({"fix", bad.string(), "-o", (dir / "o.obj").string(), "--format", "json"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "torvel: " + bad.string() + ":3: bad z coordinate 'x'\n");
+    EXPECT_EQ(Json::parse(r.out)["errors"][0]["message"], bad.string() + ":3: bad z coordinate 'x'");
+    EXPECT_FALSE(fs::exists(dir / "o.obj"));
+
+    Result missing = run({"fix", (dir / "none.obj").string(), "--dry-run"});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("none.obj: cannot open"), std::string::npos);
+    Result no_output = run({"fix", bad.string()});
+    EXPECT_EQ(no_output.code, 2);
+    EXPECT_NE(no_output.err.find("-o/--output is required"), std::string::npos);
+    Result stl = run({"fix", bad.string(), "-o", "x.stl"});
+    EXPECT_EQ(stl.code, 2);
+    EXPECT_NE(stl.err.find("torvel cannot write '.stl' files"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace apptest
