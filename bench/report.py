@@ -80,6 +80,10 @@ def main(path):
     target("check_j2_speedup_500_files_1e4", ratio(get("CheckWorkers/500/10000", "j1_ms"),
                                                    get("CheckWorkers/500/10000", "j2_ms")), 1.7, at_most=False, unit="x")
 
+    # The picture of the 10^6-polygon file at 1024x1024 against torvel check of it, in turns (CPU time).
+    target("render_vs_check_1e6 [render_png 1024x1024 / torvel check]",
+           ratio(get("RenderVsCheck/1000000", "render_ms"), get("RenderVsCheck/1000000", "check_ms")), 1.0, unit="x")
+
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
             ("walk ns/polygon 1e6", walk(big)), ("floor ns/polygon 1e6", floor(big)),
@@ -95,7 +99,9 @@ def main(path):
             ("torvel check / torvel import ms, 1e6", get("CheckExe/1000000", "check_ms")),
             ("", get("CheckExe/1000000", "import_ms")),
             ("torvel check -j 1 / -j 2 ms, 500 files of 1e4", get("CheckWorkers/500/10000", "j1_ms")),
-            ("", get("CheckWorkers/500/10000", "j2_ms"))]
+            ("", get("CheckWorkers/500/10000", "j2_ms")),
+            ("picture 1024x1024 / torvel check ms, 1e6", get("RenderVsCheck/1000000", "render_ms")),
+            ("", get("RenderVsCheck/1000000", "check_ms"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"
