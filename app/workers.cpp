@@ -271,6 +271,9 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
                 out.message = e.what();
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
+            // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
+            if (out.kind == FileOutcome::Kind::checked && named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
+                out.measures.details.push_back({out.result.polygons, "bogus", 4, {}, 1.0, {}, {}});
             pending += outcome_frame(index, out);
             send_all(fd, pending);
             pending.clear();

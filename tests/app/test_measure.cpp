@@ -266,5 +266,17 @@ TEST_F(Measure, WorkersGiveWhatOneProcessGives) {
         EXPECT_EQ(read_file(dir / "two" / name), read_file(dir / "one" / name)) << name;
 }
 
+// Measures from a worker that disagree with its verdict are refused like any malformed result.
+TEST_F(Measure, AWorkerWhoseDetailsDisagreeWithItsResultMakesItsFileAnError) {
+    const std::string bad = copy_example("mixed.obj", "bad.obj").string();
+    const std::string fine = copy_example("twisted_quad.obj", "fine.obj").string();
+    RunOptions tampered;
+    tampered.env["TORVEL_TEST_WORKER_BAD_MEASURES"] = "bad.obj";
+    Result r = run({"check", "-j", "2", "--details", bad, fine}, tampered);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "torvel: " + bad + ": the check failed: its worker sent malformed data\n");
+    EXPECT_EQ(lines(r.out).size(), 3u) << r.out;  // fine.obj, its detail, the summary
+}
+
 }  // namespace
 }  // namespace apptest
