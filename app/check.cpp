@@ -158,8 +158,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     std::sort(out.result.non_planar.begin(), out.result.non_planar.end());
     if (const MeasureRequest wanted = measure_request(o); wanted.details || wanted.histogram || wanted.image) {
         try {
-            out.measures = measure_file(wanted, scene_objects(host, {&mesh, 1}, data.face_lines),
-                                        out.result.non_planar, path, out.tolerance);
+            out.measures = measure_file(wanted, scene_objects(host, {&mesh, 1}, data.face_lines), out.result.non_planar,
+                                        path, out.tolerance);
         } catch (const std::invalid_argument& e) {
             throw FileError(path + ": " + e.what());
         }
@@ -220,7 +220,8 @@ public:
                                          file_fields_, run_fields)
                       << std::endl;
         if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1 && o_.histogram)
-            for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_)) std::cout << line << '\n';
+            for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_))
+                std::cout << line << '\n';
         if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1)
             std::cout << check_summary(totals_) << std::endl;
         if (!failures_.empty()) return kExitError;
@@ -231,7 +232,8 @@ private:
     void print_measures(const Measures& m) const {
         for (const std::string& line : detail_lines(m.details)) std::cout << line << '\n';
         if (m.histogram)
-            for (const std::string& line : histogram_lines(*m.histogram, "  bend histogram", bars_)) std::cout << line << '\n';
+            for (const std::string& line : histogram_lines(*m.histogram, "  bend histogram", bars_))
+                std::cout << line << '\n';
     }
     Json measures_json(const Measures& m) const {
         Json fields = Json::object();
@@ -243,9 +245,9 @@ private:
     const CheckOptions& o_;
     host::Log& log_;
     std::size_t entries_;
-    bool bars_;                         // stdout is a terminal: histograms get bars
-    geometry::BendHistogram all_;       // the histograms of all files checked
-    std::vector<Json> file_fields_;     // kept for JSON only: what each file adds to its entry
+    bool bars_;                      // stdout is a terminal: histograms get bars
+    geometry::BendHistogram all_;    // the histograms of all files checked
+    std::vector<Json> file_fields_;  // kept for JSON only: what each file adds to its entry
     std::optional<double> tolerance_;
     CheckTotals totals_;
     std::vector<FileResult> results_;  // kept for JSON only

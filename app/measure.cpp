@@ -51,8 +51,7 @@ std::vector<PolygonDetail> describe_reported(std::span<const CheckedObject> obje
 // Describes: a polygon's state is the filter's verdict, told apart as degenerate when it has a zero
 // corner normal.
 std::vector<unsigned char> picture(std::span<const CheckedObject> objects, std::span<const PolygonDetail> details,
-                                   std::span<const std::uint32_t> reported, const std::string& path,
-                                   double tolerance) {
+                                   std::span<const std::uint32_t> reported, const std::string& path, double tolerance) {
     std::vector<std::vector<render::PolygonState>> states;
     std::vector<render::MeshView> views;
     std::uint64_t polygons = 0, degenerate = 0;
@@ -107,7 +106,8 @@ Measures measure_file(const MeasureRequest& request, std::span<const CheckedObje
     if (request.top && out.details.size() > *request.top) out.details.resize(*request.top);
     if (request.histogram) {
         out.histogram.emplace();
-        for (const CheckedObject& object : objects) add_histogram(*out.histogram, geometry::bend_histogram(object.mesh));
+        for (const CheckedObject& object : objects)
+            add_histogram(*out.histogram, geometry::bend_histogram(object.mesh));
     }
     return out;
 }
@@ -115,8 +115,8 @@ Measures measure_file(const MeasureRequest& request, std::span<const CheckedObje
 std::vector<std::string> detail_lines(std::span<const PolygonDetail> details) {
     std::vector<std::string> lines;
     for (const PolygonDetail& d : details) {
-        std::string line = "  polygon " + std::to_string(d.index) + " (" + d.object + ", " +
-                           std::to_string(d.vertices) + " vertices";
+        std::string line =
+            "  polygon " + std::to_string(d.index) + " (" + d.object + ", " + std::to_string(d.vertices) + " vertices";
         if (d.line) line += ", line " + std::to_string(*d.line);
         line += "): ";
         if (d.degenerate)
@@ -149,8 +149,7 @@ std::uint64_t measured_polygons(const geometry::BendHistogram& h) {
 }
 
 std::string band_name(std::size_t k) {
-    return format_number(geometry::kBendBandEdges[k]) + "-" + format_number(geometry::kBendBandEdges[k + 1]) +
-           "\u00b0";
+    return format_number(geometry::kBendBandEdges[k]) + "-" + format_number(geometry::kBendBandEdges[k + 1]) + "\u00b0";
 }
 
 }  // namespace

@@ -64,8 +64,7 @@ bool worse_detail(const PolygonDetail& a, const PolygonDetail& b);
 std::vector<std::string> detail_lines(std::span<const PolygonDetail> details);
 // The histogram as text lines, headed by "TITLE of N polygons of 4 or more vertices:"; with `bars`, a bar
 // of block characters after each count.
-std::vector<std::string> histogram_lines(const geometry::BendHistogram& histogram, const std::string& title,
-                                         bool bars);
+std::vector<std::string> histogram_lines(const geometry::BendHistogram& histogram, const std::string& title, bool bars);
 // Adds `b`'s counts to `a`.
 void add_histogram(geometry::BendHistogram& a, const geometry::BendHistogram& b);
 

@@ -67,8 +67,8 @@ std::string measures_body(const Measures& m) {
     put(body, static_cast<std::uint8_t>(m.histogram.has_value()));
     if (m.histogram) {
         for (const std::uint64_t c : m.histogram->bands) put(body, c);
-        for (const std::uint64_t c : {m.histogram->degenerate, m.histogram->at_90, m.histogram->small,
-                                      m.histogram->not_finite})
+        for (const std::uint64_t c :
+             {m.histogram->degenerate, m.histogram->at_90, m.histogram->small, m.histogram->not_finite})
             put(body, c);
     }
     put(body, static_cast<std::uint32_t>(m.details.size()));
@@ -272,7 +272,8 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
             // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
-            if (out.kind == FileOutcome::Kind::checked && named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
+            if (out.kind == FileOutcome::Kind::checked &&
+                named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
                 out.measures.details.push_back({out.result.polygons, "bogus", 4, {}, 1.0, {}, {}});
             pending += outcome_frame(index, out);
             send_all(fd, pending);

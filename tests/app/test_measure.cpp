@@ -152,8 +152,8 @@ TEST_F(Measure, HistogramCountsAreWhatTheFilterReportsAtEachBandEdge) {
         EXPECT_EQ(h["polygons"], in_bands + 2);  // the triangle is not counted
         for (std::size_t k = 0; k < edges.size(); ++k) {
             EXPECT_EQ(h["reported"][k]["tolerance"], edges[k]);
-            const json checked = json::parse(
-                run({"check", "-t", std::to_string(edges[k]), "--format", "json", f ? b : a}).out);
+            const json checked =
+                json::parse(run({"check", "-t", std::to_string(edges[k]), "--format", "json", f ? b : a}).out);
             EXPECT_EQ(h["reported"][k]["polygons"], checked["files"][0]["non_planar"].size())
                 << "file " << f << " at " << edges[k];
         }
