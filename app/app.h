@@ -98,6 +98,10 @@ struct CheckOptions {
     bool list_non_planar = false;     // -l: only the paths of files with a non-planar polygon
     std::optional<std::size_t> jobs;  // -j, at least 1; unset: one per core for more than one file
     std::optional<fs::path> output;   // -o, only with one mesh file
+    bool details = false;             // --details: a line (or JSON entry) per reported polygon
+    std::optional<std::size_t> top;   // --top N: only the N worst details (implies details)
+    bool histogram = false;           // --histogram: bend bands per file and for the whole run
+    std::optional<fs::path> image;    // --image: a PNG file (one mesh file) or a folder of them
     std::optional<std::string> plugin;
     LogSink::Options log;
     importer::Limits import_limits;  // --import-timeout, --import-memory: each Assimp import

@@ -49,6 +49,7 @@ struct Checked {
     FileResult result;
     double tolerance = 0;
     LoadedFile file;  // kept for -o only
+    Measures measures;
 };
 
 // The file's objects in the scene, in file order. The program keeps the arrays only when it writes them out.
@@ -64,6 +65,28 @@ std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, Lo
         }
     }
     return meshes;
+}
+
+MeasureRequest measure_request(const CheckOptions& o) {
+    return {o.details || o.top.has_value(), o.top, o.histogram, o.image.has_value()};
+}
+
+// The objects the check put in the scene for one file, in file order, named as the scene names them.
+std::vector<CheckedObject> scene_objects(const host::Host& host, std::span<const XSI::CRef> meshes,
+                                         std::span<const std::uint32_t> face_lines) {
+    std::vector<CheckedObject> objects;
+    std::uint32_t first = 0;
+    for (const XSI::CRef& ref : meshes) {
+        const host::MeshObject& object = *host.store().find_as<host::MeshObject>(ref);
+        const std::uint32_t count = object.mesh.polygon_count();
+        const std::size_t lines = std::min<std::size_t>(face_lines.size(), first);
+        objects.push_back({to_utf8(object.name),
+                           {object.mesh.positions, object.mesh.offsets, object.mesh.indices},
+                           first,
+                           face_lines.subspan(lines, std::min<std::size_t>(face_lines.size() - lines, count))});
+        first += count;
+    }
+    return objects;
 }
 
 Checked check_file(host::Host& host, const std::string& path, const CheckOptions& o, const fs::path& plugin,
@@ -113,6 +136,15 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         out.result.objects.push_back(std::move(r));
     }
     out.result.polygons = first;
+    if (const MeasureRequest wanted = measure_request(o); wanted.details || wanted.histogram || wanted.image) {
+        try {
+            out.measures =
+                measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar, path,
+                             out.tolerance);
+        } catch (const std::invalid_argument& e) {
+            throw FileError(path + ": " + e.what());
+        }
+    }
     progress.clear();
     if (!o.output) out.file = {};
     return out;
@@ -122,7 +154,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
 // workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
 class Report {
 public:
-    Report(const CheckOptions& o, host::Log& log, std::size_t entries) : o_(o), log_(log), entries_(entries) {}
+    Report(const CheckOptions& o, host::Log& log, std::size_t entries)
+        : o_(o), log_(log), entries_(entries), bars_(::isatty(1) == 1) {}
 
     // The line that starts an entry's part of the log.
     void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
@@ -141,9 +174,16 @@ public:
         totals_.non_planar += !r.non_planar.empty();
         totals_.polygons += r.non_planar.size();
         if (!o_.quiet && o_.list_non_planar && !r.non_planar.empty()) std::cout << r.path << std::endl;
-        if (!o_.quiet && !o_.list_non_planar && !o_.json)
-            std::cout << check_line(r, out.tolerance) << '\n' << object_lines(r) << std::flush;
-        if (o_.json) results_.push_back(std::move(r));
+        if (!o_.quiet && !o_.list_non_planar && !o_.json) {
+            std::cout << check_line(r, out.tolerance) << '\n' << object_lines(r);
+            print_measures(out.measures);
+            std::cout.flush();
+        }
+        if (out.measures.histogram) add_histogram(all_, *out.measures.histogram);
+        if (o_.json) {
+            results_.push_back(std::move(r));
+            file_fields_.push_back(measures_json(out.measures));
+        }
     }
 
     // A failure that is not a file's check: an -o output that could not be written.
@@ -154,19 +194,41 @@ public:
     }
 
     int finish() {
+        Json run_fields = Json::object();
+        if (o_.histogram) run_fields["histogram"] = histogram_json(all_);
         if (!o_.quiet && o_.json)
-            std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_)
+            std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_,
+                                         file_fields_, run_fields)
                       << std::endl;
-        else if (!o_.quiet && !o_.list_non_planar && entries_ > 1)
+        if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1 && o_.histogram)
+            for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_))
+                std::cout << line << '\n';
+        if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1)
             std::cout << check_summary(totals_) << std::endl;
         if (!failures_.empty()) return kExitError;
         return totals_.non_planar > 0 ? kExitNonPlanar : kExitClean;
     }
 
 private:
+    void print_measures(const Measures& m) const {
+        for (const std::string& line : detail_lines(m.details)) std::cout << line << '\n';
+        if (m.histogram)
+            for (const std::string& line : histogram_lines(*m.histogram, "  bend histogram", bars_))
+                std::cout << line << '\n';
+    }
+    Json measures_json(const Measures& m) const {
+        Json fields = Json::object();
+        if (o_.details || o_.top) fields["details"] = details_json(m.details);
+        if (m.histogram) fields["histogram"] = histogram_json(*m.histogram);
+        return fields;
+    }
+
     const CheckOptions& o_;
     host::Log& log_;
     std::size_t entries_;
+    bool bars_;                      // stdout is a terminal: histograms get bars
+    geometry::BendHistogram all_;    // the histograms of all files checked
+    std::vector<Json> file_fields_;  // kept for JSON only: what each file adds to its entry
     std::optional<double> tolerance_;
     CheckTotals totals_;
     std::vector<FileResult> results_;  // kept for JSON only
@@ -188,6 +250,7 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         out.kind = FileOutcome::Kind::checked;
         out.result = std::move(c.result);
         out.tolerance = c.tolerance;
+        out.measures = std::move(c.measures);
         if (mesh) *mesh = joined_mesh(std::move(c.file));
         return out;
     } catch (const FileError& e) {
@@ -207,8 +270,21 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
-              std::span<const RunFile> protect) {
+              std::span<const RunFile> protect, std::span<const fs::path> images,
+              std::span<const RunFile> image_protect) {
     Report report(o, host.log(), inputs.size());
+    // An entry's picture is written once its result is reported, as -o's mesh is.
+    auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
+        const std::vector<unsigned char> png = std::move(out.measures.image);
+        const bool checked = out.kind == FileOutcome::Kind::checked;
+        report.add(inputs[i], std::move(out));
+        if (!checked || images.empty() || images[i].empty()) return;
+        try {
+            write_image(images[i], png, image_protect);
+        } catch (const FileError& e) {
+            report.fail(images[i].string(), e.what());
+        }
+    };
     const std::size_t jobs = job_count(o, inputs);
     if (jobs >= 2 && !o.output) {
         // A worker checks in its own host; this process's host only collects the log.
@@ -218,7 +294,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         };
         check_in_workers(inputs, jobs, one, [&](std::size_t i, FileOutcome&& out) {
             report.start(inputs[i]);
-            report.add(inputs[i], std::move(out));
+            report_and_draw(i, std::move(out));
         });
         return report.finish();
     }
@@ -238,7 +314,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         FileOutcome out = check_outcome(host, in, o, plugin, progress, counter, o.output ? &mesh : nullptr);
         const bool write = o.output && out.kind == FileOutcome::Kind::checked;
         const std::vector<std::uint32_t> marked = write ? out.result.non_planar : std::vector<std::uint32_t>{};
-        report.add(in, std::move(out));
+        report_and_draw(i, std::move(out));
         if (write) {
             try {
                 io::write_marked(*o.output, mesh, marked, protect);
@@ -256,11 +332,14 @@ int run_check(const CheckOptions& o) {
     if (o.output && o.meshes.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got " + std::to_string(o.meshes.size()));
     if (o.list_non_planar && o.json) throw UsageError("-l/--files-with-non-planar lists paths as text, not JSON");
+    if (o.list_non_planar && (o.details || o.top || o.histogram))
+        throw UsageError("-l/--files-with-non-planar lists paths only, without --details, --top or --histogram");
     const std::vector<MeshInput> inputs = expand_meshes(o.meshes);
     if (o.output && inputs.size() != 1)
         throw UsageError("-o/--output takes exactly one input mesh, got the " + std::to_string(inputs.size()) +
                          " mesh files of the folder " + o.meshes.front());
     if (o.output) refuse_unwritable_format(*o.output);  // before any mesh is read
+    const std::vector<fs::path> images = o.image ? image_paths(*o.image, inputs) : std::vector<fs::path>{};
     host::Host host;
     LogSink log(host.log(), o.log);
     int code = kExitError;
@@ -277,8 +356,16 @@ int run_check(const CheckOptions& o) {
             for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
             if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
         }
+        for (const fs::path& f : images)
+            if (!f.empty()) log.protect({f, "a picture"});
+        std::vector<RunFile> image_protect = output_protect;
+        if (o.log.file && !o.output) image_protect.push_back({*o.log.file, "the log"});
+        if (o.output)
+            for (const fs::path& f : io::marked_files(*o.output)) image_protect.push_back({f, "the output"});
+        for (const fs::path& f : images)
+            if (!f.empty()) output_protect.push_back({f, "a picture"});
         log.check_protected();
-        code = check_all(host, inputs, o, plugin, output_protect);
+        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();

@@ -10,6 +10,7 @@
 
 #include "app.h"
 #include "log.h"
+#include "measure.h"
 #include "report.h"
 
 namespace torvel::host {
@@ -39,6 +40,7 @@ struct FileOutcome {
     double tolerance = 0;             // checked: the tolerance the filter read
     std::string message;              // error, fatal: as on stderr, without "torvel: "
     std::vector<host::LogEntry> log;  // from a worker: the host log of this file, in order
+    Measures measures;                // checked: what --details, --histogram and --image asked for
 };
 
 // Checks one mesh file in `host` (bound to the SDK by the caller) and returns checked or error; a

@@ -65,6 +65,14 @@ struct ImportOptions {
     }
 };
 
+std::size_t parse_top(const std::string& text) {
+    std::size_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || value < 1)
+        throw UsageError("--top: \"" + text + "\" is not a number of polygons (1 or more)");
+    return value;
+}
+
 struct CommonOptions {
     std::string plugin, log;
     bool verbose = false;
@@ -137,6 +145,19 @@ int run(int argc, char** argv) {
     std::string jobs;
     check_cmd->add_option("-j,--jobs", jobs, "check files in N worker processes (default: one per core)")
         ->type_name("N");
+    std::string top, image;
+    check_cmd->add_flag("--details", check.details,
+                        "after each file's line, one line per non-planar polygon: bend, degenerate corner, out of "
+                        "plane; worst first");
+    check_cmd->add_option("--top", top, "with the details, only the N worst polygons of each file (implies --details)")
+        ->type_name("N");
+    check_cmd->add_flag("--histogram", check.histogram,
+                        "count the polygons of 4+ vertices per bend band, and how many each tolerance reports");
+    check_cmd
+        ->add_option("--image", image,
+                     "draw each file as a PNG sheet of four views, non-planar polygons red: FILE.png for one mesh "
+                     "file, else a folder")
+        ->type_name("PATH");
     check_cmd->add_flag("-q,--quiet", check.quiet, "print nothing on stdout; the exit code tells");
     check_cmd->add_flag("-l,--files-with-non-planar", check.list_non_planar,
                         "print only the paths of the files that have non-planar polygons");
@@ -219,6 +240,11 @@ int run(int argc, char** argv) {
             if (check_cmd->count("--jobs")) check.jobs = parse_jobs(jobs);
             check.json = format == "json";
             if (check_cmd->count("--output")) check.output = output;
+            if (check_cmd->count("--top")) check.top = parse_top(top);
+            if (check_cmd->count("--image")) {
+                if (image.empty()) throw UsageError("--image: the path is empty");
+                check.image = image;
+            }
             check.plugin = check_common.plugin_option(*check_cmd);
             check.log = check_common.log_options(*check_cmd);
             check.import_limits = check_import.limits(*check_cmd);

@@ -63,6 +63,7 @@ LoadedFile read_own(const fs::path& path, const std::string& fallback) {
     }
     LoadedFile file;
     file.warnings = std::move(mesh.warnings);
+    file.face_lines = std::move(mesh.face_lines);
     if (mesh.objects.size() > 1) {
         file.objects = split_objects(mesh, fallback);
     } else {

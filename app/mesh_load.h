@@ -31,6 +31,7 @@ struct LoadedFile {
     const char* precision = "double";   // "double" (own readers) or "single" (Assimp)
     std::vector<std::string> warnings;  // for the log, in file order: the reader's, the importer's
     bool named = false;                 // the objects' names came from the file: kept by -o
+    std::vector<std::uint32_t> face_lines;  // OBJ: the `f` line of each polygon, objects in order; else empty
 };
 
 // Reads `path`. `name` names an object the file does not name (the file's stem for check, ImportMesh's

@@ -60,7 +60,11 @@ std::string check_summary(const CheckTotals& t) {
 }
 
 std::string check_json_text(double tolerance, std::span<const FileResult> results,
-                            std::span<const FileFailure> failures) {
+                            std::span<const FileFailure> failures, std::span<const Json> file_fields,
+                            const Json& run_fields) {
+    auto append_fields = [](std::string& out, const Json& fields) {
+        for (const auto& [key, value] : fields.items()) out += "," + json_text(Json(key)) + ":" + json_text(value);
+    };
     // The numbers of the index arrays, which can be millions, are written here directly: as JSON
     // values they would be built, copied and serialised one by one. Everything else is the library's.
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
@@ -88,14 +92,18 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
             indices(r.objects[o].non_planar);
             out += '}';
         }
-        out += "],\"precision\":" + json_text(Json(r.precision)) + "}";
+        out += "],\"precision\":" + json_text(Json(r.precision));
+        if (f < file_fields.size()) append_fields(out, file_fields[f]);
+        out += "}";
     }
     out += "],\"errors\":[";
     for (std::size_t f = 0; f < failures.size(); ++f) {
         if (f) out += ',';
         out += json_text(Json{{"path", failures[f].path}, {"message", failures[f].message}});
     }
-    out += "]}";
+    out += "]";
+    append_fields(out, run_fields);
+    out += "}";
     return out;
 }
 

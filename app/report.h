@@ -55,9 +55,11 @@ std::string object_lines(const FileResult& result);
 // checked" (singular where a count is 1).
 std::string check_summary(const CheckTotals& totals);
 // {"tolerance": T, "files": [{"path", "polygons", "non_planar", "objects": [{"name", "polygons",
-// "non_planar"}], "precision"}], "errors": [{"path", "message"}]}, compact, as one line of text.
+// "non_planar"}], "precision"}], "errors": [{"path", "message"}]}, compact, as one line of text. The
+// members of file_fields[i] (when given) follow results[i]'s own, and those of run_fields follow "errors".
 std::string check_json_text(double tolerance, std::span<const FileResult> results,
-                            std::span<const FileFailure> failures);
+                            std::span<const FileFailure> failures, std::span<const Json> file_fields = {},
+                            const Json& run_fields = Json::object());
 
 // The loaded library's identity, items and callbacks, and its settings property as it stands in the
 // current scene (null when the scene holds none).

@@ -30,6 +30,10 @@ namespace {
 //       u8 precision (0 double, 1 single), u32 objects, per object: u32 name size, UTF-8 name (not empty),
 //       u32 polygons, u32 count, count x u32 indices; the objects' polygons add up to the file's and their
 //       indices, each shifted by the polygons before the object, are the file's;
+//   'M' what the file's measures gave, just before its 'R': u8 histogram present, then 11 x u64 (bands,
+//       degenerate, at_90, small, not_finite) when it is; u32 count, count details (u32 index, u32
+//       vertices, u32 line + 1 or 0, u8 bend / degenerate / out-of-plane present, f64 bend, u32 corner,
+//       u8 cause, f64 out of plane, u32 length, the object's UTF-8 name); u64 length, the PNG's bytes;
 //   'E' the file could not be checked, 'F' the run must stop: a UTF-8 message, not empty.
 // Parent to worker: a u32 file index per task; the parent closing its end tells the worker to stop.
 // Both ends are this program on this machine, so numbers are in its byte order. The parent still checks
@@ -61,9 +65,124 @@ std::string frame(char type, std::size_t index, std::string_view body) {
     return s;
 }
 
+std::string measures_body(const Measures& m) {
+    std::string body;
+    put(body, static_cast<std::uint8_t>(m.histogram.has_value()));
+    if (m.histogram) {
+        for (const std::uint64_t c : m.histogram->bands) put(body, c);
+        for (const std::uint64_t c :
+             {m.histogram->degenerate, m.histogram->at_90, m.histogram->small, m.histogram->not_finite})
+            put(body, c);
+    }
+    put(body, static_cast<std::uint32_t>(m.details.size()));
+    for (const PolygonDetail& d : m.details) {
+        put(body, d.index);
+        put(body, d.vertices);
+        put(body, d.line ? *d.line + 1 : 0u);
+        put(body, static_cast<std::uint8_t>(d.bend.has_value() | d.degenerate.has_value() << 1 |
+                                            d.out_of_plane.has_value() << 2));
+        put(body, d.bend.value_or(0));
+        put(body, d.degenerate ? d.degenerate->corner : 0u);
+        put(body, static_cast<std::uint8_t>(d.degenerate ? d.degenerate->cause : geometry::DegenerateCause{}));
+        put(body, d.out_of_plane.value_or(0));
+        put(body, static_cast<std::uint32_t>(d.object.size()));
+        body += d.object;
+    }
+    put(body, static_cast<std::uint64_t>(m.image.size()));
+    body.append(reinterpret_cast<const char*>(m.image.data()), m.image.size());
+    return body;
+}
+
+// Reads a body front to back; any read past its end makes it malformed.
+class BodyReader {
+public:
+    explicit BodyReader(std::string_view body) : rest_(body) {}
+    template <class T>
+    bool read(T& v) {
+        if (rest_.size() < sizeof v) return false;
+        v = get<T>(rest_.data());
+        rest_.remove_prefix(sizeof v);
+        return true;
+    }
+    bool read(std::string_view& bytes, std::uint64_t length) {
+        if (rest_.size() < length) return false;
+        bytes = rest_.substr(0, static_cast<std::size_t>(length));
+        rest_.remove_prefix(static_cast<std::size_t>(length));
+        return true;
+    }
+    bool done() const { return rest_.empty(); }
+
+private:
+    std::string_view rest_;
+};
+
+bool read_measures(std::string_view body, Measures& m) {
+    BodyReader in(body);
+    std::uint8_t has_histogram = 0;
+    if (!in.read(has_histogram) || has_histogram > 1) return false;
+    if (has_histogram) {
+        geometry::BendHistogram& h = m.histogram.emplace();
+        for (std::uint64_t& c : h.bands)
+            if (!in.read(c)) return false;
+        if (!in.read(h.degenerate) || !in.read(h.at_90) || !in.read(h.small) || !in.read(h.not_finite)) return false;
+    }
+    std::uint32_t count = 0;
+    if (!in.read(count) || count > body.size() / 38) return false;  // each detail takes at least 38 bytes
+    m.details.resize(count);
+    for (PolygonDetail& d : m.details) {
+        std::uint32_t line = 0, corner = 0, name_length = 0;
+        std::uint8_t present = 0, cause = 0;
+        double bend = 0, out_of_plane = 0;
+        std::string_view name;
+        if (!in.read(d.index) || !in.read(d.vertices) || !in.read(line) || !in.read(present) || !in.read(bend) ||
+            !in.read(corner) || !in.read(cause) || !in.read(out_of_plane) || !in.read(name_length) ||
+            !in.read(name, name_length) || present > 7)
+            return false;
+        if (line > 0) d.line = line - 1;
+        if (present & 1) d.bend = bend;
+        if (present & 2) d.degenerate = geometry::Degenerate{corner, static_cast<geometry::DegenerateCause>(cause)};
+        if (present & 4) d.out_of_plane = out_of_plane;
+        if (cause > static_cast<std::uint8_t>(geometry::DegenerateCause::collinear)) return false;
+        d.object = std::string(name);
+    }
+    std::uint64_t image_length = 0;
+    std::string_view image;
+    if (!in.read(image_length) || !in.read(image, image_length) || !in.done()) return false;
+    m.image.assign(image.begin(), image.end());
+    return true;
+}
+
+// A worker's measures agree with its result: details of reported polygons only, each once, in the order
+// of worse_detail, with values in their ranges; a histogram that counts every polygon once; a PNG.
+bool measures_fit(const Measures& m, const FileResult& r) {
+    for (std::size_t i = 0; i < m.details.size(); ++i) {
+        const PolygonDetail& d = m.details[i];
+        if (!std::binary_search(r.non_planar.begin(), r.non_planar.end(), d.index) || d.vertices < 3 ||
+            (i > 0 && !worse_detail(m.details[i - 1], d)))
+            return false;
+        if (d.bend && (d.degenerate || *d.bend < 0 || *d.bend > 90)) return false;
+        if (d.degenerate && d.degenerate->corner >= d.vertices) return false;
+        if (d.out_of_plane && !(*d.out_of_plane >= 0 && std::isfinite(*d.out_of_plane))) return false;
+    }
+    if (m.histogram) {
+        const geometry::BendHistogram& h = *m.histogram;
+        std::uint64_t all = h.degenerate + h.small + h.not_finite;
+        for (const std::uint64_t c : h.bands) {
+            if (c > r.polygons) return false;
+            all += c;
+        }
+        if (all != r.polygons || h.at_90 > h.bands.back()) return false;
+    }
+    static constexpr unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    return m.image.empty() || (m.image.size() > sizeof kPng && std::equal(kPng, kPng + sizeof kPng, m.image.begin()));
+}
+
 std::string outcome_frame(std::size_t index, const FileOutcome& out) {
     if (out.kind != FileOutcome::Kind::checked)
         return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index, out.message);
+    const Measures& m = out.measures;
+    std::string measures;
+    if (m.histogram || !m.details.empty() || !m.image.empty()) measures = frame('M', index, measures_body(m));
     std::string body;
     body.reserve(16 + 4 * out.result.non_planar.size());
     put(body, out.tolerance);
@@ -79,7 +198,7 @@ std::string outcome_frame(std::size_t index, const FileOutcome& out) {
         put(body, static_cast<std::uint32_t>(o.non_planar.size()));
         body.append(reinterpret_cast<const char*>(o.non_planar.data()), 4 * o.non_planar.size());
     }
-    return frame('R', index, body);
+    return measures + frame('R', index, body);
 }
 
 // In a worker: the parent is gone or broken when this fails, so the worker ends.
@@ -167,6 +286,10 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
                 out.message = e.what();
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
+            // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
+            if (out.kind == FileOutcome::Kind::checked &&
+                named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
+                out.measures.details.push_back({out.result.polygons, "bogus", 4, {}, 1.0, {}, {}});
             pending += outcome_frame(index, out);
             send_all(fd, pending);
             pending.clear();
@@ -439,10 +562,16 @@ private:
                     !read_indices(body, at, out.result.polygons, out.result.non_planar) ||
                     !read_objects(body, at, out.result))
                     return false;
+                if (!measures_fit(out.measures, out.result)) return false;
                 out.kind = FileOutcome::Kind::checked;
                 out.result.path = inputs_[index].path;
                 break;
             }
+            case 'M':
+                // Once per file, before its result.
+                if (out.measures.histogram || !out.measures.details.empty() || !out.measures.image.empty())
+                    return false;
+                return read_measures(body, out.measures);
             case 'E':
             case 'F':
                 if (body.empty()) return false;

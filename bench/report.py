@@ -90,6 +90,9 @@ def main(path, import_path=None):
     # Assimp in a child process (torvel's import path) against Assimp in this process, in turns, 10^6 quads.
     target("import_isolated_vs_in_process_1e6 [COLLADA, wall]", get("IsolatedVsInProcess/1000000", "ratio_wall"),
            1.15, unit="x")
+    # The picture of the 10^6-polygon file at 1024x1024 against torvel check of it, in turns (CPU time).
+    target("render_vs_check_1e6 [render_png 1024x1024 / torvel check]",
+           ratio(get("RenderVsCheck/1000000", "render_ms"), get("RenderVsCheck/1000000", "check_ms")), 1.0, unit="x")
 
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
@@ -108,7 +111,9 @@ def main(path, import_path=None):
             ("torvel check -j 1 / -j 2 ms, 500 files of 1e4", get("CheckWorkers/500/10000", "j1_ms")),
             ("", get("CheckWorkers/500/10000", "j2_ms")),
             ("import isolated / in process ms, COLLADA 1e6", get("IsolatedVsInProcess/1000000", "isolated_wall_ms")),
-            ("", get("IsolatedVsInProcess/1000000", "in_process_wall_ms"))]
+            ("", get("IsolatedVsInProcess/1000000", "in_process_wall_ms")),
+            ("picture 1024x1024 / torvel check ms, 1e6", get("RenderVsCheck/1000000", "render_ms")),
+            ("", get("RenderVsCheck/1000000", "check_ms"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"

@@ -34,6 +34,7 @@
 #include "mesh_io.h"
 #include "meshgen.h"
 #include "planarity.h"
+#include "render.h"
 #include "units.h"
 
 extern char** environ;
@@ -583,6 +584,42 @@ void BM_CheckWorkers(benchmark::State& state) {
     state.counters["j2_ms"] = two_min * 1e3;
 }
 
+// The picture torvel check --image draws of a file (render_png at 1024x1024, the filter's verdict as the
+// states) against torvel check of the same file as a fresh process, in turns: the fastest of each, as
+// CPU time (the iteration time is the picture's).
+void BM_RenderVsCheck(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj");
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel check is not available in " TORVEL_EXE);
+        return;
+    }
+    const io::MeshData data = io::read_mesh(path);
+    ensure_settings();
+    std::vector<std::uint32_t> kept;
+    run_subset(bench_host().add_mesh(L"picture", data.positions, data.offsets, data.indices), &kept);
+    bench_host().new_scene();
+    std::vector<render::PolygonState> states(data.polygon_count(), render::PolygonState::planar);
+    for (const std::uint32_t p : kept) states[p] = render::PolygonState::reported;
+    const render::MeshView objects[] = {{data.positions, data.offsets, data.indices, states}};
+    const render::Picture picture{1024, 1024, {path.string(), std::to_string(kept.size()) + " non-planar"}};
+    double render_min = 1e300, check_min = 1e300;
+    for (auto _ : state) {
+        const ChildRun checked = run_child(check_command(path));
+        if (!check_ran(checked)) {
+            state.SkipWithError("torvel check failed");
+            return;
+        }
+        const auto t0 = Clock::now();
+        benchmark::DoNotOptimize(render::render_png(objects, picture).size());
+        const double t = seconds_since(t0);
+        state.SetIterationTime(t);
+        render_min = std::min(render_min, t);
+        check_min = std::min(check_min, checked.seconds);
+    }
+    state.counters["render_ms"] = render_min * 1e3;
+    state.counters["check_ms"] = check_min * 1e3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -626,6 +663,7 @@ int main(int argc, char** argv) {
     setup(benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("CheckWorkers", BM_CheckWorkers))->Args({500, 10000})->Iterations(2);
+    setup(benchmark::RegisterBenchmark("RenderVsCheck", BM_RenderVsCheck))->Arg(1000000)->Iterations(2);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
