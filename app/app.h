@@ -97,6 +97,7 @@ struct CheckOptions {
     bool list_non_planar = false;     // -l: only the paths of files with a non-planar polygon
     std::optional<std::size_t> jobs;  // -j, at least 1; unset: one per core for more than one file
     std::optional<fs::path> output;   // -o, only with one mesh file
+    std::optional<fs::path> html;     // --html: the interactive report (html_output.h)
     std::optional<std::string> plugin;
     LogSink::Options log;
 };

@@ -11,6 +11,7 @@
 #include "app.h"
 #include "check.h"
 #include "host.h"
+#include "html_output.h"
 #include "mesh_io.h"
 #include "names.h"
 #include "plugin_registry.h"
@@ -142,7 +143,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
 // workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
 class Report {
 public:
-    Report(const CheckOptions& o, host::Log& log, std::size_t entries) : o_(o), log_(log), entries_(entries) {}
+    Report(const CheckOptions& o, host::Log& log, std::size_t entries, HtmlOutput* html = nullptr)
+        : o_(o), log_(log), entries_(entries), html_(html) {}
 
     // The line that starts an entry's part of the log.
     void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
@@ -152,10 +154,12 @@ public:
         if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
         if (out.kind == FileOutcome::Kind::error) {
             fail(in.path, out.message);
+            if (html_) html_->add_error(in.path, out.message);
             ++totals_.failed;
             return;
         }
         FileResult& r = out.result;
+        if (html_) html_->add(r, out.tolerance);
         if (!tolerance_) tolerance_ = out.tolerance;
         ++totals_.checked;
         totals_.non_planar += !r.non_planar.empty();
@@ -173,6 +177,13 @@ public:
     }
 
     int finish() {
+        if (html_) {
+            try {
+                html_->finish();
+            } catch (const FileError& e) {
+                fail(html_->path().string(), e.what());
+            }
+        }
         if (!o_.quiet && o_.json)
             std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_)
                       << std::endl;
@@ -186,6 +197,7 @@ private:
     const CheckOptions& o_;
     host::Log& log_;
     std::size_t entries_;
+    HtmlOutput* html_;
     std::optional<double> tolerance_;
     CheckTotals totals_;
     std::vector<FileResult> results_;  // kept for JSON only
@@ -226,8 +238,8 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
-              std::span<const RunFile> protect) {
-    Report report(o, host.log(), inputs.size());
+              std::span<const RunFile> protect, HtmlOutput* html) {
+    Report report(o, host.log(), inputs.size(), html);
     const std::size_t jobs = job_count(o, inputs);
     if (jobs >= 2 && !o.output) {
         // A worker checks in its own host; this process's host only collects the log.
@@ -301,8 +313,12 @@ int run_check(const CheckOptions& o) {
             for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
             if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
         }
+        if (o.html) log.protect({*o.html, "the report"});
         log.check_protected();
-        code = check_all(host, inputs, o, plugin, output_protect);
+        std::optional<HtmlOutput> html;
+        if (o.html) html.emplace(*o.html, html_protect(reads, o));
+        if (o.html && o.output) output_protect.push_back({*o.html, "the report"});
+        code = check_all(host, inputs, o, plugin, output_protect, html ? &*html : nullptr);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();
