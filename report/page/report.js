@@ -69,7 +69,11 @@
 
   FileSection.prototype.arrays = function () {
     if (this.data) return this.data;
-    var buffer = decode(this.section.querySelector('script.blob').textContent);
+    // The text is dropped once decoded: the arrays are kept instead, for the life of the page.
+    var blob = this.section.querySelector('script.blob');
+    var buffer = decode(blob.textContent);
+    blob.remove();
+    timing.decoded = Math.round(performance.now());
     var m = this.meta, d = m.details;
     this.data = {
       objects: m.objects.map(function (o) {
@@ -240,7 +244,7 @@
     this.file = file;
     var meta = file.meta, data = file.arrays();
     var box = file.viewBox;
-    this.renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+    this.renderer = new THREE.WebGLRenderer({ antialias: false, preserveDrawingBuffer: true });
     this.renderer.setPixelRatio(window.devicePixelRatio || 1);
     this.renderer.setClearColor(0xffffff);
     box.insertBefore(this.renderer.domElement, box.firstChild);
@@ -279,8 +283,11 @@
       down = null;
       self.pick(e.clientX, e.clientY);
     });
+    timing.built = Math.round(performance.now());
     this.resize();
     this.render();
+    this.pixel();  // waits for the frame to be drawn
+    if (!timing.firstFrame) timing.firstFrame = Math.round(performance.now());
   }
 
   // The polygons of one object, fanned into triangles for display; outlines follow the polygons' edges.
@@ -289,7 +296,6 @@
     for (var p = 0; p < polygons; ++p) triangles += Math.max(0, o.off[p + 1] - o.off[p] - 2);
     var pos = new Float32Array(corners * 3), tint = new Uint8Array(corners * 3);
     var tri = new Uint32Array(triangles * 3), triPolygon = new Uint32Array(triangles);
-    var edges = new Uint32Array(corners * 2);
     var t = 0;
     for (p = 0; p < polygons; ++p) {
       var a = o.off[p], b = o.off[p + 1], c = COLOURS[o.st[p]] || COLOURS[0];
@@ -297,7 +303,6 @@
         var v = o.idx[k] * 3;
         pos[3 * k] = o.pos[v]; pos[3 * k + 1] = o.pos[v + 1]; pos[3 * k + 2] = o.pos[v + 2];
         tint[3 * k] = c[0]; tint[3 * k + 1] = c[1]; tint[3 * k + 2] = c[2];
-        edges[2 * k] = k; edges[2 * k + 1] = k + 1 < b ? k + 1 : a;
       }
       for (k = a + 1; k + 1 < b; ++k) {
         tri[3 * t] = a; tri[3 * t + 1] = k; tri[3 * t + 2] = k + 1;
@@ -311,16 +316,37 @@
     faces.setAttribute('tint', colour);
     var mesh = new THREE.Mesh(faces, this.faceMaterial);
     mesh.position.copy(shift);
-    mesh.userData = { triPolygon: triPolygon, object: o, first: first };
+    mesh.userData = { triPolygon: triPolygon, object: o, first: first, outline: null };
+    this.scene.add(mesh);
+    this.meshes.push(mesh);
+    // A typical edge, from a sample of polygons: outlines are drawn only where polygons are large enough.
+    var sum = 0, n = 0, step = Math.max(1, Math.floor(polygons / 1000));
+    for (p = 0; p < polygons; p += step) {
+      for (k = o.off[p]; k + 1 < o.off[p + 1]; ++k, ++n) {
+        var dx = pos[3 * k + 3] - pos[3 * k], dy = pos[3 * k + 4] - pos[3 * k + 1], dz = pos[3 * k + 5] - pos[3 * k + 2];
+        sum += Math.sqrt(dx * dx + dy * dy + dz * dz);
+      }
+    }
+    this.edge = Math.max(this.edge || 0, n ? sum / n : 0);
+  };
+
+  // The polygons' edges (not the triangles'), made when first shown: sharing the faces' corners.
+  Viewer.prototype.outlines = function (mesh) {
+    if (mesh.userData.outline) return mesh.userData.outline;
+    var o = mesh.userData.object, polygons = o.off.length - 1, edges = new Uint32Array(o.idx.length * 2);
+    for (var p = 0; p < polygons; ++p)
+      for (var k = o.off[p]; k < o.off[p + 1]; ++k) {
+        edges[2 * k] = k;
+        edges[2 * k + 1] = k + 1 < o.off[p + 1] ? k + 1 : o.off[p];
+      }
     var lines = new THREE.BufferGeometry();
     lines.setIndex(new THREE.BufferAttribute(edges, 1));
-    lines.setAttribute('position', position);
-    lines.setAttribute('tint', colour);
+    lines.setAttribute('position', mesh.geometry.getAttribute('position'));
+    lines.setAttribute('tint', mesh.geometry.getAttribute('tint'));
     var outline = new THREE.LineSegments(lines, this.lineMaterial);
-    outline.position.copy(shift);
-    this.scene.add(mesh);
+    outline.position.copy(mesh.position);
     this.scene.add(outline);
-    this.meshes.push(mesh);
+    return (mesh.userData.outline = outline);
   };
 
   Viewer.prototype.resize = function () {
@@ -342,6 +368,12 @@
     this.camera.near = Math.max(d * 1e-3, d - this.radius * 2) * 0.5;
     this.camera.far = d + this.radius * 4;
     this.camera.updateProjectionMatrix();
+    // Outlines of polygons a few pixels wide would only darken them: shown from about 6 pixels an edge.
+    var pixels = this.edge / (d * Math.tan(this.camera.fov * Math.PI / 360)) * this.renderer.domElement.height / 2;
+    for (var m = 0; m < this.meshes.length; ++m) {
+      if (pixels >= 6) this.outlines(this.meshes[m]).visible = true;
+      else if (this.meshes[m].userData.outline) this.meshes[m].userData.outline.visible = false;
+    }
     this.renderer.render(this.scene, this.camera);
   };
 
@@ -413,6 +445,11 @@
     return [rect.left + (c.x + 1) / 2 * rect.width, rect.top + (1 - c.y) / 2 * rect.height];
   };
 
+  Viewer.prototype.pixel = function () {
+    var gl = this.renderer.getContext(), px = new Uint8Array(4);
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, px);
+  };
+
   Viewer.prototype.pixels = function () {
     var gl = this.renderer.getContext(), w = gl.drawingBufferWidth, h = gl.drawingBufferHeight;
     var px = new Uint8Array(w * h * 4), sum = 0;
@@ -432,6 +469,7 @@
 
   // ---- the page ----
   var files = [], active = null;
+  var timing = {};  // milliseconds since the page was opened
   function show(k) {
     if (!files[k] || active === files[k]) return;
     if (active) { active.deactivate(); active.section.classList.remove('active'); }
@@ -478,13 +516,13 @@
   }
 
   document.addEventListener('DOMContentLoaded', function () {
-    var start = performance.now();
+    timing.ready = Math.round(performance.now());
     document.querySelectorAll('section.file').forEach(function (s) {
       try { files.push(new FileSection(s)); } catch (e) { recordError(e && e.stack || e); }
     });
     window.addEventListener('hashchange', fromHash);
     try { fromHash(); } catch (e) { recordError(e && e.stack || e); }
-    document.body.setAttribute('data-first-frame-ms', String(Math.round(performance.now() - start)));
+    document.body.setAttribute('data-timing', JSON.stringify(timing));
     if (selftest) {
       try { runSelftest(); } catch (e) {
         recordError(e && e.stack || e);
