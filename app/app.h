@@ -102,6 +102,7 @@ struct CheckOptions {
     std::optional<std::size_t> top;   // --top N: only the N worst details (implies details)
     bool histogram = false;           // --histogram: bend bands per file and for the whole run
     std::optional<fs::path> image;    // --image: a PNG file (one mesh file) or a folder of them
+    std::optional<fs::path> html;     // --html: the interactive report (html_output.h)
     std::optional<std::string> plugin;
     LogSink::Options log;
     importer::Limits import_limits;  // --import-timeout, --import-memory: each Assimp import

@@ -11,6 +11,7 @@
 #include "app.h"
 #include "check.h"
 #include "host.h"
+#include "html_output.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
 #include "names.h"
@@ -154,8 +155,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
 // workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
 class Report {
 public:
-    Report(const CheckOptions& o, host::Log& log, std::size_t entries)
-        : o_(o), log_(log), entries_(entries), bars_(::isatty(1) == 1) {}
+    Report(const CheckOptions& o, host::Log& log, std::size_t entries, HtmlOutput* html = nullptr)
+        : o_(o), log_(log), entries_(entries), bars_(::isatty(1) == 1), html_(html) {}
 
     // The line that starts an entry's part of the log.
     void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
@@ -165,10 +166,12 @@ public:
         if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
         if (out.kind == FileOutcome::Kind::error) {
             fail(in.path, out.message);
+            if (html_) html_->add_error(in.path, out.message);
             ++totals_.failed;
             return;
         }
         FileResult& r = out.result;
+        if (html_) html_->add(r, out.tolerance);
         if (!tolerance_) tolerance_ = out.tolerance;
         ++totals_.checked;
         totals_.non_planar += !r.non_planar.empty();
@@ -194,6 +197,13 @@ public:
     }
 
     int finish() {
+        if (html_) {
+            try {
+                html_->finish();
+            } catch (const FileError& e) {
+                fail(html_->path().string(), e.what());
+            }
+        }
         Json run_fields = Json::object();
         if (o_.histogram) run_fields["histogram"] = histogram_json(all_);
         if (!o_.quiet && o_.json)
@@ -229,6 +239,7 @@ private:
     bool bars_;                      // stdout is a terminal: histograms get bars
     geometry::BendHistogram all_;    // the histograms of all files checked
     std::vector<Json> file_fields_;  // kept for JSON only: what each file adds to its entry
+    HtmlOutput* html_;
     std::optional<double> tolerance_;
     CheckTotals totals_;
     std::vector<FileResult> results_;  // kept for JSON only
@@ -271,8 +282,8 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
               std::span<const RunFile> protect, std::span<const fs::path> images,
-              std::span<const RunFile> image_protect) {
-    Report report(o, host.log(), inputs.size());
+              std::span<const RunFile> image_protect, HtmlOutput* html) {
+    Report report(o, host.log(), inputs.size(), html);
     // An entry's picture is written once its result is reported, as -o's mesh is.
     auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
         const std::vector<unsigned char> png = std::move(out.measures.image);
@@ -364,8 +375,12 @@ int run_check(const CheckOptions& o) {
             for (const fs::path& f : io::marked_files(*o.output)) image_protect.push_back({f, "the output"});
         for (const fs::path& f : images)
             if (!f.empty()) output_protect.push_back({f, "a picture"});
+        if (o.html) log.protect({*o.html, "the report"});
         log.check_protected();
-        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect);
+        std::optional<HtmlOutput> html;
+        if (o.html) html.emplace(*o.html, html_protect(reads, o), o.import_limits);
+        if (o.html && o.output) output_protect.push_back({*o.html, "the report"});
+        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect, html ? &*html : nullptr);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();

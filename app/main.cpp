@@ -142,6 +142,9 @@ int run(int argc, char** argv) {
                      "also write the mesh to FILE (.obj, .ply or .off) with its non-planar polygons marked (one MESH "
                      "only)")
         ->type_name("FILE");
+    std::string html;
+    check_cmd->add_option("--html", html, "also write an interactive report (3D view, histogram, list) to FILE")
+        ->type_name("FILE");
     std::string jobs;
     check_cmd->add_option("-j,--jobs", jobs, "check files in N worker processes (default: one per core)")
         ->type_name("N");
@@ -245,6 +248,7 @@ int run(int argc, char** argv) {
                 if (image.empty()) throw UsageError("--image: the path is empty");
                 check.image = image;
             }
+            if (check_cmd->count("--html")) check.html = html;
             check.plugin = check_common.plugin_option(*check_cmd);
             check.log = check_common.log_options(*check_cmd);
             check.import_limits = check_import.limits(*check_cmd);

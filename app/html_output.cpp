@@ -1,0 +1,145 @@
+// The report page's model from what a check knows: the file's arrays, the filter's verdict, and the
+// geometry library's description of the reported polygons.
+#include "html_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "html_report.h"
+#include "measure.h"
+#include "mesh_io.h"
+#include "mesh_load.h"
+#include "polygon_shape.h"
+
+namespace torvel::app {
+
+namespace {
+
+report::Histogram histogram_of(const geometry::BendHistogram& h) {
+    report::Histogram out;
+    out.bands = h.bands;
+    out.degenerate = h.degenerate;
+    out.reported = h.reported();
+    return out;
+}
+
+// The file read again as the check read it (objects, precision), its polygons in the states the filter's
+// verdict gives, and the details and histogram the check's own measures give (the same order).
+report::FileReport file_report(const FileResult& result, double tolerance, const importer::Limits& limits) {
+    LoadedFile loaded = load_mesh_file(result.path, fs::path(result.path).stem().string(), limits);
+    std::size_t polygons = 0;
+    for (const LoadedObject& o : loaded.objects) polygons += o.polygon_count();
+    if (polygons != result.polygons || loaded.objects.size() != result.objects.size())
+        throw FileError(result.path + ": the file changed while it was checked (" + std::to_string(polygons) +
+                        " polygons now, " + std::to_string(result.polygons) + " when checked)");
+    report::FileReport file;
+    file.path = result.path;
+    file.tolerance = tolerance;
+    file.precision = loaded.precision;
+    file.polygons = result.polygons;
+    file.non_planar = result.non_planar;
+
+    std::vector<CheckedObject> checked;
+    std::uint32_t first = 0;
+    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
+        const LoadedObject& o = loaded.objects[k];
+        const std::size_t lines = std::min<std::size_t>(loaded.face_lines.size(), first);
+        checked.push_back({result.objects[k].name,
+                           {o.positions, o.offsets, o.indices},
+                           first,
+                           std::span<const std::uint32_t>(loaded.face_lines)
+                               .subspan(lines, std::min(loaded.face_lines.size() - lines, o.polygon_count()))});
+        first += static_cast<std::uint32_t>(o.polygon_count());
+    }
+    Measures measures = measure_file({true, std::nullopt, true, false}, checked, result.non_planar, result.path,
+                                     tolerance);
+    file.histogram = histogram_of(*measures.histogram);
+
+    std::vector<std::uint32_t> object_of(result.polygons);
+    for (std::size_t k = 0; k < checked.size(); ++k) {
+        const std::uint32_t end = checked[k].first + static_cast<std::uint32_t>(loaded.objects[k].polygon_count());
+        std::fill(object_of.begin() + checked[k].first, object_of.begin() + end, static_cast<std::uint32_t>(k));
+    }
+    std::vector<std::vector<report::PolygonState>> states(loaded.objects.size());
+    for (std::size_t k = 0; k < states.size(); ++k)
+        states[k].assign(loaded.objects[k].polygon_count(), report::PolygonState::planar);
+    for (const PolygonDetail& d : measures.details) {
+        const std::uint32_t k = object_of[d.index];
+        states[k][d.index - checked[k].first] =
+            d.degenerate ? report::PolygonState::degenerate : report::PolygonState::reported;
+        report::Detail out;
+        out.index = d.index;
+        out.object = k;
+        out.vertices = d.vertices;
+        if (d.line) out.line = *d.line;
+        out.bend = d.bend;
+        if (d.degenerate)
+            out.degenerate = report::Degenerate{d.degenerate->corner, std::string(cause_text(d.degenerate->cause))};
+        out.out_of_plane = d.out_of_plane;
+        file.details.push_back(std::move(out));
+    }
+    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
+        LoadedObject& o = loaded.objects[k];
+        file.objects.push_back({result.objects[k].name, std::move(o.positions), std::move(o.offsets),
+                                std::move(o.indices), std::move(states[k])});
+    }
+    return file;
+}
+
+}  // namespace
+
+HtmlOutput::HtmlOutput(const fs::path& path, std::span<const RunFile> protect, const importer::Limits& limits)
+    : path_(path), file_(path, "--html " + path.string(), protect), limits_(limits) {
+    page_ = std::make_unique<report::HtmlReport>([this](std::string_view bytes) { file_.write(bytes); });
+}
+
+HtmlOutput::~HtmlOutput() = default;
+
+void HtmlOutput::add(const FileResult& result, double tolerance) {
+    if (failed_) return;
+    std::string problem;
+    try {
+        page_->add(file_report(result, tolerance, limits_));
+        return;
+    } catch (const FileError& e) {
+        // A write of the report itself failed: the page is lost, the run goes on.
+        if (e.file() == "--html " + path_.string()) {
+            failed_ = e.what();
+            return;
+        }
+        problem = e.what();
+    } catch (const geometry::GeometryError& e) {
+        problem = result.path + ": " + e.what();
+    } catch (const std::exception& e) {  // the reader's and the page's messages name the file
+        problem = e.what();
+    }
+    add_error(result.path, problem);
+}
+
+void HtmlOutput::add_error(const std::string& path, const std::string& message) {
+    if (!failed_) page_->add_error(path, message);
+}
+
+void HtmlOutput::finish() {
+    if (!failed_) {
+        try {
+            page_->finish();
+            file_.commit();
+            return;
+        } catch (const FileError& e) {
+            failed_ = e.what();
+        }
+    }
+    throw FileError(*failed_);
+}
+
+std::vector<RunFile> html_protect(std::span<const RunFile> reads, const CheckOptions& options) {
+    std::vector<RunFile> out(reads.begin(), reads.end());
+    if (options.log.file) out.push_back({*options.log.file, "the log"});
+    if (options.output)
+        for (const fs::path& f : io::marked_files(*options.output)) out.push_back({f, "the output"});
+    return out;
+}
+
+}  // namespace torvel::app
