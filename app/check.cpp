@@ -1,4 +1,5 @@
 // torvel check: each mesh in a fresh scene with a freshly loaded plug-in, whose Subset decides.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -273,6 +274,14 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
     }
 }
 
+// For a run of many files: the arrays one file frees are kept for the next instead of going back to the
+// kernel, which would zero them again for the next file (some 8% of a run of small files). The heap still
+// shrinks past 256 MB of free memory at its top.
+void keep_freed_memory() {
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
+
 std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) {
     std::size_t checkable = 0;
     for (const MeshInput& in : inputs) checkable += in.error.empty();
@@ -296,6 +305,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
             report.fail(images[i].string(), e.what());
         }
     };
+    if (inputs.size() > 1) keep_freed_memory();
     const std::size_t jobs = job_count(o, inputs);
     if (jobs >= 2 && !o.output) {
         // A worker checks in its own host; this process's host only collects the log.

@@ -110,6 +110,8 @@ def main(path, import_path=None):
             ("", get("CheckExe/1000000", "import_ms")),
             ("torvel check -j 1 / -j 2 ms, 500 files of 1e4", get("CheckWorkers/500/10000", "j1_ms")),
             ("", get("CheckWorkers/500/10000", "j2_ms")),
+            ("machine's ceiling: -j 1 / two -j 1 halves at once",
+             ratio(get("CheckWorkers/500/10000", "j1_ms"), get("CheckWorkers/500/10000", "halves_ms"))),
             ("import isolated / in process ms, COLLADA 1e6", get("IsolatedVsInProcess/1000000", "isolated_wall_ms")),
             ("", get("IsolatedVsInProcess/1000000", "in_process_wall_ms")),
             ("picture 1024x1024 / torvel check ms, 1e6", get("RenderVsCheck/1000000", "render_ms")),
