@@ -170,7 +170,7 @@ int run(int argc, char** argv) {
     // Assimp is asked for its formats only when the help is shown.
     check_cmd->footer([] {
         return "\nFormats, by extension in any case (reader, precision):\n" + formats_text() +
-               "A folder is searched for .obj, .ply and .off files only.";
+               "A folder is searched for all of them except " + not_searched_text() + ".";
     });
 
     FixOptions fix;

@@ -2,15 +2,13 @@
 #include <algorithm>
 
 #include "check.h"
+#include "mesh_load.h"
 
 namespace torvel::app {
 
 namespace {
 
-bool is_mesh_name(const fs::path& p) {
-    const std::string ext = ascii_lowered(p.extension().string());
-    return ext == ".obj" || ext == ".ply" || ext == ".off";
-}
+bool is_mesh_name(const fs::path& p) { return searched_in_folders(p); }
 
 // Adds the mesh files under `dir` to `found`, and a folder that cannot be read to `problems`. Links
 // are looked at, not through: a link to a file counts as that file, a link to a folder is skipped (it
@@ -53,7 +51,7 @@ std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes) {
         std::stable_sort(found.begin(), found.end(),
                          [](const MeshInput& a, const MeshInput& b) { return fs::path(a.path) < fs::path(b.path); });
         if (found.empty())
-            found.push_back({given, given + ": no mesh file (.obj, .ply or .off) in this folder or below it"});
+            found.push_back({given, given + ": no mesh file in this folder or below it"});
         inputs.insert(inputs.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return inputs;

@@ -105,6 +105,26 @@ LoadedFile read_imported(const fs::path& path, const std::string& fallback, cons
 
 bool reads_mesh_name(const fs::path& path) { return io::format_named(path) || importer::handles(path); }
 
+namespace {
+// Extensions Assimp reads that other files of an asset folder commonly carry too (settings, raw images,
+// project and scene files), and formats of animation only: a folder search passes over them.
+constexpr std::string_view kNotSearched[] = {".xml", ".raw", ".prj", ".scn", ".mot", ".3d",  ".uc",
+                                              ".ter", ".bvh", ".csm", ".lws", ".md5anim", ".md5camera"};
+}  // namespace
+
+bool searched_in_folders(const fs::path& path) {
+    if (io::format_named(path)) return true;
+    const std::string ext = ascii_lowered(path.extension().string());
+    return std::find(std::begin(kNotSearched), std::end(kNotSearched), ext) == std::end(kNotSearched) &&
+           importer::handles(path);
+}
+
+std::string not_searched_text() {
+    std::string out;
+    for (const std::string_view ext : kNotSearched) out += (out.empty() ? "" : " ") + std::string(ext);
+    return out;
+}
+
 LoadedFile load_mesh_file(const fs::path& path, const std::string& name, const importer::Limits& limits) {
     // Told as such whatever its name, as for every file torvel reads.
     if (std::error_code ec; fs::is_directory(path, ec)) throw FileError(path.string() + ": is a folder");

@@ -44,6 +44,10 @@ io::MeshData joined_mesh(LoadedFile&& file);
 
 // Whether the name's extension is one torvel reads.
 bool reads_mesh_name(const std::filesystem::path& path);
+// Whether a folder search takes a file of this name: every format torvel reads, except extensions that
+// other files commonly carry too and formats of animation only (listed by not_searched_text, "a b c").
+bool searched_in_folders(const std::filesystem::path& path);
+std::string not_searched_text();
 
 // The formats torvel reads, one line each: "  .dae .xml .zae  Collada Importer (Assimp, single)".
 std::string formats_text();

@@ -254,7 +254,7 @@ TEST_F(CheckFiles, AFolderWhereAFileBelongsIsNamedAsOne) {
     const std::string is_a_folder = folder + ": is a folder";
     // A mesh argument may be a folder: it is searched, and one with no mesh file is named.
     Result mesh = run({"check", folder});
-    EXPECT_EQ(mesh.err, "torvel: " + folder + ": no mesh file (.obj, .ply or .off) in this folder or below it\n");
+    EXPECT_EQ(mesh.err, "torvel: " + folder + ": no mesh file in this folder or below it\n");
     Result import = run({"script", "-c", "ImportMesh \"" + folder + "\""});
     EXPECT_EQ(import.err, "torvel: -c:1: ImportMesh: " + is_a_folder + "\n");
     Result script = run({"script", folder});

@@ -40,7 +40,9 @@ TEST_F(Pipeline, FoldersAreSearchedRecursivelyForMeshFilesInPathOrder) {
     copy_example("mixed.ply", "d/a/Z.PLY");
     copy_example("l_hexagon.off", "d/a/c.off");
     write("d/notes.txt", "not a mesh\n");
-    write("d/shape.stl", "solid x\n");
+    write("d/settings.xml", "<settings/>\n");  // Assimp reads .xml too, but a search passes over it
+    write("d/shape.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+                         "endloop\nendfacet\nendsolid x\n");
     fs::create_symlink(kExamples / "mixed.obj", dir / "d" / "linked.obj");  // a link to a file is taken
     fs::create_symlink(dir / "d", dir / "d" / "a" / "loop");                // a link to a folder is not
     fs::create_directories(dir / "empty" / "deeper");
@@ -53,11 +55,12 @@ TEST_F(Pipeline, FoldersAreSearchedRecursivelyForMeshFilesInPathOrder) {
                                 d + "/a/c.off: 0 of 1 polygons non-planar at 45\u00b0",
                                 d + "/b.obj: 1 of 1 polygons non-planar at 45\u00b0: 0",
                                 d + "/linked.obj: 3 of 10 polygons non-planar at 45\u00b0: 5-7",
+                                d + "/shape.stl: 0 of 1 polygons non-planar at 45\u00b0",
                                 (kExamples / "flat_quads.obj").string() + ": 0 of 7 polygons non-planar at 45\u00b0",
-                                "summary: 5 files checked, 3 with non-planar polygons, 7 non-planar polygons in "
+                                "summary: 6 files checked, 3 with non-planar polygons, 7 non-planar polygons in "
                                 "all, 1 could not be checked",
                             }));
-    EXPECT_EQ(r.err, "torvel: " + empty + ": no mesh file (.obj, .ply or .off) in this folder or below it\n");
+    EXPECT_EQ(r.err, "torvel: " + empty + ": no mesh file in this folder or below it\n");
 
     // -o takes one mesh file, also when it comes from a folder.
     Result o = run({"check", "-o", (dir / "out.ply").string(), d});
