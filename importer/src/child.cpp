@@ -38,6 +38,7 @@
 #endif
 #ifdef TORVEL_ASAN
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/common_interface_defs.h>
 #endif
 
 namespace torvel::importer::detail {
@@ -67,6 +68,15 @@ void on_sanitizer_report(const char* report) {
     if (std::strstr(report, "out of memory") || std::strstr(report, "allocation-size-too-big") ||
         std::strstr(report, "exceeds maximum supported size"))
         ::_exit(kExitMemory);
+}
+std::uint64_t current_address_space();
+// The report itself may need memory the limit no longer leaves: the sanitizer then dies before the
+// report reaches on_sanitizer_report. A death with the address space at the limit is the limit's.
+void on_sanitizer_death() {
+    rlimit lim{};
+    if (::getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return;
+    constexpr std::uint64_t kNear = 128ull << 20;  // more than any one allocation of the sanitizer's
+    if (current_address_space() + kNear >= lim.rlim_cur) ::_exit(kExitMemory);
 }
 #endif
 
@@ -168,6 +178,7 @@ void prepare(const ChildTask& task) {
     std::set_new_handler(out_of_memory);
 #ifdef TORVEL_ASAN
     __asan_set_error_report_callback(on_sanitizer_report);
+    __sanitizer_set_death_callback(on_sanitizer_death);
 #endif
     errno = 0;  // what on_fatal_signal reads must come from the import
 }
