@@ -70,9 +70,16 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
 }
 
 std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) throw FileError(path + ": cannot read it again to write the repaired file");
+    // In one read of the size the file has: a character at a time costs as much as the rewrite.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string bytes;
+    if (in) {
+        bytes.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    if (!in || in.peek() != std::char_traits<char>::eof())
+        throw FileError(path + ": cannot read it again to write the repaired file");
     return bytes;
 }
 

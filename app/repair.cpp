@@ -39,7 +39,15 @@ io::MeshData apply_splits(const io::MeshData& mesh, std::span<const io::PolygonP
                           std::vector<Origin>& origin) {
     io::MeshData out;
     out.positions = mesh.positions;
+    std::size_t pieces = 0, corners = 0;
+    for (const io::PolygonPieces& split : splits) {
+        pieces += split.piece_count() - 1;
+        corners += split.corners.size() - (mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon]);
+    }
+    out.offsets.reserve(mesh.offsets.size() + pieces);
+    out.indices.reserve(mesh.indices.size() + corners);
     origin.clear();
+    origin.reserve(mesh.polygon_count() + pieces);
     std::size_t s = 0, object = 0;
     for (std::uint32_t p = 0; p < mesh.polygon_count(); ++p) {
         // An object starts at its first polygon's first piece.
