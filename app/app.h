@@ -117,6 +117,7 @@ struct FixOptions {
     bool json = false;
     std::optional<std::string> plugin;
     LogSink::Options log;
+    importer::Limits import_limits;  // a MESH Assimp reads
 };
 // torvel fix: exit 0 when every reported polygon was repaired, 1 when some were not, 2 on errors.
 int run_fix(const FixOptions& options);

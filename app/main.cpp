@@ -180,7 +180,11 @@ int run(int argc, char** argv) {
         "fix",
         "split each non-planar polygon into the fewest planar pieces, changing nothing else (exit 1 when "
         "some cannot be)");
-    fix_cmd->add_option("MESH", fix.mesh, "the mesh file (.obj, .ply or .off)")->required()->type_name("");
+    fix_cmd
+        ->add_option("MESH", fix.mesh,
+                     "the mesh file (any format check reads; only .obj, .ply and .off are rewritten in place)")
+        ->required()
+        ->type_name("");
     fix_cmd->add_option("-t,--tolerance", fix_tolerance, "tolerance in degrees, 0 to 90 (default: the property's, 45)")
         ->type_name("DEG");
     fix_cmd
@@ -192,6 +196,8 @@ int run(int argc, char** argv) {
         ->check(CLI::IsMember({"text", "json"}))
         ->type_name("FORMAT");
     fix_common.add_to(*fix_cmd, true);
+    ImportOptions fix_import;
+    fix_import.add_to(*fix_cmd);
 
     ScriptOptions script;
     CommonOptions script_common;
@@ -260,6 +266,7 @@ int run(int argc, char** argv) {
             fix.json = fix_format == "json";
             fix.plugin = fix_common.plugin_option(*fix_cmd);
             fix.log = fix_common.log_options(*fix_cmd);
+            fix.import_limits = fix_import.limits(*fix_cmd);
             return run_fix(fix);
         }
         if (script_cmd->parsed()) {

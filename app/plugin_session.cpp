@@ -40,12 +40,15 @@ double settings_tolerance(host::Host& host, const std::optional<double>& request
     return static_cast<double>(def.GetValue());
 }
 
-void refuse_unwritable_format(const std::filesystem::path& out) {
-    if (io::format_named(out)) return;
+std::optional<std::string> unwritable_format(const std::filesystem::path& out) {
+    if (io::format_named(out)) return std::nullopt;
     const std::string ext = out.extension().string();
-    throw UsageError("-o " + out.string() + ": torvel cannot write " +
-                     (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
-                     " (it writes .obj, .ply and .off)");
+    return "torvel cannot write " + (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
+           " (it writes .obj, .ply and .off)";
+}
+
+void refuse_unwritable_format(const std::filesystem::path& out) {
+    if (const auto why = unwritable_format(out)) throw UsageError("-o " + out.string() + ": " + *why);
 }
 
 }  // namespace torvel::app

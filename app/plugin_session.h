@@ -27,6 +27,9 @@ private:
 // The host must be bound (HostScope).
 double settings_tolerance(host::Host& host, const std::optional<double>& requested);
 
+// Why torvel cannot write `out` ("torvel cannot write '.stl' files (it writes .obj, .ply and .off)"), or
+// nothing when its extension names a format torvel writes.
+std::optional<std::string> unwritable_format(const std::filesystem::path& out);
 // Throws UsageError for an -o OUT whose extension names no format torvel writes.
 void refuse_unwritable_format(const std::filesystem::path& out);
 

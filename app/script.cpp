@@ -13,7 +13,10 @@
 #include "app.h"
 #include "host.h"
 #include "mesh_load.h"
+#include "names.h"
 #include "plugin_registry.h"
+#include "plugin_session.h"
+#include "repair.h"
 #include "report.h"
 #include "text.h"
 
@@ -33,6 +36,13 @@ struct ScriptEnv {
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
     LogSink& log;
     importer::Limits import_limits;  // for the files Assimp reads
+    std::vector<RunFile> reads;      // what the run reads or writes: never replaced by ExportMesh
+
+    // A file the run reads (or the log): kept from ExportMesh and from the log.
+    void protect(RunFile file) {
+        log.protect(file);
+        reads.push_back(std::move(file));
+    }
 };
 
 std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
@@ -165,6 +175,67 @@ void print_selection(Host& h) {
     }
 }
 
+io::MeshData mesh_data(const host::Mesh& mesh) {
+    io::MeshData out;
+    out.positions = mesh.positions;
+    out.offsets = mesh.offsets;
+    out.indices = mesh.indices;
+    return out;
+}
+
+// RepairMesh "OBJECT"[, DEG]: the object's polygons the filter reports, at DEG for this command only,
+// become their pieces, as torvel fix splits them; the object is replaced by its repaired self.
+void repair_object(Host& h, const ScriptArgs& args) {
+    args.expect_count(1, 2);
+    host::MeshObject& obj = mesh_object(h, args, args.string(0));
+    if (!h.plugins().find_item(torvel_filter::kFilterName))
+        throw ScriptError(cmd(args) + ": no filter " + in_quotes(torvel_filter::kFilterName) +
+                          " is registered (load the plug-in first)");
+    const io::MeshData mesh = mesh_data(obj.mesh);
+    XSI::CRef object = obj.self;
+    const std::wstring name = h.full_name(object);
+    const double kept = settings_tolerance(h, std::nullopt);
+    const double tolerance = settings_tolerance(h, args.size() > 1 ? std::optional(args.number(1)) : std::nullopt);
+    MeshRepair repair;
+    try {
+        repair = repair_mesh(h, object, mesh, tolerance, [&](const io::MeshData& m) {
+            return object = h.replace_mesh(object, m.positions, m.offsets, m.indices);
+        });
+    } catch (const HostError& e) {
+        settings_tolerance(h, kept);
+        throw ScriptError(cmd(args) + ": " + e.what());
+    } catch (...) {
+        settings_tolerance(h, kept);
+        throw;
+    }
+    settings_tolerance(h, kept);
+    h.log().add(XSI::siInfoMsg, name + L": " + from_utf8(repair.summary(tolerance)));
+    for (const NotRepaired& n : repair.not_repaired)
+        h.log().add(XSI::siWarningMsg,
+                    name + L": polygon " + std::to_wstring(n.index) + L" not repaired: " + from_utf8(n.reason));
+}
+
+// ExportMesh "OBJECT", "FILE": the object as its own mesh file (.obj, .ply or .off), named after it.
+void export_object(Host& h, ScriptEnv& env, const ScriptArgs& args) {
+    args.expect_count(2, 2);
+    const host::MeshObject& obj = mesh_object(h, args, args.string(0));
+    if (args.string(1).empty()) throw ScriptError(cmd(args) + ": the file name is empty");
+    const fs::path file = script_path(env, args.string(1));
+    if (const auto why = unwritable_format(file)) throw ScriptError(cmd(args) + ": " + file.string() + ": " + *why);
+    io::MeshData mesh = mesh_data(obj.mesh);
+    mesh.objects.push_back({to_utf8(obj.name), 0});
+    try {
+        io::write_marked(file, mesh, {}, env.reads);
+    } catch (const MeshError& e) {
+        throw ScriptError(cmd(args) + ": " + e.what());
+    }
+    // Only once written: a refused export must not cost the run its log.
+    for (const fs::path& f : io::marked_files(file)) env.log.protect({f, "an exported file"});
+    h.log().add(XSI::siInfoMsg, L"exported " + h.full_name(obj.self) + L" to " + from_utf8(file.string()) + L": " +
+                                    std::to_wstring(mesh.polygon_count()) + L" polygons, " +
+                                    std::to_wstring(mesh.vertex_count()) + L" vertices");
+}
+
 void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
     Host& h = env.host;
     r.add(L"LoadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -173,7 +244,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             throw ScriptError(cmd(args) +
                               ": the plug-in path is empty (without an argument the default plug-in is loaded)");
         const fs::path library = args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin);
-        env.log.protect({library, "the plug-in library"});
+        env.protect({library, "the plug-in library"});
         h.plugins().load(library);
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -197,7 +268,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             name = from_utf8(file.stem().string());
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
         }
-        env.log.protect({file, "the input"});
+        env.protect({file, "the input"});
         LoadedFile loaded;
         try {
             loaded = load_mesh_file(file, to_utf8(name), env.import_limits);
@@ -218,6 +289,9 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         if (loaded.objects.empty())
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
     });
+
+    r.add(L"RepairMesh", [&h](const ScriptArgs& args) { repair_object(h, args); });
+    r.add(L"ExportMesh", [&h, &env](const ScriptArgs& args) { export_object(h, env, args); });
 
     r.add(L"ClearSelection", [&h](const ScriptArgs& args) {
         args.expect_count(0, 0);
@@ -339,10 +413,11 @@ int run_script_command(const ScriptOptions& o) {
     log_options.to_stdout = !log_options.file && !log_options.verbose;
     Host h;
     LogSink log(h.log(), log_options);
-    if (o.file && *o.file != "-") log.protect({*o.file, "the script"});
 
     // The program's commands for this run, on top of the host's own.
-    ScriptEnv env{h, base, o.plugin, log, o.import_limits};
+    ScriptEnv env{h, base, o.plugin, log, o.import_limits, {}};
+    if (o.file && *o.file != "-") env.protect({*o.file, "the script"});
+    if (o.log.file) env.reads.push_back({*o.log.file, "the log"});
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK

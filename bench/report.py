@@ -93,6 +93,13 @@ def main(path, import_path=None):
     # The picture of the 10^6-polygon file at 1024x1024 against torvel check of it, in turns (CPU time).
     target("render_vs_check_1e6 [render_png 1024x1024 / torvel check]",
            ratio(get("RenderVsCheck/1000000", "render_ms"), get("RenderVsCheck/1000000", "check_ms")), 1.0, unit="x")
+    # torvel fix against torvel check of the 10^6-polygon file (10 % bent), in turns, fresh processes (CPU).
+    target("fix_vs_check_1e6 [torvel fix / torvel check, fresh processes]",
+           ratio(get("FixVsCheck/1000000", "fix_ms"), get("FixVsCheck/1000000", "check_ms")), 2.0, unit="x")
+    # One bent polygon of 1,000 corners split (geometry split_polygon), folded once and twice (CPU time).
+    for folds in (1, 2):
+        target(f"split_1000_corners_folded_{'once' if folds == 1 else 'twice'}",
+               get(f"SplitLargePolygon/1000/{folds}", "real_time"), 1000.0, unit=" ms")
 
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
@@ -115,7 +122,10 @@ def main(path, import_path=None):
             ("import isolated / in process ms, COLLADA 1e6", get("IsolatedVsInProcess/1000000", "isolated_wall_ms")),
             ("", get("IsolatedVsInProcess/1000000", "in_process_wall_ms")),
             ("picture 1024x1024 / torvel check ms, 1e6", get("RenderVsCheck/1000000", "render_ms")),
-            ("", get("RenderVsCheck/1000000", "check_ms"))]
+            ("", get("RenderVsCheck/1000000", "check_ms")),
+            ("torvel fix / torvel check ms (wall), 1e6", get("FixVsCheck/1000000", "fix_wall_ms")),
+            ("", get("FixVsCheck/1000000", "check_wall_ms")),
+            ("torvel fix peak RSS MB, 1e6", get("FixVsCheck/1000000", "fix_max_rss_MB"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"

@@ -34,6 +34,7 @@
 #include "mesh_io.h"
 #include "meshgen.h"
 #include "planarity.h"
+#include "polygon_split.h"
 #include "render.h"
 #include "units.h"
 
@@ -652,6 +653,72 @@ void BM_RenderVsCheck(benchmark::State& state) {
     state.counters["check_ms"] = check_min * 1e3;
 }
 
+// torvel fix (writing the repaired file beside the mesh) and torvel check of the same file, in turns,
+// as fresh processes: the fastest of each, as CPU time (the iteration time is fix's).
+void BM_FixVsCheck(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj"), out = mesh_dir() / "fixed_bench.obj";
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel is not available in " TORVEL_EXE);
+        return;
+    }
+    std::vector<std::string> fix = {TORVEL_EXE, "fix", "-t", std::to_string(kToleranceDegrees), "--format", "json"};
+    fix.insert(fix.end(), {path.string(), "-o", out.string()});
+    double fix_min = 1e300, check_min = 1e300, fix_wall = 1e300, check_wall = 1e300, rss = 0;
+    for (auto _ : state) {
+        const ChildRun fixed = run_child(fix);
+        const ChildRun checked = run_child(check_command(path));
+        if (!check_ran(fixed) || !check_ran(checked)) {
+            state.SkipWithError("torvel fix or torvel check failed");
+            return;
+        }
+        state.SetIterationTime(fixed.seconds);
+        fix_min = std::min(fix_min, fixed.seconds);
+        check_min = std::min(check_min, checked.seconds);
+        fix_wall = std::min(fix_wall, fixed.wall_seconds);
+        check_wall = std::min(check_wall, checked.wall_seconds);
+        rss = std::max(rss, fixed.max_rss_mb);
+    }
+    fs::remove(out);
+    state.counters["fix_ms"] = fix_min * 1e3;
+    state.counters["check_ms"] = check_min * 1e3;
+    state.counters["fix_wall_ms"] = fix_wall * 1e3;
+    state.counters["check_wall_ms"] = check_wall * 1e3;
+    state.counters["fix_max_rss_MB"] = rss;
+}
+
+// A regular polygon of `corners` corners on the unit circle, folded by 30 degrees along `folds` (1 or
+// 2) chords between opposite corners, so that its best split is folds + 1 planar pieces.
+std::vector<double> folded_polygon(std::uint32_t corners, int folds) {
+    // Chords x = cos(angle of corner c), through corners c and corners - c.
+    const double pi = std::acos(-1.0), lift = std::tan(pi / 6);
+    const double right = std::cos(2 * pi * (folds == 1 ? corners / 4 : corners / 8) / corners);
+    const double left = folds == 1 ? -2.0 : std::cos(2 * pi * (3 * corners / 8) / corners);
+    std::vector<double> out;
+    for (std::uint32_t i = 0; i < corners; ++i) {
+        const double a = 2 * pi * i / corners, x = std::cos(a), y = std::sin(a);
+        out.insert(out.end(), {x, y, x > right ? (x - right) * lift : x < left ? (left - x) * lift : 0.0});
+    }
+    return out;
+}
+
+// geometry::split_polygon on one bent 1,000-corner polygon, folded once or twice (CPU time).
+void BM_SplitLargePolygon(benchmark::State& state) {
+    const std::vector<double> polygon =
+        folded_polygon(static_cast<std::uint32_t>(state.range(0)), static_cast<int>(state.range(1)));
+    std::size_t pieces = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const geometry::SplitResult r = geometry::split_polygon(polygon, kToleranceDegrees);
+        state.SetIterationTime(seconds_since(t0));
+        if (!r.ok) {
+            state.SkipWithError(("split_polygon failed: " + r.reason).c_str());
+            return;
+        }
+        pieces = r.piece_count();
+    }
+    state.counters["pieces"] = static_cast<double>(pieces);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -696,6 +763,11 @@ int main(int argc, char** argv) {
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("CheckWorkers", BM_CheckWorkers))->Args({500, 10000})->Iterations(2);
     setup(benchmark::RegisterBenchmark("RenderVsCheck", BM_RenderVsCheck))->Arg(1000000)->Iterations(2);
+    setup(benchmark::RegisterBenchmark("FixVsCheck", BM_FixVsCheck))->Arg(1000000)->Iterations(3);
+    setup(benchmark::RegisterBenchmark("SplitLargePolygon", BM_SplitLargePolygon))
+        ->Args({1000, 1})
+        ->Args({1000, 2})
+        ->Iterations(3);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -82,6 +82,43 @@ CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vecto
     return obj.self;
 }
 
+CRef Host::replace_mesh(const CRef& object, std::vector<double> positions, std::vector<std::uint32_t> offsets,
+                        std::vector<std::uint32_t> indices) {
+    auto* old = store_.find_as<MeshObject>(object);
+    if (!old) throw HostError("not a polygon-mesh object: \"" + to_utf8(full_name(object)) + "\"");
+    Mesh mesh;
+    mesh.positions = std::move(positions);
+    mesh.offsets = std::move(offsets);
+    mesh.indices = std::move(indices);
+    if (mesh.positions.size() % 3 != 0)
+        throw HostError("mesh \"" + to_utf8(old->name) + "\": positions are not xyz triples");
+    try {
+        mesh.build_edges();
+    } catch (const std::invalid_argument& e) {
+        throw HostError("mesh \"" + to_utf8(old->name) + "\": " + e.what());
+    }
+    const CRef old_ref = old->self;
+    MeshObject& obj = store_.make<MeshObject>(old->name);
+    obj.mesh = std::move(mesh);
+    store_.publish(obj);
+    obj.parent = old->parent;
+    obj.properties = std::move(old->properties);
+    for (const CRef& prop : obj.properties)
+        if (Object* p = store_.find(prop.GetHandle())) p->parent = obj.self;
+    std::replace(root().children.begin(), root().children.end(), old_ref, obj.self);
+    scene_objects_.push_back(obj.self);
+    std::erase_if(selection_, [&](CRef& ref) {
+        if (ref == old_ref) {
+            ref = obj.self;
+            return false;
+        }
+        const auto* item = store_.find_as<SelectionItem>(ref);
+        return item && item->object == old_ref;
+    });
+    store_.remove(old_ref);
+    return obj.self;
+}
+
 CRef Host::add_property(const std::wstring& kind, const CRef& target) {
     const ItemInfo* item = plugins_->find_item(kind);
     if (!item || item->is_filter) throw HostError("no property kind \"" + to_utf8(kind) + "\" is registered");

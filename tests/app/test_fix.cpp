@@ -149,6 +149,67 @@ TEST_F(Fix, ConvertsWhenTheOutputIsAnotherFormatAndSaysSo) {
     EXPECT_EQ(io::read_mesh(out).positions, io::read_mesh(in).positions);
 }
 
+// A DirectX file written by hand, read through Assimp: a plate of a flat quad, a bent quad and a bent
+// pentagon, and an object of one bent quad whose outline crosses itself.
+const char* const kHandX =
+    "xof 0303txt 0032\n"
+    "Frame Plate {\n Mesh {\n  8;\n  0;0;0;, 1;0;0;, 1;1;0;, 0;1;0;, 2;0;0;, 2;1;0.5;, 3;0.5;0;, 2.5;2;0;;\n"
+    "  3;\n  4;0,1,2,3;, 4;1,4,5,2;, 5;4,6,7,5,2;;\n }\n}\n"
+    "Frame Crossing {\n Mesh {\n  4;\n  0;0;5;, 2;2;5;, 2;0;6;, 0;2;5;;\n  1;\n  4;0,1,2,3;;\n }\n}\n";
+
+TEST_F(Fix, FilesReadThroughAssimpAreRepairedOnlyIntoAConvertedFile) {
+    const fs::path in = write("scene.x", kHandX);
+    for (const std::string out_name : {"fixed.obj", "fixed.ply", "fixed.off"}) {
+        SCOPED_TRACE(out_name);
+        const fs::path out = dir / out_name;
+        Result r = run({"fix", "-t", "5", in.string(), "-o", out.string(), "--format", "json"});
+        ASSERT_EQ(r.code, 1) << r.err;  // the crossing quad is left
+        const Json file = Json::parse(r.out)["files"][0];
+        EXPECT_EQ(file["polygons"], 4);
+        EXPECT_EQ(file["converted"], true);
+        EXPECT_EQ(file["output"], out.string());
+        ASSERT_EQ(file["split"].size(), 2u);
+        EXPECT_EQ(file["split"][0]["index"], 1);
+        EXPECT_EQ(file["split"][1]["index"], 2);
+        ASSERT_EQ(file["not_repaired"].size(), 1u);
+        EXPECT_EQ(file["not_repaired"][0]["index"], 3);
+
+        // The objects stay apart and keep their names; the one polygon left is the last of the output,
+        // marked there, and the only one the filter reports in it.
+        const io::MeshData written = io::read_mesh(out);
+        const std::size_t pieces = file["pieces"].get<std::size_t>();
+        EXPECT_EQ(written.polygon_count(), 4 - 2 + pieces);
+        if (out_name.ends_with(".obj")) {
+            ASSERT_EQ(written.objects.size(), 2u);
+            EXPECT_EQ(written.objects[0].name, "Plate");
+            EXPECT_EQ(written.objects[1].name, "Crossing");
+            EXPECT_EQ(written.objects[1].first, 1 + pieces);
+        }
+        Result check = run({"check", "-t", "5", "--format", "json", out.string()});
+        EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::array({1 + pieces})) << check.err;
+    }
+
+    Result text = run({"fix", "-t", "5", in.string(), "-o", (dir / "t.off").string()});
+    EXPECT_EQ(lines(text.out).back(),
+              in.string() + ": converted to " + (dir / "t.off").string() + " (x read, off written)");
+    Result dry = run({"fix", "-t", "5", in.string(), "--dry-run", "--format", "json"});
+    EXPECT_EQ(dry.code, 1);
+    EXPECT_EQ(Json::parse(dry.out)["files"][0]["converted"], false);
+    EXPECT_EQ(Json::parse(dry.out)["files"][0]["output"], nullptr);
+
+    // Only converted: an output in a format torvel cannot write is refused before anything is read, and
+    // Assimp's refusal of a malformed file is an error naming it.
+    Result same = run({"fix", in.string(), "-o", (dir / "fixed.x").string()});
+    EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("torvel cannot write '.x' files"), std::string::npos) << same.err;
+    const fs::path bad = write("bad.x", "xof 0303txt 0032\nFrame F {\n Mesh {\n  8;\n");
+    Result broken = run({"fix", bad.string(), "-o", (dir / "b.obj").string(), "--format", "json"});
+    EXPECT_EQ(broken.code, 2);
+    EXPECT_TRUE(broken.err.starts_with("torvel: " + bad.string() + ": ")) << broken.err;
+    EXPECT_EQ(Json::parse(broken.out)["errors"][0]["path"], bad.string());
+    EXPECT_FALSE(fs::exists(dir / "b.obj"));
+}
+
 TEST_F(Fix, DryRunWritesNothingAndTheInputIsNeverAnOutput) {
     const fs::path in = copy_example("mixed.obj"), out = dir / "fixed.obj";
     const std::string original = read_file(in);

@@ -1,4 +1,5 @@
 // torvel script: the commands that reach every plug-in callback, and how failures are reported.
+#include "mesh_io.h"
 #include "run.h"
 
 namespace apptest {
@@ -32,8 +33,9 @@ TEST(Script, ExampleScriptRunsEveryCommand) {
          {"Initiializing C++ Vn_TorvelFilter :Vn_TorvelFilter", "Scene_Root.mixed: polygons 0-9", " select count:3",
           "Scene_Root.mixed: polygons 5-7", "Scene_Root.mixed: polygons 6-7", "Scene_Root.twisted: vertices 0, 2",
           "Scene_Root.mixed: whole object", "Vn_TorvelFilter_IsApplicable.",
-          "OnInit called for Scene_Root.Vn_TorvelFilter_Prop", "Reloading C++ Vn_TorvelFilter: Vn_TorvelFilter",
-          "Unloading C++ Vn_TorvelFilter: Vn_TorvelFilter"})
+          "OnInit called for Scene_Root.Vn_TorvelFilter_Prop",
+          "Scene_Root.mixed: 3 polygons split into 7 pieces, 0 not repaired at 45\u00b0",
+          "Reloading C++ Vn_TorvelFilter: Vn_TorvelFilter", "Unloading C++ Vn_TorvelFilter: Vn_TorvelFilter"})
         EXPECT_TRUE(has_line(r.out, line)) << "missing: " << line << "\n" << r.out;
 }
 
@@ -270,6 +272,75 @@ TEST_F(ScriptFiles, ScriptSourcesAndWhereTheLogGoes) {
     EXPECT_EQ(lines_written[0], "{\"severity\":8,\"text\":\"tab\\there \u00e9 \\\"q\\\" \\\\\"}");
     EXPECT_EQ(lines_written[1], "{\"severity\":4,\"text\":\"warn\"}");
     EXPECT_EQ(lines_written[2], "{\"severity\":2,\"text\":\"ERROR : line 3: unknown command \\\"Nope\\\"\"}");
+}
+
+// Import, filter, repair and export in a script give what torvel fix gives; the repair's tolerance is
+// the command's only, the selection loses what pointed into the old polygons.
+TEST_F(ScriptFiles, RepairMeshSplitsAsFixDoesAndExportMeshWritesTheObject) {
+    copy_example("mixed.obj");
+    write("crossing.obj", "v 0 0 0\nv 2 2 0\nv 2 0 1\nv 0 2 0\nf 1 2 3 4\n");
+    const fs::path job = write("job.tvs", kLoad +
+                                              "\nImportMesh \"mixed.obj\"\nImportMesh \"crossing.obj\"\n"
+                                              "SelectPolygons \"mixed\", \"5-7\"\nSelectObject \"crossing\"\n"
+                                              "RepairMesh \"mixed\", 30\nPrintSelection\n"
+                                              "GetValue \"Vn_TorvelFilter_Prop.def\"\n"
+                                              "SetValue \"Vn_TorvelFilter_Prop.def\", 30\nClearSelection\n"
+                                              "SelectPolygons \"mixed\"\nApplyFilter \"Vn_TorvelFilter\"\n"
+                                              "RepairMesh \"crossing\"\nExportMesh \"mixed\", \"fixed.ply\"\n");
+    Result r = run({"script", job.string()});
+    ASSERT_EQ(r.code, 0) << r.err << r.out;
+
+    const fs::path via_fix = dir / "via_fix.ply";
+    Result fix = run({"fix", "-t", "30", (dir / "mixed.obj").string(), "-o", via_fix.string()});
+    ASSERT_EQ(fix.code, 0) << fix.err;
+    const std::string summary = lines(fix.out)[0].substr((dir / "mixed.obj").string().size() + 2);
+    EXPECT_TRUE(has_line(r.out, "Scene_Root.mixed: " + summary)) << r.out;
+    EXPECT_TRUE(has_line(r.out, "Scene_Root.crossing: whole object")) << r.out;  // the mixed item is gone
+    EXPECT_TRUE(has_line(r.out, "45")) << r.out;                                 // the property as it was
+    EXPECT_TRUE(has_line(r.out, " select count:0")) << r.out;  // the filter reports none of the pieces
+    EXPECT_TRUE(has_line(r.out, "Scene_Root.crossing: 0 polygons split into 0 pieces, 1 not repaired at 30\u00b0"))
+        << r.out;
+    EXPECT_NE(r.out.find("Scene_Root.crossing: polygon 0 not repaired: the outline crosses itself"), std::string::npos)
+        << r.out;
+
+    const torvel::io::MeshData exported = torvel::io::read_mesh(dir / "fixed.ply"),
+                               fixed = torvel::io::read_mesh(via_fix);
+    EXPECT_EQ(exported.positions, fixed.positions);
+    EXPECT_EQ(exported.offsets, fixed.offsets);
+    EXPECT_EQ(exported.indices, fixed.indices);
+    EXPECT_TRUE(has_line(r.out, "exported Scene_Root.mixed to " + (dir / "fixed.ply").string() + ": " +
+                                    std::to_string(fixed.polygon_count()) + " polygons, 40 vertices"))
+        << r.out;
+}
+
+TEST_F(ScriptFiles, RepairMeshAndExportMeshFailuresNameWhatIsAtFaultAndReplaceNothingRead) {
+    // The script and the log named as meshes, for ExportMesh to be refused them by what they are.
+    const fs::path mesh = copy_example("mixed.obj"), log = dir / "run.ply";
+    const std::string original = read_file(mesh);
+    auto failure = [&](const std::string& line, const std::string& message) {
+        const fs::path job = write("job.off", kLoad + "\nImportMesh \"mixed.obj\"\n" + line + "\n");
+        Result r = run({"script", "--log", log.string(), job.string()});
+        EXPECT_EQ(r.code, 2) << line;
+        EXPECT_EQ(r.err, "torvel: " + job.string() + ":3: " + message + "\n") << line;
+    };
+    failure("RepairMesh \"nothing\"", "RepairMesh: no polygon-mesh object \"nothing\"");
+    failure("RepairMesh \"mixed\", 95",
+            "RepairMesh: Vn_TorvelFilter_Prop.def refused the tolerance 95 (its range is 0 to 90)");
+    failure("ExportMesh \"mixed\", \"out.stl\"",
+            "ExportMesh: " + (dir / "out.stl").string() +
+                ": torvel cannot write '.stl' files (it writes .obj, .ply and .off)");
+    failure("ExportMesh \"mixed\", \"mixed.obj\"",
+            "ExportMesh: " + mesh.string() + ": refusing to overwrite the input " + mesh.string());
+    failure("ExportMesh \"mixed\", \"job.off\"", "ExportMesh: " + (dir / "job.off").string() +
+                                                     ": refusing to overwrite the script " +
+                                                     (dir / "job.off").string());
+    failure("ExportMesh \"mixed\", \"run.ply\"",
+            "ExportMesh: " + log.string() + ": refusing to overwrite the log " + log.string());
+    EXPECT_EQ(read_file(mesh), original);
+
+    Result unloaded = script({kImportMixed, "RepairMesh \"mixed\""});
+    EXPECT_EQ(unloaded.err,
+              "torvel: -c:2: RepairMesh: no filter \"Vn_TorvelFilter\" is registered (load the plug-in first)\n");
 }
 
 TEST_F(ScriptFiles, ScriptLoadPluginWithoutAPathUsesTheDefaultPlugin) {

@@ -157,6 +157,36 @@ TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     EXPECT_EQ(Vertex(CRef(forged)).GetPosition().GetLengthSquared(), 0.0);
 }
 
+// New geometry is a new object in the old one's place: name, order, properties and whole-object
+// selections carry over; everything that pointed into the old polygons goes stale.
+TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygons) {
+    const CRef a = two_quads(L"a");
+    const CRef b = two_quads(L"b");
+    auto& prop = host().store().make<torvel::host::PropertyObject>(L"Settings", L"Settings");
+    prop.parent = a;
+    host().store().find_as<torvel::host::MeshObject>(a)->properties.push_back(prop.self);
+    const CRef old_polygon = polygon(a, 1);
+    host().selection() = {host().make_component_item(a, siPolygonFaceID, {}), b, a,
+                          host().make_component_item(b, siVertexID, {})};
+    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0}, {0, 3}, {0, 0, 1}), torvel::host::HostError);
+    EXPECT_EQ(host().resolve(L"a"), a);  // refused geometry changes nothing
+
+    const CRef fresh = host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2});
+    EXPECT_NE(fresh, a);
+    EXPECT_FALSE(a);
+    EXPECT_FALSE(old_polygon);
+    EXPECT_EQ(host().resolve(L"a"), fresh);
+    EXPECT_EQ(host().root().children, (std::vector<CRef>{fresh, b}));
+    EXPECT_EQ(host().resolve(L"a.Settings"), prop.self);
+    EXPECT_EQ(host().full_name(prop.self), L"Scene_Root.a.Settings");
+    EXPECT_EQ(host().selection().size(), 3u);  // the item of a's polygons is dropped, the rest stay in order
+    EXPECT_EQ(host().selection()[0], b);
+    EXPECT_EQ(host().selection()[1], fresh);
+    EXPECT_EQ(PolygonFace(polygon(fresh, 0)).GetVertices().GetCount(), 3);
+    EXPECT_FALSE(polygon(fresh, 1));
+    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}), torvel::host::HostError);
+}
+
 // A mesh large enough that the edge table's scratch is a mapped block, twice (the second mesh reuses
 // the first one's block, with its old contents): a grid of n x n quads has 2 n (n + 1) edges.
 TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {

@@ -1,0 +1,191 @@
+// The filter's verdict, the geometry library's splits, and the filter's verdict again on the pieces.
+#include "repair.h"
+
+#include <algorithm>
+#include <iterator>
+#include <span>
+
+#include "app.h"
+#include "names.h"
+#include "plugin_registry.h"
+#include "polygon_split.h"
+
+namespace torvel::app {
+
+namespace {
+
+std::vector<double> corner_positions(const io::MeshData& mesh, std::uint32_t polygon,
+                                     std::span<const std::uint32_t> corners = {}) {
+    std::vector<double> out;
+    const std::uint32_t first = mesh.offsets[polygon], n = mesh.offsets[polygon + 1] - first;
+    auto add = [&](std::uint32_t c) {
+        const std::size_t v = mesh.indices[first + c];
+        out.insert(out.end(), mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v),
+                   mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v + 3));
+    };
+    if (corners.empty())
+        for (std::uint32_t c = 0; c < n; ++c) add(c);
+    for (std::uint32_t c : corners) add(c);
+    return out;
+}
+
+// Where each polygon of a repaired mesh comes from: a split (its place in the list) and piece, or -1.
+struct Origin {
+    std::int64_t split = -1;
+    std::uint32_t piece = 0;
+};
+
+io::MeshData apply_splits(const io::MeshData& mesh, std::span<const io::PolygonPieces> splits,
+                          std::vector<Origin>& origin) {
+    io::MeshData out;
+    out.positions = mesh.positions;
+    std::size_t pieces = 0, corners = 0;
+    for (const io::PolygonPieces& split : splits) {
+        pieces += split.piece_count() - 1;
+        corners += split.corners.size() - (mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon]);
+    }
+    out.offsets.reserve(mesh.offsets.size() + pieces);
+    out.indices.reserve(mesh.indices.size() + corners);
+    origin.clear();
+    origin.reserve(mesh.polygon_count() + pieces);
+    std::size_t s = 0, object = 0;
+    for (std::uint32_t p = 0; p < mesh.polygon_count(); ++p) {
+        // An object starts at its first polygon's first piece.
+        for (; object < mesh.objects.size() && mesh.objects[object].first == p; ++object)
+            out.objects.push_back({mesh.objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+        const std::uint32_t first = mesh.offsets[p];
+        if (s < splits.size() && splits[s].polygon == p) {
+            const io::PolygonPieces& split = splits[s];
+            for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
+                for (std::uint32_t i = split.offsets[k]; i < split.offsets[k + 1]; ++i)
+                    out.indices.push_back(mesh.indices[first + split.corners[i]]);
+                out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+                origin.push_back({static_cast<std::int64_t>(s), k});
+            }
+            ++s;
+            continue;
+        }
+        out.indices.insert(out.indices.end(), mesh.indices.begin() + first, mesh.indices.begin() + mesh.offsets[p + 1]);
+        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+        origin.push_back({});
+    }
+    for (; object < mesh.objects.size(); ++object)  // a lone object without polygons
+        out.objects.push_back({mesh.objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+    return out;
+}
+
+// The polygons of `object` that the filter leaves selected, ascending. The host's selection is not
+// touched: a script's stays as the user made it.
+std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& object) {
+    const std::vector<XSI::CRef> selection = {host.make_component_item(object, XSI::siPolygonFaceID, {})};
+    std::vector<std::uint32_t> out =
+        std::move(host::run_filter(host, torvel_filter::kFilterName, selection).remaining.front());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The pieces the filter still reports are split into triangles; a polygon one of whose pieces cannot be
+// is left as it was. True when anything changed.
+bool triangulate_reported(MeshRepair& r, const io::MeshData& mesh, std::span<const std::uint32_t> reported,
+                          std::span<const Origin> origin) {
+    std::vector<std::vector<std::vector<std::uint32_t>>> pieces(r.splits.size());
+    std::vector<bool> touched(r.splits.size()), dropped(r.splits.size());
+    for (std::uint32_t q : reported) {
+        const Origin o = origin[q];
+        if (o.split < 0) continue;  // a polygon that was not repaired
+        const auto s = static_cast<std::size_t>(o.split);
+        if (dropped[s]) continue;  // told once
+        io::PolygonPieces& split = r.splits[s];
+        if (!touched[s]) {
+            for (std::uint32_t k = 0; k < split.piece_count(); ++k)
+                pieces[s].push_back(
+                    {split.corners.begin() + split.offsets[k], split.corners.begin() + split.offsets[k + 1]});
+            touched[s] = true;
+        }
+        const std::vector<std::uint32_t> piece = pieces[s][o.piece];
+        const geometry::SplitResult tri = geometry::triangulate_polygon(corner_positions(mesh, split.polygon, piece));
+        if (!tri.ok) {
+            r.not_repaired.push_back(
+                {split.polygon, "a piece the filter still reports cannot be split into triangles: " + tri.reason});
+            dropped[s] = true;
+            continue;
+        }
+        // The piece becomes its triangles, in its place; the pieces after it move along.
+        std::vector<std::vector<std::uint32_t>> triangles;
+        for (std::size_t t = 0; t < tri.piece_count(); ++t) {
+            std::vector<std::uint32_t> corners;
+            for (std::uint32_t c : tri.piece(t)) corners.push_back(piece[c]);
+            triangles.push_back(std::move(corners));
+        }
+        pieces[s][o.piece] = std::move(triangles.front());
+        pieces[s].insert(pieces[s].end(), std::make_move_iterator(triangles.begin() + 1),
+                         std::make_move_iterator(triangles.end()));
+    }
+    bool changed = false;
+    std::vector<io::PolygonPieces> kept;
+    for (std::size_t s = 0; s < r.splits.size(); ++s) {
+        if (dropped[s]) {
+            changed = true;
+            continue;
+        }
+        if (touched[s]) {
+            io::PolygonPieces redone{r.splits[s].polygon, {0}, {}};
+            for (const auto& piece : pieces[s]) {
+                redone.corners.insert(redone.corners.end(), piece.begin(), piece.end());
+                redone.offsets.push_back(static_cast<std::uint32_t>(redone.corners.size()));
+            }
+            r.splits[s] = std::move(redone);
+            changed = true;
+        }
+        kept.push_back(std::move(r.splits[s]));
+    }
+    r.splits = std::move(kept);
+    std::sort(r.not_repaired.begin(), r.not_repaired.end(),
+              [](const NotRepaired& a, const NotRepaired& b) { return a.index < b.index; });
+    return changed;
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string MeshRepair::summary(double tolerance) const {
+    return plural(splits.size(), "polygon", "polygons") + " split into " + plural(pieces(), "piece", "pieces") + ", " +
+           std::to_string(not_repaired.size()) + " not repaired at " + format_number(tolerance) + "\u00b0";
+}
+
+std::size_t MeshRepair::pieces() const {
+    std::size_t n = 0;
+    for (const io::PolygonPieces& s : splits) n += s.piece_count();
+    return n;
+}
+
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const io::MeshData& mesh, double tolerance,
+                       const PlaceMesh& place) {
+    MeshRepair r;
+    r.object = object;
+    for (std::uint32_t p : reported_polygons(host, object)) {
+        geometry::SplitResult s = geometry::split_polygon(corner_positions(mesh, p), tolerance);
+        if (!s.ok)
+            r.not_repaired.push_back({p, std::move(s.reason)});
+        else
+            r.splits.push_back({p, std::move(s.offsets), std::move(s.corners)});
+    }
+    std::vector<Origin> origin;
+    r.repaired = apply_splits(mesh, r.splits, origin);
+    if (r.splits.empty()) return r;
+
+    // The filter, not the host's measure of a bend, has the last word on every piece.
+    r.object = place(r.repaired);
+    if (triangulate_reported(r, mesh, reported_polygons(host, r.object), origin)) {
+        r.repaired = apply_splits(mesh, r.splits, origin);
+        r.object = place(r.repaired);
+    }
+    // A polygon the filter reported but that needed no cut stays as it is.
+    std::erase_if(r.splits, [](const io::PolygonPieces& s) { return s.piece_count() < 2; });
+    return r;
+}
+
+}  // namespace torvel::app
