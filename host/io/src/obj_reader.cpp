@@ -34,7 +34,7 @@ bool ignored_statement(std::string_view kw) {
 namespace obj {
 
 // Skips blanks and backslash-newline continuations (counting the lines they join).
-void skip_blanks(const char*& p, const char* end, std::size_t& line) {
+inline void skip_blanks(const char*& p, const char* end, std::size_t& line) {
     for (;;) {
         while (p < end && is_blank(*p)) ++p;
         if (p == end || *p != '\\') return;
@@ -387,7 +387,19 @@ PartCounts count_statements(const char* p, const char* end) {
         const bool single = p - k == 1;
         if (single && *k == 'v') {
             ++c.vertices;
-            count_values();
+            // Only where the statement ends: at the first line without a backslash at its end, or with a
+            // comment (a '#' always starts one here), whose newline the loop takes.
+            for (;;) {
+                const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+                const char* line_end = nl ? static_cast<const char*>(nl) : end;
+                const char* b = line_end;
+                while (b > p && is_blank(b[-1])) --b;
+                const bool continued =
+                    nl && b > p && b[-1] == '\\' && !std::memchr(p, '#', static_cast<std::size_t>(line_end - p));
+                p = continued ? line_end + 1 : line_end;
+                if (!continued) break;
+                ++lines;
+            }
         } else if (single && *k == 'f') {
             ++c.faces;
             c.corners += count_values();
