@@ -87,6 +87,10 @@ def main(path, import_path=None):
     target("check_j2_speedup_500_files_1e4", ratio(get("CheckWorkers/500/10000", "j1_ms"),
                                                    get("CheckWorkers/500/10000", "j2_ms")), 1.7, at_most=False, unit="x")
 
+    # One large OBJ with the readers' default threads against one thread, in turns (wall time).
+    target("check_obj_1e6_threads_vs_one", ratio(get("CheckThreads/1000000", "threads_ms"),
+                                                 get("CheckThreads/1000000", "one_thread_ms")), 0.6, unit="x")
+
     # Assimp in a child process (torvel's import path) against Assimp in this process, in turns, 10^6 quads.
     target("import_isolated_vs_in_process_1e6 [COLLADA, wall]", get("IsolatedVsInProcess/1000000", "ratio_wall"),
            1.15, unit="x")

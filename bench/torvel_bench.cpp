@@ -617,6 +617,38 @@ void BM_CheckWorkers(benchmark::State& state) {
     state.counters["halves_ms"] = halves_min * 1e3;
 }
 
+// torvel check of one large OBJ with the readers' default threads against TORVEL_THREADS=1, in turns,
+// as fresh processes; wall time, since the point is the use of both cores. The fastest of each is kept.
+void BM_CheckThreads(benchmark::State& state) {
+    const fs::path path = mesh_file(state.range(0), "obj");
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel check is not available in " TORVEL_EXE);
+        return;
+    }
+    const char* set = std::getenv("TORVEL_THREADS");
+    const std::string chosen = set ? set : "";
+    double threads_min = 1e300, one_min = 1e300;
+    for (auto _ : state) {
+        ::unsetenv("TORVEL_THREADS");
+        const ChildRun threads = run_child(check_command(path));
+        ::setenv("TORVEL_THREADS", "1", 1);
+        const ChildRun one = run_child(check_command(path));
+        if (!check_ran(threads) || !check_ran(one)) {
+            state.SkipWithError("torvel check failed");
+            break;
+        }
+        state.SetIterationTime(threads.wall_seconds);
+        threads_min = std::min(threads_min, threads.wall_seconds);
+        one_min = std::min(one_min, one.wall_seconds);
+    }
+    if (set)
+        ::setenv("TORVEL_THREADS", chosen.c_str(), 1);
+    else
+        ::unsetenv("TORVEL_THREADS");
+    state.counters["threads_ms"] = threads_min * 1e3;
+    state.counters["one_thread_ms"] = one_min * 1e3;
+}
+
 // The picture torvel check --image draws of a file (render_png at 1024x1024, the filter's verdict as the
 // states) against torvel check of the same file as a fresh process, in turns: the fastest of each, as
 // CPU time (the iteration time is the picture's).
@@ -762,6 +794,7 @@ int main(int argc, char** argv) {
     setup(benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("CheckWorkers", BM_CheckWorkers))->Args({500, 10000})->Iterations(2);
+    setup(benchmark::RegisterBenchmark("CheckThreads", BM_CheckThreads))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("RenderVsCheck", BM_RenderVsCheck))->Arg(1000000)->Iterations(2);
     setup(benchmark::RegisterBenchmark("FixVsCheck", BM_FixVsCheck))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("SplitLargePolygon", BM_SplitLargePolygon))

@@ -74,7 +74,8 @@ private:
 // of a page past the new end. While a file is parsed, such a fault inside its mapping maps zero pages
 // over the rest of the mapping instead and is recorded: the parse goes on over zeros and read_mesh
 // reports the file as changed. A fault anywhere else gets the disposition there was before. One file
-// at a time per process (the disposition of SIGBUS is process-wide); the readers are single-threaded.
+// at a time per process (the disposition of SIGBUS is process-wide); a fault on any thread of the
+// parse is caught the same way.
 class TruncationGuard {
 public:
     TruncationGuard(std::string_view mapped) {
