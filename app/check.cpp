@@ -77,16 +77,10 @@ MeasureRequest measure_request(const CheckOptions& o) {
 std::vector<CheckedObject> scene_objects(const host::Host& host, std::span<const XSI::CRef> meshes,
                                          std::span<const std::uint32_t> face_lines) {
     std::vector<CheckedObject> objects;
-    std::uint32_t first = 0;
     for (const XSI::CRef& ref : meshes) {
         const host::MeshObject& object = *host.store().find_as<host::MeshObject>(ref);
-        const std::uint32_t count = object.mesh.polygon_count();
-        const std::size_t lines = std::min<std::size_t>(face_lines.size(), first);
-        objects.push_back({to_utf8(object.name),
-                           {object.mesh.positions, object.mesh.offsets, object.mesh.indices},
-                           first,
-                           face_lines.subspan(lines, std::min<std::size_t>(face_lines.size() - lines, count))});
-        first += count;
+        add_checked_object(objects, to_utf8(object.name),
+                           {object.mesh.positions, object.mesh.offsets, object.mesh.indices}, face_lines);
     }
     return objects;
 }
@@ -140,9 +134,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.result.polygons = first;
     if (const MeasureRequest wanted = measure_request(o); wanted.details || wanted.histogram || wanted.image) {
         try {
-            out.measures =
-                measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar, path,
-                             out.tolerance);
+            out.measures = measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar,
+                                        path, out.tolerance);
         } catch (const std::invalid_argument& e) {
             throw FileError(path + ": " + e.what());
         }

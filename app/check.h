@@ -55,9 +55,9 @@ using Deliver = std::function<void(std::size_t index, FileOutcome&& outcome)>;
 // back, as soon as the file is done, over a socket in a small framed format that this process validates.
 // A worker that dies (a signal, out of memory) or sends anything malformed makes its file an error
 // ("PATH: the check crashed (segmentation fault)") and is replaced; a fatal outcome reaches `deliver`
-// like the others. At most 3 * jobs files are in work, queued on a worker or waiting to be delivered at a time. Every worker
-// is gone when this returns or throws. The caller's own host must not be bound to the SDK (the children
-// bind theirs).
+// like the others. At most 3 * jobs files are in work, queued on a worker or waiting to be delivered at a time. Every
+// worker is gone when this returns or throws. The caller's own host must not be bound to the SDK (the children bind
+// theirs).
 void check_in_workers(std::span<const MeshInput> inputs, std::size_t jobs, const CheckOne& check,
                       const Deliver& deliver);
 

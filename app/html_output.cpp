@@ -41,31 +41,23 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
     file.non_planar = result.non_planar;
 
     std::vector<CheckedObject> checked;
-    std::uint32_t first = 0;
     for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
         const LoadedObject& o = loaded.objects[k];
-        const std::size_t lines = std::min<std::size_t>(loaded.face_lines.size(), first);
-        checked.push_back({result.objects[k].name,
-                           {o.positions, o.offsets, o.indices},
-                           first,
-                           std::span<const std::uint32_t>(loaded.face_lines)
-                               .subspan(lines, std::min(loaded.face_lines.size() - lines, o.polygon_count()))});
-        first += static_cast<std::uint32_t>(o.polygon_count());
+        add_checked_object(checked, result.objects[k].name, {o.positions, o.offsets, o.indices}, loaded.face_lines);
     }
-    Measures measures = measure_file({true, std::nullopt, true, false}, checked, result.non_planar, result.path,
-                                     tolerance);
+    Measures measures =
+        measure_file({true, std::nullopt, true, false}, checked, result.non_planar, result.path, tolerance);
     file.histogram = histogram_of(*measures.histogram);
 
-    std::vector<std::uint32_t> object_of(result.polygons);
-    for (std::size_t k = 0; k < checked.size(); ++k) {
-        const std::uint32_t end = checked[k].first + static_cast<std::uint32_t>(loaded.objects[k].polygon_count());
-        std::fill(object_of.begin() + checked[k].first, object_of.begin() + end, static_cast<std::uint32_t>(k));
-    }
     std::vector<std::vector<report::PolygonState>> states(loaded.objects.size());
     for (std::size_t k = 0; k < states.size(); ++k)
         states[k].assign(loaded.objects[k].polygon_count(), report::PolygonState::planar);
     for (const PolygonDetail& d : measures.details) {
-        const std::uint32_t k = object_of[d.index];
+        // The last object that starts at or before the polygon.
+        const auto k = static_cast<std::uint32_t>(
+            std::upper_bound(checked.begin(), checked.end(), d.index,
+                             [](std::uint32_t i, const CheckedObject& c) { return i < c.first; }) -
+            checked.begin() - 1);
         states[k][d.index - checked[k].first] =
             d.degenerate ? report::PolygonState::degenerate : report::PolygonState::reported;
         report::Detail out;

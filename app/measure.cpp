@@ -94,6 +94,16 @@ bool worse_detail(const PolygonDetail& a, const PolygonDetail& b) {
     return a.index < b.index;
 }
 
+void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const geometry::MeshView& mesh,
+                        std::span<const std::uint32_t> file_lines) {
+    const std::uint32_t first =
+        objects.empty() ? 0 : objects.back().first + static_cast<std::uint32_t>(objects.back().mesh.offsets.size() - 1);
+    const std::size_t count = mesh.offsets.empty() ? 0 : mesh.offsets.size() - 1;
+    const std::size_t skip = std::min<std::size_t>(file_lines.size(), first);
+    objects.push_back(
+        {std::move(name), mesh, first, file_lines.subspan(skip, std::min(file_lines.size() - skip, count))});
+}
+
 Measures measure_file(const MeasureRequest& request, std::span<const CheckedObject> objects,
                       std::span<const std::uint32_t> reported, const std::string& path, double tolerance) {
     Measures out;

@@ -34,6 +34,11 @@ struct CheckedObject {
     std::span<const std::uint32_t> face_lines;  // OBJ: the `f` line of each polygon; empty otherwise
 };
 
+// Adds an object after those already in `objects`: its polygons numbered on from theirs, with its share of
+// `file_lines` (the `f` line of every polygon of the file, objects in order; empty for other formats).
+void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const geometry::MeshView& mesh,
+                        std::span<const std::uint32_t> file_lines);
+
 struct PolygonDetail {
     std::uint32_t index = 0;  // in the file
     std::string object;

@@ -50,8 +50,7 @@ std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes) {
         // Path order compares folder by folder, so a folder's files stay together.
         std::stable_sort(found.begin(), found.end(),
                          [](const MeshInput& a, const MeshInput& b) { return fs::path(a.path) < fs::path(b.path); });
-        if (found.empty())
-            found.push_back({given, given + ": no mesh file in this folder or below it"});
+        if (found.empty()) found.push_back({given, given + ": no mesh file in this folder or below it"});
         inputs.insert(inputs.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return inputs;

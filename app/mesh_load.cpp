@@ -108,8 +108,8 @@ bool reads_mesh_name(const fs::path& path) { return io::format_named(path) || im
 namespace {
 // Extensions Assimp reads that other files of an asset folder commonly carry too (settings, raw images,
 // project and scene files), and formats of animation only: a folder search passes over them.
-constexpr std::string_view kNotSearched[] = {".xml", ".raw", ".prj", ".scn", ".mot", ".3d",  ".uc",
-                                              ".ter", ".bvh", ".csm", ".lws", ".md5anim", ".md5camera"};
+constexpr std::string_view kNotSearched[] = {".xml", ".raw", ".prj", ".scn", ".mot",     ".3d",       ".uc",
+                                             ".ter", ".bvh", ".csm", ".lws", ".md5anim", ".md5camera"};
 }  // namespace
 
 bool searched_in_folders(const fs::path& path) {

@@ -28,9 +28,9 @@ struct LoadedFile {
     // In file order. A file of torvel's own formats has at least one (a file without `o` is one object,
     // with every vertex of the file); an imported file with no polygon has none.
     std::vector<LoadedObject> objects;
-    const char* precision = "double";   // "double" (own readers) or "single" (Assimp)
-    std::vector<std::string> warnings;  // for the log, in file order: the reader's, the importer's
-    bool named = false;                 // the objects' names came from the file: kept by -o
+    const char* precision = "double";       // "double" (own readers) or "single" (Assimp)
+    std::vector<std::string> warnings;      // for the log, in file order: the reader's, the importer's
+    bool named = false;                     // the objects' names came from the file: kept by -o
     std::vector<std::uint32_t> face_lines;  // OBJ: the `f` line of each polygon, objects in order; else empty
 };
 

@@ -297,10 +297,8 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         args.expect_count(0, 0);
         h.selection().clear();
     });
-    r.add(L"SelectPolygons",
-          [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
-    r.add(L"SelectVertices",
-          [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
+    r.add(L"SelectPolygons", [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siPolygonFaceID); });
+    r.add(L"SelectVertices", [&h](const ScriptArgs& args) { add_component_selection(h, args, XSI::siVertexID); });
     r.add(L"SelectObject", [&h](const ScriptArgs& args) {
         args.expect_count(1, 1);
         const XSI::CRef ref = h.resolve(args.string(0));

@@ -405,7 +405,7 @@ private:
         int fd = -1;
         std::deque<std::size_t> tasks;  // handed out, in the order the worker takes them
         FileOutcome partial;            // the log of the first task so far
-        std::string in;       // bytes received, not yet a whole frame
+        std::string in;                 // bytes received, not yet a whole frame
     };
 
     Worker spawn() {

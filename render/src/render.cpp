@@ -119,28 +119,28 @@ Layout lay_out(const Picture& picture) {
 
 constexpr double kDegree = std::numbers::pi / 180;
 
-struct ViewSpec {
+struct ViewAxes {
     std::string_view name, label;
     Vec3 right, up, back;  // back: from the subject towards the eye
     bool perspective;
 };
 
 // Three-quarter view: from the front right, above; azimuth 35 degrees, elevation 25 degrees.
-ViewSpec perspective_spec() {
+ViewAxes perspective_axes() {
     const double az = 35.0 * kDegree, el = 25.0 * kDegree;
     const Vec3 back = {std::sin(az) * std::cos(el), std::sin(el), std::cos(az) * std::cos(el)};
     const Vec3 right = normalised(cross({0, 1, 0}, back));
     return {"perspective", "perspective", right, cross(back, right), back, true};
 }
 
-const std::array<ViewSpec, 4>& view_specs() {
-    static const std::array<ViewSpec, 4> specs = {
-        ViewSpec{"front", "front (x, y)", {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, false},
-        ViewSpec{"side", "side (-z, y)", {0, 0, -1}, {0, 1, 0}, {1, 0, 0}, false},
-        ViewSpec{"top", "top (x, -z)", {1, 0, 0}, {0, 0, -1}, {0, 1, 0}, false},
-        perspective_spec(),
+const std::array<ViewAxes, 4>& view_axes() {
+    static const std::array<ViewAxes, 4> axes = {
+        ViewAxes{"front", "front (x, y)", {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, false},
+        ViewAxes{"side", "side (-z, y)", {0, 0, -1}, {0, 1, 0}, {1, 0, 0}, false},
+        ViewAxes{"top", "top (x, -z)", {1, 0, 0}, {0, 0, -1}, {0, 1, 0}, false},
+        perspective_axes(),
     };
-    return specs;
+    return axes;
 }
 
 // Half the field of view of the perspective camera.
@@ -186,8 +186,8 @@ Box bounds(std::span<const MeshView> objects) {
     return b;
 }
 
-// Frames the box in `rect` (view-local) as seen by `spec`.
-Camera frame(const Box& box, const ViewSpec& spec, const Rect& area) {
+// Frames the box in `rect` (view-local) as seen by `axes`.
+Camera frame(const Box& box, const ViewAxes& axes, const Rect& area) {
     Camera c;
     Vec3 half{};
     if (!box.empty) {
@@ -204,15 +204,15 @@ Camera frame(const Box& box, const ViewSpec& spec, const Rect& area) {
     double radius = std::sqrt(dot(half, half));
     if (!(radius > 1e-300)) radius = 1;  // a single point (or nothing): any scale frames it
     for (int k = 0; k < 3; ++k) half[k] /= radius;
-    c.rows = {spec.right * (1 / radius), spec.up * (1 / radius), spec.back * (1 / radius)};
-    if (spec.perspective) c.distance = 1 / std::sin(kHalfFov);
+    c.rows = {axes.right * (1 / radius), axes.up * (1 / radius), axes.back * (1 / radius)};
+    if (axes.perspective) c.distance = 1 / std::sin(kHalfFov);
 
     // Fit the box's eight corners, projected, into the area; the whole box lands inside.
     double x0 = std::numeric_limits<double>::infinity(), x1 = -x0, y0 = x0, y1 = -x0;
     const Camera unit = [&] {
         Camera u = c;
         u.prescale = 1, u.centre = {}, u.scale = 1, u.offset_x = 0, u.offset_y = 0;
-        u.rows = {spec.right, spec.up, spec.back};
+        u.rows = {axes.right, axes.up, axes.back};
         return u;
     }();
     for (int corner = 0; corner < 8; ++corner) {
@@ -246,9 +246,9 @@ std::array<ViewFrame, 4> frames_for(std::span<const MeshView> objects, const Lay
     std::array<ViewFrame, 4> frames;
     for (std::size_t v = 0; v < 4; ++v) {
         const Rect& r = layout.views[v];
-        frames[v].name = view_specs()[v].name;
+        frames[v].name = view_axes()[v].name;
         frames[v].x = r.x, frames[v].y = r.y, frames[v].width = r.width, frames[v].height = r.height;
-        frames[v].camera = frame(box, view_specs()[v], framing_area(r, layout.text_scale));
+        frames[v].camera = frame(box, view_axes()[v], framing_area(r, layout.text_scale));
     }
     return frames;
 }
@@ -264,7 +264,7 @@ Colours polygon_colours(std::span<const MeshView> objects, std::size_t polygons,
                         const std::array<ViewFrame, 4>& frames) {
     std::array<Vec3, 4> light;
     for (std::size_t v = 0; v < 4; ++v) {
-        const ViewSpec& s = view_specs()[v];
+        const ViewAxes& s = view_axes()[v];
         light[v] = normalised(s.right * kLight[0] + s.up * kLight[1] + s.back * kLight[2]);
     }
     const double k = frames[0].camera.prescale;
@@ -425,8 +425,7 @@ Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
         }
         raster.draw_markers();
         const int s = layout.text_scale;
-        detail::draw_text(canvas, f.x + 3 * s, f.y + 3 * s, view_specs()[v].label, s, detail::kLabelText,
-                          f.x + f.width);
+        detail::draw_text(canvas, f.x + 3 * s, f.y + 3 * s, view_axes()[v].label, s, detail::kLabelText, f.x + f.width);
     }
 
     const Rect& band = layout.caption;

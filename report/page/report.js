@@ -56,7 +56,7 @@
     return bytes.buffer;
   }
   var TYPES = { f64: Float64Array, f32: Float32Array, u32: Uint32Array, i32: Int32Array, u8: Uint8Array };
-  function view(buffer, spec) { return new TYPES[spec[2]](buffer, spec[0], spec[1]); }
+  function view(buffer, where) { return new TYPES[where[2]](buffer, where[0], where[1]); }
 
   // ---- one file ----
   function FileSection(section) {

@@ -36,8 +36,7 @@ FileReport two_quads(const std::string& path) {
 }
 
 // The text between the first `open` after `from` and the next `close`.
-std::string between(const std::string& page, const std::string& open, const std::string& close,
-                     std::size_t from = 0) {
+std::string between(const std::string& page, const std::string& open, const std::string& close, std::size_t from = 0) {
     const std::size_t a = page.find(open, from);
     if (a == std::string::npos) return {};
     const std::size_t b = page.find(close, a + open.size());
@@ -60,8 +59,8 @@ std::string decode_base64(const std::string& text) {
 }
 
 template <typename T>
-std::vector<T> array_at(const std::string& blob, const json& spec) {
-    const std::size_t at = spec[0], count = spec[1];
+std::vector<T> array_at(const std::string& blob, const json& where) {
+    const std::size_t at = where[0], count = where[1];
     EXPECT_EQ(at % 8, 0u);
     std::vector<T> out(count);
     std::memcpy(out.data(), blob.data() + at, count * sizeof(T));
