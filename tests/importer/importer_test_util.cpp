@@ -88,19 +88,6 @@ void expect_error(const std::function<void()>& f, std::initializer_list<std::str
     }
 }
 
-std::vector<Polygon> polygons(const torvel::importer::ImportedObject& o) {
-    std::vector<Polygon> out;
-    for (std::size_t p = 0; p < o.polygon_count(); ++p) {
-        Polygon poly;
-        for (std::uint32_t k = o.offsets[p]; k < o.offsets[p + 1]; ++k) {
-            const std::size_t v = o.indices[k];
-            poly.push_back({o.positions[3 * v], o.positions[3 * v + 1], o.positions[3 * v + 2]});
-        }
-        out.push_back(poly);
-    }
-    return out;
-}
-
 std::vector<Polygon> polygons(const TestMesh& m) {
     std::vector<Polygon> out;
     for (const auto& f : m.faces) {

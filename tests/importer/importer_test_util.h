@@ -53,7 +53,20 @@ using Corner = std::array<double, 3>;
 using Polygon = std::vector<Corner>;
 
 // Polygon i as the coordinates of its corners, in order.
-std::vector<Polygon> polygons(const torvel::importer::ImportedObject& o);
+// Any mesh of positions, offsets and indices (an imported object, torvel's own MeshData).
+template <class Mesh>
+std::vector<Polygon> polygons(const Mesh& o) {
+    std::vector<Polygon> out;
+    for (std::size_t p = 0; p < o.polygon_count(); ++p) {
+        Polygon poly;
+        for (std::uint32_t k = o.offsets[p]; k < o.offsets[p + 1]; ++k) {
+            const std::size_t v = o.indices[k];
+            poly.push_back({o.positions[3 * v], o.positions[3 * v + 1], o.positions[3 * v + 2]});
+        }
+        out.push_back(poly);
+    }
+    return out;
+}
 std::vector<Polygon> polygons(const TestMesh& m);  // the faces of 3 or more indices
 
 // Sets an environment variable for the life of the object.

@@ -98,16 +98,7 @@ TEST(Import, AgreesWithTorvelsOwnPlyReader) {
     const torvel::io::MeshData own = torvel::io::read_mesh(dir.path() / "s.ply");
     const ImportResult r = import_file(dir.path() / "s.dae");
     ASSERT_EQ(r.objects.size(), 1u);
-    std::vector<Polygon> from_ply;
-    for (std::size_t p = 0; p < own.polygon_count(); ++p) {
-        Polygon poly;
-        for (std::uint32_t k = own.offsets[p]; k < own.offsets[p + 1]; ++k) {
-            const std::size_t v = own.indices[k];
-            poly.push_back({own.positions[3 * v], own.positions[3 * v + 1], own.positions[3 * v + 2]});
-        }
-        from_ply.push_back(poly);
-    }
-    EXPECT_EQ(polygons(r.objects[0]), from_ply);
+    EXPECT_EQ(polygons(r.objects[0]), polygons(own));
 }
 
 // Names: the first node that uses a mesh, else the mesh's name, else "mesh<index>"; repeated names
