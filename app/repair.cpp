@@ -90,6 +90,7 @@ std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& 
 // is left as it was.
 void triangulate_reported(MeshRepair& r, const geometry::MeshView& mesh, std::span<const std::uint32_t> reported,
                           std::span<const Origin> origin) {
+    if (reported.empty()) return;  // as it nearly always is: the lists are not rebuilt then
     std::vector<std::vector<std::vector<std::uint32_t>>> pieces(r.splits.size());
     std::vector<bool> touched(r.splits.size()), dropped(r.splits.size());
     for (std::uint32_t q : reported) {
