@@ -1,12 +1,13 @@
 // torvel fix: the polygons the filter reports are split into the fewest pieces it does not report, the
-// filter is asked again about the repaired mesh, and only the split faces of the file are rewritten.
+// filter is asked again about the pieces, and only the split faces of the file are rewritten.
 #include <algorithm>
-#include <fstream>
+#include <charconv>
 #include <iostream>
 #include <iterator>
 
 #include "app.h"
 #include "host.h"
+#include "huge_pages.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
 #include "mesh_rewrite.h"
@@ -22,15 +23,17 @@ namespace {
 struct Repair {
     std::string path;
     double tolerance = 0;
-    io::MeshData mesh;               // as read (the objects of a file read through Assimp joined)
-    MeshRepair fixed;                // splits, not repaired, the repaired mesh
+    io::MeshFile file;               // as read (the objects of a file read through Assimp joined; the bytes only
+                                     // of a file torvel reads itself), its positions and corners moved to the scene
+    geometry::MeshView mesh;         // the mesh as the scene holds it
+    MeshRepair fixed;                // splits, not repaired
     std::optional<fs::path> output;  // written (not for --dry-run)
     bool converted = false;
 };
 
-XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring& name, const io::MeshData& m) {
+XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring& name, io::MeshData m) {
     try {
-        return host.add_mesh(name, m.positions, m.offsets, m.indices);
+        return host.add_mesh(name, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
     } catch (const host::HostError& e) {
         throw FileError(path + ": " + e.what());
     }
@@ -41,7 +44,7 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
     r.path = path;
     if (io::format_named(path)) {
         try {
-            r.mesh = io::read_mesh(path);
+            r.file = io::read_mesh_file(path);
         } catch (const io::MeshError& e) {
             throw FileError(e.what());
         }
@@ -49,10 +52,10 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
         // Written only converted, so its objects are joined as check -o joins them.
         LoadedFile loaded = load_mesh_file(path, fs::path(path).stem().string(), o.import_limits);
         std::vector<std::string> warnings = std::move(loaded.warnings);
-        r.mesh = joined_mesh(std::move(loaded));
-        r.mesh.warnings = std::move(warnings);
+        r.file.mesh = joined_mesh(std::move(loaded));
+        r.file.mesh.warnings = std::move(warnings);
     }
-    for (const std::string& warning : r.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
+    for (const std::string& warning : r.file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
 
     host.new_scene();
     LoadedPlugin loaded(host, plugin);
@@ -61,26 +64,21 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
         throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
-        r.fixed = repair_mesh(host, add_mesh(host, path, name, r.mesh), r.mesh, r.tolerance,
-                              [&](const io::MeshData& m) { return add_mesh(host, path, name, m); });
+        // The offsets stay as well, for the rewrite and the report.
+        io::MeshData scene;
+        scene.positions = std::move(r.file.mesh.positions);
+        reserve_huge(scene.offsets, r.file.mesh.offsets.size());
+        scene.offsets.assign(r.file.mesh.offsets.begin(), r.file.mesh.offsets.end());
+        scene.indices = std::move(r.file.mesh.indices);
+        const XSI::CRef object = add_mesh(host, path, name, std::move(scene));
+        const host::Mesh& held = host.store().find_as<host::MeshObject>(object)->mesh;
+        r.mesh = {held.positions, held.offsets, held.indices};
+        r.fixed = repair_mesh(host, object, r.mesh, r.tolerance,
+                              [&](io::MeshData pieces) { return add_mesh(host, path, name, std::move(pieces)); });
     } catch (const host::HostError& e) {
         throw std::runtime_error(plugin.string() + ": " + e.what());
     }
     return r;
-}
-
-std::string read_bytes(const std::string& path) {
-    // In one read of the size the file has: a character at a time costs as much as the rewrite.
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::string bytes;
-    if (in) {
-        bytes.resize(static_cast<std::size_t>(in.tellg()));
-        in.seekg(0);
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    if (!in || in.peek() != std::char_traits<char>::eof())
-        throw FileError(path + ": cannot read it again to write the repaired file");
-    return bytes;
 }
 
 // Lossless when OUT is in the input's format; otherwise the repaired mesh is converted, with the
@@ -88,21 +86,20 @@ std::string read_bytes(const std::string& path) {
 void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> protect) {
     const std::optional<io::Format> in_format = io::format_named(r.path);
     if (in_format == io::format_of(out)) {
-        std::string bytes;
+        OutputFile file(out, out.string(), protect);
         try {
-            bytes = io::split_polygons_in_file(read_bytes(r.path), *in_format, r.path, r.fixed.splits, &r.mesh);
+            io::write_split_polygons(r.file, *in_format, r.path, r.fixed.splits,
+                                     [&file](std::string_view part) { file.write(part); });
         } catch (const io::MeshError& e) {
             throw FileError(e.what());
         }
-        OutputFile file(out, out.string(), protect);
-        file.write(bytes);
         file.commit();
     } else {
         std::vector<std::uint32_t> marked;
         // The unsplit polygons keep their order, so a not-repaired polygon's place is found by counting.
         std::uint32_t q = 0, p = 0;
         std::size_t s = 0, k = 0;
-        for (; p < r.mesh.polygon_count(); ++p) {
+        for (; p < r.file.mesh.polygon_count(); ++p) {
             if (s < r.fixed.splits.size() && r.fixed.splits[s].polygon == p) {
                 q += static_cast<std::uint32_t>(r.fixed.splits[s++].piece_count());
                 continue;
@@ -114,7 +111,7 @@ void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> pro
             ++q;
         }
         try {
-            io::write_marked(out, r.fixed.repaired, marked, protect);
+            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, protect);
         } catch (const io::MeshError& e) {
             throw FileError(e.what());
         }
@@ -133,24 +130,44 @@ void print_text(const Repair& r) {
     std::cout << std::flush;
 }
 
-Json file_json(const Repair& r) {
-    Json split = Json::array(), not_repaired = Json::array();
-    for (const io::PolygonPieces& s : r.fixed.splits) {
-        Json pieces = Json::array();
-        for (std::uint32_t k = 0; k < s.piece_count(); ++k)
-            pieces.push_back(
-                std::vector<std::uint32_t>(s.corners.begin() + s.offsets[k], s.corners.begin() + s.offsets[k + 1]));
-        split.push_back({{"index", s.polygon}, {"pieces", std::move(pieces)}});
+void append_number(std::string& out, std::uint64_t n) {
+    char buf[24];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+}
+
+// The document as the library would write it; the split list, which can have millions of numbers, is
+// written here directly rather than built as JSON values first.
+std::string fix_json_text(double tolerance, const Repair* r, const Json& errors) {
+    std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
+    if (r) {
+        out += "{\"path\":" + json_text(Json(r->path)) + ",\"polygons\":";
+        append_number(out, r->file.mesh.polygon_count());
+        out += ",\"split\":[";
+        out.reserve(out.size() + 32 * r->fixed.splits.size() + 8 * r->fixed.pieces());
+        for (const io::PolygonPieces& s : r->fixed.splits) {
+            out += &s == r->fixed.splits.data() ? "{\"index\":" : ",{\"index\":";
+            append_number(out, s.polygon);
+            out += ",\"pieces\":[";
+            for (std::uint32_t k = 0; k < s.piece_count(); ++k) {
+                out += k ? ",[" : "[";
+                for (std::uint32_t i = s.offsets[k]; i < s.offsets[k + 1]; ++i) {
+                    if (i > s.offsets[k]) out += ',';
+                    append_number(out, s.corners[i]);
+                }
+                out += ']';
+            }
+            out += "]}";
+        }
+        Json not_repaired = Json::array();
+        for (const NotRepaired& n : r->fixed.not_repaired)
+            not_repaired.push_back({{"index", n.index}, {"reason", n.reason}});
+        out += "],\"pieces\":";
+        append_number(out, r->fixed.pieces());
+        out += ",\"not_repaired\":" + json_text(not_repaired) +
+               ",\"output\":" + (r->output ? json_text(Json(r->output->string())) : "null") +
+               ",\"converted\":" + (r->converted ? "true" : "false") + "}";
     }
-    for (const NotRepaired& n : r.fixed.not_repaired)
-        not_repaired.push_back({{"index", n.index}, {"reason", n.reason}});
-    return {{"path", r.path},
-            {"polygons", r.mesh.polygon_count()},
-            {"split", std::move(split)},
-            {"pieces", r.fixed.pieces()},
-            {"not_repaired", std::move(not_repaired)},
-            {"output", r.output ? Json(r.output->string()) : Json(nullptr)},
-            {"converted", r.converted}};
+    return out + "],\"errors\":" + json_text(errors) + "}";
 }
 
 }  // namespace
@@ -194,10 +211,8 @@ int run_fix(const FixOptions& o) {
     }
     log.finish();
     if (o.json) {
-        Json files = Json::array();
-        if (repair && errors.empty()) files.push_back(file_json(*repair));
         const double tolerance = repair ? repair->tolerance : o.tolerance.value_or(45.0);
-        std::cout << json_text(Json{{"tolerance", tolerance}, {"files", files}, {"errors", errors}}) << std::endl;
+        std::cout << fix_json_text(tolerance, repair && errors.empty() ? &*repair : nullptr, errors) << std::endl;
     } else if (repair && errors.empty()) {
         print_text(*repair);
     }

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "app.h"
+#include "huge_pages.h"
 #include "names.h"
 #include "plugin_registry.h"
 #include "polygon_split.h"
@@ -14,7 +15,7 @@ namespace torvel::app {
 
 namespace {
 
-std::vector<double> corner_positions(const io::MeshData& mesh, std::uint32_t polygon,
+std::vector<double> corner_positions(const geometry::MeshView& mesh, std::uint32_t polygon,
                                      std::span<const std::uint32_t> corners = {}) {
     std::vector<double> out;
     const std::uint32_t first = mesh.offsets[polygon], n = mesh.offsets[polygon + 1] - first;
@@ -29,48 +30,49 @@ std::vector<double> corner_positions(const io::MeshData& mesh, std::uint32_t pol
     return out;
 }
 
-// Where each polygon of a repaired mesh comes from: a split (its place in the list) and piece, or -1.
+// Where each polygon of the pieces' mesh comes from: a split (its place in the list) and piece.
 struct Origin {
-    std::int64_t split = -1;
+    std::uint32_t split = 0;
     std::uint32_t piece = 0;
 };
 
-io::MeshData apply_splits(const io::MeshData& mesh, std::span<const io::PolygonPieces> splits,
-                          std::vector<Origin>& origin) {
+// The pieces of every split as polygons of one mesh. The pieces of a polygon share the vertices of its
+// corners (and so the new diagonals), as they do in the repaired mesh.
+io::MeshData pieces_mesh(const geometry::MeshView& mesh, std::span<const io::PolygonPieces> splits,
+                         std::vector<Origin>& origin) {
     io::MeshData out;
-    out.positions = mesh.positions;
-    std::size_t pieces = 0, corners = 0;
+    std::size_t pieces = 0, corners = 0, vertices = 0;
     for (const io::PolygonPieces& split : splits) {
-        pieces += split.piece_count() - 1;
-        corners += split.corners.size() - (mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon]);
+        pieces += split.piece_count();
+        corners += split.corners.size();
+        vertices += mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon];
     }
-    out.offsets.reserve(mesh.offsets.size() + pieces);
-    out.indices.reserve(mesh.indices.size() + corners);
+    reserve_huge(out.positions, 3 * vertices);
+    reserve_huge(out.offsets, pieces + 1);
+    reserve_huge(out.indices, corners);
     origin.clear();
-    origin.reserve(mesh.polygon_count() + pieces);
-    std::size_t s = 0, object = 0;
-    for (std::uint32_t p = 0; p < mesh.polygon_count(); ++p) {
-        // An object starts at its first polygon's first piece.
-        for (; object < mesh.objects.size() && mesh.objects[object].first == p; ++object)
-            out.objects.push_back({mesh.objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
-        const std::uint32_t first = mesh.offsets[p];
-        if (s < splits.size() && splits[s].polygon == p) {
-            const io::PolygonPieces& split = splits[s];
-            for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
-                for (std::uint32_t i = split.offsets[k]; i < split.offsets[k + 1]; ++i)
-                    out.indices.push_back(mesh.indices[first + split.corners[i]]);
-                out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
-                origin.push_back({static_cast<std::int64_t>(s), k});
+    origin.reserve(pieces);
+    std::vector<std::uint32_t> vertex;  // of each corner of the polygon being split, or kNone
+    constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    for (std::uint32_t s = 0; s < splits.size(); ++s) {
+        const io::PolygonPieces& split = splits[s];
+        const std::uint32_t first = mesh.offsets[split.polygon];
+        vertex.assign(mesh.offsets[split.polygon + 1] - first, kNone);
+        for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
+            for (std::uint32_t i = split.offsets[k]; i < split.offsets[k + 1]; ++i) {
+                const std::uint32_t c = split.corners[i];
+                if (vertex[c] == kNone) {
+                    vertex[c] = static_cast<std::uint32_t>(out.positions.size() / 3);
+                    const auto v = static_cast<std::ptrdiff_t>(mesh.indices[first + c]);
+                    out.positions.insert(out.positions.end(), mesh.positions.begin() + 3 * v,
+                                         mesh.positions.begin() + 3 * v + 3);
+                }
+                out.indices.push_back(vertex[c]);
             }
-            ++s;
-            continue;
+            out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+            origin.push_back({s, k});
         }
-        out.indices.insert(out.indices.end(), mesh.indices.begin() + first, mesh.indices.begin() + mesh.offsets[p + 1]);
-        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
-        origin.push_back({});
     }
-    for (; object < mesh.objects.size(); ++object)  // a lone object without polygons
-        out.objects.push_back({mesh.objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
     return out;
 }
 
@@ -85,15 +87,15 @@ std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& 
 }
 
 // The pieces the filter still reports are split into triangles; a polygon one of whose pieces cannot be
-// is left as it was. True when anything changed.
-bool triangulate_reported(MeshRepair& r, const io::MeshData& mesh, std::span<const std::uint32_t> reported,
+// is left as it was.
+void triangulate_reported(MeshRepair& r, const geometry::MeshView& mesh, std::span<const std::uint32_t> reported,
                           std::span<const Origin> origin) {
+    if (reported.empty()) return;  // as it nearly always is: the lists are not rebuilt then
     std::vector<std::vector<std::vector<std::uint32_t>>> pieces(r.splits.size());
     std::vector<bool> touched(r.splits.size()), dropped(r.splits.size());
     for (std::uint32_t q : reported) {
         const Origin o = origin[q];
-        if (o.split < 0) continue;  // a polygon that was not repaired
-        const auto s = static_cast<std::size_t>(o.split);
+        const std::size_t s = o.split;
         if (dropped[s]) continue;  // told once
         io::PolygonPieces& split = r.splits[s];
         if (!touched[s]) {
@@ -121,13 +123,9 @@ bool triangulate_reported(MeshRepair& r, const io::MeshData& mesh, std::span<con
         pieces[s].insert(pieces[s].end(), std::make_move_iterator(triangles.begin() + 1),
                          std::make_move_iterator(triangles.end()));
     }
-    bool changed = false;
     std::vector<io::PolygonPieces> kept;
     for (std::size_t s = 0; s < r.splits.size(); ++s) {
-        if (dropped[s]) {
-            changed = true;
-            continue;
-        }
+        if (dropped[s]) continue;
         if (touched[s]) {
             io::PolygonPieces redone{r.splits[s].polygon, {0}, {}};
             for (const auto& piece : pieces[s]) {
@@ -135,14 +133,12 @@ bool triangulate_reported(MeshRepair& r, const io::MeshData& mesh, std::span<con
                 redone.offsets.push_back(static_cast<std::uint32_t>(redone.corners.size()));
             }
             r.splits[s] = std::move(redone);
-            changed = true;
         }
         kept.push_back(std::move(r.splits[s]));
     }
     r.splits = std::move(kept);
     std::sort(r.not_repaired.begin(), r.not_repaired.end(),
               [](const NotRepaired& a, const NotRepaired& b) { return a.index < b.index; });
-    return changed;
 }
 
 std::string plural(std::size_t n, const char* one, const char* many) {
@@ -162,10 +158,9 @@ std::size_t MeshRepair::pieces() const {
     return n;
 }
 
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const io::MeshData& mesh, double tolerance,
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
                        const PlaceMesh& place) {
     MeshRepair r;
-    r.object = object;
     for (std::uint32_t p : reported_polygons(host, object)) {
         geometry::SplitResult s = geometry::split_polygon(corner_positions(mesh, p), tolerance);
         if (!s.ok)
@@ -173,19 +168,50 @@ MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const io::Mesh
         else
             r.splits.push_back({p, std::move(s.offsets), std::move(s.corners)});
     }
-    std::vector<Origin> origin;
-    r.repaired = apply_splits(mesh, r.splits, origin);
     if (r.splits.empty()) return r;
 
     // The filter, not the host's measure of a bend, has the last word on every piece.
-    r.object = place(r.repaired);
-    if (triangulate_reported(r, mesh, reported_polygons(host, r.object), origin)) {
-        r.repaired = apply_splits(mesh, r.splits, origin);
-        r.object = place(r.repaired);
-    }
+    std::vector<Origin> origin;
+    const XSI::CRef pieces = place(pieces_mesh(mesh, r.splits, origin));
+    triangulate_reported(r, mesh, reported_polygons(host, pieces), origin);
     // A polygon the filter reported but that needed no cut stays as it is.
     std::erase_if(r.splits, [](const io::PolygonPieces& s) { return s.piece_count() < 2; });
     return r;
+}
+
+io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
+                           std::span<const io::PolygonPieces> splits) {
+    io::MeshData out;
+    out.positions.assign(mesh.positions.begin(), mesh.positions.end());
+    std::size_t pieces = 0, corners = 0;
+    for (const io::PolygonPieces& split : splits) {
+        pieces += split.piece_count() - 1;
+        corners += split.corners.size() - (mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon]);
+    }
+    out.offsets.reserve(mesh.offsets.size() + pieces);
+    out.indices.reserve(mesh.indices.size() + corners);
+    std::size_t s = 0, object = 0;
+    const auto polygons = static_cast<std::uint32_t>(mesh.offsets.size() - 1);
+    for (std::uint32_t p = 0; p < polygons; ++p) {
+        // An object starts at its first polygon's first piece.
+        for (; object < objects.size() && objects[object].first == p; ++object)
+            out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+        const std::uint32_t first = mesh.offsets[p];
+        if (s < splits.size() && splits[s].polygon == p) {
+            const io::PolygonPieces& split = splits[s++];
+            for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
+                for (std::uint32_t i = split.offsets[k]; i < split.offsets[k + 1]; ++i)
+                    out.indices.push_back(mesh.indices[first + split.corners[i]]);
+                out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+            }
+            continue;
+        }
+        out.indices.insert(out.indices.end(), mesh.indices.begin() + first, mesh.indices.begin() + mesh.offsets[p + 1]);
+        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+    }
+    for (; object < objects.size(); ++object)  // a lone object without polygons
+        out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+    return out;
 }
 
 }  // namespace torvel::app

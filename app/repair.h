@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "host.h"
 #include "mesh_io.h"
 #include "mesh_rewrite.h"
+#include "polygon_shape.h"
 
 namespace torvel::app {
 
@@ -24,23 +26,28 @@ struct NotRepaired {
 struct MeshRepair {
     std::vector<io::PolygonPieces> splits;  // ascending polygon order, each of two or more pieces
     std::vector<NotRepaired> not_repaired;  // ascending
-    io::MeshData repaired;                  // positions, polygons and objects of the mesh with the splits applied
-    XSI::CRef object;                       // the scene object holding `repaired`
 
     std::size_t pieces() const;
     // "N polygons split into M pieces, K not repaired at T°", as fix and RepairMesh report it.
     std::string summary(double tolerance) const;
 };
 
-// Puts a mesh into the scene (a new object, or in place of one) and returns the object it is in.
-using PlaceMesh = std::function<XSI::CRef(const io::MeshData&)>;
+// Puts a mesh into the scene as an object the filter can be run on, and returns that object.
+using PlaceMesh = std::function<XSI::CRef(io::MeshData)>;
 
-// `object` holds `mesh` (positions and polygons). The filter named kFilterName is asked which of its
-// polygons it reports; each is split at `tolerance`; the repaired mesh is placed and the filter asked
-// again, and a piece it still reports is split into triangles (placed once more). Nothing is placed
-// when no polygon is split. The host is bound, the plug-in loaded and its tolerance set to `tolerance`.
-// Throws HostError from run_filter, and what `place` throws.
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const io::MeshData& mesh, double tolerance,
+// `object` holds `mesh`. The filter named kFilterName is asked which of its polygons it reports; each is
+// split at `tolerance`. The pieces alone (one polygon each, with only the vertices they use) are placed
+// through `place` and the filter asked about them: its verdict on a polygon depends only on that
+// polygon's own corners and edges, so it is the verdict the pieces get in the repaired mesh. A piece it
+// still reports is split into triangles. Nothing is placed when no polygon is split. The host is bound,
+// the plug-in loaded and its tolerance set to `tolerance`. Throws HostError from run_filter, and what
+// `place` throws.
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
                        const PlaceMesh& place);
+
+// `mesh` with each split polygon replaced in place by its pieces, in `objects` (io::MeshData's, may be
+// empty); an object starts at its first polygon's first piece. `splits` as MeshRepair holds them.
+io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
+                           std::span<const io::PolygonPieces> splits);
 
 }  // namespace torvel::app

@@ -197,12 +197,21 @@ void repair_object(Host& h, const ScriptArgs& args) {
     const double kept = settings_tolerance(h, std::nullopt);
     const double tolerance = settings_tolerance(h, args.size() > 1 ? std::optional(args.number(1)) : std::nullopt);
     MeshRepair repair;
+    // The object holds the pieces while the filter is asked about them, then the repaired mesh (or, when
+    // the filter fails, its own mesh again).
+    bool placed = false;
+    auto place = [&](io::MeshData m) {
+        object = h.replace_mesh(object, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
+        placed = true;
+        return object;
+    };
     try {
-        repair = repair_mesh(h, object, mesh, tolerance, [&](const io::MeshData& m) {
-            return object = h.replace_mesh(object, m.positions, m.offsets, m.indices);
-        });
+        const geometry::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
+        repair = repair_mesh(h, object, view, tolerance, place);
+        if (placed) place(repaired_mesh(view, {}, repair.splits));
     } catch (const HostError& e) {
         settings_tolerance(h, kept);
+        if (placed) place(mesh);
         throw ScriptError(cmd(args) + ": " + e.what());
     } catch (...) {
         settings_tolerance(h, kept);

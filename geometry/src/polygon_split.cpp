@@ -629,15 +629,20 @@ private:
 
 // The polygon's corner where the whole polygon's walk should close: the middle of the longest cyclic
 // stretch of acceptable windows, so the first pieces tried are the large flat ones.
+// Whether the run of 4 corners from corner a (cyclically) may be in a piece: both corner normals are
+// non-zero and meet below the tolerance.
+bool window_good(std::span<const Vec3> p, std::uint32_t a, const AngleTest& angle) {
+    const auto n = static_cast<std::uint32_t>(p.size());
+    const Vec3 n1 = detail::corner_normal(p[a], p[(a + 1) % n], p[(a + 2) % n]);
+    const Vec3 n2 = detail::corner_normal(p[(a + 1) % n], p[(a + 2) % n], p[(a + 3) % n]);
+    return !detail::is_zero(n1) && !detail::is_zero(n2) && angle.below(detail::line_pair(n1, n2));
+}
+
 std::uint32_t choose_shift(std::span<const Vec3> p, double degrees) {
     const auto n = static_cast<std::uint32_t>(p.size());
     const AngleTest angle(degrees);
     std::vector<bool> good(n);
-    for (std::uint32_t a = 0; a < n; ++a) {
-        const Vec3 n1 = detail::corner_normal(p[a], p[(a + 1) % n], p[(a + 2) % n]);
-        const Vec3 n2 = detail::corner_normal(p[(a + 1) % n], p[(a + 2) % n], p[(a + 3) % n]);
-        good[a] = !detail::is_zero(n1) && !detail::is_zero(n2) && angle.below(detail::line_pair(n1, n2));
-    }
+    for (std::uint32_t a = 0; a < n; ++a) good[a] = window_good(p, a, angle);
     std::uint32_t best_start = 0, best_length = 0;
     for (std::uint32_t a = 0; a < n; ++a) {
         if (!good[a] || good[(a + n - 1) % n]) continue;  // stretches start after a bad window
@@ -647,6 +652,25 @@ std::uint32_t choose_shift(std::span<const Vec3> p, double degrees) {
     }
     // Closing on edge (s-1, s) puts windows s-3 .. s-1 at the cut.
     return (best_start + std::min(best_length, best_length / 2 + 3)) % n;
+}
+
+// The split of a quad the search would find, when it is plain: the quad is not acceptable whole (one of
+// its windows is bad), so its best split is two triangles, whose worst bend is 0, along the shorter
+// usable diagonal. Empty when the search must decide: equal lengths, no usable diagonal, or every
+// window good.
+std::optional<std::vector<std::vector<std::uint32_t>>> quad_split(std::span<const Vec3> p, detail::Outline& outline,
+                                                                  double degrees) {
+    const AngleTest angle(degrees);
+    bool bad = false;
+    for (std::uint32_t a = 0; a < 4; ++a) bad = bad || !window_good(p, a, angle);
+    if (!bad) return std::nullopt;
+    const bool even = outline.usable(0, 2), odd = outline.usable(1, 3);
+    const double even_length = detail::distance(p[0], p[2]), odd_length = detail::distance(p[1], p[3]);
+    if (even && (!odd || even_length < odd_length))
+        return std::vector<std::vector<std::uint32_t>>{{0, 1, 2}, {0, 2, 3}};
+    if (odd && (!even || odd_length < even_length))
+        return std::vector<std::vector<std::uint32_t>>{{1, 2, 3}, {0, 1, 3}};
+    return std::nullopt;
 }
 
 }  // namespace
@@ -685,6 +709,13 @@ SplitResult split_with_rules(std::span<const double> corner_positions, double to
         SplitResult result;
         detail::assemble(points, {{0, 1, 2}}, result);
         return result;
+    }
+    if (n == 4 && rules.quad_rule) {
+        if (auto pieces = quad_split(points, outline, tolerance_degrees)) {
+            SplitResult result;
+            detail::assemble(points, std::move(*pieces), result);
+            return result;
+        }
     }
     try {
         Splitter splitter(points, outline, choose_shift(points, tolerance_degrees), tolerance_degrees, options.max_work,

@@ -30,6 +30,9 @@ struct SearchRules {
     bool lower_bounds = true;
     bool merge_rule = true;
     std::uint64_t* bound_violations = nullptr;
+    // A quad that must be cut is cut along the shorter of its usable diagonals without a search (the
+    // search decides ties, and quads it might take whole).
+    bool quad_rule = true;
 };
 
 SplitResult split_with_rules(std::span<const double> corner_positions, double tolerance_degrees,

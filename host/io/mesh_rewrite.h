@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,5 +39,24 @@ struct PolygonPieces {
 // for splits that do not fit them.
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
                                    std::span<const PolygonPieces> splits, const MeshData* expected = nullptr);
+
+// A mesh file (.obj, .ply, .off) kept whole to be rewritten: its bytes and the mesh read from exactly them.
+struct MeshFile {
+    std::unique_ptr<char[]> data;  // `size` bytes
+    std::size_t size = 0;
+    MeshData mesh;
+
+    std::string_view bytes() const { return {data.get(), size}; }
+};
+
+// Reads `path` as read_mesh does: the same mesh, the same errors.
+MeshFile read_mesh_file(const std::filesystem::path& path);
+
+// split_polygons_in_file for `file` as read_mesh_file read it, its bytes unchanged since: the
+// output is handed to `write` in parts of about a megabyte as it is made, and an OBJ file is not parsed
+// again (the reader's face lines say where its faces are). Throws MeshError as split_polygons_in_file,
+// and what `write` throws.
+void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
+                          std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write);
 
 }  // namespace torvel::io

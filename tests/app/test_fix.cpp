@@ -1,5 +1,6 @@
 // torvel fix through the executable: what it splits, what it leaves with a reason, that the output differs
 // from the input only in the split faces, and that the filter, asked again, reports only what was left.
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <set>
@@ -245,6 +246,69 @@ TEST_F(Fix, BadInputAndBadArgumentsAreClearErrors) {
     Result stl = run({"fix", bad.string(), "-o", "x.stl"});
     EXPECT_EQ(stl.code, 2);
     EXPECT_NE(stl.err.find("torvel cannot write '.stl' files"), std::string::npos);
+    // Read whole to be rewritten, and refused as the readers refuse them.
+    fs::create_directory(dir / "folder.obj");
+    const fs::path empty = write("empty.obj", "");
+    for (const auto& [path, message] :
+         {std::pair{dir / "folder.obj", ": is a folder"}, {empty, ": the file is empty"}}) {
+        Result refused = run({"fix", path.string(), "-o", (dir / "o.obj").string()});
+        EXPECT_EQ(refused.code, 2);
+        EXPECT_EQ(refused.err, "torvel: " + path.string() + message + "\n");
+    }
+}
+
+// A quad bent by the tolerance to within rounding: the host's measure puts its bend a hair under 5 degrees,
+// so the best split keeps it whole, but the plug-in reports it.
+const char* const kKnifeEdgeQuad =
+    "v -0.0 0.0 0.0\nv -0.9646086712717316 0.2259238398648156 0.0\n"
+    "v -1.190532511136547 -0.738684831406916 0.08667612194428062\nv -0.2259238398648156 -0.9646086712717316 0.0\n";
+
+TEST_F(Fix, APieceThePlugInStillReportsIsCutIntoTrianglesInTheFileAndInTheScene) {
+    const fs::path in = write("knife.obj", std::string(kKnifeEdgeQuad) + "v 2 0 0\nv 3 0 0\nv 3 1 1\nv 2 1 0\n" +
+                                               "f 1 2 3 4\nf 5 6 7 8\n"),
+                   out = dir / "fixed.obj";
+    Result details = run({"check", "-t", "5", "--details", "--format", "json", in.string()});
+    const Json checked = Json::parse(details.out)["files"][0];
+    ASSERT_EQ(checked["non_planar"], Json::parse("[0, 1]"));
+    const Json& shapes = checked["details"];
+    const auto knife = std::find_if(shapes.begin(), shapes.end(), [](const Json& d) { return d["index"] == 0; });
+    ASSERT_NE(knife, shapes.end());
+    EXPECT_LT((*knife)["bend"].get<double>(), 5.0);  // the knife edge the fallback is for
+
+    Result r = run({"fix", "-t", "5", "--format", "json", in.string(), "-o", out.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const Json file = Json::parse(r.out)["files"][0];
+    ASSERT_EQ(file["split"].size(), 2u);
+    EXPECT_EQ(file["split"][0]["index"], 0);
+    // Two triangles of the quad, in its order, along one diagonal: the two corners they share.
+    const auto triangles = file["split"][0]["pieces"].get<std::vector<std::vector<std::uint32_t>>>();
+    ASSERT_EQ(triangles.size(), 2u);
+    std::multiset<std::uint32_t> corners;
+    for (const auto& t : triangles) {
+        ASSERT_EQ(t.size(), 3u);
+        EXPECT_TRUE(std::is_sorted(t.begin(), t.end()));
+        corners.insert(t.begin(), t.end());
+    }
+    std::vector<std::uint32_t> shared;
+    for (std::uint32_t c = 0; c < 4; ++c) {
+        EXPECT_GE(corners.count(c), 1u) << c;
+        if (corners.count(c) == 2) shared.push_back(c);
+    }
+    EXPECT_TRUE(shared == std::vector<std::uint32_t>({0, 2}) || shared == std::vector<std::uint32_t>({1, 3}));
+    Result check = run({"check", "-t", "5", "--format", "json", out.string()});
+    EXPECT_EQ(check.code, 0) << check.out;
+    EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::array());
+
+    // RepairMesh asks the plug-in about the pieces in the scene and ends with the same mesh in the object.
+    const fs::path job = write("job.tvs", "LoadPlugin \"" + kPlugin.string() +
+                                              "\"\nImportMesh \"knife.obj\"\nRepairMesh \"knife\", 5\n"
+                                              "ExportMesh \"knife\", \"scene.obj\"\n");
+    Result script = run({"script", job.string()});
+    ASSERT_EQ(script.code, 0) << script.err;
+    const io::MeshData scene = io::read_mesh(dir / "scene.obj"), fixed = io::read_mesh(out);
+    EXPECT_EQ(scene.positions, fixed.positions);
+    EXPECT_EQ(scene.offsets, fixed.offsets);
+    EXPECT_EQ(scene.indices, fixed.indices);
 }
 
 }  // namespace

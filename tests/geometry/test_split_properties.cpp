@@ -329,3 +329,41 @@ TEST(SplitProperties, PruningKeepsTheSameBestSplitAsThePlainSearch) {
         }
     }
 }
+
+TEST(SplitProperties, QuadsAreCutWithoutASearchExactlyAsTheSearchCutsThem) {
+    // Convex and dart-shaped quads, lifted a little or much at one corner, twisted, squares (equal
+    // diagonals: the search decides) and quads bent by about the tolerance itself: the quad rule must
+    // give the very split of the search, corner for corner, or leave the quad to it.
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<Corners> quads = {unit_square(),
+                                  raised_square(0.3),
+                                  twisted_quad(0.2),
+                                  {{0, 0, 0}, {2, 0, 0}, {1, 0.4, 0.3}, {1, 2, 0}}};  // a dart
+    for (int k = 0; k < 400; ++k) {
+        Corners q = regular(4, unit(rng));
+        for (Corner& c : q) c = {c[0] * (0.4 + unit(rng)), c[1] * (0.4 + unit(rng)), 0};
+        if (k % 4 == 1) q[2] = {0.1 * q[2][0], 0.1 * q[2][1], 0};  // pulled in past the diagonal: a dart
+        q[k % 4][2] = k % 3 == 0 ? 0.02 * unit(rng) : unit(rng);
+        quads.push_back(q);
+    }
+    // Bent by the tolerance to within rounding: the whole quad against the cut, as near as it gets.
+    for (int k = 0; k < 40; ++k) quads.push_back(raised_square(std::tan(5.0 * kPi / 180) * (1 + (k - 20) * 1e-15)));
+    detail::SearchRules search;
+    search.quad_rule = false;
+    int cut = 0;
+    for (std::size_t i = 0; i < quads.size(); ++i) {
+        for (const double tolerance : {0.0, 2.0, 5.0, 20.0, 60.0}) {
+            const SplitResult ruled = split_polygon(flat(quads[i]), tolerance);
+            const SplitResult searched = detail::split_with_rules(flat(quads[i]), tolerance, {}, search);
+            const std::string label = "quad " + std::to_string(i) + " at " + std::to_string(tolerance);
+            ASSERT_EQ(ruled.ok, searched.ok) << label << ": " << ruled.reason << " / " << searched.reason;
+            EXPECT_EQ(ruled.reason, searched.reason) << label;
+            EXPECT_EQ(pieces_of(ruled), pieces_of(searched)) << label;
+            EXPECT_EQ(ruled.diagonal_length, searched.diagonal_length) << label;
+            EXPECT_EQ(ruled.worst_bend, searched.worst_bend) << label;
+            cut += ruled.piece_count() == 2 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(cut, 500);  // most of them are cut, so the rule is what is tested
+}

@@ -122,3 +122,42 @@ TEST(Rewrite, SplitsThatDoNotFitTheFileAreRefusedNamingIt) {
     expect_error([&] { split_polygons_in_file(kObj, Format::obj, "m.obj", {}, &other); }, {"m.obj", "changed"});
     expect_error([&] { split_polygons_in_file("v 0 0\n", Format::obj, "bad.obj", {}); }, {"bad.obj:1:"});
 }
+
+TEST(Rewrite, AFileReadWholeIsRewrittenInPartsAsInOneWithoutParsingAgain) {
+    // Large enough for many parts: 200 000 quads, every seventh split; and a small OFF file.
+    std::string big = "# grid\n";
+    for (int k = 0; k < 200000; ++k) big += "v " + std::to_string(k) + " 0 0\nv " + std::to_string(k) + " 1 0.5\n";
+    for (int k = 0; k + 1 < 200000; ++k)
+        big += "f " + std::to_string(2 * k + 1) + " " + std::to_string(2 * k + 3) + " " + std::to_string(2 * k + 4) +
+               " " + std::to_string(2 * k + 2) + "\n";
+    std::vector<PolygonPieces> every_seventh;
+    for (std::uint32_t p = 0; p + 1 < 200000; p += 7) every_seventh.push_back(pieces(p, {{0, 1, 2}, {0, 2, 3}}));
+    const std::string off = "OFF\n5 2 0\n0 0 0\n1 0 0\n1 1 0.5\n0 1 0\n0.5 0.5 1\n4 0 1 2 3 255 0 0\n3 0 1 4\n";
+    const iotest::TempDir dir;
+    for (const auto& [name, bytes, format, splits] :
+         {std::tuple{"big.obj", big, Format::obj, every_seventh},
+          {"small.off", off, Format::off, std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})}},
+          {"unsplit.obj", kObj, Format::obj, std::vector<PolygonPieces>{}}}) {
+        const auto path = dir.write(name, bytes);
+        const MeshFile file = read_mesh_file(path);
+        const MeshData read = read_mesh(path);
+        EXPECT_EQ(file.bytes(), bytes) << name;
+        EXPECT_EQ(file.mesh.positions, read.positions) << name;
+        EXPECT_EQ(file.mesh.offsets, read.offsets) << name;
+        EXPECT_EQ(file.mesh.face_lines, read.face_lines) << name;
+        std::string written;
+        std::size_t parts = 0, largest = 0;
+        write_split_polygons(file, format, name, splits, [&](std::string_view part) {
+            written += part;
+            ++parts;
+            largest = std::max(largest, part.size());
+        });
+        EXPECT_EQ(written, split_polygons_in_file(bytes, format, name, splits)) << name;
+        EXPECT_LE(largest, std::size_t{3} << 20) << name;  // never the whole file at once
+        if (bytes.size() > (std::size_t{8} << 20)) {
+            EXPECT_GT(parts, 4u) << name;
+        }
+    }
+    expect_error([&] { read_mesh_file(dir.write("empty.obj", "")); }, {"empty.obj", "the file is empty"});
+    expect_error([&] { read_mesh_file(dir.path()); }, {"is a folder"});
+}

@@ -1,6 +1,11 @@
 // The lossless rewriter: the readers say where each face is, and only those bytes are replaced.
 #include "mesh_rewrite.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "face_layout.h"
@@ -38,6 +43,36 @@ std::size_t pieces_in(std::span<const PolygonPieces> splits) {
     for (const PolygonPieces& p : splits) n += p.piece_count();
     return n;
 }
+
+// The output, handed on in parts of about a megabyte: a copy of a whole large file would cost as much
+// again in fresh memory as the rewrite itself.
+class Out {
+public:
+    explicit Out(const std::function<void(std::string_view)>& write) : write_(write) { text_.reserve(2 * kPart); }
+    // Appended to directly; handed on by made().
+    std::string& text() { return text_; }
+    void made() {
+        if (text_.size() >= kPart) drain();
+    }
+    void copy(std::string_view bytes) {
+        if (text_.size() + bytes.size() < 2 * kPart) {
+            text_ += bytes;
+            made();
+            return;
+        }
+        drain();
+        for (std::size_t i = 0; i < bytes.size(); i += kPart) write_(bytes.substr(i, kPart));
+    }
+    void drain() {
+        if (!text_.empty()) write_(text_);
+        text_.clear();
+    }
+
+private:
+    static constexpr std::size_t kPart = std::size_t{1} << 20;
+    const std::function<void(std::string_view)>& write_;
+    std::string text_;
+};
 
 // OBJ: a face statement from its line's start, tokenized as the reader does.
 struct ObjFace {
@@ -88,10 +123,9 @@ ObjFace scan_obj_face(const char* p, const char* end, const std::string& name, s
     return face;
 }
 
-std::string rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<const PolygonPieces> splits,
-                        const std::string& name) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
+void rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<const PolygonPieces> splits,
+                 const std::string& name, Out& o) {
+    std::string& out = o.text();
     const char* const end = bytes.data() + bytes.size();
     // Line 1 starts past a byte-order mark, as the reader counts it.
     const char* line_start = end - detail::without_utf8_mark(bytes, name).size();
@@ -110,7 +144,7 @@ std::string rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<
         if (face.tokens.size() != n)
             detail::fail_at_line(name, line,
                                  "the face's 'f' statement does not list its " + std::to_string(n) + " corners");
-        out.append(copied, line_start);
+        o.copy({copied, static_cast<std::size_t>(line_start - copied)});
         for (std::size_t k = 0; k < split.piece_count(); ++k) {
             if (k > 0) out += face.crlf ? "\r\n" : "\n";
             out += face.indent;
@@ -125,13 +159,14 @@ std::string rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<
             }
         }
         if (face.crlf) out += '\r';
+        o.made();
         copied = face.end;
         // Lines the statement continued over are now behind the cursor.
         for (const char* q = line_start; q < face.end; ++q) line += *q == '\n';
         line_start = face.end;
     }
-    out.append(copied, end);
-    return out;
+    o.copy({copied, static_cast<std::size_t>(end - copied)});
+    o.drain();
 }
 
 void append_count(std::string& out, std::uint64_t value, std::uint8_t size, bool big_endian) {
@@ -142,19 +177,18 @@ void append_count(std::string& out, std::uint64_t value, std::uint8_t size, bool
 }
 
 // PLY and OFF: each split face record becomes one record per piece.
-std::string rewrite_records(std::string_view bytes, const MeshData& mesh, const detail::FaceLayout& layout,
-                            std::span<const PolygonPieces> splits, const std::string& name) {
+void rewrite_records(std::string_view bytes, const MeshData& mesh, const detail::FaceLayout& layout,
+                     std::span<const PolygonPieces> splits, const std::string& name, Out& o) {
     if (layout.records.size() != mesh.polygon_count()) detail::fail(name, "the faces could not be located");
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
+    std::string& out = o.text();
     const std::uint64_t faces = mesh.polygon_count() - splits.size() + pieces_in(splits);
-    out.append(bytes.substr(0, layout.count_begin));
+    o.copy(bytes.substr(0, layout.count_begin));
     out += std::to_string(faces);
     std::uint64_t copied = layout.count_end;
     for (const PolygonPieces& split : splits) {
         const detail::FaceLayout::Record& r = layout.records[split.polygon];
         const std::uint32_t n = mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon];
-        out.append(bytes.substr(copied, r.begin - copied));
+        o.copy(bytes.substr(copied, r.begin - copied));
         const std::string_view before = bytes.substr(r.begin, r.list_begin - r.begin);
         const std::string_view after = bytes.substr(r.list_end, r.end - r.list_end);
         std::vector<std::string_view> items;  // each index as written (text) or stored (binary)
@@ -192,10 +226,31 @@ std::string rewrite_records(std::string_view bytes, const MeshData& mesh, const 
             }
             out += after;
         }
+        o.made();
         copied = r.end;
     }
-    out.append(bytes.substr(copied));
-    return out;
+    o.copy(bytes.substr(copied));
+    o.drain();
+}
+
+MeshData parse_layout(std::string_view bytes, Format format, const std::string& name, detail::FaceLayout& layout) {
+    return format == Format::obj   ? parse_obj(bytes, name)
+           : format == Format::ply ? detail::parse_ply(bytes, name, &layout)
+                                   : detail::parse_off(bytes, name, &layout);
+}
+
+// `mesh` is what the reader made of `bytes`; `layout` where its face records are (PLY and OFF).
+void rewrite(std::string_view bytes, Format format, const MeshData& mesh, const detail::FaceLayout& layout,
+             const std::string& name, std::span<const PolygonPieces> splits, Out& o) {
+    check_splits(mesh, splits, name);
+    if (splits.empty()) {
+        o.copy(bytes);
+        o.drain();
+    } else if (format == Format::obj) {
+        rewrite_obj(bytes, mesh, splits, name, o);
+    } else {
+        rewrite_records(bytes, mesh, layout, splits, name, o);
+    }
 }
 
 }  // namespace
@@ -203,15 +258,59 @@ std::string rewrite_records(std::string_view bytes, const MeshData& mesh, const 
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
                                    std::span<const PolygonPieces> splits, const MeshData* expected) {
     detail::FaceLayout layout;
-    const MeshData mesh = format == Format::obj   ? parse_obj(bytes, name)
-                          : format == Format::ply ? detail::parse_ply(bytes, name, &layout)
-                                                  : detail::parse_off(bytes, name, &layout);
+    const MeshData mesh = parse_layout(bytes, format, name, layout);
     if (expected && (expected->offsets != mesh.offsets || expected->indices != mesh.indices))
         detail::fail(name, "the file changed while it was being repaired");
-    check_splits(mesh, splits, name);
-    if (splits.empty()) return std::string(bytes);
-    return format == Format::obj ? rewrite_obj(bytes, mesh, splits, name)
-                                 : rewrite_records(bytes, mesh, layout, splits, name);
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    const std::function<void(std::string_view)> append = [&out](std::string_view part) { out += part; };
+    Out o(append);
+    rewrite(bytes, format, mesh, layout, name, splits, o);
+    return out;
+}
+
+MeshFile read_mesh_file(const std::filesystem::path& path) {
+    const std::string name = path.string();
+    MeshFile file;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st {};
+    bool whole = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    if (whole) {
+        // Read into memory of its own (not mapped: the rewrite comes later, from the same bytes), on huge
+        // pages, without which the first touch of each page costs more than the copy.
+        file.size = static_cast<std::size_t>(st.st_size);
+        file.data.reset(new char[file.size + 1]);
+        advise_huge_pages(file.data.get(), file.size + 1);
+        std::size_t got = 0;
+        while (whole && got <= file.size) {  // one byte more: the end of the file must come where fstat said
+            const ssize_t n = ::read(fd, file.data.get() + got, file.size + 1 - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        whole = got == file.size;
+    }
+    if (fd >= 0) ::close(fd);
+    if (!whole) {
+        // A folder, a device, an empty or unreadable file: read_mesh says what is wrong.
+        static_cast<void>(read_mesh(path));
+        detail::fail(name, "the file changed while it was being read");
+    }
+    detail::FaceLayout layout;
+    file.mesh = parse_layout(file.bytes(), format_of(path), name, layout);
+    return file;
+}
+
+void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
+                          std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write) {
+    Out o(write);
+    detail::FaceLayout layout;
+    if (format == Format::obj || splits.empty()) {
+        rewrite(file.bytes(), format, file.mesh, layout, name, splits, o);
+        return;
+    }
+    const MeshData mesh = parse_layout(file.bytes(), format, name, layout);
+    rewrite(file.bytes(), format, mesh, layout, name, splits, o);
 }
 
 }  // namespace torvel::io
