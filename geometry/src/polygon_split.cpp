@@ -627,8 +627,6 @@ private:
     std::size_t depth_ = 0;
 };
 
-// The polygon's corner where the whole polygon's walk should close: the middle of the longest cyclic
-// stretch of acceptable windows, so the first pieces tried are the large flat ones.
 // Whether the run of 4 corners from corner a (cyclically) may be in a piece: both corner normals are
 // non-zero and meet below the tolerance.
 bool window_good(std::span<const Vec3> p, std::uint32_t a, const AngleTest& angle) {
@@ -638,6 +636,8 @@ bool window_good(std::span<const Vec3> p, std::uint32_t a, const AngleTest& angl
     return !detail::is_zero(n1) && !detail::is_zero(n2) && angle.below(detail::line_pair(n1, n2));
 }
 
+// The polygon's corner where the whole polygon's walk should close: the middle of the longest cyclic
+// stretch of acceptable windows, so the first pieces tried are the large flat ones.
 std::uint32_t choose_shift(std::span<const Vec3> p, double degrees) {
     const auto n = static_cast<std::uint32_t>(p.size());
     const AngleTest angle(degrees);
