@@ -54,6 +54,13 @@ struct Mesh {
     void build_edges();
 };
 
+namespace detail {
+// Mesh::build_edges on up to `threads` threads with parts of about `part_corners` corners, whatever the
+// mesh's size (build_edges itself keeps small meshes on one thread): for tests to force small parts.
+// The arrays and exceptions are build_edges's own.
+void build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part_corners);
+}  // namespace detail
+
 // Its mesh is set before the store publishes it and never changes afterwards: the SDK's inline
 // component accessors read its arrays through the store's mesh table until the object is removed.
 struct MeshObject : Object {
