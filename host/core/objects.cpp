@@ -170,8 +170,11 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
         part_begin.push_back(std::min(polygons, static_cast<std::size_t>(it - offsets.begin())));
     }
     const std::size_t parts = part_begin.size() - 1;
-    const std::size_t ranges = std::min<std::size_t>(nv, std::max<std::size_t>(parts, threads));
-    const std::size_t width = (std::size_t{nv} + ranges - 1) / ranges;
+    // Ranges of 2^shift vertices (a shift, not a division, per corner), between one and two per part.
+    const std::size_t wanted_ranges = std::min<std::size_t>(nv, 2 * std::max<std::size_t>(parts, threads));
+    const auto shift = static_cast<int>(std::bit_width((std::size_t{nv} - 1) / wanted_ranges));
+    const std::size_t width = std::size_t{1} << shift;
+    const std::size_t ranges = ((std::size_t{nv} - 1) >> shift) + 1;
 
     auto for_corners = [&](std::size_t k, auto&& visit) {
         for (std::size_t p = part_begin[k]; p < part_begin[k + 1]; ++p) {
@@ -187,7 +190,7 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
     std::vector<std::size_t> place(parts * ranges, 0);
     run_tasks(threads, parts, [&](std::size_t k) {
         std::size_t* row = place.data() + k * ranges;
-        for_corners(k, [&](std::size_t, std::uint32_t a, std::uint32_t b) { ++row[std::min(a, b) / width]; });
+        for_corners(k, [&](std::size_t, std::uint32_t a, std::uint32_t b) { ++row[std::min(a, b) >> shift]; });
     });
     std::vector<std::size_t> range_begin(ranges + 1, 0);
     for (std::size_t r = 0, at = 0; r < ranges; ++r) {
@@ -201,7 +204,7 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
     run_tasks(threads, parts, [&](std::size_t k) {
         std::size_t* row = place.data() + k * ranges;
         for_corners(k, [&](std::size_t c, std::uint32_t a, std::uint32_t b) {
-            std::uint32_t* to = key + 3 * row[std::min(a, b) / width]++;
+            std::uint32_t* to = key + 3 * row[std::min(a, b) >> shift]++;
             to[0] = static_cast<std::uint32_t>(c);
             to[1] = std::min(a, b);
             to[2] = std::max(a, b);
