@@ -198,30 +198,31 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
         for (std::size_t k = 0; k < parts; ++k) at += std::exchange(place[k * ranges + r], at);
         range_begin[r + 1] = at;
     }
-    // Three numbers per corner (corner, smaller vertex, larger vertex); afterwards the edge of each creator.
-    ScratchArray<std::uint32_t> keys(3 * corners);
+    // Two numbers per corner, the corner and its next corner's vertex (its own is indices[corner], read in
+    // increasing order within a range); afterwards the edge of each creator.
+    ScratchArray<std::uint32_t> keys(2 * corners);
     std::uint32_t* const key = keys.get();
     run_tasks(threads, parts, [&](std::size_t k) {
         std::size_t* row = place.data() + k * ranges;
         for_corners(k, [&](std::size_t c, std::uint32_t a, std::uint32_t b) {
-            std::uint32_t* to = key + 3 * row[std::min(a, b) >> shift]++;
+            std::uint32_t* to = key + 2 * row[std::min(a, b) >> shift]++;
             to[0] = static_cast<std::uint32_t>(c);
-            to[1] = std::min(a, b);
-            to[2] = std::max(a, b);
+            to[1] = b;
         });
     });
 
-    // corner_edges[c] holds c's creator for now.
+    // corner_edges[c] holds c's creator for now; `made[r * parts + k]`: the edges part k creates in range r.
     reserve_huge(mesh.corner_edges, corners);
     mesh.corner_edges.resize(corners);
     std::uint32_t* const creator = mesh.corner_edges.data();
+    std::vector<std::uint32_t> made(ranges * parts, 0);
     run_tasks(threads, ranges, [&](std::size_t r) {
-        const std::uint32_t* first = key + 3 * range_begin[r];
+        const std::uint32_t* first = key + 2 * range_begin[r];
         const std::size_t n = range_begin[r + 1] - range_begin[r];
         const std::size_t v0 = r * width;
         const std::size_t span = std::min<std::size_t>(width, nv - std::min<std::size_t>(nv, v0));
         std::vector<std::uint32_t> bucket_start(span + 1, 0);
-        for (std::size_t i = 0; i < n; ++i) ++bucket_start[first[3 * i + 1] - v0 + 1];
+        for (std::size_t i = 0; i < n; ++i) ++bucket_start[std::min(indices[first[2 * i]], first[2 * i + 1]) - v0 + 1];
         for (std::size_t v = 0; v < span; ++v) bucket_start[v + 1] += bucket_start[v];
         std::vector<std::uint32_t> bucket_fill(span, 0);
         struct Slot {
@@ -229,45 +230,58 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
             std::uint32_t creator;
         };
         const std::unique_ptr<Slot[]> slots(new Slot[n]);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t c = first[3 * i], lo = first[3 * i + 1], hi = first[3 * i + 2];
-            Slot* const begin = slots.get() + bucket_start[lo - v0];
-            Slot* const end = begin + bucket_fill[lo - v0];
-            Slot* hit = std::find_if(begin, end, [hi](const Slot& s) { return s.other == hi; });
-            if (hit == end) {
-                *end = Slot{hi, c};
-                ++bucket_fill[lo - v0];
+        std::size_t i = 0;
+        for (std::size_t k = 0; k < parts; ++k) {
+            const std::size_t part_end = place[k * ranges + r] - range_begin[r];  // the scatter left it there
+            std::uint32_t created = 0;
+            for (; i < part_end; ++i) {
+                const std::uint32_t c = first[2 * i], a = indices[c], b = first[2 * i + 1];
+                const std::uint32_t lo = std::min(a, b), hi = std::max(a, b);
+                Slot* const begin = slots.get() + bucket_start[lo - v0];
+                Slot* const end = begin + bucket_fill[lo - v0];
+                Slot* hit = std::find_if(begin, end, [hi](const Slot& s) { return s.other == hi; });
+                if (hit == end) {
+                    *end = Slot{hi, c};
+                    ++bucket_fill[lo - v0];
+                    ++created;
+                }
+                creator[c] = hit->creator;
             }
-            creator[c] = hit->creator;
+            made[r * parts + k] = created;
         }
     });
 
-    // Edges numbered by the creators before each part, then every corner given its creator's number.
+    // Edges numbered by the creators before each part, then every corner given its creator's number: at
+    // once when the creator is in the corner's own part (always earlier in it), afterwards otherwise.
     std::vector<std::uint32_t> edges_before(parts + 1, 0);
-    run_tasks(threads, parts, [&](std::size_t k) {
-        std::uint32_t n = 0;
-        for (std::size_t c = offsets[part_begin[k]]; c < offsets[part_begin[k + 1]]; ++c)
-            if (creator[c] == c) ++n;
-        edges_before[k + 1] = n;
-    });
-    for (std::size_t k = 0; k < parts; ++k) edges_before[k + 1] += edges_before[k];
+    for (std::size_t k = 0; k < parts; ++k) {
+        edges_before[k + 1] = edges_before[k];
+        for (std::size_t r = 0; r < ranges; ++r) edges_before[k + 1] += made[r * parts + k];
+    }
     reserve_huge(mesh.edges, 2 * std::size_t{edges_before[parts]});
     mesh.edges.resize(2 * std::size_t{edges_before[parts]});
     std::uint32_t* const edge_of = key;
     std::uint32_t* const edges = mesh.edges.data();
+    std::vector<std::vector<std::uint32_t>> from_before(parts);  // corners whose creator is in an earlier part
     run_tasks(threads, parts, [&](std::size_t k) {
         std::uint32_t e = edges_before[k];
+        const std::size_t own = offsets[part_begin[k]];
         for_corners(k, [&](std::size_t c, std::uint32_t a, std::uint32_t b) {
-            if (creator[c] != c) return;  // the creating polygon's order is kept
-            edge_of[c] = e;
-            edges[2 * std::size_t{e}] = a;
-            edges[2 * std::size_t{e} + 1] = b;
-            ++e;
+            const std::uint32_t from = creator[c];
+            if (from == c) {  // the creating polygon's order is kept
+                edge_of[c] = e;
+                edges[2 * std::size_t{e}] = a;
+                edges[2 * std::size_t{e} + 1] = b;
+                creator[c] = e++;
+            } else if (from >= own) {
+                creator[c] = edge_of[from];
+            } else {
+                from_before[k].push_back(static_cast<std::uint32_t>(c));
+            }
         });
     });
     run_tasks(threads, parts, [&](std::size_t k) {
-        for (std::size_t c = offsets[part_begin[k]]; c < offsets[part_begin[k + 1]]; ++c)
-            creator[c] = edge_of[creator[c]];
+        for (const std::uint32_t c : from_before[k]) creator[c] = edge_of[creator[c]];
     });
 }
 
