@@ -11,6 +11,8 @@
 
 using namespace torvel::io;
 using iotest::Bytes;
+using iotest::error_of;
+using iotest::expect_same_mesh;
 
 namespace {
 
@@ -81,28 +83,7 @@ Faces random_faces(std::size_t count, std::size_t vertices, unsigned seed) {
 }
 
 MeshData parse_on_one_thread(const std::string& bytes) {
-    struct OneThread {
-        OneThread() { set_reader_threads(1); }
-        ~OneThread() { set_reader_threads(0); }
-    } one;
-    return parse_ply(bytes, "big.ply");
-}
-
-std::optional<std::string> error_of(const std::function<MeshData()>& parse) {
-    try {
-        parse();
-    } catch (const MeshError& e) {
-        return e.what();
-    }
-    return std::nullopt;
-}
-
-void expect_same_mesh(const MeshData& a, const MeshData& b) {
-    ASSERT_EQ(a.positions.size(), b.positions.size());
-    EXPECT_EQ(0, std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)));
-    EXPECT_EQ(a.offsets, b.offsets);
-    EXPECT_EQ(a.indices, b.indices);
-    EXPECT_EQ(a.warnings, b.warnings);
+    return iotest::on_one_thread([&] { return parse_ply(bytes, "big.ply"); });
 }
 
 }  // namespace
@@ -133,7 +114,7 @@ TEST(PlyParts, ThreadsGiveTheSameArraysAsOneThread) {
     EXPECT_EQ(in_parts, 1u);  // the vertices only
 }
 
-TEST(PlyParts, FirstErrorIsTheSingePassOne) {
+TEST(PlyParts, FirstErrorIsTheSinglePassOne) {
     const std::size_t vertices = 400;
     const Faces good = random_faces(900, vertices, 11);
     std::vector<std::string> files;
