@@ -170,8 +170,9 @@ void detail::build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part
         part_begin.push_back(std::min(polygons, static_cast<std::size_t>(it - offsets.begin())));
     }
     const std::size_t parts = part_begin.size() - 1;
-    // Ranges of 2^shift vertices (a shift, not a division, per corner), between one and two per part.
-    const std::size_t wanted_ranges = std::min<std::size_t>(nv, 2 * std::max<std::size_t>(parts, threads));
+    // Ranges of 2^shift vertices (a shift, not a division, per corner): four to eight per thread, enough for
+    // the threads to share them out evenly, few enough for the parts-by-ranges table to stay small.
+    const std::size_t wanted_ranges = std::min<std::size_t>(nv, 8 * std::size_t{threads});
     const auto shift = static_cast<int>(std::bit_width((std::size_t{nv} - 1) / wanted_ranges));
     const std::size_t width = std::size_t{1} << shift;
     const std::size_t ranges = ((std::size_t{nv} - 1) >> shift) + 1;
