@@ -49,8 +49,9 @@ struct Mesh {
     std::uint32_t polygon_count() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
     std::uint32_t edge_count() const { return static_cast<std::uint32_t>(edges.size() / 2); }
 
-    // Builds corner_edges and edges from positions/offsets/indices in O(corners). Throws
-    // std::invalid_argument when a polygon has fewer than three corners or an index is out of range.
+    // Builds corner_edges and edges from positions/offsets/indices in O(corners), on torvel::work_threads()
+    // threads for a large mesh; the result does not depend on the number. Throws std::invalid_argument
+    // when a polygon has fewer than three corners or an index is out of range.
     void build_edges();
 };
 
