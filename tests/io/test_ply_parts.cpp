@@ -82,6 +82,42 @@ Faces random_faces(std::size_t count, std::size_t vertices, unsigned seed) {
     return f;
 }
 
+// The same elements as generated_ply in ASCII, one instance per line, with blanks, tabs and CRLF line
+// ends here and there; `style` 1 splits an instance over two lines, 2 puts two instances on one line and 3
+// leaves a blank line between two: layouts the parts give to the single pass.
+std::string generated_ascii_ply(std::size_t vertices, const Faces& faces, int style = 0) {
+    std::mt19937 rng(static_cast<unsigned>(3 * vertices + faces.lists.size()));
+    std::uniform_real_distribution<double> coord(-1e3, 1e3);
+    std::string s = "ply\nformat ascii 1.0\nelement vertex " + std::to_string(vertices) +
+                    "\nproperty uchar red\nproperty double x\nproperty double y\nproperty short extra\n"
+                    "property double z\nelement face " +
+                    std::to_string(faces.lists.size()) +
+                    "\nproperty int flags\nproperty list uchar int vertex_indices\n"
+                    "property list ushort float texcoord\nend_header\n";
+    char buf[160];
+    auto line_end = [&](std::size_t n, std::size_t count) {
+        if (style == 2 && n == count / 2) return std::string(" ");
+        if (style == 3 && n == count / 2) return std::string("\n\n");
+        return std::string(rng() % 5 == 0 ? " \t\r\n" : "\n");
+    };
+    for (std::size_t v = 0; v < vertices; ++v) {
+        std::snprintf(buf, sizeof buf, rng() % 4 ? "7 %.17g %.17g -3 %.17g" : "  7\t%.17g  %.17g -3 %.17g", coord(rng),
+                      coord(rng), coord(rng));
+        s += buf + line_end(v, vertices);
+    }
+    for (std::size_t f = 0; f < faces.lists.size(); ++f) {
+        const auto& list = faces.lists[f];
+        s += "1 " + std::to_string(list.size());
+        for (std::size_t c = 0; c < list.size(); ++c) {
+            s += (style == 1 && f == faces.lists.size() / 3 && c == 1 ? "\n" : " ") + std::to_string(list[c]);
+        }
+        s += " " + std::to_string(list.size() % 3);
+        for (std::size_t i = 0; i < list.size() % 3; ++i) s += " 0.5";
+        s += line_end(f, faces.lists.size());
+    }
+    return s;
+}
+
 MeshData parse_on_one_thread(const std::string& bytes) {
     return iotest::on_one_thread([&] { return parse_ply(bytes, "big.ply"); });
 }
@@ -143,4 +179,59 @@ TEST(PlyParts, FirstErrorIsTheSinglePassOne) {
                 << "part " << part;
         }
     }
+}
+
+TEST(PlyParts, AsciiLinesInPartsGiveTheSameArraysAsOneThread) {
+    for (const std::size_t vertices : {3, 40, 900, 3000}) {
+        const Faces faces = random_faces(vertices * 2, vertices, static_cast<unsigned>(vertices));
+        for (int style = 0; style < 4; ++style) {
+            const std::string text = generated_ascii_ply(vertices, faces, style);
+            const MeshData one = parse_on_one_thread(text);
+            ASSERT_EQ(one.polygon_count(), faces.lists.size());
+            for (const std::size_t part : {1, 7, 333, 1 << 20})
+                for (const unsigned threads : {2u, 3u}) {
+                    SCOPED_TRACE(std::to_string(vertices) + " vertices, style " + std::to_string(style) + ", part " +
+                                 std::to_string(part) + ", threads " + std::to_string(threads));
+                    std::size_t in_parts = 0;
+                    expect_same_mesh(detail::parse_ply_in_parts(text, "big.ply", threads, part, &in_parts), one);
+                    // A style's misfit is in the faces, or between the vertices and the faces.
+                    const std::size_t expected =
+                        (vertices > part && style != 2 && style != 3) + (faces.lists.size() > part && style == 0);
+                    if (style != 2 && style != 3) {
+                        EXPECT_EQ(in_parts, expected);
+                    }
+                }
+        }
+    }
+}
+
+TEST(PlyParts, AsciiFirstErrorIsTheSinglePassOne) {
+    const std::size_t vertices = 300;
+    const std::string good = generated_ascii_ply(vertices, random_faces(700, vertices, 12));
+    std::vector<std::size_t> starts;  // the start of every line of the body
+    for (std::size_t i = good.find("end_header\n") + 11; i < good.size(); i = good.find('\n', i) + 1)
+        starts.push_back(i);
+    const std::string bad_lines[] = {"7 1 x -3 2\n", "1 3 0 1 -2 0\n", "1 3 0 1 999 0\n",
+                                     "1 2 0 1 0\n",  "7 1 2 -3 inf\n", "1 3 0 1 2 0 junk\n"};
+    std::size_t checked = 0;
+    for (std::size_t at = 0; at < starts.size(); at += 41) {
+        std::string text = good;
+        text.replace(starts[at], good.find('\n', starts[at]) + 1 - starts[at], bad_lines[at % std::size(bad_lines)]);
+        const auto one = error_of([&] { return parse_on_one_thread(text); });
+        if (!one) continue;  // a face line where a vertex belongs, or the other way round, may still parse
+        ++checked;
+        for (const std::size_t part : {3, 64, 500})
+            EXPECT_EQ(error_of([&] { return detail::parse_ply_in_parts(text, "big.ply", 2, part); }), one)
+                << "line " << at << ", part " << part;
+    }
+    EXPECT_GT(checked, 10u);
+    for (const std::size_t cut : {starts[starts.size() - 5], starts[starts.size() - 5] + 7, good.size() / 3}) {
+        const std::string text = good.substr(0, cut) + (cut % 2 ? "" : "\n");
+        const auto one = error_of([&] { return parse_on_one_thread(text); });
+        ASSERT_TRUE(one);
+        EXPECT_EQ(error_of([&] { return detail::parse_ply_in_parts(text, "big.ply", 2, 16); }), one);
+    }
+    const std::string trailing = good + "\n\n1 2 3\n";
+    EXPECT_EQ(error_of([&] { return detail::parse_ply_in_parts(trailing, "big.ply", 2, 16); }),
+              error_of([&] { return parse_on_one_thread(trailing); }));
 }

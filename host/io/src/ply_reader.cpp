@@ -424,6 +424,7 @@ private:
     void read_ascii(const Element& el, std::size_t e) {
         const bool is_vertex = e == vertex_el_, is_face = e == face_el_;
         reserve_for(e, 2 * std::max<std::uint64_t>(el.props.size(), is_face ? 4 : 1), 2);  // a digit and a blank
+        if ((is_vertex || is_face) && in_parts(el.count) && ascii_in_parts(el, is_vertex)) return;
         for (std::uint64_t k = 0; k < el.count; ++k) {
             double xyz[3] = {0, 0, 0};
             std::size_t face_start = mesh_.indices.size();
@@ -702,6 +703,145 @@ private:
         pos_ = at;
         return true;
     }
+
+    // An ASCII element with one instance per line, as exporters write it: its lines are found by counting
+    // line ends in parts, then each part parses its own lines (faces into arrays of their own, copied into
+    // place once the index counts are known).
+    bool ascii_in_parts(const Element& el, bool is_vertex) {
+        // The element starts on the line after the previous value, or here when this is a line's start.
+        std::size_t s = pos_, first = pos_, first_line = line_;
+        while (s < data_.size() && detail::is_blank(data_[s])) ++s;
+        if (s < data_.size() && data_[s] == '\n') {
+            first = s + 1;
+            ++first_line;
+        } else if (pos_ == 0 || data_[pos_ - 1] != '\n') {
+            return false;
+        }
+        const std::size_t rest = data_.size() - first;
+        const std::size_t part_bytes =
+            part_instances_ ? 8 * part_instances_ : std::max<std::size_t>(std::size_t{1} << 20, rest / (4 * threads_));
+        std::vector<std::size_t> ends;  // each part's end: past a line end, or the end of the data
+        for (std::size_t at = first; at < data_.size();) {
+            const std::size_t nl = data_.find('\n', std::min(data_.size() - 1, at + part_bytes - 1));
+            at = nl == std::string_view::npos ? data_.size() : nl + 1;
+            ends.push_back(at);
+        }
+        std::vector<std::size_t> lines(ends.size());
+        run_tasks(threads_, ends.size(), [&](std::size_t k) {
+            const std::size_t b = k ? ends[k - 1] : first;
+            lines[k] = static_cast<std::size_t>(std::count(data_.begin() + static_cast<std::ptrdiff_t>(b),
+                                                           data_.begin() + static_cast<std::ptrdiff_t>(ends[k]), '\n'));
+            if (ends[k] == data_.size() && ends[k] > b && data_.back() != '\n') ++lines[k];  // a last line unended
+        });
+        // The parts up to the one holding the element's last line, that one cut after it.
+        const auto count = static_cast<std::size_t>(el.count);
+        std::vector<std::size_t> first_instance{0};
+        std::size_t parts = 0;
+        while (first_instance.back() < count) {
+            if (parts == ends.size()) return false;  // fewer lines than instances
+            first_instance.push_back(std::min(count, first_instance.back() + lines[parts++]));
+        }
+        {
+            std::size_t at = parts > 1 ? ends[parts - 2] : first;
+            for (std::size_t l = first_instance[parts - 1]; l < count; ++l) {
+                const std::size_t nl = data_.find('\n', at);
+                at = nl == std::string_view::npos ? data_.size() : nl + 1;
+            }
+            ends[parts - 1] = at;
+        }
+
+        struct Faces {
+            std::vector<std::uint32_t> indices, sizes;
+        };
+        std::vector<Faces> faces(is_vertex ? 0 : parts);
+        std::size_t last_value_end = first;
+        const std::size_t first_vertex = mesh_.positions.size();
+        if (is_vertex) mesh_.positions.resize(first_vertex + 3 * count);
+        const std::uint64_t vertices = vertex_count_now();
+        std::atomic<bool> bad{false};
+        run_tasks(threads_, parts, [&](std::size_t k) {
+            try {
+                const char* q = data_.data() + (k ? ends[k - 1] : first);
+                const char* const end = data_.data() + ends[k];
+                auto token = [&] {
+                    while (q < end && detail::is_blank(*q)) ++q;
+                    const char* b = q;
+                    while (q < end && !is_space(*q)) ++q;
+                    if (q == b) throw Misfit{};  // the line ends before the instance does
+                    return std::string_view(b, static_cast<std::size_t>(q - b));
+                };
+                for (std::size_t n = first_instance[k]; n < first_instance[k + 1]; ++n) {
+                    for (std::size_t i = 0; i < el.props.size(); ++i) {
+                        const Property& p = el.props[i];
+                        if (!p.is_list) {
+                            const std::string_view tok = token();
+                            if (is_vertex && (i == xyz_[0] || i == xyz_[1] || i == xyz_[2]))
+                                mesh_.positions[first_vertex + 3 * n +
+                                                (i == xyz_[0]   ? 0
+                                                 : i == xyz_[1] ? 1
+                                                                : 2)] =
+                                    is_integer(p.type) ? static_cast<double>(ascii_int(tok, p.type, "coordinate"))
+                                                       : ascii_real(tok, "coordinate", true);
+                            else
+                                ascii_scalar(p.type, "value", tok);
+                            continue;
+                        }
+                        const std::int64_t size = ascii_int(token(), p.count_type, "list count");
+                        const bool indices = !is_vertex && i == index_prop_;
+                        if (size < 0 || (indices && size < 3)) throw Misfit{};
+                        for (std::int64_t j = 0; j < size; ++j) {
+                            const std::string_view item = token();
+                            if (!indices) {
+                                ascii_scalar(p.type, "list value", item);
+                                continue;
+                            }
+                            const std::int64_t v = ascii_int(item, p.type, "vertex index");
+                            if (v < 0 || static_cast<std::uint64_t>(v) >= vertices) throw Misfit{};
+                            faces[k].indices.push_back(static_cast<std::uint32_t>(v));
+                        }
+                        if (indices) faces[k].sizes.push_back(static_cast<std::uint32_t>(size));
+                    }
+                    const char* value_end = q;
+                    while (q < end && detail::is_blank(*q)) ++q;
+                    if (q < end && *q != '\n') throw Misfit{};  // more than one instance on the line
+                    if (q < end) ++q;
+                    if (n + 1 == count) last_value_end = static_cast<std::size_t>(value_end - data_.data());
+                }
+            } catch (...) {  // a misfit or an error: the single pass says which, and where
+                bad.store(true, std::memory_order_relaxed);
+            }
+        });
+        if (!bad.load() && !is_vertex) {
+            std::vector<std::size_t> corners_before(parts + 1, mesh_.indices.size());
+            for (std::size_t k = 0; k < parts; ++k) corners_before[k + 1] = corners_before[k] + faces[k].indices.size();
+            if (corners_before[parts] > max_u32) {
+                bad.store(true);
+            } else {
+                const std::size_t first_face = mesh_.offsets.size();
+                mesh_.indices.resize(corners_before[parts]);
+                mesh_.offsets.resize(first_face + count);
+                run_tasks(threads_, parts, [&](std::size_t k) {
+                    std::copy(faces[k].indices.begin(), faces[k].indices.end(),
+                              mesh_.indices.begin() + static_cast<std::ptrdiff_t>(corners_before[k]));
+                    std::size_t corner = corners_before[k];
+                    for (std::size_t f = 0; f < faces[k].sizes.size(); ++f) {
+                        corner += faces[k].sizes[f];
+                        mesh_.offsets[first_face + first_instance[k] + f] = static_cast<std::uint32_t>(corner);
+                    }
+                });
+            }
+        }
+        if (bad.load()) {
+            if (is_vertex) mesh_.positions.resize(first_vertex);
+            return false;
+        }
+        pos_ = last_value_end;
+        line_ = first_line + count - 1;
+        ++elements_in_parts_;
+        return true;
+    }
+
+    struct Misfit {};
 
     std::string_view data_;
     const std::string& name_;
