@@ -90,6 +90,9 @@ def main(path, import_path=None):
     # One large OBJ with the readers' default threads against one thread, in turns (wall time).
     target("check_obj_1e6_threads_vs_one", ratio(get("CheckThreads/1000000", "threads_ms"),
                                                  get("CheckThreads/1000000", "one_thread_ms")), 0.6, unit="x")
+    # The same for the binary PLY of the same mesh.
+    target("check_ply_1e6_threads_vs_one", ratio(get("CheckThreadsPly/1000000", "threads_ms"),
+                                                 get("CheckThreadsPly/1000000", "one_thread_ms")), 0.6, unit="x")
 
     # Assimp in a child process (torvel's import path) against Assimp in this process, in turns, 10^6 quads.
     target("import_isolated_vs_in_process_1e6 [COLLADA, wall]", get("IsolatedVsInProcess/1000000", "ratio_wall"),

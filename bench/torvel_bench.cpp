@@ -617,10 +617,11 @@ void BM_CheckWorkers(benchmark::State& state) {
     state.counters["halves_ms"] = halves_min * 1e3;
 }
 
-// torvel check of one large OBJ with the readers' default threads against TORVEL_THREADS=1, in turns,
-// as fresh processes; wall time, since the point is the use of both cores. The fastest of each is kept.
-void BM_CheckThreads(benchmark::State& state) {
-    const fs::path path = mesh_file(state.range(0), "obj");
+// torvel check of one large file (OBJ, or binary PLY) with the default threads against TORVEL_THREADS=1,
+// in turns, as fresh processes; wall time, since the point is the use of both cores. The fastest of each
+// is kept.
+void BM_CheckThreads(benchmark::State& state, const char* ext) {
+    const fs::path path = mesh_file(state.range(0), ext);
     if (!fs::exists(TORVEL_EXE)) {
         state.SkipWithError("torvel check is not available in " TORVEL_EXE);
         return;
@@ -794,7 +795,8 @@ int main(int argc, char** argv) {
     setup(benchmark::RegisterBenchmark("CheckInProcess", BM_CheckInProcess))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("CheckExe", BM_CheckExe))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("CheckWorkers", BM_CheckWorkers))->Args({500, 10000})->Iterations(2);
-    setup(benchmark::RegisterBenchmark("CheckThreads", BM_CheckThreads))->Arg(1000000)->Iterations(4);
+    setup(benchmark::RegisterBenchmark("CheckThreads", BM_CheckThreads, "obj"))->Arg(1000000)->Iterations(4);
+    setup(benchmark::RegisterBenchmark("CheckThreadsPly", BM_CheckThreads, "ply"))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("RenderVsCheck", BM_RenderVsCheck))->Arg(1000000)->Iterations(2);
     setup(benchmark::RegisterBenchmark("FixVsCheck", BM_FixVsCheck))->Arg(1000000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("SplitLargePolygon", BM_SplitLargePolygon))

@@ -49,10 +49,18 @@ struct Mesh {
     std::uint32_t polygon_count() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
     std::uint32_t edge_count() const { return static_cast<std::uint32_t>(edges.size() / 2); }
 
-    // Builds corner_edges and edges from positions/offsets/indices in O(corners). Throws
-    // std::invalid_argument when a polygon has fewer than three corners or an index is out of range.
+    // Builds corner_edges and edges from positions/offsets/indices in O(corners), on torvel::work_threads()
+    // threads for a large mesh; the result does not depend on the number. Throws std::invalid_argument
+    // when a polygon has fewer than three corners or an index is out of range.
     void build_edges();
 };
+
+namespace detail {
+// Mesh::build_edges on up to `threads` threads with parts of about `part_corners` corners, whatever the
+// mesh's size (build_edges itself keeps small meshes on one thread): for tests to force small parts.
+// The arrays and exceptions are build_edges's own.
+void build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part_corners);
+}  // namespace detail
 
 // Its mesh is set before the store publishes it and never changes afterwards: the SDK's inline
 // component accessors read its arrays through the store's mesh table until the object is removed.

@@ -21,4 +21,35 @@ std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m) 
     return out;
 }
 
+torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& parse) {
+    struct OneThread {
+        OneThread() { torvel::io::set_reader_threads(1); }
+        ~OneThread() { torvel::io::set_reader_threads(0); }
+    } one;
+    return parse();
+}
+
+std::optional<std::string> error_of(const std::function<torvel::io::MeshData()>& parse) {
+    try {
+        parse();
+    } catch (const torvel::io::MeshError& e) {
+        return e.what();
+    }
+    return std::nullopt;
+}
+
+void expect_same_mesh(const torvel::io::MeshData& a, const torvel::io::MeshData& b) {
+    ASSERT_EQ(a.positions.size(), b.positions.size());
+    EXPECT_EQ(0, std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)));
+    EXPECT_EQ(a.offsets, b.offsets);
+    EXPECT_EQ(a.indices, b.indices);
+    EXPECT_EQ(a.face_lines, b.face_lines);
+    EXPECT_EQ(a.warnings, b.warnings);
+    ASSERT_EQ(a.objects.size(), b.objects.size());
+    for (std::size_t i = 0; i < a.objects.size(); ++i) {
+        EXPECT_EQ(a.objects[i].name, b.objects[i].name);
+        EXPECT_EQ(a.objects[i].first, b.objects[i].first);
+    }
+}
+
 }  // namespace iotest

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ using torvel::test::read_file;
 void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts);
 
 std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m);
+
+// What `parse` returns with the readers held to one thread.
+torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& parse);
+// The message of the MeshError `parse` throws; std::nullopt when it throws none.
+std::optional<std::string> error_of(const std::function<torvel::io::MeshData()>& parse);
+// Every array and message of `a` equal to `b`'s, the coordinates to the bit.
+void expect_same_mesh(const torvel::io::MeshData& a, const torvel::io::MeshData& b);
 
 // Little/big endian binary builders for PLY tests.
 struct Bytes {

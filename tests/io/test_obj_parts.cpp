@@ -8,6 +8,8 @@
 #include <random>
 
 using namespace torvel::io;
+using iotest::error_of;
+using iotest::expect_same_mesh;
 
 namespace {
 
@@ -59,34 +61,7 @@ std::string generated_obj(std::size_t faces, unsigned seed) {
 }
 
 MeshData parse_on_one_thread(const std::string& text) {
-    struct OneThread {
-        OneThread() { set_reader_threads(1); }
-        ~OneThread() { set_reader_threads(0); }
-    } one;
-    return parse_obj(text, "big.obj");
-}
-
-void expect_same_mesh(const MeshData& a, const MeshData& b) {
-    ASSERT_EQ(a.positions.size(), b.positions.size());
-    EXPECT_EQ(0, std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)));
-    EXPECT_EQ(a.offsets, b.offsets);
-    EXPECT_EQ(a.indices, b.indices);
-    EXPECT_EQ(a.face_lines, b.face_lines);
-    EXPECT_EQ(a.warnings, b.warnings);
-    ASSERT_EQ(a.objects.size(), b.objects.size());
-    for (std::size_t i = 0; i < a.objects.size(); ++i) {
-        EXPECT_EQ(a.objects[i].name, b.objects[i].name);
-        EXPECT_EQ(a.objects[i].first, b.objects[i].first);
-    }
-}
-
-std::optional<std::string> error_of(const std::function<MeshData()>& parse) {
-    try {
-        parse();
-    } catch (const MeshError& e) {
-        return e.what();
-    }
-    return std::nullopt;
+    return iotest::on_one_thread([&] { return parse_obj(text, "big.obj"); });
 }
 
 }  // namespace
