@@ -56,9 +56,9 @@ def main(path, import_path=None):
     # The walk and the floor taken in turns (WalkVsFloor), else from their own benchmarks.
     if "WalkVsFloor/1000000" in runs:
         target("walk_vs_floor_1e6", ratio(get("WalkVsFloor/1000000", "walk_ns"), get("WalkVsFloor/1000000", "floor_ns")),
-               3.0, unit="x")
+               1.5, unit="x")
     else:
-        target("walk_vs_floor_1e6", ratio(walk(big), floor(big)), 3.0, unit="x")
+        target("walk_vs_floor_1e6", ratio(walk(big), floor(big)), 1.5, unit="x")
     # Growth from the benchmarks that take both sizes in turns, else from the per-size ones.
     def growth(paired, big_ns, small_ns):
         name = f"{paired}/{big}/{small}"
@@ -81,7 +81,7 @@ def main(path, import_path=None):
     target(f"check_vs_import_1e6 [{which}]", value, 1.3, unit="x")
     rss = "CheckExe/1000000" if "CheckExe/1000000" in runs else "CheckInProcess/1000000"
     target(f"check_max_rss [{'torvel check' if rss.startswith('CheckExe') else 'in-process check'}]",
-           get(rss, "max_rss_MB"), 300.0, unit=" MB")
+           get(rss, "max_rss_MB"), 200.0, unit=" MB")
 
     # Many small files with two worker processes against one, in turns (wall time).
     target("check_j2_speedup_500_files_1e4", ratio(get("CheckWorkers/500/10000", "j1_ms"),
