@@ -2,6 +2,7 @@
 // element and the vertex index list from the face element; every other property and element is
 // read past according to its declared type.
 #include "face_layout.h"
+#include "line_parts.h"
 #include "ply_parts.h"
 #include "text_util.h"
 #include "threads.h"
@@ -583,9 +584,8 @@ private:
     // would report (or has to look at again later: an index past the vertices read so far) makes the
     // element go through the single pass, which then says what is wrong exactly as it always does.
 
-    // Below this many instances an element is converted on this thread: on two cores, parts made 65536
-    // faces slower (9.0 against 1.6 ms) and 262144 faster (15.2 against 20.2 ms; bench/README.md).
-    static constexpr std::uint64_t kParallelFromInstances = std::uint64_t{1} << 17;
+    // Below detail::kParallelFromInstances instances an element is converted on this thread.
+    static constexpr std::uint64_t kParallelFromInstances = detail::kParallelFromInstances;
 
     bool in_parts(std::uint64_t count) const {
         if (threads_ < 2) return false;
@@ -718,43 +718,15 @@ private:
         } else if (pos_ == 0 || data_[pos_ - 1] != '\n') {
             return false;
         }
-        const std::size_t rest = data_.size() - first;
-        const std::size_t part_bytes =
-            part_instances_ ? 8 * part_instances_ : std::max<std::size_t>(std::size_t{1} << 20, rest / (4 * threads_));
-        std::vector<std::size_t> ends;  // each part's end: past a line end, or the end of the data
-        for (std::size_t at = first; at < data_.size();) {
-            const std::size_t nl = data_.find('\n', std::min(data_.size() - 1, at + part_bytes - 1));
-            at = nl == std::string_view::npos ? data_.size() : nl + 1;
-            ends.push_back(at);
-        }
-        std::vector<std::size_t> lines(ends.size());
-        run_tasks(threads_, ends.size(), [&](std::size_t k) {
-            const std::size_t b = k ? ends[k - 1] : first;
-            lines[k] = static_cast<std::size_t>(std::count(data_.begin() + static_cast<std::ptrdiff_t>(b),
-                                                           data_.begin() + static_cast<std::ptrdiff_t>(ends[k]), '\n'));
-            if (ends[k] == data_.size() && ends[k] > b && data_.back() != '\n') ++lines[k];  // a last line unended
-        });
-        // The parts up to the one holding the element's last line, that one cut after it.
         const auto count = static_cast<std::size_t>(el.count);
-        std::vector<std::size_t> first_instance{0};
-        std::size_t parts = 0;
-        while (first_instance.back() < count) {
-            if (parts == ends.size()) return false;  // fewer lines than instances
-            first_instance.push_back(std::min(count, first_instance.back() + lines[parts++]));
-        }
-        {
-            std::size_t at = parts > 1 ? ends[parts - 2] : first;
-            for (std::size_t l = first_instance[parts - 1]; l < count; ++l) {
-                const std::size_t nl = data_.find('\n', at);
-                at = nl == std::string_view::npos ? data_.size() : nl + 1;
-            }
-            ends[parts - 1] = at;
-        }
+        const std::optional<detail::LineParts> cut = detail::cut_lines(
+            data_, first, count, detail::line_part_bytes(data_.size() - first, threads_, part_instances_), threads_);
+        if (!cut) return false;  // fewer lines than instances
+        const std::size_t parts = cut->parts();
+        const std::vector<std::size_t>& ends = cut->ends;
+        const std::vector<std::size_t>& first_instance = cut->first_line;
 
-        struct Faces {
-            std::vector<std::uint32_t> indices, sizes;
-        };
-        std::vector<Faces> faces(is_vertex ? 0 : parts);
+        std::vector<detail::PartFaces> faces(is_vertex ? 0 : parts);
         std::size_t last_value_end = first;
         const std::size_t first_vertex = mesh_.positions.size();
         if (is_vertex) mesh_.positions.resize(first_vertex + 3 * count);
@@ -762,7 +734,7 @@ private:
         std::atomic<bool> bad{false};
         run_tasks(threads_, parts, [&](std::size_t k) {
             try {
-                const char* q = data_.data() + (k ? ends[k - 1] : first);
+                const char* q = data_.data() + cut->begin(k);
                 const char* const end = data_.data() + ends[k];
                 auto token = [&] {
                     while (q < end && detail::is_blank(*q)) ++q;
@@ -812,26 +784,7 @@ private:
                 bad.store(true, std::memory_order_relaxed);
             }
         });
-        if (!bad.load() && !is_vertex) {
-            std::vector<std::size_t> corners_before(parts + 1, mesh_.indices.size());
-            for (std::size_t k = 0; k < parts; ++k) corners_before[k + 1] = corners_before[k] + faces[k].indices.size();
-            if (corners_before[parts] > max_u32) {
-                bad.store(true);
-            } else {
-                const std::size_t first_face = mesh_.offsets.size();
-                mesh_.indices.resize(corners_before[parts]);
-                mesh_.offsets.resize(first_face + count);
-                run_tasks(threads_, parts, [&](std::size_t k) {
-                    std::copy(faces[k].indices.begin(), faces[k].indices.end(),
-                              mesh_.indices.begin() + static_cast<std::ptrdiff_t>(corners_before[k]));
-                    std::size_t corner = corners_before[k];
-                    for (std::size_t f = 0; f < faces[k].sizes.size(); ++f) {
-                        corner += faces[k].sizes[f];
-                        mesh_.offsets[first_face + first_instance[k] + f] = static_cast<std::uint32_t>(corner);
-                    }
-                });
-            }
-        }
+        if (!bad.load() && !is_vertex && !detail::append_faces(mesh_, faces, threads_)) bad.store(true);
         if (bad.load()) {
             if (is_vertex) mesh_.positions.resize(first_vertex);
             return false;
