@@ -575,7 +575,7 @@ MeshData parse_in_parts(std::string_view text, const std::string& name, unsigned
 // 4.8 MB and 15 MB OBJ files took as long with two threads as with one (the thread start, the counting
 // pass and the zero-filled arrays eat the gain); at 52 MB two threads saved about 15% of the import.
 constexpr std::size_t parallel_from_bytes = std::size_t{16} << 20;
-constexpr std::size_t part_bytes = std::size_t{1} << 20;
+constexpr std::size_t least_part_bytes = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -583,7 +583,7 @@ MeshData parse_obj(std::string_view text, const std::string& name) {
     const std::string_view body = detail::without_utf8_mark(text, name);
     const unsigned threads = reader_threads();
     if (threads > 1 && body.size() >= parallel_from_bytes)
-        return parse_in_parts(body, name, threads, std::max(part_bytes, body.size() / (4 * threads)), nullptr);
+        return parse_in_parts(body, name, threads, std::max(least_part_bytes, body.size() / (4 * threads)), nullptr);
     return ObjParser<GrowingArrays>(body, name).run();
 }
 
