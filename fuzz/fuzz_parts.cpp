@@ -10,6 +10,7 @@
 #include "mesh_io.h"
 #include "obj_parts.h"
 #include "objects.h"
+#include "off_parts.h"
 #include "ply_parts.h"
 
 namespace {
@@ -80,7 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     expect_same(obj, outcome([&] { return io::detail::parse_obj_in_parts(bytes, "fuzz.obj", 2, part); }));
     const Outcome ply = outcome([&] { return io::parse_ply(bytes, "fuzz.ply"); });
     expect_same(ply, outcome([&] { return io::detail::parse_ply_in_parts(bytes, "fuzz.ply", 2, part); }));
-    for (const Outcome* o : {&obj, &ply})
+    const Outcome off = outcome([&] { return io::parse_off(bytes, "fuzz.off"); });
+    expect_same(off, outcome([&] { return io::detail::parse_off_in_parts(bytes, "fuzz.off", 2, part); }));
+    for (const Outcome* o : {&obj, &ply, &off})
         if (o->error.empty()) expect_same_edges(o->mesh, part);
     return 0;
 }
