@@ -20,6 +20,7 @@
 #include "check.h"
 #include "host.h"
 #include "mesh_io.h"
+#include "work_threads.h"
 
 namespace torvel::app {
 
@@ -365,7 +366,7 @@ constexpr std::size_t kQueued = 2;
 // The readers' threads (TORVEL_THREADS or one per core) shared out among `workers` processes running
 // at once, so that together they use the cores without crowding them: at least one each.
 unsigned threads_per_worker(std::size_t workers) {
-    return static_cast<unsigned>(std::max<std::size_t>(1, io::reader_threads() / std::max<std::size_t>(1, workers)));
+    return static_cast<unsigned>(std::max<std::size_t>(1, work_threads() / std::max<std::size_t>(1, workers)));
 }
 
 class Pool {
@@ -381,7 +382,7 @@ public:
         std::size_t checkable = 0;
         for (const MeshInput& in : inputs_) checkable += in.error.empty();
         const std::size_t count = std::min(jobs, checkable);
-        reader_threads_ = threads_per_worker(count);
+        work_threads_ = threads_per_worker(count);
         for (std::size_t i = 0; i < count; ++i) workers_.push_back(spawn());
         const std::size_t window = (kQueued + 1) * jobs;
         while (delivered_ < inputs_.size()) {
@@ -426,7 +427,7 @@ private:
             // The other workers' sockets: a copy held here would keep them from seeing the parent's end close.
             for (const Worker& w : workers_)
                 if (w.fd >= 0) ::close(w.fd);
-            io::set_reader_threads(reader_threads_);
+            set_work_threads(work_threads_);
             worker_main(sv[1], inputs_, check_);
         }
         ::close(sv[1]);
@@ -622,7 +623,7 @@ private:
     std::deque<std::size_t> retry_;            // queued on a worker that was lost, ascending
     std::size_t next_ = 0;                     // the next entry to hand out
     std::size_t delivered_ = 0;                // the next entry to deliver
-    unsigned reader_threads_ = 1;              // each worker's share of the readers' threads
+    unsigned work_threads_ = 1;                // each worker's share of the work threads
 };
 
 }  // namespace

@@ -341,7 +341,8 @@ fs::path mesh_file(std::int64_t faces, const char* ext) {
 
 CRef import(const fs::path& path) {
     io::MeshData data = io::read_mesh(path);
-    return bench_host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+    return bench_host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets),
+                                 std::move(data.indices));
 }
 
 // One import, timed; the scene is cleared afterwards, untimed.
@@ -575,7 +576,8 @@ double wall_of_two(const std::vector<std::string>& a, const std::vector<std::str
     bool ok = true;
     for (int k = 0; k < 2; ++k)
         ok = posix_spawn(&pids[k], argvs[static_cast<std::size_t>(k)][0], &actions, nullptr,
-                         argvs[static_cast<std::size_t>(k)].data(), environ) == 0 && ok;
+                         argvs[static_cast<std::size_t>(k)].data(), environ) == 0 &&
+             ok;
     posix_spawn_file_actions_destroy(&actions);
     for (const pid_t pid : pids) {
         int status = 0;
@@ -591,8 +593,9 @@ double wall_of_two(const std::vector<std::string>& a, const std::vector<std::str
 void BM_CheckWorkers(benchmark::State& state) {
     const fs::path folder = batch_folder(static_cast<std::size_t>(state.range(0)), state.range(1));
     auto command = [&](const char* jobs, const fs::path& where) {
-        return std::vector<std::string>{TORVEL_EXE, "check", "-j", jobs, "-t", std::to_string(kToleranceDegrees),
-                                        "--format", "json", where.string()};
+        return std::vector<std::string>{TORVEL_EXE, "check", "-j",
+                                        jobs,       "-t",    std::to_string(kToleranceDegrees),
+                                        "--format", "json",  where.string()};
     };
     if (!fs::exists(TORVEL_EXE)) {
         state.SkipWithError("torvel check is not available in " TORVEL_EXE);

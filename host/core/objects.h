@@ -148,22 +148,22 @@ public:
     bool whole_in_order() const { return !listed() && live_ == in_order_; }
     // The live members in selection order.
     std::vector<std::uint32_t> live_members() const {
-    std::vector<std::uint32_t> out;
-    reserve_huge(out, live_);
-    if (!listed()) {
-        // A word of the bitmap at a time, visiting only the members it holds.
-        for (std::size_t w = 0; w < removed_.size(); ++w) {
-            const std::uint32_t base = static_cast<std::uint32_t>(w * 64);
-            std::uint64_t present = ~removed_[w];
-            if (in_order_ - base < 64) present &= (std::uint64_t{1} << (in_order_ - base)) - 1;
-            for (; present; present &= present - 1)
-                out.push_back(base + static_cast<std::uint32_t>(std::countr_zero(present)));
+        std::vector<std::uint32_t> out;
+        reserve_huge(out, live_);
+        if (!listed()) {
+            // A word of the bitmap at a time, visiting only the members it holds.
+            for (std::size_t w = 0; w < removed_.size(); ++w) {
+                const std::uint32_t base = static_cast<std::uint32_t>(w * 64);
+                std::uint64_t present = ~removed_[w];
+                if (in_order_ - base < 64) present &= (std::uint64_t{1} << (in_order_ - base)) - 1;
+                for (; present; present &= present - 1)
+                    out.push_back(base + static_cast<std::uint32_t>(std::countr_zero(present)));
+            }
+        } else {
+            for (std::uint32_t m : members_)
+                if (m != npos) out.push_back(m);
         }
-    } else {
-        for (std::uint32_t m : members_)
-            if (m != npos) out.push_back(m);
-    }
-    return out;
+        return out;
     }
 
 private:

@@ -55,12 +55,9 @@ std::optional<Format> format_named(const std::filesystem::path& path);
 // Reads a whole file. Throws MeshError for a missing, unreadable or malformed file.
 MeshData read_mesh(const std::filesystem::path& path);
 
-// Threads a reader uses for one large file (an OBJ file of 16 MB or more, a large binary PLY element;
-// smaller ones are read on the calling thread), torvel::work_threads: the number given to set_reader_threads, else TORVEL_THREADS when it is
-// a whole number from 1 to 1024, else one per core the process may run on. The result is the same
-// whatever the number. set_reader_threads(0) goes back to TORVEL_THREADS or the cores.
-unsigned reader_threads();
-void set_reader_threads(unsigned threads);
+// A large file (an OBJ file of 16 MB or more, large PLY elements and OFF blocks) is read on
+// torvel::work_threads() threads (work_threads.h), a smaller one on the calling thread; the result is the
+// same whatever the number.
 
 // Parsers over file contents already in memory; `name` is used in error messages.
 MeshData parse_obj(std::string_view text, const std::string& name);

@@ -1,5 +1,7 @@
 #include "io_test_util.h"
 
+#include "work_threads.h"
+
 namespace iotest {
 
 void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts) {
@@ -23,8 +25,8 @@ std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m) 
 
 torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& parse) {
     struct OneThread {
-        OneThread() { torvel::io::set_reader_threads(1); }
-        ~OneThread() { torvel::io::set_reader_threads(0); }
+        OneThread() { torvel::set_work_threads(1); }
+        ~OneThread() { torvel::set_work_threads(0); }
     } one;
     return parse();
 }

@@ -2,6 +2,7 @@
 // first error. Small parts (detail::parse_obj_in_parts) put many cuts into small texts.
 #include "io_test_util.h"
 #include "obj_parts.h"
+#include "work_threads.h"
 
 #include <cstdlib>
 #include <optional>
@@ -120,13 +121,13 @@ TEST(ObjParts, FirstErrorIsTheEarliestInTheFileWithItsLine) {
 
 TEST(ObjParts, ThreadCountComesFromTheSettingThenTheEnvironment) {
     ::setenv("TORVEL_THREADS", "3", 1);
-    EXPECT_EQ(reader_threads(), 3u);
-    set_reader_threads(5);
-    EXPECT_EQ(reader_threads(), 5u);
-    set_reader_threads(0);
+    EXPECT_EQ(torvel::work_threads(), 3u);
+    torvel::set_work_threads(5);
+    EXPECT_EQ(torvel::work_threads(), 5u);
+    torvel::set_work_threads(0);
     ::setenv("TORVEL_THREADS", "many", 1);
-    const unsigned cores = reader_threads();
+    const unsigned cores = torvel::work_threads();
     ::unsetenv("TORVEL_THREADS");
-    EXPECT_EQ(reader_threads(), cores);
+    EXPECT_EQ(torvel::work_threads(), cores);
     EXPECT_GE(cores, 1u);
 }

@@ -1,7 +1,7 @@
 #include "line_parts.h"
 
 #include "text_util.h"
-#include "threads.h"
+#include "work_threads.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Wavefront OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
 #include "text_util.h"
 #include "obj_parts.h"
-#include "threads.h"
+#include "work_threads.h"
 
 #include <algorithm>
 #include <cstring>
@@ -502,7 +502,7 @@ MeshData parse_in_parts(std::string_view text, const std::string& name, unsigned
     auto begin_of = [&](std::size_t k) { return k == 0 ? text.data() : ends[k - 1]; };
 
     std::vector<PartCounts> counts(parts);
-    detail::run_tasks(threads, parts, [&](std::size_t k) { counts[k] = count_statements(begin_of(k), ends[k]); });
+    run_tasks(threads, parts, [&](std::size_t k) { counts[k] = count_statements(begin_of(k), ends[k]); });
     std::vector<PartCounts> before(parts + 1);
     for (std::size_t k = 0; k < parts; ++k) {
         before[k + 1].lines = before[k].lines + counts[k].lines;
@@ -533,7 +533,7 @@ MeshData parse_in_parts(std::string_view text, const std::string& name, unsigned
         std::size_t max_forward_line = 0;
     };
     std::vector<Outcome> outcomes(parts);
-    detail::run_tasks(threads, parts, [&](std::size_t k) {
+    run_tasks(threads, parts, [&](std::size_t k) {
         const std::size_t first_line = 1 + before[k].lines;
         ObjParser<PlacedArrays> parser({begin_of(k), static_cast<std::size_t>(ends[k] - begin_of(k))}, name,
                                        first_line);
@@ -581,7 +581,7 @@ constexpr std::size_t least_part_bytes = std::size_t{1} << 20;
 
 MeshData parse_obj(std::string_view text, const std::string& name) {
     const std::string_view body = detail::without_utf8_mark(text, name);
-    const unsigned threads = reader_threads();
+    const unsigned threads = work_threads();
     if (threads > 1 && body.size() >= parallel_from_bytes)
         return parse_in_parts(body, name, threads, std::max(least_part_bytes, body.size() / (4 * threads)), nullptr);
     return ObjParser<GrowingArrays>(body, name).run();

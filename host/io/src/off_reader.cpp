@@ -4,7 +4,7 @@
 #include "line_parts.h"
 #include "off_parts.h"
 #include "text_util.h"
-#include "threads.h"
+#include "work_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -287,7 +287,7 @@ private:
 }  // namespace
 
 MeshData parse_off(std::string_view text, const std::string& name) {
-    return OffParser(detail::without_utf8_mark(text, name), name, text.data(), nullptr, reader_threads()).run();
+    return OffParser(detail::without_utf8_mark(text, name), name, text.data(), nullptr, work_threads()).run();
 }
 
 MeshData detail::parse_off_in_parts(std::string_view text, const std::string& name, unsigned threads,

@@ -5,7 +5,7 @@
 #include "line_parts.h"
 #include "ply_parts.h"
 #include "text_util.h"
-#include "threads.h"
+#include "work_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -823,7 +823,7 @@ public:
 }  // namespace
 
 MeshData parse_ply(std::string_view bytes, const std::string& name) {
-    return PlyParser(bytes, name, nullptr, reader_threads()).run();
+    return PlyParser(bytes, name, nullptr, work_threads()).run();
 }
 
 MeshData detail::parse_ply_in_parts(std::string_view bytes, const std::string& name, unsigned threads,
