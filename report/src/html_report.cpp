@@ -164,12 +164,10 @@ json details_json(const FileReport& file, Blob& blob) {
         line[r] = d.line ? static_cast<double>(*d.line) : kNone;
         bend[r] = static_cast<float>(d.bend.value_or(kNone));
         out_of_plane[r] = static_cast<float>(d.out_of_plane.value_or(kNone));
-        corner[r] = d.degenerate ? static_cast<std::int32_t>(std::min<std::uint32_t>(d.degenerate->corner, INT32_MAX))
-                                 : -1;
+        corner[r] =
+            d.degenerate ? static_cast<std::int32_t>(std::min<std::uint32_t>(d.degenerate->corner, INT32_MAX)) : -1;
         // The page knows the causes by number (its CAUSES), in geometry's order.
-        cause[r] = !d.degenerate                              ? 0
-                   : d.degenerate->cause == "zero-length edge" ? 1
-                                                               : 2;
+        cause[r] = !d.degenerate ? 0 : d.degenerate->cause == "zero-length edge" ? 1 : 2;
     }
     return {{"count", n},
             {"line", blob.add(as_span(line), "f64")},
@@ -201,7 +199,9 @@ std::string escape_html(std::string_view text) {
 }
 
 HtmlReport::HtmlReport(Sink sink) : sink_(std::move(sink)) {
-    sink_("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>torvel check</title>\n<style>\n");
+    sink_(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>torvel "
+        "check</title>\n<style>\n");
     sink_(detail::page_css());
     sink_("</style>\n");
     for (const std::string_view script : {detail::three_js(), detail::orbit_controls_js(), detail::page_js()}) {
@@ -220,22 +220,21 @@ void HtmlReport::add(const FileReport& file) {
     for (const Object& o : file.objects) {
         const auto [centre, radius] = bounds(o.positions);
         std::vector<float> local(o.positions.size());
-        for (std::size_t i = 0; i < local.size(); ++i)
-            local[i] = static_cast<float>(o.positions[i] - centre[i % 3]);
+        for (std::size_t i = 0; i < local.size(); ++i) local[i] = static_cast<float>(o.positions[i] - centre[i % 3]);
         const std::size_t polygons = o.offsets.empty() ? 0 : o.offsets.size() - 1;
         const std::vector<std::uint32_t> offsets = o.offsets.empty() ? std::vector<std::uint32_t>{0} : o.offsets;
-        objects.push_back({{"name", o.name},
-                           {"centre", centre},
-                           {"radius", radius},
-                           {"first", first},
-                           {"polygons", polygons},
-                           {"positions", blob.add(as_span(local), "f32")},
-                           {"offsets", blob.add(as_span(offsets), "u32")},
-                           {"indices", blob.add(as_span(o.indices), "u32")},
-                           {"states", blob.add(std::span<const std::uint8_t>(
-                                                   reinterpret_cast<const std::uint8_t*>(o.states.data()),
-                                                   o.states.size()),
-                                               "u8")}});
+        objects.push_back(
+            {{"name", o.name},
+             {"centre", centre},
+             {"radius", radius},
+             {"first", first},
+             {"polygons", polygons},
+             {"positions", blob.add(as_span(local), "f32")},
+             {"offsets", blob.add(as_span(offsets), "u32")},
+             {"indices", blob.add(as_span(o.indices), "u32")},
+             {"states", blob.add(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(o.states.data()),
+                                                               o.states.size()),
+                                 "u8")}});
         first += polygons;
     }
     json meta = {{"path", file.path},
@@ -249,7 +248,8 @@ void HtmlReport::add(const FileReport& file) {
 
     const std::string id = "file-" + std::to_string(files_++);
     const std::string path = escape_html(file.path);
-    sink_("<section class=\"file\" id=\"" + id + "\">\n<h2>" + path + "</h2>\n<script type=\"application/json\" class=\"meta\">");
+    sink_("<section class=\"file\" id=\"" + id + "\">\n<h2>" + path +
+          "</h2>\n<script type=\"application/json\" class=\"meta\">");
     sink_(script_json(meta));
     sink_("</script>\n<script type=\"application/octet-stream\" class=\"blob\">");
     write_base64(blob.bytes(), sink_);

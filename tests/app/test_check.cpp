@@ -278,9 +278,9 @@ TEST_F(CheckFiles, PlyHeaderFreeTextIsAWarningInTheLog) {
     Result r = run({"check", "-v", "--log", log.string(), ply.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, ply.string() + ": 0 of 1 polygons non-planar at 45\u00b0\n");
-    EXPECT_EQ(lines(r.err), (std::vector<std::string>{"verbose: checking " + ply.string(), kOneFileLog[0],
-                                                      "warning: " + warning, " select count:0",
-                                                      kOneFileLog[2], kOneFileLog[3]}));
+    EXPECT_EQ(lines(r.err),
+              (std::vector<std::string>{"verbose: checking " + ply.string(), kOneFileLog[0], "warning: " + warning,
+                                        " select count:0", kOneFileLog[2], kOneFileLog[3]}));
     const std::vector<std::string> logged = lines(read_file(log));
     ASSERT_GE(logged.size(), 3u);
     EXPECT_EQ(logged[2], "{\"severity\":4,\"text\":\"" + warning + "\"}");

@@ -41,8 +41,9 @@ TEST_F(Pipeline, FoldersAreSearchedRecursivelyForMeshFilesInPathOrder) {
     copy_example("l_hexagon.off", "d/a/c.off");
     write("d/notes.txt", "not a mesh\n");
     write("d/settings.xml", "<settings/>\n");  // Assimp reads .xml too, but a search passes over it
-    write("d/shape.stl", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
-                         "endloop\nendfacet\nendsolid x\n");
+    write("d/shape.stl",
+          "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+          "endloop\nendfacet\nendsolid x\n");
     fs::create_symlink(kExamples / "mixed.obj", dir / "d" / "linked.obj");  // a link to a file is taken
     fs::create_symlink(dir / "d", dir / "d" / "a" / "loop");                // a link to a folder is not
     fs::create_directories(dir / "empty" / "deeper");

@@ -58,10 +58,10 @@ protected:
     }
 
     Result chromium(const std::string& url, const std::string& mode) {
-        return run({"--headless", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-                    "--window-size=1200,900", "--hide-scrollbars", "--user-data-dir=" + (dir / "profile").string(),
-                    mode, url},
-                   in(dir, browser()));
+        return run(
+            {"--headless", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+             "--window-size=1200,900", "--hide-scrollbars", "--user-data-dir=" + (dir / "profile").string(), mode, url},
+            in(dir, browser()));
     }
 
     // What the page's self-check wrote.
