@@ -40,11 +40,22 @@ struct PolygonPieces {
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
                                    std::span<const PolygonPieces> splits, const MeshData* expected = nullptr);
 
-// A mesh file (.obj, .ply, .off) kept whole to be rewritten: its bytes and the mesh read from exactly them.
+namespace detail {
+struct FaceLayout;
+}
+
+// A mesh file (.obj, .ply, .off) kept whole to be rewritten: its bytes, the mesh read from exactly them
+// and where the reader found each PLY or OFF face in them (an OBJ mesh's face lines say that).
 struct MeshFile {
+    MeshFile();
+    MeshFile(MeshFile&&) noexcept;
+    MeshFile& operator=(MeshFile&&) noexcept;
+    ~MeshFile();
+
     std::unique_ptr<char[]> data;  // `size` bytes
     std::size_t size = 0;
     MeshData mesh;
+    std::unique_ptr<detail::FaceLayout> layout;  // null only in a moved-from file
 
     std::string_view bytes() const { return {data.get(), size}; }
 };
@@ -53,8 +64,8 @@ struct MeshFile {
 MeshFile read_mesh_file(const std::filesystem::path& path);
 
 // split_polygons_in_file for `file` as read_mesh_file read it, its bytes unchanged since: the
-// output is handed to `write` in parts of about a megabyte as it is made, and an OBJ file is not parsed
-// again (the reader's face lines say where its faces are). Throws MeshError as split_polygons_in_file,
+// output is handed to `write` in parts of about a megabyte as it is made, and the file is not parsed
+// again. Throws MeshError as split_polygons_in_file,
 // and what `write` throws.
 void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
                           std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write);

@@ -296,21 +296,19 @@ MeshFile read_mesh_file(const std::filesystem::path& path) {
         static_cast<void>(read_mesh(path));
         detail::fail(name, "the file changed while it was being read");
     }
-    detail::FaceLayout layout;
-    file.mesh = parse_layout(file.bytes(), format_of(path), name, layout);
+    file.mesh = parse_layout(file.bytes(), format_of(path), name, *file.layout);
     return file;
 }
+
+MeshFile::MeshFile() : layout(std::make_unique<detail::FaceLayout>()) {}
+MeshFile::MeshFile(MeshFile&&) noexcept = default;
+MeshFile& MeshFile::operator=(MeshFile&&) noexcept = default;
+MeshFile::~MeshFile() = default;
 
 void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
                           std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write) {
     Out o(write);
-    detail::FaceLayout layout;
-    if (format == Format::obj || splits.empty()) {
-        rewrite(file.bytes(), format, file.mesh, layout, name, splits, o);
-        return;
-    }
-    const MeshData mesh = parse_layout(file.bytes(), format, name, layout);
-    rewrite(file.bytes(), format, mesh, layout, name, splits, o);
+    rewrite(file.bytes(), format, file.mesh, *file.layout, name, splits, o);
 }
 
 }  // namespace torvel::io
