@@ -15,7 +15,7 @@
 #include "html_output.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "plugin_session.h"
 #include "report.h"
@@ -109,8 +109,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.tolerance = settings_tolerance(host, o.tolerance);
     const std::vector<XSI::CRef> meshes = add_objects(host, path, out.file, o.output.has_value());
     for (const std::string& warning : out.file.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
-    if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+    if (!host.plugins().find_item(poly_torvel_filer::kFilterName))
+        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(poly_torvel_filer::kFilterName));
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
@@ -120,7 +120,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
         host::FilterResult filtered;
         try {
-            filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
+            filtered = host::run_filter(host, poly_torvel_filer::kFilterName, host.selection());
         } catch (const HostError& e) {
             throw std::runtime_error(plugin.string() + ": " + e.what());
         }

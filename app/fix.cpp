@@ -11,7 +11,7 @@
 #include "mesh_io.h"
 #include "mesh_load.h"
 #include "mesh_rewrite.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_session.h"
 #include "repair.h"
 #include "report.h"
@@ -60,8 +60,8 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
     host.new_scene();
     LoadedPlugin loaded(host, plugin);
     r.tolerance = settings_tolerance(host, o.tolerance);
-    if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+    if (!host.plugins().find_item(poly_torvel_filer::kFilterName))
+        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(poly_torvel_filer::kFilterName));
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
         // The offsets stay as well, for the rewrite and the report.

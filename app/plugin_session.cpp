@@ -6,14 +6,14 @@
 
 #include "app.h"
 #include "mesh_io.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "report.h"
 
 namespace torvel::app {
 
 namespace {
-const std::wstring kTolerance = std::wstring(torvel_filter::kPropertyName) + L".def";
+const std::wstring kTolerance = std::wstring(poly_torvel_filer::kPropertyName) + L".def";
 }
 
 LoadedPlugin::LoadedPlugin(host::Host& host, const std::filesystem::path& path) : host_(host) {

@@ -7,7 +7,7 @@
 
 #include "app.h"
 #include "huge_pages.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "polygon_split.h"
 
@@ -81,7 +81,7 @@ io::MeshData pieces_mesh(const geometry::MeshView& mesh, std::span<const io::Pol
 std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& object) {
     const std::vector<XSI::CRef> selection = {host.make_component_item(object, XSI::siPolygonFaceID, {})};
     std::vector<std::uint32_t> out =
-        std::move(host::run_filter(host, torvel_filter::kFilterName, selection).remaining.front());
+        std::move(host::run_filter(host, poly_torvel_filer::kFilterName, selection).remaining.front());
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -13,7 +13,7 @@
 #include "app.h"
 #include "host.h"
 #include "mesh_load.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "plugin_session.h"
 #include "repair.h"
@@ -188,8 +188,8 @@ io::MeshData mesh_data(const host::Mesh& mesh) {
 void repair_object(Host& h, const ScriptArgs& args) {
     args.expect_count(1, 2);
     host::MeshObject& obj = mesh_object(h, args, args.string(0));
-    if (!h.plugins().find_item(torvel_filter::kFilterName))
-        throw ScriptError(cmd(args) + ": no filter " + in_quotes(torvel_filter::kFilterName) +
+    if (!h.plugins().find_item(poly_torvel_filer::kFilterName))
+        throw ScriptError(cmd(args) + ": no filter " + in_quotes(poly_torvel_filer::kFilterName) +
                           " is registered (load the plug-in first)");
     const io::MeshData mesh = mesh_data(obj.mesh);
     XSI::CRef object = obj.self;

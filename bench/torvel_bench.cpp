@@ -28,7 +28,7 @@
 #include <xsi_geometry.h>
 
 #include "host.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "units.h"
 #include "mesh_io.h"
@@ -87,7 +87,7 @@ const host::ItemInfo& filter_item() {
         bench_host().plugins().load(TORVEL_PLUGIN_PATH);
         loaded = true;
     }
-    return *bench_host().plugins().find_item(torvel_filter::kFilterName);
+    return *bench_host().plugins().find_item(poly_torvel_filer::kFilterName);
 }
 
 void ensure_settings() {
@@ -95,8 +95,9 @@ void ensure_settings() {
     if (alive(settings)) return;
     filter_item();
     // The filter's Init may have added it already; the walk looks it up by this name.
-    settings = bench_host().resolve(torvel_filter::kPropertyName);
-    if (!alive(settings)) settings = bench_host().add_property(torvel_filter::kPropertyName, bench_host().scene_root());
+    settings = bench_host().resolve(poly_torvel_filer::kPropertyName);
+    if (!alive(settings))
+        settings = bench_host().add_property(poly_torvel_filer::kPropertyName, bench_host().scene_root());
     XSI::ProjectItem(settings).PutParameterValue(L"def", XSI::CValue(kToleranceDegrees));
 }
 
@@ -128,7 +129,7 @@ double run_subset(const CRef& mesh, std::vector<std::uint32_t>* kept = nullptr) 
     const CRef item = bench_host().make_component_item(mesh, XSI::siPolygonFaceID, {});
     const CRef selection[] = {item};
     const auto t0 = Clock::now();
-    host::FilterResult result = host::run_filter(bench_host(), torvel_filter::kFilterName, selection);
+    host::FilterResult result = host::run_filter(bench_host(), poly_torvel_filer::kFilterName, selection);
     const double t = seconds_since(t0);
     if (kept) *kept = std::move(result.remaining.front());
     // Each selection holds two index arrays as large as the mesh: release them now, not at new_scene.
