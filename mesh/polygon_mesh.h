@@ -35,6 +35,10 @@ struct PolygonMesh {
     struct Object {
         std::string name;  // as the file gives it (trimmed); may be empty
         std::uint32_t first = 0;
+        // Where the object's own vertices start when each object has vertices of its own (an import's
+        // objects): they run up to the next object's first_vertex, the last object's to the end, and its
+        // indices name only those. 0 in every object of a mesh whose objects share its vertices (an OBJ's).
+        std::uint32_t first_vertex = 0;
     };
     std::vector<Object> objects;
 
