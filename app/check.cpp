@@ -50,18 +50,17 @@ private:
 struct Checked {
     FileResult result;
     double tolerance = 0;
-    LoadedFile file;  // kept for -o only
+    PolygonMesh output;  // -o only: the objects joined, as written
     Measures measures;
 };
 
-// The file's objects in the scene, in file order. The program keeps the arrays only when it writes them out.
-std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, LoadedFile& file, bool keep) {
+// The file's objects in the scene, in file order; their arrays move there.
+std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, std::vector<PolygonMesh>& objects) {
     std::vector<XSI::CRef> meshes;
-    for (LoadedObject& o : file.objects) {
+    for (PolygonMesh& o : objects) {
         try {
-            meshes.push_back(keep ? host.add_mesh(from_utf8(o.name), o.positions, o.offsets, o.indices)
-                                  : host.add_mesh(from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
-                                                  std::move(o.indices)));
+            const std::wstring name = from_utf8(o.objects.front().name);
+            meshes.push_back(host.add_mesh(name, std::move(o)));
         } catch (const host::HostError& e) {
             throw FileError(path + ": " + e.what());
         }
@@ -96,9 +95,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         shown = true;
     }
     Checked out;
-    out.file = load_mesh_file(path, fs::path(path).stem().string(), o.import_limits);
-    std::size_t polygons = 0;
-    for (const LoadedObject& obj : out.file.objects) polygons += obj.polygon_count();
+    LoadedFile file = load_mesh_file(path, o.import_limits);
+    const std::size_t polygons = file.mesh.polygon_count();
     // The filter takes about a microsecond per polygon; announce it when the file will take over a second.
     const std::chrono::duration<double> so_far = clock::now() - start;
     if (shown || so_far.count() + static_cast<double>(polygons) * 1e-6 > 1.0)
@@ -107,14 +105,16 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     host.new_scene();
     LoadedPlugin loaded(host, plugin);
     out.tolerance = settings_tolerance(host, o.tolerance);
-    const std::vector<XSI::CRef> meshes = add_objects(host, path, out.file, o.output.has_value());
-    for (const std::string& warning : out.file.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
+    std::vector<PolygonMesh> objects = split_objects(file, fs::path(path).stem().string());
+    if (o.output) out.output = joined_mesh(objects, file.named);
+    const std::vector<XSI::CRef> meshes = add_objects(host, path, objects);
+    for (const std::string& warning : file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     if (!host.plugins().find_item(torvel_filter::kFilterName))
         throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
-    out.result.precision = out.file.precision;
+    out.result.precision = file.precision;
     std::uint32_t first = 0;
     for (const XSI::CRef& mesh : meshes) {
         host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
@@ -134,14 +134,13 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.result.polygons = first;
     if (const MeasureRequest wanted = measure_request(o); wanted.details || wanted.histogram || wanted.image) {
         try {
-            out.measures = measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar,
-                                        path, out.tolerance);
+            out.measures = measure_file(wanted, scene_objects(host, meshes, file.mesh.face_lines),
+                                        out.result.non_planar, path, out.tolerance);
         } catch (const std::invalid_argument& e) {
             throw FileError(path + ": " + e.what());
         }
     }
     progress.clear();
-    if (!o.output) out.file = {};
     return out;
 }
 
@@ -248,7 +247,7 @@ FileOutcome error_outcome(std::string message) {
 
 // One file's check as an outcome; `mesh` (when not null) receives the file's arrays for -o.
 FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOptions& o, const fs::path& plugin,
-                          Progress& progress, const std::string& counter, io::MeshData* mesh) {
+                          Progress& progress, const std::string& counter, PolygonMesh* mesh) {
     try {
         Checked c = check_file(host, in.path, o, plugin, progress, counter);
         FileOutcome out;
@@ -256,7 +255,7 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         out.result = std::move(c.result);
         out.tolerance = c.tolerance;
         out.measures = std::move(c.measures);
-        if (mesh) *mesh = joined_mesh(std::move(c.file));
+        if (mesh) *mesh = std::move(c.output);
         return out;
     } catch (const FileError& e) {
         progress.clear();
@@ -324,7 +323,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         }
         const std::string counter =
             inputs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(inputs.size()) + "] " : "";
-        io::MeshData mesh;
+        PolygonMesh mesh;
         FileOutcome out = check_outcome(host, in, o, plugin, progress, counter, o.output ? &mesh : nullptr);
         const bool write = o.output && out.kind == FileOutcome::Kind::checked;
         const std::vector<std::uint32_t> marked = write ? out.result.non_planar : std::vector<std::uint32_t>{};

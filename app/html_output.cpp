@@ -25,12 +25,15 @@ report::Histogram histogram_of(const geometry::BendHistogram& h) {
 }
 
 // The file read again as the check read it (objects, precision), its polygons in the states the filter's
-// verdict gives, and the details and histogram the check's own measures give (the same order).
-report::FileReport file_report(const FileResult& result, double tolerance, const importer::Limits& limits) {
-    LoadedFile loaded = load_mesh_file(result.path, fs::path(result.path).stem().string(), limits);
+// verdict gives, and the details and histogram the check's own measures give (the same order). The
+// report's objects read the arrays of `objects`, which the caller keeps while it adds the report.
+report::FileReport file_report(const FileResult& result, double tolerance, const importer::Limits& limits,
+                               std::vector<PolygonMesh>& objects) {
+    LoadedFile loaded = load_mesh_file(result.path, limits);
+    objects = split_objects(loaded, fs::path(result.path).stem().string());
     std::size_t polygons = 0;
-    for (const LoadedObject& o : loaded.objects) polygons += o.polygon_count();
-    if (polygons != result.polygons || loaded.objects.size() != result.objects.size())
+    for (const PolygonMesh& o : objects) polygons += o.polygon_count();
+    if (polygons != result.polygons || objects.size() != result.objects.size())
         throw FileError(result.path + ": the file changed while it was checked (" + std::to_string(polygons) +
                         " polygons now, " + std::to_string(result.polygons) + " when checked)");
     report::FileReport file;
@@ -41,17 +44,15 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
     file.non_planar = result.non_planar;
 
     std::vector<CheckedObject> checked;
-    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
-        const LoadedObject& o = loaded.objects[k];
-        add_checked_object(checked, result.objects[k].name, {o.positions, o.offsets, o.indices}, loaded.face_lines);
-    }
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        add_checked_object(checked, result.objects[k].name, objects[k].view(), loaded.mesh.face_lines);
     Measures measures =
         measure_file({true, std::nullopt, true, false}, checked, result.non_planar, result.path, tolerance);
     file.histogram = histogram_of(*measures.histogram);
 
-    std::vector<std::vector<report::PolygonState>> states(loaded.objects.size());
+    std::vector<std::vector<report::PolygonState>> states(objects.size());
     for (std::size_t k = 0; k < states.size(); ++k)
-        states[k].assign(loaded.objects[k].polygon_count(), report::PolygonState::planar);
+        states[k].assign(objects[k].polygon_count(), report::PolygonState::planar);
     for (const PolygonDetail& d : measures.details) {
         // The last object that starts at or before the polygon.
         const auto k = static_cast<std::uint32_t>(
@@ -71,11 +72,8 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
         out.out_of_plane = d.out_of_plane;
         file.details.push_back(std::move(out));
     }
-    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
-        LoadedObject& o = loaded.objects[k];
-        file.objects.push_back({result.objects[k].name, std::move(o.positions), std::move(o.offsets),
-                                std::move(o.indices), std::move(states[k])});
-    }
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        file.objects.push_back({result.objects[k].name, objects[k].view(), std::move(states[k])});
     return file;
 }
 
@@ -92,7 +90,8 @@ void HtmlOutput::add(const FileResult& result, double tolerance) {
     if (failed_) return;
     std::string problem;
     try {
-        page_->add(file_report(result, tolerance, limits_));
+        std::vector<PolygonMesh> objects;
+        page_->add(file_report(result, tolerance, limits_, objects));
         return;
     } catch (const FileError& e) {
         // A write of the report itself failed: the page is lost, the run goes on.

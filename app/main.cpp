@@ -169,8 +169,8 @@ int run(int argc, char** argv) {
     check_import.add_to(*check_cmd);
     // Assimp is asked for its formats only when the help is shown.
     check_cmd->footer([] {
-        return "\nFormats, by extension in any case (reader, precision):\n" + formats_text() +
-               "A folder is searched for all of them except " + not_searched_text() + ".";
+        return "\nFormats, by extension in any case (reader, precision):\n" + torvel::formats_text() +
+               "A folder is searched for all of them except " + torvel::not_searched_text() + ".";
     });
 
     FixOptions fix;

@@ -15,7 +15,7 @@ namespace torvel::app {
 
 namespace {
 
-std::vector<double> corner_positions(const geometry::MeshView& mesh, std::uint32_t polygon,
+std::vector<double> corner_positions(const MeshView& mesh, std::uint32_t polygon,
                                      std::span<const std::uint32_t> corners = {}) {
     std::vector<double> out;
     const std::uint32_t first = mesh.offsets[polygon], n = mesh.offsets[polygon + 1] - first;
@@ -38,9 +38,8 @@ struct Origin {
 
 // The pieces of every split as polygons of one mesh. The pieces of a polygon share the vertices of its
 // corners (and so the new diagonals), as they do in the repaired mesh.
-io::MeshData pieces_mesh(const geometry::MeshView& mesh, std::span<const io::PolygonPieces> splits,
-                         std::vector<Origin>& origin) {
-    io::MeshData out;
+PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const io::PolygonPieces> splits, std::vector<Origin>& origin) {
+    PolygonMesh out;
     std::size_t pieces = 0, corners = 0, vertices = 0;
     for (const io::PolygonPieces& split : splits) {
         pieces += split.piece_count();
@@ -88,7 +87,7 @@ std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& 
 
 // The pieces the filter still reports are split into triangles; a polygon one of whose pieces cannot be
 // is left as it was.
-void triangulate_reported(MeshRepair& r, const geometry::MeshView& mesh, std::span<const std::uint32_t> reported,
+void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const std::uint32_t> reported,
                           std::span<const Origin> origin) {
     if (reported.empty()) return;  // as it nearly always is: the lists are not rebuilt then
     std::vector<std::vector<std::vector<std::uint32_t>>> pieces(r.splits.size());
@@ -158,7 +157,7 @@ std::size_t MeshRepair::pieces() const {
     return n;
 }
 
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
                        const PlaceMesh& place) {
     MeshRepair r;
     for (std::uint32_t p : reported_polygons(host, object)) {
@@ -179,9 +178,9 @@ MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry
     return r;
 }
 
-io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
-                           std::span<const io::PolygonPieces> splits) {
-    io::MeshData out;
+PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
+                          std::span<const io::PolygonPieces> splits) {
+    PolygonMesh out;
     out.positions.assign(mesh.positions.begin(), mesh.positions.end());
     std::size_t pieces = 0, corners = 0;
     for (const io::PolygonPieces& split : splits) {
@@ -195,7 +194,8 @@ io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::M
     for (std::uint32_t p = 0; p < polygons; ++p) {
         // An object starts at its first polygon's first piece.
         for (; object < objects.size() && objects[object].first == p; ++object)
-            out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+            out.objects.push_back(
+                {objects[object].name, static_cast<std::uint32_t>(out.polygon_count()), objects[object].first_vertex});
         const std::uint32_t first = mesh.offsets[p];
         if (s < splits.size() && splits[s].polygon == p) {
             const io::PolygonPieces& split = splits[s++];
@@ -210,7 +210,8 @@ io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::M
         out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
     }
     for (; object < objects.size(); ++object)  // a lone object without polygons
-        out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+        out.objects.push_back(
+            {objects[object].name, static_cast<std::uint32_t>(out.polygon_count()), objects[object].first_vertex});
     return out;
 }
 

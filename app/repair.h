@@ -14,6 +14,7 @@
 #include "host.h"
 #include "mesh_io.h"
 #include "mesh_rewrite.h"
+#include "polygon_mesh.h"
 #include "polygon_shape.h"
 
 namespace torvel::app {
@@ -33,7 +34,7 @@ struct MeshRepair {
 };
 
 // Puts a mesh into the scene as an object the filter can be run on, and returns that object.
-using PlaceMesh = std::function<XSI::CRef(io::MeshData)>;
+using PlaceMesh = std::function<XSI::CRef(PolygonMesh)>;
 
 // `object` holds `mesh`. The filter named kFilterName is asked which of its polygons it reports; each is
 // split at `tolerance`. The pieces alone (one polygon each, with only the vertices they use) are placed
@@ -42,12 +43,12 @@ using PlaceMesh = std::function<XSI::CRef(io::MeshData)>;
 // still reports is split into triangles. Nothing is placed when no polygon is split. The host is bound,
 // the plug-in loaded and its tolerance set to `tolerance`. Throws HostError from run_filter, and what
 // `place` throws.
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
                        const PlaceMesh& place);
 
-// `mesh` with each split polygon replaced in place by its pieces, in `objects` (io::MeshData's, may be
+// `mesh` with each split polygon replaced in place by its pieces, in `objects` (PolygonMesh's, may be
 // empty); an object starts at its first polygon's first piece. `splits` as MeshRepair holds them.
-io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
-                           std::span<const io::PolygonPieces> splits);
+PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
+                          std::span<const io::PolygonPieces> splits);
 
 }  // namespace torvel::app

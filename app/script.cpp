@@ -175,13 +175,7 @@ void print_selection(Host& h) {
     }
 }
 
-io::MeshData mesh_data(const host::Mesh& mesh) {
-    io::MeshData out;
-    out.positions = mesh.positions;
-    out.offsets = mesh.offsets;
-    out.indices = mesh.indices;
-    return out;
-}
+MeshView mesh_view(const host::Mesh& mesh) { return {mesh.positions, mesh.offsets, mesh.indices}; }
 
 // RepairMesh "OBJECT"[, DEG]: the object's polygons the filter reports, at DEG for this command only,
 // become their pieces, as torvel fix splits them; the object is replaced by its repaired self.
@@ -191,27 +185,28 @@ void repair_object(Host& h, const ScriptArgs& args) {
     if (!h.plugins().find_item(torvel_filter::kFilterName))
         throw ScriptError(cmd(args) + ": no filter " + in_quotes(torvel_filter::kFilterName) +
                           " is registered (load the plug-in first)");
-    const io::MeshData mesh = mesh_data(obj.mesh);
+    const MeshView view = mesh_view(obj.mesh);
     XSI::CRef object = obj.self;
     const std::wstring name = h.full_name(object);
     const double kept = settings_tolerance(h, std::nullopt);
     const double tolerance = settings_tolerance(h, args.size() > 1 ? std::optional(args.number(1)) : std::nullopt);
     MeshRepair repair;
     // The object holds the pieces while the filter is asked about them, then the repaired mesh (or, when
-    // the filter fails, its own mesh again).
+    // the filter fails, its own mesh again). Its own arrays come back from the scene when the pieces
+    // take their place, and `view` goes on reading them there.
+    PolygonMesh own;
     bool placed = false;
-    auto place = [&](io::MeshData m) {
-        object = h.replace_mesh(object, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
+    auto place = [&](PolygonMesh m) {
+        object = h.replace_mesh(object, std::move(m), placed ? nullptr : &own);
         placed = true;
         return object;
     };
     try {
-        const geometry::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
         repair = repair_mesh(h, object, view, tolerance, place);
         if (placed) place(repaired_mesh(view, {}, repair.splits));
     } catch (const HostError& e) {
         settings_tolerance(h, kept);
-        if (placed) place(mesh);
+        if (placed) place(std::move(own));
         throw ScriptError(cmd(args) + ": " + e.what());
     } catch (...) {
         settings_tolerance(h, kept);
@@ -231,10 +226,10 @@ void export_object(Host& h, ScriptEnv& env, const ScriptArgs& args) {
     if (args.string(1).empty()) throw ScriptError(cmd(args) + ": the file name is empty");
     const fs::path file = script_path(env, args.string(1));
     if (const auto why = unwritable_format(file)) throw ScriptError(cmd(args) + ": " + file.string() + ": " + *why);
-    io::MeshData mesh = mesh_data(obj.mesh);
-    mesh.objects.push_back({to_utf8(obj.name), 0});
+    const MeshView mesh = mesh_view(obj.mesh);
+    const PolygonMesh::Object named[] = {{to_utf8(obj.name), 0, 0}};
     try {
-        io::write_marked(file, mesh, {}, env.reads);
+        io::write_marked(file, mesh, named, {}, env.reads);
     } catch (const MeshError& e) {
         throw ScriptError(cmd(args) + ": " + e.what());
     }
@@ -280,22 +275,23 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         env.protect({file, "the input"});
         LoadedFile loaded;
         try {
-            loaded = load_mesh_file(file, to_utf8(name), env.import_limits);
+            loaded = load_mesh_file(file, env.import_limits);
         } catch (const FileError& e) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
-        for (const std::string& warning : loaded.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
+        for (const std::string& warning : loaded.mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
+        std::vector<PolygonMesh> objects = split_objects(loaded, to_utf8(name));
         // One object takes NAME; several are named NAME_OBJECT.
-        const bool several = loaded.objects.size() > 1;
-        for (LoadedObject& o : loaded.objects) {
+        const bool several = objects.size() > 1;
+        for (PolygonMesh& o : objects) {
             const std::size_t polygons = o.polygon_count(), vertices = o.vertex_count();
-            const XSI::CRef obj = h.add_mesh(several ? name + L"_" + from_utf8(o.name) : name, std::move(o.positions),
-                                             std::move(o.offsets), std::move(o.indices));
+            const std::wstring object_name = several ? name + L"_" + from_utf8(o.objects.front().name) : name;
+            const XSI::CRef obj = h.add_mesh(object_name, std::move(o));
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                             std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                             L" vertices");
         }
-        if (loaded.objects.empty())
+        if (objects.empty())
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
     });
 

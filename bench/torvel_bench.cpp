@@ -110,13 +110,10 @@ BenchMesh& bench_mesh(std::int64_t faces) {
     ensure_settings();
     BenchMesh& m = meshes[faces];
     if (!alive(m.object)) {
-        io::MeshData data = bench::generate(options_for(faces));
-        m.plain.positions = data.positions;
-        m.plain.offsets = data.offsets;
-        m.plain.indices = data.indices;
+        torvel::PolygonMesh data = bench::generate(options_for(faces));
+        m.plain = host::Mesh(torvel::PolygonMesh(data));
         m.plain.build_edges();
-        m.object =
-            bench_host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+        m.object = bench_host().add_mesh(L"grid", std::move(data));
     }
     return m;
 }
@@ -330,7 +327,7 @@ fs::path mesh_dir() {
 fs::path mesh_file(std::int64_t faces, const char* ext) {
     const fs::path path = mesh_dir() / ("grid_" + std::to_string(faces) + "." + ext);
     if (!fs::exists(path)) {
-        const io::MeshData mesh = bench::generate(options_for(faces));
+        const torvel::PolygonMesh mesh = bench::generate(options_for(faces));
         if (std::string_view(ext) == "obj")
             bench::write_obj(path, mesh, "benchmark mesh");
         else
@@ -340,9 +337,8 @@ fs::path mesh_file(std::int64_t faces, const char* ext) {
 }
 
 CRef import(const fs::path& path) {
-    io::MeshData data = io::read_mesh(path);
-    return bench_host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets),
-                                 std::move(data.indices));
+    torvel::PolygonMesh data = io::read_mesh(path);
+    return bench_host().add_mesh(L"import", std::move(data));
 }
 
 // One import, timed; the scene is cleared afterwards, untimed.
@@ -662,14 +658,14 @@ void BM_RenderVsCheck(benchmark::State& state) {
         state.SkipWithError("torvel check is not available in " TORVEL_EXE);
         return;
     }
-    const io::MeshData data = io::read_mesh(path);
+    const torvel::PolygonMesh data = io::read_mesh(path);
     ensure_settings();
     std::vector<std::uint32_t> kept;
-    run_subset(bench_host().add_mesh(L"picture", data.positions, data.offsets, data.indices), &kept);
+    run_subset(bench_host().add_mesh(L"picture", torvel::PolygonMesh(data)), &kept);
     bench_host().new_scene();
     std::vector<render::PolygonState> states(data.polygon_count(), render::PolygonState::planar);
     for (const std::uint32_t p : kept) states[p] = render::PolygonState::reported;
-    const render::MeshView objects[] = {{data.positions, data.offsets, data.indices, states}};
+    const render::Object objects[] = {{data.view(), states}};
     const render::Picture picture{1024, 1024, {path.string(), std::to_string(kept.size()) + " non-planar"}};
     double render_min = 1e300, check_min = 1e300;
     for (auto _ : state) {

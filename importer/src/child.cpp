@@ -316,6 +316,7 @@ std::vector<MeshPlan> plan(const aiScene& scene, std::uint64_t& points, std::uin
     if (scene.mNumMeshes > 0 && !scene.mMeshes) throw BadData("the scene lists meshes but holds none");
     const std::vector<std::string_view> from_nodes = node_names(scene);
     std::vector<MeshPlan> out;
+    std::uint64_t all_vertices = 0, all_corners = 0;  // of the meshes sent: they become one mesh
     for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
         const aiMesh* m = scene.mMeshes[i];
         if (!m) throw BadData(describe(i, {}) + " is missing");
@@ -345,6 +346,10 @@ std::vector<MeshPlan> plan(const aiScene& scene, std::uint64_t& points, std::uin
         if (p.polygons == 0) continue;
         if (corners > UINT32_MAX) throw BadData(who + " has more than 4294967295 polygon corners");
         p.corners = static_cast<std::uint32_t>(corners);
+        all_vertices += m->mNumVertices;
+        all_corners += corners;
+        if (all_vertices > UINT32_MAX || all_corners > UINT32_MAX)
+            throw BadData("the meshes have more than 4294967295 vertices or polygon corners together");
         if (!m->mVertices) throw BadData(who + " has faces but no vertex positions");
         const float* xyz = &m->mVertices[0].x;
         for (std::size_t k = 0; k < std::size_t{m->mNumVertices} * 3; ++k)

@@ -157,15 +157,15 @@ private:
 ImportResult finish(const std::string& name, detail::Decoded d) {
     if (d.kind != detail::Kind::result) fail(name, d.text);
     ImportResult r = std::move(d.result);
-    detail::assign_names(r.objects, d.mesh_indices);
+    detail::assign_names(r.mesh.objects, d.mesh_indices);
     if (r.skipped_lines > 0 || r.skipped_points > 0) {
         std::string what;
         if (r.skipped_lines > 0) what = count_text(r.skipped_lines, "line");
         if (r.skipped_points > 0) what += (what.empty() ? "" : " and ") + count_text(r.skipped_points, "point");
-        r.messages.push_back(name + ": skipped " + what);
+        r.mesh.warnings.push_back(name + ": skipped " + what);
     }
     // Not an error: some of Assimp's readers take files they cannot make sense of as empty scenes.
-    if (r.objects.empty()) r.messages.push_back(name + ": the file holds no polygons");
+    if (r.mesh.objects.empty()) r.mesh.warnings.push_back(name + ": the file holds no polygons");
     return r;
 }
 

@@ -103,7 +103,7 @@ TEST_F(Fix, PlyAndOffOutputsDifferOnlyInTheSplitFacesAndPassTheCheck) {
         Result r = run({"fix", in.string(), "-o", out.string(), "--format", "json"});
         ASSERT_EQ(r.code, 0) << name << r.err << r.out;
         const Json file = Json::parse(r.out)["files"][0];
-        const io::MeshData a = io::read_mesh(in), b = io::read_mesh(out);
+        const torvel::PolygonMesh a = io::read_mesh(in), b = io::read_mesh(out);
         EXPECT_EQ(a.positions, b.positions) << name;
         // Element by element: every face that was not split is there, in order; each split face's pieces
         // stand in its place and use its vertices.
@@ -177,7 +177,7 @@ TEST_F(Fix, FilesReadThroughAssimpAreRepairedOnlyIntoAConvertedFile) {
 
         // The objects stay apart and keep their names; the one polygon left is the last of the output,
         // marked there, and the only one the filter reports in it.
-        const io::MeshData written = io::read_mesh(out);
+        const torvel::PolygonMesh written = io::read_mesh(out);
         const std::size_t pieces = file["pieces"].get<std::size_t>();
         EXPECT_EQ(written.polygon_count(), 4 - 2 + pieces);
         if (out_name.ends_with(".obj")) {
@@ -305,7 +305,7 @@ TEST_F(Fix, APieceThePlugInStillReportsIsCutIntoTrianglesInTheFileAndInTheScene)
                                               "ExportMesh \"knife\", \"scene.obj\"\n");
     Result script = run({"script", job.string()});
     ASSERT_EQ(script.code, 0) << script.err;
-    const io::MeshData scene = io::read_mesh(dir / "scene.obj"), fixed = io::read_mesh(out);
+    const torvel::PolygonMesh scene = io::read_mesh(dir / "scene.obj"), fixed = io::read_mesh(out);
     EXPECT_EQ(scene.positions, fixed.positions);
     EXPECT_EQ(scene.offsets, fixed.offsets);
     EXPECT_EQ(scene.indices, fixed.indices);

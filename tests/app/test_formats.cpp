@@ -246,7 +246,7 @@ TEST_F(Formats, OutputKeepsObjects) {
         const fs::path out = dir / (std::string("out") + ext);
         const Result w = run({"check", "-t", "5", "-o", out.string(), dae.string()});
         EXPECT_EQ(w.code, 1) << w.err;
-        const torvel::io::MeshData back = torvel::io::read_mesh(out);
+        const torvel::PolygonMesh back = torvel::io::read_mesh(out);
         EXPECT_EQ(back.polygon_count(), 4u);
         EXPECT_EQ(back.vertex_count(), 17u);  // Assimp's COLLADA reader gives each corner its own vertex
         if (std::string(ext) != ".obj") continue;

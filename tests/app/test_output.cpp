@@ -21,7 +21,7 @@ namespace io = torvel::io;
 
 // Face colours of a binary little-endian PLY as write_marked lays it out: x y z doubles per vertex,
 // then per face a uchar count, uint32 indices and uchar red, green, blue.
-std::vector<std::array<unsigned char, 3>> ply_face_colours(const std::string& bytes, const io::MeshData& mesh) {
+std::vector<std::array<unsigned char, 3>> ply_face_colours(const std::string& bytes, const torvel::PolygonMesh& mesh) {
     const std::size_t header = bytes.find("end_header\n");
     EXPECT_NE(header, std::string::npos);
     std::size_t at = header + std::strlen("end_header\n") + mesh.vertex_count() * 3 * sizeof(double);
@@ -48,7 +48,7 @@ std::vector<std::string> obj_face_materials(const std::string& text) {
     return materials;
 }
 
-void expect_same_geometry(const io::MeshData& a, const io::MeshData& b) {
+void expect_same_geometry(const torvel::PolygonMesh& a, const torvel::PolygonMesh& b) {
     ASSERT_EQ(a.positions.size(), b.positions.size());
     EXPECT_EQ(std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)), 0)
         << "vertices differ in some bit";
@@ -61,7 +61,7 @@ TEST_F(OutputFiles, OutputPlyKeepsTheGeometryBitExactAndColoursTheNonPlanarFaces
     const fs::path out = dir / "marked.ply";
     Result r = run({"check", "-o", out.string(), in.string()});
     EXPECT_EQ(r.code, 1) << r.err;
-    const io::MeshData original = io::read_mesh(in), written = io::read_mesh(out);
+    const torvel::PolygonMesh original = io::read_mesh(in), written = io::read_mesh(out);
     expect_same_geometry(original, written);
     const auto colours = ply_face_colours(read_file(out), written);
     ASSERT_EQ(colours.size(), 10u);

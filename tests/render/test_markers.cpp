@@ -30,7 +30,7 @@ int count_near(const Image& image, const ViewFrame& view, const std::array<doubl
 TEST(Markers, HiddenBentQuadsAreRingedVisibleOnesAreNot) {
     std::vector<std::array<double, 3>> bent;
     const Mesh m = cylinder(&bent);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture{
         1024, 1024, {"cylinder.obj  (98 polygons, 101 vertices)", "tolerance 45\xc2\xb0: 4 non-planar, 1 degenerate"}};
     const std::vector<unsigned char> png = render_png(objects, picture);
@@ -80,7 +80,7 @@ TEST(Markers, DenseReportedAreaShowsByItsColourAlone) {
             m.polygon({v, v + 1, v + kSide + 2, v + kSide + 1}, PolygonState::reported);
         }
     }
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     const ViewFrame front = frame_views(objects, picture)[0];

@@ -165,10 +165,10 @@ TEST_F(BrowserTest, ListHasTheReportedPolygonsWorstFirstAlsoFromWorkers) {
     report({"mixed.obj", "twisted_quad.obj"}, {"-j", "2"});
     EXPECT_TRUE(read_file(page) == one) << "-j 2 wrote another page";
 
-    const torvel::io::MeshData mesh = torvel::io::read_mesh(dir / "mixed.obj");
+    const torvel::PolygonMesh mesh = torvel::io::read_mesh(dir / "mixed.obj");
     const Result checked = run({"check", "--format", "json", "--plugin", kPlugin.string(), "mixed.obj"}, in(dir));
     const std::vector<std::uint32_t> reported = json::parse(checked.out)["files"][0]["non_planar"];
-    const torvel::geometry::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
+    const torvel::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
     const auto shapes = torvel::geometry::describe_mesh(view, reported);
     std::vector<std::pair<double, std::uint32_t>> by_bend;
     for (std::size_t k = 0; k < reported.size(); ++k) by_bend.push_back({-shapes[k].bend.value_or(1e9), reported[k]});

@@ -125,9 +125,9 @@ private:
 
 }  // namespace
 
-MeshData read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
+PolygonMesh read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
 
-MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
+PolygonMesh detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
     const std::string name = path.string();
     // A folder is told as one whatever its name: "models" has no extension, "scan.obj" may be a folder too.
     if (std::error_code ec; std::filesystem::is_directory(path, ec)) detail::fail(name, "is a folder");
@@ -153,7 +153,7 @@ MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map
         detail::fail(name, "unknown mesh format");
     };
     try {
-        MeshData mesh = parse();
+        PolygonMesh mesh = parse();
         if (!guard.truncated()) return mesh;
     } catch (const MeshError&) {
         if (!guard.truncated()) throw;

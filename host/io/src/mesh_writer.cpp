@@ -33,7 +33,10 @@ void append_le(std::string& s, T v) {
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
-void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, const std::string& shown) {
+using Objects = std::span<const PolygonMesh::Object>;
+
+void check_mesh(const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
+                const std::string& shown) {
     if (mesh.positions.size() % 3 != 0) detail::fail(shown, "cannot write: positions are not x y z triples");
     if (mesh.offsets.empty() || mesh.offsets.front() != 0 || mesh.offsets.back() != mesh.indices.size())
         detail::fail(shown, "cannot write: polygon offsets do not match the index list");
@@ -43,9 +46,9 @@ void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, con
     const std::size_t nv = mesh.vertex_count();
     for (auto v : mesh.indices)
         if (v >= nv) detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range");
-    for (std::size_t i = 0; i < mesh.objects.size(); ++i)
-        if ((i == 0 && mesh.objects[i].first != 0) || (i > 0 && mesh.objects[i].first <= mesh.objects[i - 1].first) ||
-            (mesh.objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        if ((i == 0 && objects[i].first != 0) || (i > 0 && objects[i].first <= objects[i - 1].first) ||
+            (objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
             detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own");
     for (std::size_t i = 0; i < marked.size(); ++i) {
         if (marked[i] >= mesh.polygon_count())
@@ -56,7 +59,7 @@ void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, con
 }
 
 // An object's name on one line of its own: what would end the line or start a comment becomes '_'.
-std::string object_name(const MeshData::Object& object) {
+std::string object_name(const PolygonMesh::Object& object) {
     std::string name = object.name.empty() ? "object" : object.name;
     for (char& c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == '#' || c == 0x7f) c = '_';
@@ -64,8 +67,8 @@ std::string object_name(const MeshData::Object& object) {
 }
 
 // One comment line per object (PLY, OFF): "PREFIX object FIRST NAME", FIRST its first face.
-void append_object_comments(std::string& s, const MeshData& mesh, const char* prefix) {
-    for (const MeshData::Object& o : mesh.objects) {
+void append_object_comments(std::string& s, Objects objects, const char* prefix) {
+    for (const PolygonMesh::Object& o : objects) {
         s += prefix;
         s += " object ";
         append_number(s, std::uint64_t{o.first});
@@ -74,7 +77,7 @@ void append_object_comments(std::string& s, const MeshData& mesh, const char* pr
 }
 
 // "x y z" of vertex v.
-void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
+void append_position(std::string& s, const MeshView& mesh, std::size_t v) {
     append_number(s, mesh.positions[3 * v]);
     s += ' ';
     append_number(s, mesh.positions[3 * v + 1]);
@@ -84,7 +87,7 @@ void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
 
 // The vertex indices of a polygon, each after a blank and counted from `first` (OBJ counts from 1).
 // A polygon of millions of vertices is flushed as it goes instead of growing the buffer to its size.
-void append_indices(OutputFile& f, const MeshData& mesh, std::size_t polygon, std::uint64_t first) {
+void append_indices(OutputFile& f, const MeshView& mesh, std::size_t polygon, std::uint64_t first) {
     std::string& s = f.buffer();
     for (std::uint32_t k = mesh.offsets[polygon]; k < mesh.offsets[polygon + 1]; ++k) {
         s += ' ';
@@ -95,7 +98,7 @@ void append_indices(OutputFile& f, const MeshData& mesh, std::size_t polygon, st
 
 // Calls f(polygon, is_marked) for every polygon in order.
 template <class F>
-void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marked, F&& f) {
+void for_each_polygon(const MeshView& mesh, std::span<const std::uint32_t> marked, F&& f) {
     std::size_t m = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i) {
         const bool is_marked = m < marked.size() && marked[m] == i;
@@ -104,7 +107,7 @@ void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marke
     }
 }
 
-void write_obj(const fs::path& out, const std::string& shown, const MeshData& mesh,
+void write_obj(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
                std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
     const fs::path mtl = material_file(out);
     // Messages about the material file still lead with the output the caller named.
@@ -132,8 +135,8 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     int group = -1;
     std::size_t object = 0;
     for_each_polygon(mesh, marked, [&](std::size_t i, bool is_marked) {
-        if (object < mesh.objects.size() && mesh.objects[object].first == i) {
-            s += "o " + object_name(mesh.objects[object++]) + '\n';
+        if (object < objects.size() && objects[object].first == i) {
+            s += "o " + object_name(objects[object++]) + '\n';
             group = -1;  // each object names its groups again
         }
         if (group != int{is_marked}) {
@@ -155,7 +158,7 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     }
 }
 
-void write_ply(const fs::path& out, const std::string& shown, const MeshData& mesh,
+void write_ply(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
                std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
     std::uint32_t largest = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i)
@@ -165,7 +168,7 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
     OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\n";
-    append_object_comments(s, mesh, "comment");
+    append_object_comments(s, objects, "comment");
     s += "element vertex ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += "\nproperty double x\nproperty double y\nproperty double z\nelement face ";
@@ -196,12 +199,12 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
     f.publish();
 }
 
-void write_off(const fs::path& out, const std::string& shown, const MeshData& mesh,
+void write_off(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
                std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
     OutputFile f(out, shown, protect);
     std::string& s = f.buffer();
     s += "OFF\n# written by torvel: red faces are non-planar\n";
-    append_object_comments(s, mesh, "#");
+    append_object_comments(s, objects, "#");
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += ' ';
     append_number(s, std::uint64_t{mesh.polygon_count()});
@@ -235,16 +238,16 @@ std::vector<fs::path> marked_files(const fs::path& out) {
     return files;
 }
 
-void write_marked(const fs::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
+void write_marked(const fs::path& out, const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
                   std::span<const RunFile> protect) {
     const std::string shown = out.string();
     const Format format = format_of(out);
-    check_mesh(mesh, marked, shown);
+    check_mesh(mesh, objects, marked, shown);
     try {
         switch (format) {
-            case Format::obj: write_obj(out, shown, mesh, marked, protect); break;
-            case Format::ply: write_ply(out, shown, mesh, marked, protect); break;
-            case Format::off: write_off(out, shown, mesh, marked, protect); break;
+            case Format::obj: write_obj(out, shown, mesh, objects, marked, protect); break;
+            case Format::ply: write_ply(out, shown, mesh, objects, marked, protect); break;
+            case Format::off: write_off(out, shown, mesh, objects, marked, protect); break;
         }
     } catch (const FileError& e) {
         throw MeshError(e.what(), e.file());
