@@ -283,8 +283,7 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
-              std::span<const RunFile> protect, std::span<const fs::path> images,
-              std::span<const RunFile> image_protect, HtmlOutput* html) {
+              const RunFiles& files, std::span<const fs::path> images, HtmlOutput* html) {
     Report report(o, host.log(), inputs.size(), html);
     // An entry's picture is written once its result is reported, as -o's mesh is.
     auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
@@ -293,7 +292,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         report.add(inputs[i], std::move(out));
         if (!checked || images.empty() || images[i].empty()) return;
         try {
-            write_image(images[i], png, image_protect);
+            write_image(images[i], png, files);
         } catch (const FileError& e) {
             report.fail(images[i].string(), e.what());
         }
@@ -331,7 +330,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         report_and_draw(i, std::move(out));
         if (write) {
             try {
-                io::write_marked(*o.output, mesh, marked, protect);
+                io::write_marked(*o.output, mesh, marked, files);
             } catch (const io::MeshError& e) {
                 report.fail(o.output->string(), e.what());
             }
@@ -354,36 +353,25 @@ int run_check(const CheckOptions& o) {
                          " mesh files of the folder " + o.meshes.front());
     if (o.output) refuse_unwritable_format(*o.output);  // before any mesh is read
     const std::vector<fs::path> images = o.image ? image_paths(*o.image, inputs) : std::vector<fs::path>{};
+    // Every file the run reads and writes. Of two outputs that are one file the later is refused: the
+    // log (registered by its sink) rather than the report, the report rather than a picture or -o.
+    RunFiles files;
+    for (const MeshInput& in : inputs)
+        if (in.error.empty()) files.add_input(in.path, role::input);
+    if (o.output) io::add_marked_outputs(files, *o.output);
+    for (const fs::path& f : images)
+        if (!f.empty()) files.add_output(f, role::picture, f.string());
+    if (o.html) files.add_output(*o.html, role::report, "--html " + o.html->string());
     host::Host host;
-    LogSink log(host.log(), o.log);
+    LogSink log(host.log(), o.log, files);
     int code = kExitError;
     try {
-        // Everything the run reads, and its outputs, are protected from each other.
-        std::vector<RunFile> reads;
-        for (const MeshInput& in : inputs)
-            if (in.error.empty()) reads.push_back({in.path, "the input"});
         const fs::path plugin = find_plugin(o.plugin);
-        reads.push_back({plugin, "the plug-in library"});
-        for (const RunFile& f : reads) log.protect(f);
-        std::vector<RunFile> output_protect = reads;
-        if (o.output) {
-            for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
-            if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
-        }
-        for (const fs::path& f : images)
-            if (!f.empty()) log.protect({f, "a picture"});
-        std::vector<RunFile> image_protect = output_protect;
-        if (o.log.file && !o.output) image_protect.push_back({*o.log.file, "the log"});
-        if (o.output)
-            for (const fs::path& f : io::marked_files(*o.output)) image_protect.push_back({f, "the output"});
-        for (const fs::path& f : images)
-            if (!f.empty()) output_protect.push_back({f, "a picture"});
-        if (o.html) log.protect({*o.html, "the report"});
-        log.check_protected();
+        files.add_input(plugin, role::plugin);
+        files.refuse_clashes();
         std::optional<HtmlOutput> html;
-        if (o.html) html.emplace(*o.html, html_protect(reads, o), o.import_limits);
-        if (o.html && o.output) output_protect.push_back({*o.html, "the report"});
-        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect, html ? &*html : nullptr);
+        if (o.html) html.emplace(*o.html, files, o.import_limits);
+        code = check_all(host, inputs, o, plugin, files, images, html ? &*html : nullptr);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();

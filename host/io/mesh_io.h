@@ -42,7 +42,7 @@ struct MeshData {
 };
 
 using torvel::MeshError;
-using torvel::RunFile;
+using torvel::RunFiles;
 
 enum class Format { obj, ply, off };
 
@@ -69,13 +69,15 @@ MeshData parse_off(std::string_view text, const std::string& name);
 // writes the .mtl beside it. MeshData::objects are kept: OBJ starts each with `o NAME`, PLY and OFF name
 // each in a comment line, "comment object FIRST NAME" and "# object FIRST NAME" (FIRST its first face).
 // Each file goes through torvel::OutputFile (replaced atomically, links followed, FIFOs and devices
-// written through). Refuses to replace any of `protect` (compared as files, so a link to one counts). On any failure
-// MeshError naming `out` is thrown and nothing is left behind.
+// written through), as an output of `role` that never replaces another file of `files`
+// (RunFiles::clash: compared as files, so a link to one counts). On any failure MeshError naming `out`
+// (with the code OutputFile gave) is thrown and nothing is left behind.
 void write_marked(const std::filesystem::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
-                  std::span<const RunFile> protect);
+                  const RunFiles& files, std::string_view role = role::output);
 
-// The files write_marked(out, ...) writes: `out`, and for .obj its material file.
-std::vector<std::filesystem::path> marked_files(const std::filesystem::path& out);
+// Registers the files write_marked(out, ...) writes as outputs of `role`: `out`, and for .obj its
+// material file, each under the name write_marked's messages give it.
+void add_marked_outputs(RunFiles& files, const std::filesystem::path& out, std::string_view role = role::output);
 // The material file an OBJ output names: `out` with the extension .mtl.
 std::filesystem::path material_file(const std::filesystem::path& out);
 
