@@ -2,6 +2,7 @@
 // Every file goes through OutputFile, which decides how what is already there is replaced.
 #include "text_util.h"
 
+#include "files.h"
 #include "output_file.h"
 #include "text.h"
 
@@ -124,6 +125,11 @@ void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marke
 void write_obj(const fs::path& out, const std::string& shown, const MeshData& mesh,
                std::span<const std::uint32_t> marked, const Targets& to) {
     const fs::path mtl = material_file(out);
+    // Both files of one output have its role, which RunFiles::clash does not hold against each other: a
+    // material file that is the mesh itself (through a link) is refused here.
+    if (same_file(mtl, out))
+        throw FileError(refusal_text(material_shown(out), {out, std::string(to.role), shown, true}), shown,
+                        ErrorCode::output_refused);
     OutputFile mtl_file(mtl, material_shown(out), &to.files, to.role);
     mtl_file.buffer() = "# materials for " + out.filename().string() +
                         "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
