@@ -63,7 +63,7 @@ std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, Lo
                                   : host.add_mesh(from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
                                                   std::move(o.indices)));
         } catch (const host::HostError& e) {
-            throw FileError(path + ": " + e.what());
+            throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
         }
     }
     return meshes;
@@ -110,7 +110,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     const std::vector<XSI::CRef> meshes = add_objects(host, path, out.file, o.output.has_value());
     for (const std::string& warning : out.file.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+        throw Error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName),
+                    ErrorCode::plugin_filter);
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
@@ -122,7 +123,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         try {
             filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
         } catch (const HostError& e) {
-            throw std::runtime_error(plugin.string() + ": " + e.what());
+            throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
         }
         const auto* obj = host.store().find_as<host::MeshObject>(mesh);
         ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front())};
@@ -137,7 +138,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
             out.measures = measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar,
                                         path, out.tolerance);
         } catch (const std::invalid_argument& e) {
-            throw FileError(path + ": " + e.what());
+            throw FileError(path + ": " + e.what(), {}, ErrorCode::internal);
         }
     }
     progress.clear();
@@ -157,9 +158,9 @@ public:
 
     void add(const MeshInput& in, FileOutcome&& out) {
         for (host::LogEntry& e : out.log) log_.add(e.severity, std::move(e.text));
-        if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
+        if (out.kind == FileOutcome::Kind::fatal) throw Error(out.message, out.code);
         if (out.kind == FileOutcome::Kind::error) {
-            fail(in.path, out.message);
+            fail(in.path, out.message, out.code);
             if (html_) html_->add_error(in.path, out.message);
             ++totals_.failed;
             return;
@@ -183,11 +184,11 @@ public:
         }
     }
 
-    // A failure that is not a file's check: an -o output that could not be written.
-    void fail(const std::string& path, const std::string& message) {
+    // Also a failure that is not a file's check: an output that could not be written.
+    void fail(const std::string& path, const std::string& message, ErrorCode code) {
         log_.add(XSI::siErrorMsg, from_utf8(message));
         std::cerr << "torvel: " << message << '\n';
-        failures_.push_back({path, message});
+        failures_.push_back({path, message, code});
     }
 
     int finish() {
@@ -195,7 +196,7 @@ public:
             try {
                 html_->finish();
             } catch (const FileError& e) {
-                fail(html_->path().string(), e.what());
+                fail(html_->path().string(), e.what(), e.code());
             }
         }
         Json run_fields = Json::object();
@@ -240,9 +241,10 @@ private:
     std::vector<FileFailure> failures_;
 };
 
-FileOutcome error_outcome(std::string message) {
+FileOutcome error_outcome(std::string message, ErrorCode code) {
     FileOutcome out;
     out.message = std::move(message);
+    out.code = code;
     return out;
 }
 
@@ -260,10 +262,10 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         return out;
     } catch (const FileError& e) {
         progress.clear();
-        return error_outcome(e.what());
+        return error_outcome(e.what(), e.code());
     } catch (const std::bad_alloc&) {
         progress.clear();
-        return error_outcome(in.path + ": not enough memory to check it");
+        return error_outcome(in.path + ": not enough memory to check it", ErrorCode::out_of_memory);
     }
 }
 
@@ -294,7 +296,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         try {
             write_image(images[i], png, files);
         } catch (const FileError& e) {
-            report.fail(images[i].string(), e.what());
+            report.fail(images[i].string(), e.what(), e.code());
         }
     };
     if (inputs.size() > 1) keep_freed_memory();
@@ -318,7 +320,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         const MeshInput& in = inputs[i];
         report.start(in);
         if (!in.error.empty()) {
-            report.add(in, error_outcome(in.error));
+            report.add(in, error_outcome(in.error, in.code));
             continue;
         }
         const std::string counter =
@@ -332,7 +334,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
             try {
                 io::write_marked(*o.output, mesh, marked, files);
             } catch (const io::MeshError& e) {
-                report.fail(o.output->string(), e.what());
+                report.fail(o.output->string(), e.what(), e.code());
             }
         }
     }

@@ -35,7 +35,7 @@ XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring
     try {
         return host.add_mesh(name, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
     } catch (const host::HostError& e) {
-        throw FileError(path + ": " + e.what());
+        throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
     }
 }
 
@@ -61,7 +61,8 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
     LoadedPlugin loaded(host, plugin);
     r.tolerance = settings_tolerance(host, o.tolerance);
     if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+        throw Error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName),
+                    ErrorCode::plugin_filter);
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
         // The offsets stay as well, for the rewrite and the report.
@@ -76,7 +77,7 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
         r.fixed = repair_mesh(host, object, r.mesh, r.tolerance,
                               [&](io::MeshData pieces) { return add_mesh(host, path, name, std::move(pieces)); });
     } catch (const host::HostError& e) {
-        throw std::runtime_error(plugin.string() + ": " + e.what());
+        throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
     }
     return r;
 }

@@ -59,7 +59,7 @@ LoadedFile read_own(const fs::path& path, const std::string& fallback) {
     try {
         mesh = io::read_mesh(path);
     } catch (const io::MeshError& e) {
-        throw FileError(e.what());
+        throw FileError(e);
     }
     LoadedFile file;
     file.warnings = std::move(mesh.warnings);
@@ -84,7 +84,7 @@ LoadedFile read_imported(const fs::path& path, const std::string& fallback, cons
     try {
         imported = importer::import_file(path, limits);
     } catch (const importer::ImportError& e) {
-        throw FileError(e.what());
+        throw FileError(e);
     }
     LoadedFile file;
     file.precision = "single";
@@ -127,14 +127,15 @@ std::string not_searched_text() {
 
 LoadedFile load_mesh_file(const fs::path& path, const std::string& name, const importer::Limits& limits) {
     // Told as such whatever its name, as for every file torvel reads.
-    if (std::error_code ec; fs::is_directory(path, ec)) throw FileError(path.string() + ": is a folder");
+    if (std::error_code ec; fs::is_directory(path, ec)) throw FileError(path.string() + ": is a folder", {}, ErrorCode::is_folder);
     if (io::format_named(path)) return read_own(path, name);
     if (importer::handles(path)) return read_imported(path, name, limits);
     const std::string ext = path.extension().string();
     throw FileError(path.string() + ": " +
                     (ext.empty() ? std::string("no file extension, cannot tell the mesh format")
                                  : "unknown mesh format \"" + ext + "\"") +
-                    " (the formats torvel reads are listed by 'torvel check --help')");
+                        " (the formats torvel reads are listed by 'torvel check --help')",
+                    {}, ErrorCode::unknown_format);
 }
 
 io::MeshData joined_mesh(LoadedFile&& file) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
+
 namespace torvel::importer {
 
 // One importer of the installed Assimp, as it describes itself.
@@ -54,10 +56,12 @@ struct ImportResult {
                                           // "PATH: the file holds no polygons"
 };
 
-// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong".
-class ImportError : public std::runtime_error {
+// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong"; the
+// code tells a crash, a hang and runaway memory from what Assimp refused (ErrorCode::import_failed).
+class ImportError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ImportError(const std::string& message, ErrorCode code = ErrorCode::import_failed)
+        : Error(message, code) {}
 };
 
 // Reads the file with the Assimp importer its extension names (whatever the content holds, so a file
