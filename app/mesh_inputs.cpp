@@ -17,7 +17,8 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     if (ec) {
-        found.push_back({dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
+        found.push_back(
+            {dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
         return;
     }
     for (; it != end; it.increment(ec)) {
@@ -33,7 +34,8 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
         }
     }
     if (ec)
-        found.push_back({dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
+        found.push_back(
+            {dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
 }
 
 }  // namespace

@@ -127,13 +127,14 @@ std::string not_searched_text() {
 
 LoadedFile load_mesh_file(const fs::path& path, const std::string& name, const importer::Limits& limits) {
     // Told as such whatever its name, as for every file torvel reads.
-    if (std::error_code ec; fs::is_directory(path, ec)) throw FileError(path.string() + ": is a folder", {}, ErrorCode::is_folder);
+    if (std::error_code ec; fs::is_directory(path, ec))
+        throw FileError(path.string() + ": is a folder", {}, ErrorCode::is_folder);
     if (io::format_named(path)) return read_own(path, name);
     if (importer::handles(path)) return read_imported(path, name, limits);
     const std::string ext = path.extension().string();
     throw FileError(path.string() + ": " +
-                    (ext.empty() ? std::string("no file extension, cannot tell the mesh format")
-                                 : "unknown mesh format \"" + ext + "\"") +
+                        (ext.empty() ? std::string("no file extension, cannot tell the mesh format")
+                                     : "unknown mesh format \"" + ext + "\"") +
                         " (the formats torvel reads are listed by 'torvel check --help')",
                     {}, ErrorCode::unknown_format);
 }

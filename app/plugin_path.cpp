@@ -32,8 +32,9 @@ fs::path find_plugin(const std::optional<std::string>& explicit_path) {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec)
-        throw Error("cannot find the plug-in: /proc/self/exe: " + ec.message() + " (use --plugin PATH or TORVEL_PLUGIN)",
-                    ErrorCode::plugin_load);
+        throw Error(
+            "cannot find the plug-in: /proc/self/exe: " + ec.message() + " (use --plugin PATH or TORVEL_PLUGIN)",
+            ErrorCode::plugin_load);
     std::string looked;
     for (const fs::path& file : candidates(exe.parent_path())) {
         if (fs::is_regular_file(file, ec)) return file;

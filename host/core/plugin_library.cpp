@@ -51,7 +51,6 @@ const Callback* ItemInfo::find(const std::string& callback) const {
     return it == callbacks.end() ? nullptr : &it->second;
 }
 
-
 // ---------------------------------------------------------------------------------------------------
 // PluginLibrary
 
@@ -166,8 +165,7 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
             continue;
         }
         if (find_item(obj->name) || name_taken(obj->name)) {
-            log.add(XSI::siWarningMsg,
-                           wlib + L": \"" + obj->name + L"\" is already registered; this item is ignored");
+            log.add(XSI::siWarningMsg, wlib + L": \"" + obj->name + L"\" is already registered; this item is ignored");
             refused.push_back(ref);
             continue;
         }
@@ -197,8 +195,8 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
             if (matches.size() > 1) {
                 std::wstring names;
                 for (const std::string* m : matches) names += (names.empty() ? L"" : L", ") + from_utf8(*m);
-                log.add(XSI::siWarningMsg, wlib + L": callback " + info.name + from_utf8(suffix) +
-                                                      L" is ambiguous (" + names + L"); none is used");
+                log.add(XSI::siWarningMsg, wlib + L": callback " + info.name + from_utf8(suffix) + L" is ambiguous (" +
+                                               names + L"); none is used");
                 continue;
             }
             if (void* address = dlsym(handle_, matches.front()->c_str()))
@@ -221,7 +219,7 @@ void PluginLibrary::unload(Log& log) {
         const XSI::CStatus status = function_at<UnloadPluginFn>(address)(registrar);
         if (status.GetCode() != XSI::CStatus::OK)
             log.add(XSI::siWarningMsg,
-                           lib + L": XSIUnloadPlugin failed (code " + from_utf8(status_text(status)) + L")");
+                    lib + L": XSIUnloadPlugin failed (code " + from_utf8(status_text(status)) + L")");
     } catch (const std::exception& e) {
         log.add(XSI::siErrorMsg, lib + L": XSIUnloadPlugin threw: " + from_utf8(e.what()));
     } catch (...) {

@@ -28,8 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& file, const std::string& what,
-                       ErrorCode code = ErrorCode::import_failed) {
+[[noreturn]] void fail(const std::string& file, const std::string& what, ErrorCode code = ErrorCode::import_failed) {
     throw ImportError(file + ": " + what, code);
 }
 
@@ -184,7 +183,8 @@ ImportResult import_file(const std::filesystem::path& path, const Limits& limits
 
     const std::vector<std::size_t> importers = detail::importers_for(path.filename().string());
     if (importers.empty()) {
-        if (!path.has_extension()) fail(name, "no file extension, cannot tell the mesh format", ErrorCode::unknown_format);
+        if (!path.has_extension())
+            fail(name, "no file extension, cannot tell the mesh format", ErrorCode::unknown_format);
         fail(name, "no importer for \"" + path.extension().string() + "\" files", ErrorCode::unknown_format);
     }
     check_file(name);
