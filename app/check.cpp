@@ -62,7 +62,7 @@ std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, st
             const std::wstring name = from_utf8(o.objects.front().name);
             meshes.push_back(host.add_mesh(name, std::move(o)));
         } catch (const host::HostError& e) {
-            throw FileError(path + ": " + e.what());
+            throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
         }
     }
     return meshes;
@@ -110,7 +110,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     const std::vector<XSI::CRef> meshes = add_objects(host, path, objects);
     for (const std::string& warning : file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
     if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+        throw Error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName),
+                    ErrorCode::plugin_filter);
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
@@ -122,7 +123,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         try {
             filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
         } catch (const HostError& e) {
-            throw std::runtime_error(plugin.string() + ": " + e.what());
+            throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
         }
         const auto* obj = host.store().find_as<host::MeshObject>(mesh);
         ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front())};
@@ -137,7 +138,7 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
             out.measures = measure_file(wanted, scene_objects(host, meshes, file.mesh.face_lines),
                                         out.result.non_planar, path, out.tolerance);
         } catch (const std::invalid_argument& e) {
-            throw FileError(path + ": " + e.what());
+            throw FileError(path + ": " + e.what(), {}, ErrorCode::internal);
         }
     }
     progress.clear();
@@ -156,9 +157,9 @@ public:
 
     void add(const MeshInput& in, FileOutcome&& out) {
         for (host::LogEntry& e : out.log) log_.add(e.severity, std::move(e.text));
-        if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
+        if (out.kind == FileOutcome::Kind::fatal) throw Error(out.message, out.code);
         if (out.kind == FileOutcome::Kind::error) {
-            fail(in.path, out.message);
+            fail(in.path, out.message, out.code);
             if (html_) html_->add_error(in.path, out.message);
             ++totals_.failed;
             return;
@@ -182,11 +183,11 @@ public:
         }
     }
 
-    // A failure that is not a file's check: an -o output that could not be written.
-    void fail(const std::string& path, const std::string& message) {
+    // Also a failure that is not a file's check: an output that could not be written.
+    void fail(const std::string& path, const std::string& message, ErrorCode code) {
         log_.add(XSI::siErrorMsg, from_utf8(message));
         std::cerr << "torvel: " << message << '\n';
-        failures_.push_back({path, message});
+        failures_.push_back({path, message, code});
     }
 
     int finish() {
@@ -194,7 +195,7 @@ public:
             try {
                 html_->finish();
             } catch (const FileError& e) {
-                fail(html_->path().string(), e.what());
+                fail(html_->path().string(), e.what(), e.code());
             }
         }
         Json run_fields = Json::object();
@@ -239,9 +240,10 @@ private:
     std::vector<FileFailure> failures_;
 };
 
-FileOutcome error_outcome(std::string message) {
+FileOutcome error_outcome(std::string message, ErrorCode code) {
     FileOutcome out;
     out.message = std::move(message);
+    out.code = code;
     return out;
 }
 
@@ -259,10 +261,10 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         return out;
     } catch (const FileError& e) {
         progress.clear();
-        return error_outcome(e.what());
+        return error_outcome(e.what(), e.code());
     } catch (const std::bad_alloc&) {
         progress.clear();
-        return error_outcome(in.path + ": not enough memory to check it");
+        return error_outcome(in.path + ": not enough memory to check it", ErrorCode::out_of_memory);
     }
 }
 
@@ -282,8 +284,7 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
-              std::span<const RunFile> protect, std::span<const fs::path> images,
-              std::span<const RunFile> image_protect, HtmlOutput* html) {
+              const RunFiles& files, std::span<const fs::path> images, HtmlOutput* html) {
     Report report(o, host.log(), inputs.size(), html);
     // An entry's picture is written once its result is reported, as -o's mesh is.
     auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
@@ -292,9 +293,9 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         report.add(inputs[i], std::move(out));
         if (!checked || images.empty() || images[i].empty()) return;
         try {
-            write_image(images[i], png, image_protect);
+            write_image(images[i], png, files);
         } catch (const FileError& e) {
-            report.fail(images[i].string(), e.what());
+            report.fail(images[i].string(), e.what(), e.code());
         }
     };
     if (inputs.size() > 1) keep_freed_memory();
@@ -318,7 +319,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         const MeshInput& in = inputs[i];
         report.start(in);
         if (!in.error.empty()) {
-            report.add(in, error_outcome(in.error));
+            report.add(in, error_outcome(in.error, in.code));
             continue;
         }
         const std::string counter =
@@ -330,9 +331,9 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         report_and_draw(i, std::move(out));
         if (write) {
             try {
-                io::write_marked(*o.output, mesh, marked, protect);
+                io::write_marked(*o.output, mesh, marked, files);
             } catch (const io::MeshError& e) {
-                report.fail(o.output->string(), e.what());
+                report.fail(o.output->string(), e.what(), e.code());
             }
         }
     }
@@ -353,36 +354,25 @@ int run_check(const CheckOptions& o) {
                          " mesh files of the folder " + o.meshes.front());
     if (o.output) refuse_unwritable_format(*o.output);  // before any mesh is read
     const std::vector<fs::path> images = o.image ? image_paths(*o.image, inputs) : std::vector<fs::path>{};
+    // Every file the run reads and writes. Of two outputs that are one file the later is refused: the
+    // log (registered by its sink) rather than the report, the report rather than a picture or -o.
+    RunFiles files;
+    for (const MeshInput& in : inputs)
+        if (in.error.empty()) files.add_input(in.path, role::input);
+    if (o.output) io::add_marked_outputs(files, *o.output);
+    for (const fs::path& f : images)
+        if (!f.empty()) files.add_output(f, role::picture, f.string());
+    if (o.html) files.add_output(*o.html, role::report, "--html " + o.html->string());
     host::Host host;
-    LogSink log(host.log(), o.log);
+    LogSink log(host.log(), o.log, files);
     int code = kExitError;
     try {
-        // Everything the run reads, and its outputs, are protected from each other.
-        std::vector<RunFile> reads;
-        for (const MeshInput& in : inputs)
-            if (in.error.empty()) reads.push_back({in.path, "the input"});
         const fs::path plugin = find_plugin(o.plugin);
-        reads.push_back({plugin, "the plug-in library"});
-        for (const RunFile& f : reads) log.protect(f);
-        std::vector<RunFile> output_protect = reads;
-        if (o.output) {
-            for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
-            if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
-        }
-        for (const fs::path& f : images)
-            if (!f.empty()) log.protect({f, "a picture"});
-        std::vector<RunFile> image_protect = output_protect;
-        if (o.log.file && !o.output) image_protect.push_back({*o.log.file, "the log"});
-        if (o.output)
-            for (const fs::path& f : io::marked_files(*o.output)) image_protect.push_back({f, "the output"});
-        for (const fs::path& f : images)
-            if (!f.empty()) output_protect.push_back({f, "a picture"});
-        if (o.html) log.protect({*o.html, "the report"});
-        log.check_protected();
+        files.add_input(plugin, role::plugin);
+        files.refuse_clashes();
         std::optional<HtmlOutput> html;
-        if (o.html) html.emplace(*o.html, html_protect(reads, o), o.import_limits);
-        if (o.html && o.output) output_protect.push_back({*o.html, "the report"});
-        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect, html ? &*html : nullptr);
+        if (o.html) html.emplace(*o.html, files, o.import_limits);
+        code = check_all(host, inputs, o, plugin, files, images, html ? &*html : nullptr);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();

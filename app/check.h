@@ -23,6 +23,7 @@ namespace torvel::app {
 struct MeshInput {
     std::string path;   // as given, or the given folder joined with the file's path inside it
     std::string error;  // not empty: the message for this entry (a folder with no mesh file in it)
+    ErrorCode code = ErrorCode::empty_folder;  // with an error: its code
 };
 
 // The mesh files of the command line's MESH arguments, in order. A MESH that is a folder (also through a
@@ -36,11 +37,12 @@ std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes);
 struct FileOutcome {
     enum class Kind { checked, error, fatal };
     Kind kind = Kind::error;
-    FileResult result;                // checked
-    double tolerance = 0;             // checked: the tolerance the filter read
-    std::string message;              // error, fatal: as on stderr, without "torvel: "
-    std::vector<host::LogEntry> log;  // from a worker: the host log of this file, in order
-    Measures measures;                // checked: what --details, --histogram and --image asked for
+    FileResult result;                     // checked
+    double tolerance = 0;                  // checked: the tolerance the filter read
+    std::string message;                   // error, fatal: as on stderr, without "torvel: "
+    ErrorCode code = ErrorCode::internal;  // error, fatal: the message's code
+    std::vector<host::LogEntry> log;       // from a worker: the host log of this file, in order
+    Measures measures;                     // checked: what --details, --histogram and --image asked for
 };
 
 // Checks one mesh file in `host` (bound to the SDK by the caller) and returns checked or error; a

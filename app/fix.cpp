@@ -36,7 +36,7 @@ XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring
     try {
         return host.add_mesh(name, std::move(m));
     } catch (const host::HostError& e) {
-        throw FileError(path + ": " + e.what());
+        throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
     }
 }
 
@@ -50,7 +50,8 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
     LoadedPlugin loaded(host, plugin);
     r.tolerance = settings_tolerance(host, o.tolerance);
     if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+        throw Error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName),
+                    ErrorCode::plugin_filter);
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
         // The scene takes the arrays; the file keeps its objects and face lines for the output.
@@ -64,22 +65,22 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
         r.fixed = repair_mesh(host, object, r.mesh, r.tolerance,
                               [&](PolygonMesh pieces) { return add_mesh(host, path, name, std::move(pieces)); });
     } catch (const host::HostError& e) {
-        throw std::runtime_error(plugin.string() + ": " + e.what());
+        throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
     }
     return r;
 }
 
 // Lossless when OUT is in the input's format; otherwise the repaired mesh is converted, with the
 // polygons that were not repaired marked as check -o marks them.
-void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> protect) {
+void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
     const std::optional<io::Format> in_format = r.file.format;
     if (in_format == io::format_of(out)) {
-        OutputFile file(out, out.string(), protect);
+        OutputFile file(out, out.string(), &files, role::output);
         try {
             io::write_split_polygons(r.file.source, r.mesh, r.file.mesh.face_lines, *in_format, r.path, r.fixed.splits,
                                      [&file](std::string_view part) { file.write(part); });
         } catch (const io::MeshError& e) {
-            throw FileError(e.what());
+            throw FileError(e);
         }
         file.commit();
     } else {
@@ -99,9 +100,9 @@ void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> pro
             ++q;
         }
         try {
-            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, protect);
+            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, files);
         } catch (const io::MeshError& e) {
-            throw FileError(e.what());
+            throw FileError(e);
         }
         r.converted = true;
     }
@@ -163,34 +164,29 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
 int run_fix(const FixOptions& o) {
     if (!o.output && !o.dry_run) throw UsageError("-o/--output is required (or --dry-run to only report)");
     if (o.output) refuse_unwritable_format(*o.output);
+    RunFiles files;
+    files.add_input(o.mesh, role::input);
+    if (o.output && !o.dry_run) io::add_marked_outputs(files, *o.output);
     host::Host host;
-    LogSink log(host.log(), o.log);
+    LogSink log(host.log(), o.log, files);
     Json errors = Json::array();
     std::optional<Repair> repair;
     try {
         const fs::path plugin = find_plugin(o.plugin);
-        std::vector<RunFile> protect = {{o.mesh, "the input"}, {plugin, "the plug-in library"}};
-        for (const RunFile& f : protect) log.protect(f);
-        if (o.log.file) protect.push_back({*o.log.file, "the log"});
-        if (o.output && !o.dry_run) {
-            // Refused before any work; OutputFile checks again when it writes.
-            for (const fs::path& f : io::marked_files(*o.output)) {
-                if (const RunFile* clash = clashing_file(f, protect))
-                    throw FileError(o.output->string() + ": refusing to overwrite " + clash->role + " " +
-                                    clash->path.string());
-                log.protect({f, "the output"});
-            }
-        }
-        log.check_protected();
+        files.add_input(plugin, role::plugin);
+        // Refused before any work; OutputFile checks again when it writes.
+        files.refuse_clashes();
         host.log().add(XSI::siVerboseMsg, L"repairing " + from_utf8(o.mesh));
         const host::HostScope bound(host);
         try {
             repair = repair_file(host, o.mesh, o, plugin);
-            if (o.output && !o.dry_run) write_repaired(*repair, *o.output, protect);
+            if (o.output && !o.dry_run) write_repaired(*repair, *o.output, files);
         } catch (const FileError& e) {
             host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
             std::cerr << "torvel: " << e.what() << '\n';
-            errors.push_back({{"path", e.file().empty() ? o.mesh : e.file()}, {"message", e.what()}});
+            errors.push_back({{"path", e.file().empty() ? o.mesh : e.file()},
+                              {"message", e.what()},
+                              {"code", std::string(error_id(e.code()))}});
         }
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));

@@ -35,7 +35,8 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
     for (const PolygonMesh& o : objects) polygons += o.polygon_count();
     if (polygons != result.polygons || objects.size() != result.objects.size())
         throw FileError(result.path + ": the file changed while it was checked (" + std::to_string(polygons) +
-                        " polygons now, " + std::to_string(result.polygons) + " when checked)");
+                            " polygons now, " + std::to_string(result.polygons) + " when checked)",
+                        {}, ErrorCode::file_changed);
     report::FileReport file;
     file.path = result.path;
     file.tolerance = tolerance;
@@ -79,8 +80,8 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
 
 }  // namespace
 
-HtmlOutput::HtmlOutput(const fs::path& path, std::span<const RunFile> protect, const importer::Limits& limits)
-    : path_(path), file_(path, "--html " + path.string(), protect), limits_(limits) {
+HtmlOutput::HtmlOutput(const fs::path& path, const RunFiles& files, const importer::Limits& limits)
+    : path_(path), file_(path, "--html " + path.string(), &files, role::report), limits_(limits) {
     page_ = std::make_unique<report::HtmlReport>([this](std::string_view bytes) { file_.write(bytes); });
 }
 
@@ -96,7 +97,7 @@ void HtmlOutput::add(const FileResult& result, double tolerance) {
     } catch (const FileError& e) {
         // A write of the report itself failed: the page is lost, the run goes on.
         if (e.file() == "--html " + path_.string()) {
-            failed_ = e.what();
+            failed_ = e;
             return;
         }
         problem = e.what();
@@ -119,18 +120,10 @@ void HtmlOutput::finish() {
             file_.commit();
             return;
         } catch (const FileError& e) {
-            failed_ = e.what();
+            failed_ = e;
         }
     }
-    throw FileError(*failed_);
-}
-
-std::vector<RunFile> html_protect(std::span<const RunFile> reads, const CheckOptions& options) {
-    std::vector<RunFile> out(reads.begin(), reads.end());
-    if (options.log.file) out.push_back({*options.log.file, "the log"});
-    if (options.output)
-        for (const fs::path& f : io::marked_files(*options.output)) out.push_back({f, "the output"});
-    return out;
+    throw *failed_;
 }
 
 }  // namespace torvel::app

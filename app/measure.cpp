@@ -237,7 +237,8 @@ std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInp
         throw UsageError("--image " + image.string() + ": the run checks " + std::to_string(inputs.size()) +
                          " mesh files, one picture each: name a folder");
     if (!fs::is_directory(image, ec) && !fs::create_directories(image, ec) && ec)
-        throw FileError("--image " + image.string() + ": cannot make the folder: " + ec.message());
+        throw FileError("--image " + image.string() + ": cannot make the folder: " + ec.message(), {},
+                        ErrorCode::write_failed);
     std::set<std::string> used;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (!inputs[i].error.empty()) continue;
@@ -250,8 +251,8 @@ std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInp
     return out;
 }
 
-void write_image(const fs::path& path, std::span<const unsigned char> png, std::span<const RunFile> protect) {
-    OutputFile file(path, path.string(), protect);
+void write_image(const fs::path& path, std::span<const unsigned char> png, const RunFiles& files) {
+    OutputFile file(path, path.string(), &files, role::picture);
     file.write(std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
     file.commit();
 }

@@ -87,8 +87,7 @@ Json histogram_json(const geometry::BendHistogram& histogram);
 struct MeshInput;
 std::vector<std::filesystem::path> image_paths(const std::filesystem::path& image, std::span<const MeshInput> inputs);
 
-// Writes a picture through OutputFile, never over any of `protect`. Throws FileError naming `path`.
-void write_image(const std::filesystem::path& path, std::span<const unsigned char> png,
-                 std::span<const torvel::RunFile> protect);
+// Writes a picture through OutputFile, never over another file of `files`. Throws FileError naming `path`.
+void write_image(const std::filesystem::path& path, std::span<const unsigned char> png, const torvel::RunFiles& files);
 
 }  // namespace torvel::app

@@ -34,15 +34,8 @@ struct ScriptEnv {
     Host& host;
     fs::path base;                      // relative paths in commands are taken from here: the script's directory
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
-    LogSink& log;
-    importer::Limits import_limits;  // for the files Assimp reads
-    std::vector<RunFile> reads;      // what the run reads or writes: never replaced by ExportMesh
-
-    // A file the run reads (or the log): kept from ExportMesh and from the log.
-    void protect(RunFile file) {
-        log.protect(file);
-        reads.push_back(std::move(file));
-    }
+    importer::Limits import_limits;     // for the files Assimp reads
+    RunFiles& files;                    // what the run reads or writes: never replaced by ExportMesh or the log
 };
 
 std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
@@ -229,12 +222,12 @@ void export_object(Host& h, ScriptEnv& env, const ScriptArgs& args) {
     const MeshView mesh = mesh_view(obj.mesh);
     const PolygonMesh::Object named[] = {{to_utf8(obj.name), 0, 0}};
     try {
-        io::write_marked(file, mesh, named, {}, env.reads);
+        io::write_marked(file, mesh, named, {}, env.files, role::exported);
     } catch (const MeshError& e) {
         throw ScriptError(cmd(args) + ": " + e.what());
     }
     // Only once written: a refused export must not cost the run its log.
-    for (const fs::path& f : io::marked_files(file)) env.log.protect({f, "an exported file"});
+    io::add_marked_outputs(env.files, file, role::exported);
     h.log().add(XSI::siInfoMsg, L"exported " + h.full_name(obj.self) + L" to " + from_utf8(file.string()) + L": " +
                                     std::to_wstring(mesh.polygon_count()) + L" polygons, " +
                                     std::to_wstring(mesh.vertex_count()) + L" vertices");
@@ -248,7 +241,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             throw ScriptError(cmd(args) +
                               ": the plug-in path is empty (without an argument the default plug-in is loaded)");
         const fs::path library = args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin);
-        env.protect({library, "the plug-in library"});
+        env.files.add_input(library, role::plugin);
         h.plugins().load(library);
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -272,7 +265,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             name = from_utf8(file.stem().string());
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
         }
-        env.protect({file, "the input"});
+        env.files.add_input(file, role::input);
         LoadedFile loaded;
         try {
             loaded = load_mesh_file(file, env.import_limits);
@@ -414,13 +407,14 @@ int run_script_command(const ScriptOptions& o) {
 
     LogSink::Options log_options = o.log;
     log_options.to_stdout = !log_options.file && !log_options.verbose;
+    RunFiles files;
+    if (o.file && *o.file != "-") files.add_input(*o.file, role::script);
     Host h;
-    LogSink log(h.log(), log_options);
+    LogSink log(h.log(), log_options, files);
+    files.refuse_clashes();
 
     // The program's commands for this run, on top of the host's own.
-    ScriptEnv env{h, base, o.plugin, log, o.import_limits, {}};
-    if (o.file && *o.file != "-") env.protect({*o.file, "the script"});
-    if (o.log.file) env.reads.push_back({*o.log.file, "the log"});
+    ScriptEnv env{h, base, o.plugin, o.import_limits, files};
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK

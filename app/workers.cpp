@@ -36,7 +36,7 @@ namespace {
 //       degenerate, at_90, small, not_finite) when it is; u32 count, count details (u32 index, u32
 //       vertices, u32 line + 1 or 0, u8 bend / degenerate / out-of-plane present, f64 bend, u32 corner,
 //       u8 cause, f64 out of plane, u32 length, the object's UTF-8 name); u64 length, the PNG's bytes;
-//   'E' the file could not be checked, 'F' the run must stop: a UTF-8 message, not empty.
+//   'E' the file could not be checked, 'F' the run must stop: u8 the ErrorCode, a UTF-8 message, not empty.
 // Parent to worker: a u32 file index per task; the parent closing its end tells the worker to stop.
 // Both ends are this program on this machine, so numbers are in its byte order. The parent still checks
 // every frame: a worker may have been overwritten by the plug-in it ran.
@@ -181,7 +181,8 @@ bool measures_fit(const Measures& m, const FileResult& r) {
 
 std::string outcome_frame(std::size_t index, const FileOutcome& out) {
     if (out.kind != FileOutcome::Kind::checked)
-        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index, out.message);
+        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index,
+                     static_cast<char>(out.code) + out.message);
     const Measures& m = out.measures;
     std::string measures;
     if (m.histogram || !m.details.empty() || !m.image.empty()) measures = frame('M', index, measures_body(m));
@@ -286,6 +287,7 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
             } catch (const std::exception& e) {
                 out.kind = FileOutcome::Kind::fatal;
                 out.message = e.what();
+                out.code = code_of(e, ErrorCode::internal);
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
             // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
@@ -461,6 +463,7 @@ private:
                    !inputs_[next_].error.empty()) {
                 FileOutcome out;
                 out.message = inputs_[next_].error;
+                out.code = inputs_[next_].code;
                 done_.emplace(next_++, std::move(out));
             }
             const bool retry = !retry_.empty();
@@ -584,9 +587,10 @@ private:
                 return read_measures(body, out.measures);
             case 'E':
             case 'F':
-                if (body.empty()) return false;
+                if (body.size() < 2 || static_cast<std::uint8_t>(body[0]) >= kErrors.size()) return false;
                 out.kind = type == 'E' ? FileOutcome::Kind::error : FileOutcome::Kind::fatal;
-                out.message = std::string(body);
+                out.code = static_cast<ErrorCode>(body[0]);
+                out.message = std::string(body.substr(1));
                 break;
             default: return false;
         }
@@ -604,6 +608,7 @@ private:
         if (!w.tasks.empty()) {
             FileOutcome out = std::move(w.partial);
             out.kind = FileOutcome::Kind::error;
+            out.code = ErrorCode::worker_crashed;
             out.message = inputs_[w.tasks.front()].path + ": " + what;
             done_.emplace(w.tasks.front(), std::move(out));
             w.tasks.pop_front();

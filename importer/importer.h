@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "polygon_mesh.h"
+#include "errors.h"
 
 namespace torvel::importer {
 
@@ -51,10 +52,12 @@ struct ImportResult {
     std::uint64_t skipped_lines = 0;   // faces of two indices, left out
 };
 
-// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong".
-class ImportError : public std::runtime_error {
+// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong"; the
+// code tells a crash, a hang and runaway memory from what Assimp refused (ErrorCode::import_failed).
+class ImportError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ImportError(const std::string& message, ErrorCode code = ErrorCode::import_failed)
+        : Error(message, code) {}
 };
 
 // Reads the file with the Assimp importer its extension names (whatever the content holds, so a file

@@ -24,7 +24,7 @@ namespace torvel::io {
 using torvel::MeshError;
 using torvel::MeshView;
 using torvel::PolygonMesh;
-using torvel::RunFile;
+using torvel::RunFiles;
 
 enum class Format { obj, ply, off };
 
@@ -52,18 +52,21 @@ PolygonMesh parse_off(std::string_view text, const std::string& name);
 // starts each with `o NAME`, PLY and OFF name each in a comment line, "comment object FIRST NAME" and
 // "# object FIRST NAME" (FIRST its first face).
 // Each file goes through torvel::OutputFile (replaced atomically, links followed, FIFOs and devices
-// written through). Refuses to replace any of `protect` (compared as files, so a link to one counts). On any failure
-// MeshError naming `out` is thrown and nothing is left behind.
+// written through), as an output of `role` that never replaces another file of `files`
+// (RunFiles::clash: compared as files, so a link to one counts). On any failure MeshError naming `out`
+// (with the code OutputFile gave) is thrown and nothing is left behind.
 void write_marked(const std::filesystem::path& out, const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
-                  std::span<const std::uint32_t> marked, std::span<const RunFile> protect);
+                  std::span<const std::uint32_t> marked, const RunFiles& files, std::string_view role = role::output);
 // The same for a whole mesh and its objects.
 inline void write_marked(const std::filesystem::path& out, const PolygonMesh& mesh,
-                         std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
-    write_marked(out, mesh.view(), mesh.objects, marked, protect);
+                         std::span<const std::uint32_t> marked, const RunFiles& files,
+                         std::string_view role = role::output) {
+    write_marked(out, mesh.view(), mesh.objects, marked, files, role);
 }
 
-// The files write_marked(out, ...) writes: `out`, and for .obj its material file.
-std::vector<std::filesystem::path> marked_files(const std::filesystem::path& out);
+// Registers the files write_marked(out, ...) writes as outputs of `role`: `out`, and for .obj its
+// material file, each under the name write_marked's messages give it.
+void add_marked_outputs(RunFiles& files, const std::filesystem::path& out, std::string_view role = role::output);
 // The material file an OBJ output names: `out` with the extension .mtl.
 std::filesystem::path material_file(const std::filesystem::path& out);
 

@@ -28,7 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void fail(const std::string& file, const std::string& what) { throw ImportError(file + ": " + what); }
+[[noreturn]] void fail(const std::string& file, const std::string& what, ErrorCode code = ErrorCode::import_failed) {
+    throw ImportError(file + ": " + what, code);
+}
 
 std::string errno_text(int err) { return std::strerror(err); }
 
@@ -52,12 +54,15 @@ private:
 // is not opened for reading (that would block until a writer came), only looked at.
 void check_file(const std::string& name) {
     struct stat st {};
-    if (::stat(name.c_str(), &st) != 0) fail(name, "cannot open: " + errno_text(errno));
-    if (S_ISDIR(st.st_mode)) fail(name, "is a directory, not a mesh file");
-    if (!S_ISREG(st.st_mode)) fail(name, "is not a regular file");
+    auto cannot_open = [&name](int err) {
+        fail(name, "cannot open: " + errno_text(err), err == ENOENT ? ErrorCode::not_found : ErrorCode::unreadable);
+    };
+    if (::stat(name.c_str(), &st) != 0) cannot_open(errno);
+    if (S_ISDIR(st.st_mode)) fail(name, "is a directory, not a mesh file", ErrorCode::is_folder);
+    if (!S_ISREG(st.st_mode)) fail(name, "is not a regular file", ErrorCode::unreadable);
     const Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) fail(name, "cannot open: " + errno_text(errno));
-    if (st.st_size == 0) fail(name, "the file is empty");
+    if (fd.get() < 0) cannot_open(errno);
+    if (st.st_size == 0) fail(name, "the file is empty", ErrorCode::empty_file);
 }
 
 std::string seconds_text(double s) {
@@ -178,8 +183,9 @@ ImportResult import_file(const std::filesystem::path& path, const Limits& limits
 
     const std::vector<std::size_t> importers = detail::importers_for(path.filename().string());
     if (importers.empty()) {
-        if (!path.has_extension()) fail(name, "no file extension, cannot tell the mesh format");
-        fail(name, "no importer for \"" + path.extension().string() + "\" files");
+        if (!path.has_extension())
+            fail(name, "no file extension, cannot tell the mesh format", ErrorCode::unknown_format);
+        fail(name, "no importer for \"" + path.extension().string() + "\" files", ErrorCode::unknown_format);
     }
     check_file(name);
     const std::uint64_t megabytes = std::min<std::uint64_t>(limits.megabytes, 1ull << 30);
@@ -219,7 +225,7 @@ ImportResult import_file(const std::filesystem::path& path, const Limits& limits
     } catch (const OutOfTime&) {
         stop = Stop::out_of_time;
     } catch (const std::bad_alloc&) {
-        fail(name, "the importer's result does not fit in memory");  // the child is stopped on the way out
+        fail(name, "the importer's result does not fit in memory", ErrorCode::out_of_memory);  // the child is stopped
     }
     if (stop == Stop::no && exit_fd.get() >= 0) {
         try {
@@ -233,14 +239,16 @@ ImportResult import_file(const std::filesystem::path& path, const Limits& limits
 
     // A child stopped by the deadline after it sent a complete stream only lost its teardown.
     if (stop == Stop::out_of_time && !decoded)
-        fail(name, "the importer gave up after " + seconds_text(limits.seconds) + " s");
+        fail(name, "the importer gave up after " + seconds_text(limits.seconds) + " s", ErrorCode::import_timeout);
     if (stop == Stop::garbage) fail(name, "the importer sent a malformed result: " + malformed);
     if (st < 0) fail(name, "the importer's exit status was lost (is SIGCHLD ignored?)");
-    if (stop == Stop::no && WIFSIGNALED(st)) fail(name, "the importer crashed (" + signal_words(WTERMSIG(st)) + ")");
+    if (stop == Stop::no && WIFSIGNALED(st))
+        fail(name, "the importer crashed (" + signal_words(WTERMSIG(st)) + ")", ErrorCode::import_crashed);
     if (WIFEXITED(st) && WEXITSTATUS(st) != 0) {
         const int code = WEXITSTATUS(st);
         if (code == detail::kExitMemory)
-            fail(name, "the importer needed more than " + std::to_string(limits.megabytes) + " MB");
+            fail(name, "the importer needed more than " + std::to_string(limits.megabytes) + " MB",
+                 ErrorCode::import_memory);
         if (code == detail::kExitNoResult) fail(name, "the importer could not hand back its result");
         fail(name, "the importer failed (exit status " + std::to_string(code) + ")");
     }

@@ -107,7 +107,7 @@ LoadedFile read_own(const fs::path& path, io::Format format, Keep keep) {
             file.mesh = io::read_mesh(path);
         }
     } catch (const io::MeshError& e) {
-        throw FileError(e.what());
+        throw FileError(e);
     }
     file.named = !file.mesh.objects.empty();
     return file;
@@ -118,7 +118,7 @@ LoadedFile read_imported(const fs::path& path, const importer::Limits& limits) {
     try {
         file.mesh = std::move(importer::import_file(path, limits).mesh);
     } catch (const importer::ImportError& e) {
-        throw FileError(e.what());
+        throw FileError(e);
     }
     file.precision = "single";
     file.named = true;
@@ -130,7 +130,8 @@ LoadedFile read_imported(const fs::path& path, const importer::Limits& limits) {
 
 LoadedFile load_mesh_file(const fs::path& path, const importer::Limits& limits, Keep keep) {
     // Told as such whatever its name, as for every file torvel reads.
-    if (std::error_code ec; fs::is_directory(path, ec)) throw FileError(path.string() + ": is a folder");
+    if (std::error_code ec; fs::is_directory(path, ec))
+        throw FileError(path.string() + ": is a folder", {}, ErrorCode::is_folder);
     const Reader reader = reader_for(path);
     if (reader.own) return read_own(path, *reader.own, keep);
     if (reader.assimp) return read_imported(path, limits);
@@ -138,7 +139,8 @@ LoadedFile load_mesh_file(const fs::path& path, const importer::Limits& limits, 
     throw FileError(path.string() + ": " +
                     (ext.empty() ? std::string("no file extension, cannot tell the mesh format")
                                  : "unknown mesh format \"" + ext + "\"") +
-                    " (the formats torvel reads are listed by 'torvel check --help')");
+                        " (the formats torvel reads are listed by 'torvel check --help')",
+                    {}, ErrorCode::unknown_format);
 }
 
 std::vector<PolygonMesh> split_objects(LoadedFile& file, const std::string& fallback) {

@@ -123,7 +123,8 @@ TEST_F(Pipeline, AWorkerThatCrashesOrSendsGarbageMakesItsFileAnErrorAndTheRunGoe
         EXPECT_EQ(doc["files"][i]["path"], meshes[2 * i + 1]);
         EXPECT_EQ(doc["files"][i]["non_planar"], json::array({0}));
         const std::string message = meshes[2 * i] + ": the check crashed (segmentation fault)";
-        EXPECT_EQ(doc["errors"][i], (json{{"path", meshes[2 * i]}, {"message", message}}));
+        EXPECT_EQ(doc["errors"][i],
+                  (json{{"path", meshes[2 * i]}, {"message", message}, {"code", "TV-E-WORKER-CRASH"}}));
         expected_err += "torvel: " + message + "\n";
     }
     EXPECT_EQ(r.err, expected_err);

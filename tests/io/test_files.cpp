@@ -168,7 +168,8 @@ TEST(Files, RefusesToOverwriteInputs) {
     iotest::TempDir dir;
     const PolygonMesh m = sample();
     const fs::path in = dir.write("in.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    const std::vector<RunFile> inputs = {{in, "the input"}};
+    torvel::RunFiles inputs;
+    inputs.add_input(in, torvel::role::input);
     fs::create_symlink(in, dir.path() / "link.obj");
     fs::create_hard_link(in, dir.path() / "hard.obj");
     fs::create_directory(dir.path() / "sub");
@@ -177,7 +178,8 @@ TEST(Files, RefusesToOverwriteInputs) {
         expect_error([&] { write_marked(out, m, marked, inputs); }, {out.string(), "refusing", "in.obj"});
     // The .mtl that would be written beside the output is protected too.
     const fs::path mtl_in = dir.write("other.mtl", "newmtl x\n");
-    const std::vector<RunFile> with_mtl = {{in, "the input"}, {mtl_in, "the input"}};
+    torvel::RunFiles with_mtl = inputs;
+    with_mtl.add_input(mtl_in, torvel::role::input);
     expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); },
                  {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
     EXPECT_EQ(read_file(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");

@@ -114,7 +114,7 @@ TEST(Markers, AnLShapedPolygonIsMarkedOnItselfOnlyWhenHidden) {
         m.polygon({l[0], l[1], l[2], l[3], l[4], l[5]}, PolygonState::reported);
         const std::uint32_t s[] = {m.vertex(-1, -1, 0), m.vertex(11, -1, 0), m.vertex(11, 11, 0), m.vertex(-1, 11, 0)};
         m.polygon({s[0], s[1], s[2], s[3]}, PolygonState::planar);
-        const MeshView objects[] = {m.view()};
+        const Object objects[] = {m.view()};
         const Picture picture;
         const Image image = decode_png(render_png(objects, picture));
         const ViewFrame front = frame_views(objects, picture)[0];

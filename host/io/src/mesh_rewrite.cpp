@@ -262,7 +262,7 @@ std::string split_polygons_in_file(std::string_view bytes, Format format, const 
     detail::FaceLayout layout;
     const PolygonMesh mesh = parse_layout(bytes, format, name, layout);
     if (expected && (expected->offsets != mesh.offsets || expected->indices != mesh.indices))
-        detail::fail(name, "the file changed while it was being repaired");
+        detail::fail(name, "the file changed while it was being repaired", ErrorCode::file_changed);
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     const std::function<void(std::string_view)> append = [&out](std::string_view part) { out += part; };
@@ -296,7 +296,7 @@ MeshFile read_mesh_file(const std::filesystem::path& path) {
     if (!whole) {
         // A folder, a device, an empty or unreadable file: read_mesh says what is wrong.
         static_cast<void>(read_mesh(path));
-        detail::fail(name, "the file changed while it was being read");
+        detail::fail(name, "the file changed while it was being read", ErrorCode::file_changed);
     }
     file.mesh = parse_layout(file.bytes(), format_of(path), name, *file.layout);
     return file;

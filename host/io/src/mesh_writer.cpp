@@ -2,6 +2,7 @@
 // Every file goes through OutputFile, which decides how what is already there is replaced.
 #include "text_util.h"
 
+#include "files.h"
 #include "output_file.h"
 #include "text.h"
 
@@ -13,6 +14,17 @@ namespace torvel::io {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Where write_marked's files go: never over another file of the run.
+struct Targets {
+    const RunFiles& files;
+    std::string_view role;
+};
+
+// Messages about the material file still lead with the output the caller named.
+std::string material_shown(const fs::path& out) {
+    return out.string() + " (material file " + material_file(out).filename().string() + ")";
+}
 
 void append_number(std::string& s, double v) {
     char b[32];
@@ -37,24 +49,30 @@ using Objects = std::span<const PolygonMesh::Object>;
 
 void check_mesh(const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
                 const std::string& shown) {
-    if (mesh.positions.size() % 3 != 0) detail::fail(shown, "cannot write: positions are not x y z triples");
+    if (mesh.positions.size() % 3 != 0)
+        detail::fail(shown, "cannot write: positions are not x y z triples", ErrorCode::write_failed);
     if (mesh.offsets.empty() || mesh.offsets.front() != 0 || mesh.offsets.back() != mesh.indices.size())
-        detail::fail(shown, "cannot write: polygon offsets do not match the index list");
+        detail::fail(shown, "cannot write: polygon offsets do not match the index list", ErrorCode::write_failed);
     for (std::size_t i = 1; i < mesh.offsets.size(); ++i)
         if (mesh.offsets[i] < mesh.offsets[i - 1] + 3)
-            detail::fail(shown, "cannot write: polygon " + std::to_string(i - 1) + " has fewer than 3 vertices");
+            detail::fail(shown, "cannot write: polygon " + std::to_string(i - 1) + " has fewer than 3 vertices",
+                         ErrorCode::write_failed);
     const std::size_t nv = mesh.vertex_count();
     for (auto v : mesh.indices)
-        if (v >= nv) detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range");
+        if (v >= nv)
+            detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range",
+                         ErrorCode::write_failed);
     for (std::size_t i = 0; i < objects.size(); ++i)
         if ((i == 0 && objects[i].first != 0) || (i > 0 && objects[i].first <= objects[i - 1].first) ||
             (objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
-            detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own");
+            detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own",
+                         ErrorCode::write_failed);
     for (std::size_t i = 0; i < marked.size(); ++i) {
         if (marked[i] >= mesh.polygon_count())
-            detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist");
+            detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist",
+                         ErrorCode::write_failed);
         if (i > 0 && marked[i] <= marked[i - 1])
-            detail::fail(shown, "cannot write: marked polygons are not in ascending order");
+            detail::fail(shown, "cannot write: marked polygons are not in ascending order", ErrorCode::write_failed);
     }
 }
 
@@ -108,16 +126,20 @@ void for_each_polygon(const MeshView& mesh, std::span<const std::uint32_t> marke
 }
 
 void write_obj(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+               std::span<const std::uint32_t> marked, const Targets& to) {
     const fs::path mtl = material_file(out);
-    // Messages about the material file still lead with the output the caller named.
-    OutputFile mtl_file(mtl, shown + " (material file " + mtl.filename().string() + ")", protect);
+    // Both files of one output have its role, which RunFiles::clash does not hold against each other: a
+    // material file that is the mesh itself (through a link) is refused here.
+    if (same_file(mtl, out))
+        throw FileError(refusal_text(material_shown(out), {out, std::string(to.role), shown, true}), shown,
+                        ErrorCode::output_refused);
+    OutputFile mtl_file(mtl, material_shown(out), &to.files, to.role);
     mtl_file.buffer() = "# materials for " + out.filename().string() +
                         "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
                         "\nnewmtl non_planar\nKa 0 0 0\nKd 1 0 0\nillum 1\n";
     mtl_file.finish();
 
-    OutputFile f(out, shown, protect);
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "# written by torvel: ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
@@ -159,13 +181,13 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshView& me
 }
 
 void write_ply(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+               std::span<const std::uint32_t> marked, const Targets& to) {
     std::uint32_t largest = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i)
         largest = std::max(largest, mesh.offsets[i + 1] - mesh.offsets[i]);
     const bool small = largest < 256;
 
-    OutputFile f(out, shown, protect);
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\n";
     append_object_comments(s, objects, "comment");
@@ -200,8 +222,8 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshView& me
 }
 
 void write_off(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
-    OutputFile f(out, shown, protect);
+               std::span<const std::uint32_t> marked, const Targets& to) {
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "OFF\n# written by torvel: red faces are non-planar\n";
     append_object_comments(s, objects, "#");
@@ -232,25 +254,26 @@ fs::path material_file(const fs::path& out) {
     return mtl;
 }
 
-std::vector<fs::path> marked_files(const fs::path& out) {
-    std::vector<fs::path> files{out};
-    if (out.has_filename() && ascii_lowered(out.extension().string()) == ".obj") files.push_back(material_file(out));
-    return files;
+void add_marked_outputs(RunFiles& files, const fs::path& out, std::string_view role) {
+    files.add_output(out, role, out.string());
+    if (out.has_filename() && ascii_lowered(out.extension().string()) == ".obj")
+        files.add_output(material_file(out), role, material_shown(out));
 }
 
 void write_marked(const fs::path& out, const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
-                  std::span<const RunFile> protect) {
+                  const RunFiles& files, std::string_view role) {
+    const Targets to{files, role};
     const std::string shown = out.string();
     const Format format = format_of(out);
     check_mesh(mesh, objects, marked, shown);
     try {
         switch (format) {
-            case Format::obj: write_obj(out, shown, mesh, objects, marked, protect); break;
-            case Format::ply: write_ply(out, shown, mesh, objects, marked, protect); break;
-            case Format::off: write_off(out, shown, mesh, objects, marked, protect); break;
+            case Format::obj: write_obj(out, shown, mesh, objects, marked, to); break;
+            case Format::ply: write_ply(out, shown, mesh, objects, marked, to); break;
+            case Format::off: write_off(out, shown, mesh, objects, marked, to); break;
         }
     } catch (const FileError& e) {
-        throw MeshError(e.what(), e.file());
+        throw MeshError(e.what(), e.file(), e.code());
     }
 }
 

@@ -25,7 +25,7 @@ std::string printable(std::string_view s, std::size_t max_bytes = 200);
 
 // "name:line: what", with the name made printable: the form of every error and warning about a line.
 std::string at_line(const std::string& name, std::size_t line, std::string_view what);
-[[noreturn]] void fail(const std::string& name, std::string_view what);
+[[noreturn]] void fail(const std::string& name, std::string_view what, ErrorCode code = ErrorCode::parse);
 [[noreturn]] void fail_at_line(const std::string& name, std::size_t line, std::string_view what);
 
 // `bytes` past a UTF-8 byte-order mark; a file marked as UTF-16 or UTF-32 fails, naming `name`.
