@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -86,6 +87,28 @@ TEST(Child, NoneOutlivesItsChild) {
     EXPECT_EQ(a.pid(), 0);
     EXPECT_EQ(a.reap(), -1);
     expect_reaped(second);
+}
+
+// The child copies the parent's unwritten stdio buffers with everything else; however it ends, it never
+// writes them.
+TEST(Child, TheParentsBufferedOutputIsWrittenOnce) {
+    char path[] = "/tmp/torvel_process_XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    FILE* f = ::fdopen(fd, "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("written once", f);  // still in f's buffer while the children run
+    (void)status_of([](int) { return 0; });
+    (void)status_of([](int) -> int { throw std::runtime_error("out"); });
+    (void)status_of([](int) -> int { die_of(SIGSEGV); });
+    std::fclose(f);
+    std::FILE* in = std::fopen(path, "r");
+    ASSERT_NE(in, nullptr);
+    char got[64] = {};
+    const std::size_t n = std::fread(got, 1, sizeof got - 1, in);
+    std::fclose(in);
+    ::unlink(path);
+    EXPECT_EQ(std::string(got, n), "written once");
 }
 
 // The child keeps its link and 0, 1, 2, nothing else of the parent's: not a file the parent opened
