@@ -27,10 +27,11 @@ struct MeshInput {
 };
 
 // The mesh files of the command line's MESH arguments, in order. A MESH that is a folder (also through a
-// link) is searched recursively for .obj, .ply and .off files (the extension in any case; links to
-// files are taken, links to folders are not followed), which replace it in sorted path order; other
-// files are skipped. A folder without any mesh file, or one that cannot be read, becomes an entry with
-// an error naming it. Anything else is taken as given: reading it reports what is wrong.
+// link) is searched recursively for files of every format torvel reads but those searched_in_folders
+// passes over (the extension in any case; links to files are taken, links to folders are not
+// followed), which replace it in sorted path order; other files are skipped. A folder without any mesh
+// file, or one that cannot be read, becomes an entry with an error naming it. Anything else is taken as
+// given: reading it reports what is wrong.
 std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes);
 
 // What checking one entry gave.

@@ -150,7 +150,7 @@ TEST_F(Fix, ConvertsWhenTheOutputIsAnotherFormatAndSaysSo) {
     EXPECT_EQ(io::read_mesh(out).positions, io::read_mesh(in).positions);
 }
 
-// A DirectX file written by hand, read through Assimp: a plate of a flat quad, a bent quad and a bent
+// An X file written by hand, read through Assimp: a plate of a flat quad, a bent quad and a bent
 // pentagon, and an object of one bent quad whose outline crosses itself.
 const char* const kHandX =
     "xof 0303txt 0032\n"

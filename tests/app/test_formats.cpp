@@ -131,7 +131,7 @@ TEST_F(Formats, ObjectsAreCheckedOneByOneWhateverTheFormat) {
     EXPECT_EQ(out[2], "  Second: 0 of 1 polygons non-planar");
 }
 
-// X3D, DirectX and AC3D written by hand, a mesh with lines and points, and the exporters whose formats
+// X3D, X and AC3D written by hand, a mesh with lines and points, and the exporters whose formats
 // hold triangles only: each file's objects and polygons, and the points and lines told in the log.
 TEST_F(Formats, HandWrittenFormatsAndLinesAndPoints) {
     const fs::path x3d = write("plate.X3D", R"(<?xml version="1.0" encoding="UTF-8"?>

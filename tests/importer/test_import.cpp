@@ -190,7 +190,7 @@ Frame Panel {
  }
 }
 )"));
-    // DirectX files are left-handed: Assimp's reader brings them into its right-handed space itself,
+    // X files are left-handed: Assimp's reader brings them into its right-handed space itself,
     // z mirrored and each polygon's corners reversed (the exporter does the opposite, so a round trip
     // through both is exact, as above).
     ASSERT_EQ(names(x), (std::vector<std::string>{"Panel"}));

@@ -1,4 +1,4 @@
-// Wavefront OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
+// OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
 #include "text_util.h"
 #include "obj_parts.h"
 #include "work_threads.h"
