@@ -717,7 +717,9 @@ SplitResult split_with_rules(std::span<const double> corner_positions, double to
         }
     }
     detail::Outline outline;
-    if (auto reason = outline.prepare(points, options.max_corners); !reason.empty()) {
+    // The fallback numbers corners in 16 bits.
+    const std::uint32_t max_corners = std::min(options.max_corners, detail::kMaxFallbackCorners);
+    if (auto reason = outline.prepare(points, max_corners); !reason.empty()) {
         return detail::failure(std::move(reason));
     }
     const auto n = static_cast<std::uint32_t>(points.size());
