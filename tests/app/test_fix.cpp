@@ -302,6 +302,19 @@ TEST_F(Fix, APieceThePlugInStillReportsIsCutIntoTrianglesInTheFileAndInTheScene)
     EXPECT_EQ(check.code, 0) << check.out;
     EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::array());
 
+    // The knife-edge quad as the best piece of a pentagon (a fifth corner raised beyond its edge 3-0): cut
+    // into triangles, the pentagon has three pieces, which is not proven the fewest, and says why.
+    const fs::path five = write("knife5.obj", std::string(kKnifeEdgeQuad) + "v 0.37 -0.595 0.5\nf 1 2 3 4 5\n");
+    Result pentagon = run({"fix", "-t", "5", "--format", "json", five.string(), "--dry-run"});
+    ASSERT_EQ(pentagon.code, 0) << pentagon.err;
+    const Json split = Json::parse(pentagon.out)["files"][0]["split"][0];
+    EXPECT_EQ(split["pieces"].size(), 3u);
+    EXPECT_EQ(split["fewest"], false);
+    Result said = run({"fix", "-t", "5", five.string(), "--dry-run"});
+    EXPECT_EQ(said.out, five.string() + ": 1 polygon split into 3 pieces, 0 not repaired at 5\u00b0\n" + five.string() +
+                            ": 1 of the splits is not proven the fewest pieces (a piece the filter still reported was "
+                            "split into triangles)\n");
+
     // RepairMesh asks the plug-in about the pieces in the scene and ends with the same mesh in the object.
     const fs::path job = write("job.tvs", "LoadPlugin \"" + kPlugin.string() +
                                               "\"\nImportMesh \"knife.obj\"\nRepairMesh \"knife\", 5\n"
