@@ -44,10 +44,11 @@
 // which the triangle may also join the piece on the cut of either sub-polygon, or both, when the joined
 // piece stays acceptable (only its runs of 4 through i, k and j are new, so each join is checked in
 // constant time); among equal counts the first found is kept. Afterwards two pieces either side of a
-// diagonal are joined wherever the joined piece is acceptable. O(n^3) time (about 0.8 s at 1,000
-// corners, Release build), O(n^2) memory (16 bytes per diagonal). Every triangulation is among its
-// splits, so it always ends with at most n - 2 pieces, and it never has fewer than the search would
-// find (generated polygons of 8 to 37 corners: 4% more pieces in all). Its count is proven the fewest
+// diagonal are joined wherever the joined piece is acceptable. O(n^3) time (about 0.7 s at 1,000
+// corners, Release build), O(n^2) memory (16 bytes per pair of corners; up to 8192 corners: a larger
+// polygon beyond the budget fails with a reason). Every triangulation is among its splits, so it always
+// ends with at most n - 2 pieces, and it never has fewer than the search would find (generated polygons
+// of 8 to 37 corners: 4% more pieces in all). Its count is proven the fewest
 // (SplitResult::fewest) when the search had already ruled out every smaller one. Its count also caps
 // the budgets of a search whose cost is in doubt, which may bring the end within reach.
 #pragma once
@@ -60,7 +61,7 @@
 namespace torvel::geometry {
 
 struct SplitOptions {
-    std::uint32_t max_corners = 2048;     // larger polygons fail with a reason (split_polygon: 65534 at most)
+    std::uint32_t max_corners = 2048;     // larger polygons fail with a reason
     std::uint64_t max_work = 20'000'000;  // search steps before the fallback (some 0.3 to 0.6 s, Release build)
 };
 
@@ -90,7 +91,7 @@ struct SplitResult {
 // at one position, a zero Newell normal, an outline that crosses or touches itself as seen along the
 // normal, more than max_corners corners, or a NaN tolerance. Otherwise it ends with pieces (the search's,
 // or beyond its budget the fallback's), and fails only when no split into acceptable pieces exists
-// (triangles with an area included).
+// (triangles with an area included), or beyond the budget for a polygon of more than 8192 corners.
 SplitResult split_polygon(std::span<const double> corner_positions, double tolerance_degrees,
                           const SplitOptions& options = {});
 

@@ -717,9 +717,7 @@ SplitResult split_with_rules(std::span<const double> corner_positions, double to
         }
     }
     detail::Outline outline;
-    // The fallback numbers corners in 16 bits.
-    const std::uint32_t max_corners = std::min(options.max_corners, detail::kMaxFallbackCorners);
-    if (auto reason = outline.prepare(points, max_corners); !reason.empty()) {
+    if (auto reason = outline.prepare(points, options.max_corners); !reason.empty()) {
         return detail::failure(std::move(reason));
     }
     const auto n = static_cast<std::uint32_t>(points.size());
@@ -764,7 +762,7 @@ SplitResult split_with_rules(std::span<const double> corner_positions, double to
             next = std::min(next, n - 2);
             if (fallback) next = std::min(next, static_cast<std::uint32_t>(fallback->size()));
             if (!cost.affordable(next, splitter.work())) {
-                if (fallback || fallback_pieces().empty()) throw WorkLimit{};
+                if (fallback || n > detail::kMaxFallbackCorners || fallback_pieces().empty()) throw WorkLimit{};
                 next = std::min(next, static_cast<std::uint32_t>(fallback->size()));
                 if (!cost.affordable(next, splitter.work())) throw WorkLimit{};
             }
@@ -790,6 +788,11 @@ SplitResult split_with_rules(std::span<const double> corner_positions, double to
     } catch (const WorkLimit&) {
     }
     // Beyond the budget: the fallback's pieces, proven the fewest when the search had ruled out fewer.
+    if (n > detail::kMaxFallbackCorners) {
+        return detail::failure("splitting needs more than " + std::to_string(options.max_work) +
+                               " search steps (polygon of " + std::to_string(n) + " corners; beyond them at most " +
+                               std::to_string(detail::kMaxFallbackCorners) + " corners can be split)");
+    }
     if (fallback_pieces().empty()) return detail::failure("no split into acceptable pieces was found");
     SplitResult result;
     detail::assemble(points, std::move(*fallback), result);

@@ -69,8 +69,9 @@ inline bool has_area(Vec3 a, Vec3 b, Vec3 c) { return !is_zero(corner_normal(a, 
 // every run of 4 (cyclically) is good.
 bool piece_acceptable(std::span<const Vec3> points, std::span<const std::uint32_t> piece, const AngleTest& angle);
 
-// The most corners the fallback takes (and so split_polygon, whatever SplitOptions::max_corners says).
-inline constexpr std::uint32_t kMaxFallbackCorners = 65534;
+// The most corners the fallback takes: its memory (16 bytes per pair of corners, 0.5 GB here) and its
+// corner numbers (16 bits) allow no more.
+inline constexpr std::uint32_t kMaxFallbackCorners = 8192;
 
 // The fallback of split_polygon when its search is beyond its budget: a dynamic program over the usable
 // diagonals, O(n^3) time and O(n^2) memory, that always ends. The pieces are acceptable, along usable

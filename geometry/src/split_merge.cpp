@@ -191,9 +191,11 @@ private:
                 return kx != ky ? kx < ky : x.from < y.from;
             });
             std::vector<bool> gone(pieces.size(), false), changed(pieces.size(), false);
-            for (std::size_t s = 0; s + 1 < sides.size(); s += 2) {
+            for (std::size_t s = 0; s + 1 < sides.size(); ++s) {
                 const Side& x = sides[s];
                 const Side& y = sides[s + 1];
+                if (std::minmax(x.from, x.to) != std::minmax(y.from, y.to)) continue;
+                ++s;
                 // Both pieces as the pass found them: a piece changed in this pass waits for the next.
                 if (changed[x.piece] || changed[y.piece] || gone[x.piece] || gone[y.piece]) continue;
                 const auto& first = pieces[x.piece];   // holds x.from -> x.to

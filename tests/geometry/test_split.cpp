@@ -151,6 +151,13 @@ TEST(Split, RefusesWithAReason) {
     SplitOptions tiny;
     tiny.max_corners = 3;
     EXPECT_EQ(split(bent, 10, tiny).reason, "the polygon has 4 corners; at most 3 can be split");
+    // Beyond the search's budget, the fallback takes up to 8192 corners.
+    SplitOptions huge;
+    huge.max_corners = 9000;
+    huge.max_work = 1;
+    EXPECT_EQ(split(fold_above(regular(8193), 0.1, 30), 10, huge).reason,
+              "splitting needs more than 1 search steps (polygon of 8193 corners; beyond them at most 8192 corners "
+              "can be split)");
     // Acceptable as they stand: one piece, whatever the outline.
     EXPECT_EQ(pieces_of(split(s, 0.5)), (Pieces{{0, 1, 2, 3}}));
     EXPECT_EQ(pieces_of(split({s[0], s[1], s[2]}, 0)), (Pieces{{0, 1, 2}}));
