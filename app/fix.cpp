@@ -111,6 +111,8 @@ void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
 
 void print_text(const Repair& r) {
     std::cout << r.path << ": " << r.fixed.summary(r.tolerance) << '\n';
+    if (const std::string unproven = r.fixed.not_fewest_summary(); !unproven.empty())
+        std::cout << r.path << ": " << unproven << '\n';
     for (const NotRepaired& n : r.fixed.not_repaired)
         std::cout << r.path << ": polygon " << n.index << " not repaired: " << n.reason << '\n';
     if (r.converted)
@@ -132,7 +134,8 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
         out += "{\"path\":" + json_text(Json(r->path)) + ",\"polygons\":";
         append_number(out, r->mesh.polygon_count());
         out += ",\"split\":[";
-        out.reserve(out.size() + 32 * r->fixed.splits.size() + 8 * r->fixed.pieces());
+        out.reserve(out.size() + 48 * r->fixed.splits.size() + 8 * r->fixed.pieces());
+        auto unproven = r->fixed.not_fewest.begin();  // ascending, as the splits are
         for (const io::PolygonPieces& s : r->fixed.splits) {
             out += &s == r->fixed.splits.data() ? "{\"index\":" : ",{\"index\":";
             append_number(out, s.polygon);
@@ -145,7 +148,9 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
                 }
                 out += ']';
             }
-            out += "]}";
+            const bool fewest = unproven == r->fixed.not_fewest.end() || unproven->index != s.polygon;
+            if (!fewest) ++unproven;
+            out += fewest ? "],\"fewest\":true}" : "],\"fewest\":false}";
         }
         Json not_repaired = Json::array();
         for (const NotRepaired& n : r->fixed.not_repaired)

@@ -24,13 +24,30 @@ struct NotRepaired {
     std::string reason;
 };
 
+// Why a split's piece count is not proven the fewest.
+enum class Unproven : std::uint8_t {
+    search_budget,  // the split search reached its budget, and its fallback found more pieces than it ruled out
+    triangulated,   // a piece the filter still reported was split into triangles
+};
+
+struct NotFewest {
+    std::uint32_t index = 0;
+    Unproven why = Unproven::search_budget;
+};
+
 struct MeshRepair {
     std::vector<io::PolygonPieces> splits;  // ascending polygon order, each of two or more pieces
     std::vector<NotRepaired> not_repaired;  // ascending
+    // The polygons of `splits` whose piece count is not proven the fewest, ascending (two pieces always
+    // are: the polygon itself was reported).
+    std::vector<NotFewest> not_fewest;
 
     std::size_t pieces() const;
     // "N polygons split into M pieces, K not repaired at T°", as fix and RepairMesh report it.
     std::string summary(double tolerance) const;
+    // "N of the splits are not proven the fewest pieces (the search's budget was reached)"; empty when
+    // every split is.
+    std::string not_fewest_summary() const;
 };
 
 // Puts a mesh into the scene as an object the filter can be run on, and returns that object.

@@ -751,6 +751,40 @@ void BM_SplitLargePolygon(benchmark::State& state) {
     state.counters["pieces"] = static_cast<double>(pieces);
 }
 
+// A circle of `corners` corners bent all over at 1 degree: a potato chip (z = 0.3 sin 2t; kind 0) or
+// flat with heights within +-1e-3 (kind 1; the same heights every run).
+std::vector<double> bent_all_over(std::uint32_t corners, int kind) {
+    const double pi = std::acos(-1.0);
+    std::uint64_t state = 12345;
+    std::vector<double> out;
+    for (std::uint32_t i = 0; i < corners; ++i) {
+        const double a = 2 * pi * i / corners;
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const double noise = (static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5) * 2e-3;
+        out.insert(out.end(), {std::cos(a), std::sin(a), kind == 0 ? 0.3 * std::sin(2 * a) : noise});
+    }
+    return out;
+}
+
+// geometry::split_polygon at 1 degree on a polygon bent all over, beyond what the search finishes within
+// its budget (CPU time); counters `pieces` and `fewest` (1 when proven the fewest).
+void BM_SplitBentAllOver(benchmark::State& state) {
+    const auto corners = static_cast<std::uint32_t>(state.range(0));
+    const std::vector<double> polygon = bent_all_over(corners, static_cast<int>(state.range(1)));
+    geometry::SplitResult r;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        r = geometry::split_polygon(polygon, 1.0);
+        state.SetIterationTime(seconds_since(t0));
+        if (!r.ok || r.piece_count() > corners - 2) {
+            state.SkipWithError(("split_polygon failed: " + r.reason).c_str());
+            return;
+        }
+    }
+    state.counters["pieces"] = static_cast<double>(r.piece_count());
+    state.counters["fewest"] = r.fewest ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -802,6 +836,10 @@ int main(int argc, char** argv) {
         ->Args({1000, 1})
         ->Args({1000, 2})
         ->Iterations(3);
+    setup(benchmark::RegisterBenchmark("SplitBentAllOver", BM_SplitBentAllOver))
+        ->Args({128, 0})
+        ->Args({1000, 1})
+        ->Iterations(1);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
