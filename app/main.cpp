@@ -177,8 +177,8 @@ void add_check(CLI::App& cmd, Arguments& args) {
     a.import.add_to(cmd);
     // Assimp is asked for its formats only when the help is shown.
     cmd.footer([] {
-        return "\nFormats, by extension in any case (reader, precision):\n" + formats_text() +
-               "A folder is searched for all of them except " + not_searched_text() + ".";
+        return "\nFormats, by extension in any case (reader, precision):\n" + torvel::formats_text() +
+               "A folder is searched for all of them except " + torvel::not_searched_text() + ".";
     });
 }
 
