@@ -32,11 +32,13 @@ double settings_tolerance(host::Host& host, const std::optional<double>& request
     XSI::CRef ref;
     ref = host.resolve(kTolerance);
     if (!ref.IsValid())
-        throw std::runtime_error("the plug-in did not create the settings parameter " + to_utf8(kTolerance));
+        throw Error("the plug-in did not create the settings parameter " + to_utf8(kTolerance),
+                    ErrorCode::plugin_filter);
     XSI::Parameter def(ref);
     if (requested && def.PutValue(XSI::CValue(*requested)).GetCode() != XSI::CStatus::OK)
-        throw std::runtime_error(to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) +
-                                 " (its range is " + range_text(def) + ")");
+        throw Error(to_utf8(kTolerance) + " refused the tolerance " + format_number(*requested) + " (its range is " +
+                        range_text(def) + ")",
+                    ErrorCode::plugin_filter);
     return static_cast<double>(def.GetValue());
 }
 

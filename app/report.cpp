@@ -99,7 +99,9 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
     out += "],\"errors\":[";
     for (std::size_t f = 0; f < failures.size(); ++f) {
         if (f) out += ',';
-        out += json_text(Json{{"path", failures[f].path}, {"message", failures[f].message}});
+        out += json_text(Json{{"path", failures[f].path},
+                              {"message", failures[f].message},
+                              {"code", std::string(error_id(failures[f].code))}});
     }
     out += "]";
     append_fields(out, run_fields);

@@ -36,6 +36,7 @@ struct FileResult {
 struct FileFailure {
     std::string path;
     std::string message;
+    ErrorCode code = ErrorCode::internal;
 };
 
 // What a run of more than one file adds up to.
@@ -55,7 +56,7 @@ std::string object_lines(const FileResult& result);
 // checked" (singular where a count is 1).
 std::string check_summary(const CheckTotals& totals);
 // {"tolerance": T, "files": [{"path", "polygons", "non_planar", "objects": [{"name", "polygons",
-// "non_planar"}], "precision"}], "errors": [{"path", "message"}]}, compact, as one line of text. The
+// "non_planar"}], "precision"}], "errors": [{"path", "message", "code"}]}, compact, as one line of text. The
 // members of file_fields[i] (when given) follow results[i]'s own, and those of run_fields follow "errors".
 std::string check_json_text(double tolerance, std::span<const FileResult> results,
                             std::span<const FileFailure> failures, std::span<const Json> file_fields = {},

@@ -57,15 +57,11 @@ bool Host::name_taken(const Lists& lists, const std::wstring& name) const {
     return false;
 }
 
-CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                    std::vector<std::uint32_t> indices) {
+CRef Host::add_mesh(std::wstring name, PolygonMesh&& polygons) {
     if (name.empty()) name = L"mesh";
     const std::vector<CRef>* names[] = {&root().children, &root().properties};
     auto taken = [&](const std::wstring& n) { return name_taken(names, n); };
-    Mesh mesh;
-    mesh.positions = std::move(positions);
-    mesh.offsets = std::move(offsets);
-    mesh.indices = std::move(indices);
+    Mesh mesh(std::move(polygons));
     if (mesh.positions.size() % 3 != 0)
         throw HostError("mesh \"" + to_utf8(name) + "\": positions are not xyz triples");
     try {
@@ -82,14 +78,10 @@ CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vecto
     return obj.self;
 }
 
-CRef Host::replace_mesh(const CRef& object, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                        std::vector<std::uint32_t> indices) {
+CRef Host::replace_mesh(const CRef& object, PolygonMesh&& polygons, PolygonMesh* replaced) {
     auto* old = store_.find_as<MeshObject>(object);
     if (!old) throw HostError("not a polygon-mesh object: \"" + to_utf8(full_name(object)) + "\"");
-    Mesh mesh;
-    mesh.positions = std::move(positions);
-    mesh.offsets = std::move(offsets);
-    mesh.indices = std::move(indices);
+    Mesh mesh(std::move(polygons));
     if (mesh.positions.size() % 3 != 0)
         throw HostError("mesh \"" + to_utf8(old->name) + "\": positions are not xyz triples");
     try {
@@ -115,6 +107,12 @@ CRef Host::replace_mesh(const CRef& object, std::vector<double> positions, std::
         const auto* item = store_.find_as<SelectionItem>(ref);
         return item && item->object == old_ref;
     });
+    if (replaced) {
+        // The buffers move with the vectors, so the table's view of them stays good until the removal.
+        replaced->positions = std::move(old->mesh.positions);
+        replaced->offsets = std::move(old->mesh.offsets);
+        replaced->indices = std::move(old->mesh.indices);
+    }
     store_.remove(old_ref);
     return obj.self;
 }

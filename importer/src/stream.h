@@ -9,7 +9,9 @@
 //
 // `total` is the size of the whole stream. The reader trusts nothing: the total must be within the
 // caller's bound, every count is checked against the bytes the total leaves before anything is sized
-// from it, and every rule of ImportedObject is checked on what was received.
+// from it, and every rule of ImportResult's mesh is checked on what was received. The objects are joined
+// into one mesh as they arrive: each object's vertices after those before it, its indices and offsets
+// moved on by their counts.
 #pragma once
 
 #include <cstddef>
@@ -84,7 +86,7 @@ private:
     std::span<const std::byte> bytes_;
 };
 
-// A stream that does not hold what its header says, or breaks a rule of ImportedObject.
+// A stream that does not hold what its header says, or breaks a rule of ImportResult's mesh.
 class StreamError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -104,6 +106,6 @@ Decoded decode_stream(std::span<const std::byte> bytes);
 
 // Final names: an empty name becomes "mesh<index>", a repeated one gets the first free number appended
 // ("Cube", "Cube1", "Cube2"), as the host does with object names.
-void assign_names(std::vector<ImportedObject>& objects, std::span<const std::uint32_t> mesh_indices);
+void assign_names(std::vector<PolygonMesh::Object>& objects, std::span<const std::uint32_t> mesh_indices);
 
 }  // namespace torvel::importer::detail

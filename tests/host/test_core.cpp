@@ -24,8 +24,8 @@ class Core : public ::testing::Test {
 protected:
     // Two quads sharing the edge 1-2; the second lists it as 2-1.
     CRef two_quads(const wchar_t* name = L"quads") {
-        return host().add_mesh(name, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0}, {0, 4, 8},
-                               {0, 1, 2, 3, 1, 4, 5, 2});
+        return host().add_mesh(name, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0},
+                                                           {0, 4, 8}, {0, 1, 2, 3, 1, 4, 5, 2}));
     }
     CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::sub_ref(mesh, siPolygonFaceID, index); }
 
@@ -122,7 +122,7 @@ TEST_F(Core, EdgesKeepTheOrderOfThePolygonThatCreatedThem) {
 
 TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     const CRef a = two_quads(L"a");
-    const CRef b = host().add_mesh(L"b", {5, 0, 0, 6, 0, 0, 6, 1, 0}, {0, 3}, {0, 1, 2});
+    const CRef b = host().add_mesh(L"b", torvel::test::mesh_of({5, 0, 0, 6, 0, 0, 6, 1, 0}, {0, 3}, {0, 1, 2}));
     const CEdgeRefArray a_edges = PolygonFace(polygon(a, 1)).GetEdges();
     const CVertexRefArray b_corners = PolygonFace(polygon(b, 0)).GetVertices();
     // Reads alternate between the two meshes; each answers from its own arrays.
@@ -168,10 +168,10 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     const CRef old_polygon = polygon(a, 1);
     host().selection() = {host().make_component_item(a, siPolygonFaceID, {}), b, a,
                           host().make_component_item(b, siVertexID, {})};
-    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0}, {0, 3}, {0, 0, 1}), torvel::host::HostError);
+    EXPECT_THROW(host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0}, {0, 3}, {0, 0, 1})), torvel::host::HostError);
     EXPECT_EQ(host().resolve(L"a"), a);  // refused geometry changes nothing
 
-    const CRef fresh = host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2});
+    const CRef fresh = host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}));
     EXPECT_NE(fresh, a);
     EXPECT_FALSE(a);
     EXPECT_FALSE(old_polygon);
@@ -184,7 +184,8 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     EXPECT_EQ(host().selection()[1], fresh);
     EXPECT_EQ(PolygonFace(polygon(fresh, 0)).GetVertices().GetCount(), 3);
     EXPECT_FALSE(polygon(fresh, 1));
-    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}), torvel::host::HostError);
+    EXPECT_THROW(host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})),
+                 torvel::host::HostError);
 }
 
 // A mesh large enough that the edge table's scratch is a mapped block, twice (the second mesh reuses
@@ -202,7 +203,7 @@ TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {
             offsets.push_back(static_cast<std::uint32_t>(indices.size()));
         }
     for (const wchar_t* name : {L"first", L"second"}) {
-        const CRef mesh = host().add_mesh(name, positions, offsets, indices);
+        const CRef mesh = host().add_mesh(name, torvel::test::mesh_of(positions, offsets, indices));
         const auto* obj = host().store().find_as<torvel::host::MeshObject>(mesh);
         ASSERT_NE(obj, nullptr);
         EXPECT_EQ(obj->mesh.edge_count(), 2 * n * (n + 1)) << name;
@@ -215,10 +216,12 @@ TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {
 }
 
 TEST_F(Core, BadGeometryIsRefusedWithItsName) {
-    EXPECT_THROW(host().add_mesh(L"short", {0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1}), torvel::host::HostError);
-    EXPECT_THROW(host().add_mesh(L"range", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3}), torvel::host::HostError);
+    EXPECT_THROW(host().add_mesh(L"short", torvel::test::mesh_of({0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1})),
+                 torvel::host::HostError);
+    EXPECT_THROW(host().add_mesh(L"range", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3})),
+                 torvel::host::HostError);
     EXPECT_NE(torvel::test::thrown_message<torvel::host::HostError>([] {
-                  host().add_mesh(L"offsets", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 4}, {0, 1, 2});
+                  host().add_mesh(L"offsets", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 4}, {0, 1, 2}));
               }).find("offsets"),
               std::string::npos);
 }

@@ -37,7 +37,6 @@ bool has(const std::vector<std::string>& v, const std::string& s) {
 
 class Loader : public ::testing::Test {
 protected:
-
     PluginRegistry& plugins() { return host().plugins(); }
     // The texts of the log lines that start with `prefix`, in order.
     std::vector<std::wstring> lines(std::wstring_view prefix = L"") {
@@ -241,7 +240,8 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
     const ItemInfo& filter = *plugins().find_item(L"Tm_Filter");
     const ItemInfo& prop = *plugins().find_item(L"Tm_Prop");
 
-    const CRef mesh = host().add_mesh(L"quad", {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3});
+    const CRef mesh =
+        host().add_mesh(L"quad", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3}));
     const std::size_t with_mesh = host().store().live_objects();
     PluginRegistry::CallRequest subset;
     subset.input = {mesh, host().scene_root(), mesh};
