@@ -81,6 +81,18 @@ std::string format_number(double value);
 // Ascending indices with runs of two or more written as FIRST-LAST: {2, 4, 5, 6} -> "2, 4-6".
 std::string format_ranges(std::span<const std::uint32_t> sorted, const char* separator = ", ");
 
+// --- what the subcommands share (shared.cpp) ---
+
+// Why torvel cannot write `out` ("torvel cannot write '.stl' files (it writes .obj, .ply and .off)"), or
+// nothing when its extension names a format torvel writes.
+std::optional<std::string> unwritable_format(const fs::path& out);
+// Throws UsageError for an -o OUT whose extension names no format torvel writes.
+void refuse_unwritable_format(const fs::path& out);
+// The tolerance a run reports when it checked no file: `requested`, else the settings property's own
+// default as the plug-in at `plugin` sets it, else (the plug-in cannot be loaded) NaN, which JSON shows
+// as null.
+double run_tolerance(const std::optional<double>& requested, const fs::path& plugin);
+
 // --- subcommands ---
 
 // torvel --version: the program's version, then the name and version of the plug-in found as for check

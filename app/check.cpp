@@ -15,9 +15,8 @@
 #include "html_output.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
-#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "report.h"
 
 namespace torvel::app {
@@ -54,20 +53,6 @@ struct Checked {
     Measures measures;
 };
 
-// The file's objects in the scene, in file order; their arrays move there.
-std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, std::vector<PolygonMesh>& objects) {
-    std::vector<XSI::CRef> meshes;
-    for (PolygonMesh& o : objects) {
-        try {
-            const std::wstring name = from_utf8(o.objects.front().name);
-            meshes.push_back(host.add_mesh(name, std::move(o)));
-        } catch (const host::HostError& e) {
-            throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
-        }
-    }
-    return meshes;
-}
-
 MeasureRequest measure_request(const CheckOptions& o) {
     return {o.details || o.top.has_value(), o.top, o.histogram, o.image.has_value()};
 }
@@ -102,32 +87,20 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     if (shown || so_far.count() + static_cast<double>(polygons) * 1e-6 > 1.0)
         progress.show("checking " + counter + path + " (" + std::to_string(polygons) + " polygons)...");
 
-    host.new_scene();
-    LoadedPlugin loaded(host, plugin);
-    out.tolerance = settings_tolerance(host, o.tolerance);
+    FileSession session(host, plugin, o.tolerance);
+    out.tolerance = session.tolerance();
     std::vector<PolygonMesh> objects = split_objects(file, fs::path(path).stem().string());
     if (o.output) out.output = joined_mesh(objects, file.named);
-    const std::vector<XSI::CRef> meshes = add_objects(host, path, objects);
+    const std::vector<XSI::CRef> meshes = session.add_objects(std::move(objects), path);
     for (const std::string& warning : file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
-    if (!host.plugins().find_item(poly_torvel_filer::kFilterName))
-        throw Error(plugin.string() + ": registers no filter " + to_utf8(poly_torvel_filer::kFilterName),
-                    ErrorCode::plugin_filter);
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
     out.result.precision = file.precision;
     std::uint32_t first = 0;
     for (const XSI::CRef& mesh : meshes) {
-        host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
-        host::FilterResult filtered;
-        try {
-            filtered = host::run_filter(host, poly_torvel_filer::kFilterName, host.selection());
-        } catch (const HostError& e) {
-            throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
-        }
         const auto* obj = host.store().find_as<host::MeshObject>(mesh);
-        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front())};
-        std::sort(r.non_planar.begin(), r.non_planar.end());
+        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), session.reported(mesh)};
         for (const std::uint32_t i : r.non_planar) out.result.non_planar.push_back(first + i);
         first += r.polygons;
         out.result.objects.push_back(std::move(r));
@@ -149,8 +122,9 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
 // workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
 class Report {
 public:
-    Report(const CheckOptions& o, host::Log& log, std::size_t entries, HtmlOutput* html = nullptr)
-        : o_(o), log_(log), entries_(entries), bars_(::isatty(1) == 1), html_(html) {}
+    Report(const CheckOptions& o, host::Log& log, const fs::path& plugin, std::size_t entries,
+           HtmlOutput* html = nullptr)
+        : o_(o), log_(log), plugin_(plugin), entries_(entries), bars_(::isatty(1) == 1), html_(html) {}
 
     // The line that starts an entry's part of the log.
     void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
@@ -201,8 +175,8 @@ public:
         Json run_fields = Json::object();
         if (o_.histogram) run_fields["histogram"] = histogram_json(all_);
         if (!o_.quiet && o_.json)
-            std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_,
-                                         file_fields_, run_fields)
+            std::cout << check_json_text(tolerance_ ? *tolerance_ : run_tolerance(o_.tolerance, plugin_), results_,
+                                         failures_, file_fields_, run_fields)
                       << std::endl;
         if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1 && o_.histogram)
             for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_))
@@ -229,6 +203,7 @@ private:
 
     const CheckOptions& o_;
     host::Log& log_;
+    const fs::path& plugin_;
     std::size_t entries_;
     bool bars_;                      // stdout is a terminal: histograms get bars
     geometry::BendHistogram all_;    // the histograms of all files checked
@@ -285,7 +260,7 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
               const RunFiles& files, std::span<const fs::path> images, HtmlOutput* html) {
-    Report report(o, host.log(), inputs.size(), html);
+    Report report(o, host.log(), plugin, inputs.size(), html);
     // An entry's picture is written once its result is reported, as -o's mesh is.
     auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
         const std::vector<unsigned char> png = std::move(out.measures.image);

@@ -10,8 +10,7 @@
 #include "mesh_io.h"
 #include "mesh_load.h"
 #include "mesh_rewrite.h"
-#include "poly_torvel_filer/items.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "repair.h"
 #include "report.h"
 
@@ -46,12 +45,8 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
     r.file = load_mesh_file(path, o.import_limits, Keep::bytes);
     for (const std::string& warning : r.file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
 
-    host.new_scene();
-    LoadedPlugin loaded(host, plugin);
-    r.tolerance = settings_tolerance(host, o.tolerance);
-    if (!host.plugins().find_item(poly_torvel_filer::kFilterName))
-        throw Error(plugin.string() + ": registers no filter " + to_utf8(poly_torvel_filer::kFilterName),
-                    ErrorCode::plugin_filter);
+    const FileSession session(host, plugin, o.tolerance);
+    r.tolerance = session.tolerance();
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
         // The scene takes the arrays; the file keeps its objects and face lines for the output.
@@ -176,8 +171,9 @@ int run_fix(const FixOptions& o) {
     LogSink log(host.log(), o.log, files);
     Json errors = Json::array();
     std::optional<Repair> repair;
+    fs::path plugin;
     try {
-        const fs::path plugin = find_plugin(o.plugin);
+        plugin = find_plugin(o.plugin);
         files.add_input(plugin, role::plugin);
         // Refused before any work; OutputFile checks again when it writes.
         files.refuse_clashes();
@@ -200,7 +196,7 @@ int run_fix(const FixOptions& o) {
     }
     log.finish();
     if (o.json) {
-        const double tolerance = repair ? repair->tolerance : o.tolerance.value_or(45.0);
+        const double tolerance = repair ? repair->tolerance : run_tolerance(o.tolerance, plugin);
         std::cout << fix_json_text(tolerance, repair && errors.empty() ? &*repair : nullptr, errors) << std::endl;
     } else if (repair && errors.empty()) {
         print_text(*repair);

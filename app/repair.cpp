@@ -7,7 +7,7 @@
 
 #include "app.h"
 #include "huge_pages.h"
-#include "poly_torvel_filer/items.h"
+#include "file_session.h"
 #include "plugin_registry.h"
 #include "polygon_split.h"
 
@@ -72,16 +72,6 @@ PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const io::PolygonPieces>
             origin.push_back({s, k});
         }
     }
-    return out;
-}
-
-// The polygons of `object` that the filter leaves selected, ascending. The host's selection is not
-// touched: a script's stays as the user made it.
-std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& object) {
-    const std::vector<XSI::CRef> selection = {host.make_component_item(object, XSI::siPolygonFaceID, {})};
-    std::vector<std::uint32_t> out =
-        std::move(host::run_filter(host, poly_torvel_filer::kFilterName, selection).remaining.front());
-    std::sort(out.begin(), out.end());
     return out;
 }
 

@@ -182,11 +182,6 @@ Json property_json(const host::Host& host, const host::PropertyObject& prop) {
 
 }  // namespace
 
-std::string range_text(const XSI::Parameter& p) {
-    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };
-    return text(p.GetMin()) + " to " + text(p.GetMax());
-}
-
 Json plugin_info(const host::Host& h, const host::PluginLibrary& library) {
     const auto* reg = h.store().find_as<host::RegistrarObject>(library.registrar());
     Json info{{"name", to_utf8(library.name())},

@@ -67,9 +67,6 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
 Json plugin_info(const host::Host& host, const host::PluginLibrary& library);
 std::string plugin_info_text(const Json& info, const std::string& path);
 
-// A parameter's range for messages: "0 to 90" ("none" for an open end).
-std::string range_text(const XSI::Parameter& parameter);
-
 // JSON text; text that is not valid UTF-8 (file names) is written with U+FFFD, never an exception.
 std::string json_text(const Json& value, int indent = -1);
 

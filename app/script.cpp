@@ -15,7 +15,7 @@
 #include "mesh_load.h"
 #include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "repair.h"
 #include "report.h"
 #include "text.h"
