@@ -161,6 +161,24 @@ TEST_F(CheckFiles, CheckBadInputIsNamedAndTheOtherFilesAreStillChecked) {
     EXPECT_NE(e.err.find(empty.string() + ": the file is empty"), std::string::npos) << e.err;
 }
 
+// A run whose every file failed still tells the tolerance: the one asked for, else the settings
+// property's own default as the plug-in sets it, else (no plug-in to ask) null, never a number made up.
+TEST_F(CheckFiles, ARunThatCheckedNoFileReportsThePluginsDefaultTolerance) {
+    const std::string missing = (dir / "nope.obj").string();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"check", "--format", "json", missing},
+          std::vector<std::string>{"fix", "--format", "json", "--dry-run", missing}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(json::parse(r.out)["tolerance"], 45) << args[0];
+    }
+    EXPECT_EQ(json::parse(run({"check", "--format", "json", "-t", "7.5", missing}).out)["tolerance"], 7.5);
+    const fs::path not_a_plugin = write("not_a_plugin.so", "not a library");
+    const Result r = run({"check", "--format", "json", "--plugin", not_a_plugin.string(), missing});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_TRUE(json::parse(r.out)["tolerance"].is_null()) << r.out;
+}
+
 TEST_F(CheckFiles, CheckNameThatIsNotUtf8StillGivesAValidJsonDocument) {
     const fs::path odd = dir / "bad\xff\xfename.obj";
     fs::copy_file(kMixed, odd);
