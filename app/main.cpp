@@ -204,8 +204,9 @@ int run_check_command(const CLI::App& cmd, Arguments& args) {
 
 void add_fix(CLI::App& cmd, Arguments& args) {
     auto& a = args.fix;
-    cmd.add_option("MESH", a.options.mesh,
-                   "the mesh file (any format check reads; only .obj, .ply and .off are rewritten in place)")
+    cmd.add_option(
+           "MESH", a.options.mesh,
+           "the mesh file (any format check reads; .obj, .ply and .off are rewritten losslessly to -o, never in place)")
         ->required()
         ->type_name("");
     add_tolerance_option(cmd, a.tolerance);

@@ -233,7 +233,9 @@ std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInp
         if (inputs.front().error.empty()) out.front() = image;
         return out;
     }
-    if (fs::exists(image, ec) && !fs::is_directory(image, ec))
+    // A new folder named like a picture is almost always a picture name meant for one file.
+    const bool png_name = ascii_lowered(image.extension().string()) == ".png";
+    if ((fs::exists(image, ec) || png_name) && !fs::is_directory(image, ec))
         throw UsageError("--image " + image.string() + ": the run checks " + std::to_string(inputs.size()) +
                          " mesh files, one picture each: name a folder");
     if (!fs::is_directory(image, ec) && !fs::create_directories(image, ec) && ec)

@@ -237,6 +237,11 @@ TEST_F(Measure, PicturesOfSeveralFilesGoInAFolderUnderUniqueNamesAndNeverOverAnI
     EXPECT_NE(jpg.err.find(".png"), std::string::npos) << jpg.err;
     const fs::path file = write("taken.png", "x");
     EXPECT_EQ(run({"check", "--image", file.string(), one, two}).code, 2);
+    // A picture's name for several files is refused, not made a folder of that name.
+    Result named = run({"check", "--image", (dir / "r.png").string(), one, two});
+    EXPECT_EQ(named.code, 2);
+    EXPECT_NE(named.err.find("name a folder"), std::string::npos) << named.err;
+    EXPECT_FALSE(fs::exists(dir / "r.png"));
     const fs::path log = dir / "run.png";
     Result clash = run({"check", "--log", log.string(), "--image", log.string(), one});
     EXPECT_EQ(clash.code, 2);
