@@ -171,7 +171,16 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     EXPECT_THROW(host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0}, {0, 3}, {0, 0, 1})), torvel::host::HostError);
     EXPECT_EQ(host().resolve(L"a"), a);  // refused geometry changes nothing
 
-    const CRef fresh = host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}));
+    // The arrays go into the scene as they are, and the old ones come back the same way.
+    torvel::PolygonMesh triangle = torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2});
+    const double* given = triangle.positions.data();
+    const double* held = host().store().find_as<torvel::host::MeshObject>(a)->mesh.positions.data();
+    torvel::PolygonMesh replaced;
+    const CRef fresh = host().replace_mesh(a, std::move(triangle), &replaced);
+    EXPECT_EQ(host().store().find_as<torvel::host::MeshObject>(fresh)->mesh.positions.data(), given);
+    EXPECT_EQ(replaced.positions.data(), held);
+    EXPECT_EQ(replaced.offsets, (std::vector<std::uint32_t>{0, 4, 8}));
+    EXPECT_EQ(replaced.indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 1, 4, 5, 2}));
     EXPECT_NE(fresh, a);
     EXPECT_FALSE(a);
     EXPECT_FALSE(old_polygon);
