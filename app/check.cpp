@@ -54,19 +54,19 @@ struct Checked {
     Measures measures;
 };
 
-// The file's objects in the scene, in file order. The program keeps the arrays only when it writes them out.
+// The file's objects in the scene, in file order, named as one batch (repeated names numbered apart from
+// the file's other names). The program keeps the arrays only when it writes them out.
 std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, LoadedFile& file, bool keep) {
-    std::vector<XSI::CRef> meshes;
-    for (LoadedObject& o : file.objects) {
-        try {
-            meshes.push_back(keep ? host.add_mesh(from_utf8(o.name), o.positions, o.offsets, o.indices)
-                                  : host.add_mesh(from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
-                                                  std::move(o.indices)));
-        } catch (const host::HostError& e) {
-            throw FileError(path + ": " + e.what());
-        }
+    std::vector<host::Host::NewMesh> meshes;
+    for (LoadedObject& o : file.objects)
+        meshes.push_back(keep ? host::Host::NewMesh{from_utf8(o.name), o.positions, o.offsets, o.indices}
+                              : host::Host::NewMesh{from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
+                                                    std::move(o.indices)});
+    try {
+        return host.add_meshes(std::move(meshes));
+    } catch (const host::HostError& e) {
+        throw FileError(path + ": " + e.what());
     }
-    return meshes;
 }
 
 MeasureRequest measure_request(const CheckOptions& o) {
@@ -116,7 +116,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.result.path = path;
     out.result.precision = out.file.precision;
     std::uint32_t first = 0;
-    for (const XSI::CRef& mesh : meshes) {
+    for (std::size_t m = 0; m < meshes.size(); ++m) {
+        const XSI::CRef& mesh = meshes[m];
         host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
         host::FilterResult filtered;
         try {
@@ -125,7 +126,8 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
             throw std::runtime_error(plugin.string() + ": " + e.what());
         }
         const auto* obj = host.store().find_as<host::MeshObject>(mesh);
-        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front())};
+        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front()),
+                       out.file.objects[m].source_name};
         std::sort(r.non_planar.begin(), r.non_planar.end());
         for (const std::uint32_t i : r.non_planar) out.result.non_planar.push_back(first + i);
         first += r.polygons;

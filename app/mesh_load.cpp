@@ -30,7 +30,8 @@ std::vector<LoadedObject> split_objects(const io::MeshData& mesh, const std::str
         const auto last =
             j + 1 < mesh.objects.size() ? mesh.objects[j + 1].first : static_cast<std::uint32_t>(mesh.polygon_count());
         LoadedObject o;
-        o.name = object_name(mesh.objects[j].name, fallback);
+        o.source_name = mesh.objects[j].name;
+        o.name = object_name(o.source_name, fallback);
         std::vector<std::uint32_t> used;
         for (std::uint32_t k = mesh.offsets[first]; k < mesh.offsets[last]; ++k)
             if (const std::uint32_t v = mesh.indices[k]; stamp[v] != j) {
@@ -69,7 +70,8 @@ LoadedFile read_own(const fs::path& path, const std::string& fallback) {
     } else {
         // One object keeps the file's arrays as they are (every vertex, used or not).
         LoadedObject o;
-        o.name = object_name(mesh.objects.empty() ? std::string() : mesh.objects.front().name, fallback);
+        if (!mesh.objects.empty()) o.source_name = mesh.objects.front().name;
+        o.name = object_name(o.source_name, fallback);
         o.positions = std::move(mesh.positions);
         o.offsets = std::move(mesh.offsets);
         o.indices = std::move(mesh.indices);
@@ -92,6 +94,7 @@ LoadedFile read_imported(const fs::path& path, const std::string& fallback, cons
     file.warnings = std::move(imported.messages);
     for (importer::ImportedObject& in : imported.objects) {
         LoadedObject o;
+        o.source_name = std::move(in.source_name);
         o.name = object_name(std::move(in.name), fallback);
         o.positions = std::move(in.positions);
         o.offsets = std::move(in.offsets);

@@ -15,7 +15,8 @@ namespace torvel::app {
 
 // One object of a file: its own vertices, its polygons in file order (MeshData's layout).
 struct LoadedObject {
-    std::string name;  // from the file (OBJ `o`, the Assimp node), else the caller's; no '.', never empty
+    std::string name;         // from the file (OBJ `o`, the Assimp node), else the caller's; no '.', never empty
+    std::string source_name;  // the name as the file has it (before '.' became '_'); empty when it has none
     std::vector<double> positions;
     std::vector<std::uint32_t> offsets{0};
     std::vector<std::uint32_t> indices;

@@ -285,12 +285,15 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
         for (const std::string& warning : loaded.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
-        // One object takes NAME; several are named NAME_OBJECT.
+        // One object takes NAME; several are named NAME_OBJECT, as one batch.
         const bool several = loaded.objects.size() > 1;
-        for (LoadedObject& o : loaded.objects) {
-            const std::size_t polygons = o.polygon_count(), vertices = o.vertex_count();
-            const XSI::CRef obj = h.add_mesh(several ? name + L"_" + from_utf8(o.name) : name, std::move(o.positions),
-                                             std::move(o.offsets), std::move(o.indices));
+        std::vector<host::Host::NewMesh> meshes;
+        for (LoadedObject& o : loaded.objects)
+            meshes.push_back({several ? name + L"_" + from_utf8(o.name) : name, std::move(o.positions),
+                              std::move(o.offsets), std::move(o.indices)});
+        for (const XSI::CRef& obj : h.add_meshes(std::move(meshes))) {
+            const host::Mesh& mesh = h.store().find_as<host::MeshObject>(obj)->mesh;
+            const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                             std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                             L" vertices");

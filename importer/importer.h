@@ -38,6 +38,7 @@ struct Limits {
 // Same layout as torvel::io::MeshData: polygon i uses indices[offsets[i] .. offsets[i+1]).
 struct ImportedObject {
     std::string name;                       // unique within its ImportResult, never empty
+    std::string source_name;                // the node's or the mesh's name in the file; empty when it has none
     std::vector<double> positions;          // x, y, z per vertex: Assimp's floats, widened exactly
     std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries; every polygon has 3 or more corners
     std::vector<std::uint32_t> indices;     // zero-based, each below vertex_count()

@@ -159,4 +159,16 @@ TEST(Stream, NamesAreCompletedAndMadeUnique) {
     std::vector<std::string> got;
     for (const auto& o : objs) got.push_back(o.name);
     EXPECT_EQ(got, (std::vector<std::string>{"Cube", "mesh1", "Cube1", "mesh11", "Cube2"}));
+    EXPECT_EQ(objs[1].source_name, "");
+    EXPECT_EQ(objs[3].source_name, "mesh1");
+
+    // A number never makes a name the file has itself.
+    std::vector<ImportedObject> file(4);
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i].name = std::vector<std::string>{"Cube", "Cube", "Cube1", "Cube"}[i];
+    assign_names(file, std::vector<std::uint32_t>{0, 1, 2, 3});
+    got.clear();
+    for (const auto& o : file) got.push_back(o.name);
+    EXPECT_EQ(got, (std::vector<std::string>{"Cube", "Cube2", "Cube1", "Cube3"}));
+    EXPECT_EQ(file[1].source_name, "Cube");
 }
