@@ -98,11 +98,17 @@ std::vector<CRef> Host::add_meshes(std::vector<NewMesh> meshes) {
             checked_mesh(wanted.back(), std::move(m.positions), std::move(m.offsets), std::move(m.indices)));
     }
     scene().names.reserve_more(wanted.size());
-    const std::vector<std::wstring> names = unique_names(scene().names, wanted);
+    std::vector<std::wstring> names = unique_names(scene().names, wanted);
     std::vector<CRef> added;
     added.reserve(meshes.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        MeshObject& obj = store_.make<MeshObject>(names[i]);
+        // A repeated name is numbered without a word, as the file's own names are kept apart anyway; a
+        // name taken from a plug-in is said, since nothing in the file explains it.
+        if (names[i] != wanted[i] && is_kind_name(*plugins_, wanted[i]))
+            log_.add(XSI::siWarningMsg, L"the mesh " + in_wide_quotes(wanted[i]) + L" is named " +
+                                            in_wide_quotes(names[i]) +
+                                            L": a loaded plug-in registers a property of that name");
+        MeshObject& obj = store_.make<MeshObject>(std::move(names[i]));
         obj.mesh = std::move(built[i]);
         store_.publish(obj);
         obj.parent = root_;
@@ -111,12 +117,6 @@ std::vector<CRef> Host::add_meshes(std::vector<NewMesh> meshes) {
         root.names.set(obj.name, obj.self);
         scene_objects_.push_back(obj.self);
         added.push_back(obj.self);
-        // A repeated name is numbered without a word, as the file's own names are kept apart anyway; a
-        // name taken from a plug-in is said, since nothing in the file explains it.
-        if (names[i] != wanted[i] && is_kind_name(*plugins_, wanted[i]))
-            log_.add(XSI::siWarningMsg, L"the mesh " + in_wide_quotes(wanted[i]) + L" is named " +
-                                            in_wide_quotes(names[i]) +
-                                            L": a loaded plug-in registers a property of that name");
     }
     return added;
 }
