@@ -30,6 +30,7 @@ inline constexpr int kExitError = 2;      // usage, input or plug-in error
 
 using torvel::FileError;
 using torvel::RunFile;
+using torvel::RunFiles;
 using torvel::UsageError;
 
 // --- plug-in location (plugin_path.cpp) ---
@@ -50,19 +51,16 @@ public:
         bool verbose = false;          // -v: echo each message to stderr as it is logged
         bool to_stdout = false;        // echo each message to stdout (script without --log / -v)
     };
-    // Throws UsageError when the log file cannot be a file (a directory, a missing directory).
-    LogSink(host::Log& log, Options options);
+    // Throws UsageError when the log file cannot be a file (a directory, a missing directory). The log
+    // file is registered in `files` as the log (`files` must outlive this sink): construct the sink once
+    // the outputs that come before the log are registered, so that a clash refuses the log.
+    LogSink(host::Log& log, Options options, RunFiles& files);
     ~LogSink();
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
 
-    // A file the log must never replace: an input, the script, the plug-in library, another output.
-    // Compared as files (links count) when the log is written, and by check_protected().
-    void protect(RunFile file);
-    // Throws FileError at once when the log file is one of the protected files: a run that knows all
-    // of them before it starts refuses before doing any work. finish() then writes nothing.
-    void check_protected() const;
-    // Writes the log file through OutputFile. Throws FileError naming the file ("--log FILE: ...").
+    // Writes the log file through OutputFile, never over another file of the run. Throws FileError
+    // naming the file ("--log FILE: ..."). Writes nothing when RunFiles::refuse_clashes() refused the log.
     void finish();
     // finish() for the way out of a failed run: a failure to write is reported on stderr, not thrown.
     void finish_after_error() noexcept;
@@ -70,8 +68,7 @@ public:
 private:
     host::Log& log_;
     Options options_;
-    std::vector<RunFile> protected_;
-    mutable bool refused_ = false;  // check_protected() has refused the log file
+    RunFiles& files_;
 };
 
 // Outputs are compared with inputs, and with each other, as files (links count): torvel::same_file.
@@ -83,6 +80,18 @@ using torvel::same_file;
 std::string format_number(double value);
 // Ascending indices with runs of two or more written as FIRST-LAST: {2, 4, 5, 6} -> "2, 4-6".
 std::string format_ranges(std::span<const std::uint32_t> sorted, const char* separator = ", ");
+
+// --- what the subcommands share (shared.cpp) ---
+
+// Why torvel cannot write `out` ("torvel cannot write '.stl' files (it writes .obj, .ply and .off)"), or
+// nothing when its extension names a format torvel writes.
+std::optional<std::string> unwritable_format(const fs::path& out);
+// Throws UsageError for an -o OUT whose extension names no format torvel writes.
+void refuse_unwritable_format(const fs::path& out);
+// The tolerance a run reports when it checked no file: `requested`, else the settings property's own
+// default as the plug-in at `plugin` sets it, else (the plug-in cannot be loaded) NaN, which JSON shows
+// as null.
+double run_tolerance(const std::optional<double>& requested, const fs::path& plugin);
 
 // --- subcommands ---
 

@@ -15,9 +15,8 @@
 #include "html_output.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
-#include "names.h"
 #include "plugin_registry.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "report.h"
 
 namespace torvel::app {
@@ -50,24 +49,9 @@ private:
 struct Checked {
     FileResult result;
     double tolerance = 0;
-    LoadedFile file;  // kept for -o only
+    PolygonMesh output;  // -o only: the objects joined, as written
     Measures measures;
 };
-
-// The file's objects in the scene, in file order, named as one batch (repeated names numbered apart from
-// the file's other names). The program keeps the arrays only when it writes them out.
-std::vector<XSI::CRef> add_objects(host::Host& host, const std::string& path, LoadedFile& file, bool keep) {
-    std::vector<host::Host::NewMesh> meshes;
-    for (LoadedObject& o : file.objects)
-        meshes.push_back(keep ? host::Host::NewMesh{from_utf8(o.name), o.positions, o.offsets, o.indices}
-                              : host::Host::NewMesh{from_utf8(o.name), std::move(o.positions), std::move(o.offsets),
-                                                    std::move(o.indices)});
-    try {
-        return host.add_meshes(std::move(meshes));
-    } catch (const host::HostError& e) {
-        throw FileError(path + ": " + e.what());
-    }
-}
 
 MeasureRequest measure_request(const CheckOptions& o) {
     return {o.details || o.top.has_value(), o.top, o.histogram, o.image.has_value()};
@@ -96,39 +80,30 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
         shown = true;
     }
     Checked out;
-    out.file = load_mesh_file(path, fs::path(path).stem().string(), o.import_limits);
-    std::size_t polygons = 0;
-    for (const LoadedObject& obj : out.file.objects) polygons += obj.polygon_count();
+    LoadedFile file = load_mesh_file(path, o.import_limits);
+    const std::size_t polygons = file.mesh.polygon_count();
     // The filter takes about a microsecond per polygon; announce it when the file will take over a second.
     const std::chrono::duration<double> so_far = clock::now() - start;
     if (shown || so_far.count() + static_cast<double>(polygons) * 1e-6 > 1.0)
         progress.show("checking " + counter + path + " (" + std::to_string(polygons) + " polygons)...");
 
-    host.new_scene();
-    LoadedPlugin loaded(host, plugin);
-    out.tolerance = settings_tolerance(host, o.tolerance);
-    const std::vector<XSI::CRef> meshes = add_objects(host, path, out.file, o.output.has_value());
-    for (const std::string& warning : out.file.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
-    if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+    FileSession session(host, plugin, o.tolerance);
+    out.tolerance = session.tolerance();
+    std::vector<PolygonMesh> objects = split_objects(file, fs::path(path).stem().string());
+    std::vector<std::string> source_names;
+    source_names.reserve(objects.size());
+    for (const PolygonMesh& object : objects) source_names.push_back(object.source_name(0));
+    if (o.output) out.output = joined_mesh(objects, file.named);
+    const std::vector<XSI::CRef> meshes = session.add_objects(std::move(objects), path);
+    for (const std::string& warning : file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
 
     // Each object in turn with all its polygons selected, as a user applies the filter object by object.
     out.result.path = path;
-    out.result.precision = out.file.precision;
+    out.result.precision = file.precision;
     std::uint32_t first = 0;
     for (std::size_t m = 0; m < meshes.size(); ++m) {
-        const XSI::CRef& mesh = meshes[m];
-        host.selection() = {host.make_component_item(mesh, XSI::siPolygonFaceID, {})};
-        host::FilterResult filtered;
-        try {
-            filtered = host::run_filter(host, torvel_filter::kFilterName, host.selection());
-        } catch (const HostError& e) {
-            throw std::runtime_error(plugin.string() + ": " + e.what());
-        }
-        const auto* obj = host.store().find_as<host::MeshObject>(mesh);
-        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), std::move(filtered.remaining.front()),
-                       out.file.objects[m].source_name};
-        std::sort(r.non_planar.begin(), r.non_planar.end());
+        const auto* obj = host.store().find_as<host::MeshObject>(meshes[m]);
+        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), session.reported(meshes[m]), source_names[m]};
         for (const std::uint32_t i : r.non_planar) out.result.non_planar.push_back(first + i);
         first += r.polygons;
         out.result.objects.push_back(std::move(r));
@@ -136,14 +111,13 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.result.polygons = first;
     if (const MeasureRequest wanted = measure_request(o); wanted.details || wanted.histogram || wanted.image) {
         try {
-            out.measures = measure_file(wanted, scene_objects(host, meshes, out.file.face_lines), out.result.non_planar,
-                                        path, out.tolerance);
+            out.measures = measure_file(wanted, scene_objects(host, meshes, file.mesh.face_lines),
+                                        out.result.non_planar, path, out.tolerance);
         } catch (const std::invalid_argument& e) {
-            throw FileError(path + ": " + e.what());
+            throw FileError(path + ": " + e.what(), {}, ErrorCode::internal);
         }
     }
     progress.clear();
-    if (!o.output) out.file = {};
     return out;
 }
 
@@ -151,17 +125,18 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
 // workers: the result lines on stdout, errors on stderr and in the log, the totals and the JSON document.
 class Report {
 public:
-    Report(const CheckOptions& o, host::Log& log, std::size_t entries, HtmlOutput* html = nullptr)
-        : o_(o), log_(log), entries_(entries), bars_(::isatty(1) == 1), html_(html) {}
+    Report(const CheckOptions& o, host::Log& log, const fs::path& plugin, std::size_t entries,
+           HtmlOutput* html = nullptr)
+        : o_(o), log_(log), plugin_(plugin), entries_(entries), bars_(::isatty(1) == 1), html_(html) {}
 
     // The line that starts an entry's part of the log.
     void start(const MeshInput& in) { log_.add(XSI::siVerboseMsg, L"checking " + from_utf8(in.path)); }
 
     void add(const MeshInput& in, FileOutcome&& out) {
         for (host::LogEntry& e : out.log) log_.add(e.severity, std::move(e.text));
-        if (out.kind == FileOutcome::Kind::fatal) throw std::runtime_error(out.message);
+        if (out.kind == FileOutcome::Kind::fatal) throw Error(out.message, out.code);
         if (out.kind == FileOutcome::Kind::error) {
-            fail(in.path, out.message);
+            fail(in.path, out.message, out.code);
             if (html_) html_->add_error(in.path, out.message);
             ++totals_.failed;
             return;
@@ -185,11 +160,11 @@ public:
         }
     }
 
-    // A failure that is not a file's check: an -o output that could not be written.
-    void fail(const std::string& path, const std::string& message) {
+    // Also a failure that is not a file's check: an output that could not be written.
+    void fail(const std::string& path, const std::string& message, ErrorCode code) {
         log_.add(XSI::siErrorMsg, from_utf8(message));
         std::cerr << "torvel: " << message << '\n';
-        failures_.push_back({path, message});
+        failures_.push_back({path, message, code});
     }
 
     int finish() {
@@ -197,14 +172,14 @@ public:
             try {
                 html_->finish();
             } catch (const FileError& e) {
-                fail(html_->path().string(), e.what());
+                fail(html_->path().string(), e.what(), e.code());
             }
         }
         Json run_fields = Json::object();
         if (o_.histogram) run_fields["histogram"] = histogram_json(all_);
         if (!o_.quiet && o_.json)
-            std::cout << check_json_text(tolerance_.value_or(o_.tolerance.value_or(45.0)), results_, failures_,
-                                         file_fields_, run_fields)
+            std::cout << check_json_text(tolerance_ ? *tolerance_ : run_tolerance(o_.tolerance, plugin_), results_,
+                                         failures_, file_fields_, run_fields)
                       << std::endl;
         if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1 && o_.histogram)
             for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_))
@@ -231,6 +206,7 @@ private:
 
     const CheckOptions& o_;
     host::Log& log_;
+    const fs::path& plugin_;
     std::size_t entries_;
     bool bars_;                      // stdout is a terminal: histograms get bars
     geometry::BendHistogram all_;    // the histograms of all files checked
@@ -242,15 +218,16 @@ private:
     std::vector<FileFailure> failures_;
 };
 
-FileOutcome error_outcome(std::string message) {
+FileOutcome error_outcome(std::string message, ErrorCode code) {
     FileOutcome out;
     out.message = std::move(message);
+    out.code = code;
     return out;
 }
 
 // One file's check as an outcome; `mesh` (when not null) receives the file's arrays for -o.
 FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOptions& o, const fs::path& plugin,
-                          Progress& progress, const std::string& counter, io::MeshData* mesh) {
+                          Progress& progress, const std::string& counter, PolygonMesh* mesh) {
     try {
         Checked c = check_file(host, in.path, o, plugin, progress, counter);
         FileOutcome out;
@@ -258,14 +235,14 @@ FileOutcome check_outcome(host::Host& host, const MeshInput& in, const CheckOpti
         out.result = std::move(c.result);
         out.tolerance = c.tolerance;
         out.measures = std::move(c.measures);
-        if (mesh) *mesh = joined_mesh(std::move(c.file));
+        if (mesh) *mesh = std::move(c.output);
         return out;
     } catch (const FileError& e) {
         progress.clear();
-        return error_outcome(e.what());
+        return error_outcome(e.what(), e.code());
     } catch (const std::bad_alloc&) {
         progress.clear();
-        return error_outcome(in.path + ": not enough memory to check it");
+        return error_outcome(in.path + ": not enough memory to check it", ErrorCode::out_of_memory);
     }
 }
 
@@ -285,9 +262,8 @@ std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) 
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
-              std::span<const RunFile> protect, std::span<const fs::path> images,
-              std::span<const RunFile> image_protect, HtmlOutput* html) {
-    Report report(o, host.log(), inputs.size(), html);
+              const RunFiles& files, std::span<const fs::path> images, HtmlOutput* html) {
+    Report report(o, host.log(), plugin, inputs.size(), html);
     // An entry's picture is written once its result is reported, as -o's mesh is.
     auto report_and_draw = [&](std::size_t i, FileOutcome&& out) {
         const std::vector<unsigned char> png = std::move(out.measures.image);
@@ -295,9 +271,9 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         report.add(inputs[i], std::move(out));
         if (!checked || images.empty() || images[i].empty()) return;
         try {
-            write_image(images[i], png, image_protect);
+            write_image(images[i], png, files);
         } catch (const FileError& e) {
-            report.fail(images[i].string(), e.what());
+            report.fail(images[i].string(), e.what(), e.code());
         }
     };
     if (inputs.size() > 1) keep_freed_memory();
@@ -321,21 +297,21 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         const MeshInput& in = inputs[i];
         report.start(in);
         if (!in.error.empty()) {
-            report.add(in, error_outcome(in.error));
+            report.add(in, error_outcome(in.error, in.code));
             continue;
         }
         const std::string counter =
             inputs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(inputs.size()) + "] " : "";
-        io::MeshData mesh;
+        PolygonMesh mesh;
         FileOutcome out = check_outcome(host, in, o, plugin, progress, counter, o.output ? &mesh : nullptr);
         const bool write = o.output && out.kind == FileOutcome::Kind::checked;
         const std::vector<std::uint32_t> marked = write ? out.result.non_planar : std::vector<std::uint32_t>{};
         report_and_draw(i, std::move(out));
         if (write) {
             try {
-                io::write_marked(*o.output, mesh, marked, protect);
+                io::write_marked(*o.output, mesh, marked, files);
             } catch (const io::MeshError& e) {
-                report.fail(o.output->string(), e.what());
+                report.fail(o.output->string(), e.what(), e.code());
             }
         }
     }
@@ -356,36 +332,25 @@ int run_check(const CheckOptions& o) {
                          " mesh files of the folder " + o.meshes.front());
     if (o.output) refuse_unwritable_format(*o.output);  // before any mesh is read
     const std::vector<fs::path> images = o.image ? image_paths(*o.image, inputs) : std::vector<fs::path>{};
+    // Every file the run reads and writes. Of two outputs that are one file the later is refused: the
+    // log (registered by its sink) rather than the report, the report rather than a picture or -o.
+    RunFiles files;
+    for (const MeshInput& in : inputs)
+        if (in.error.empty()) files.add_input(in.path, role::input);
+    if (o.output) io::add_marked_outputs(files, *o.output);
+    for (const fs::path& f : images)
+        if (!f.empty()) files.add_output(f, role::picture, f.string());
+    if (o.html) files.add_output(*o.html, role::report, "--html " + o.html->string());
     host::Host host;
-    LogSink log(host.log(), o.log);
+    LogSink log(host.log(), o.log, files);
     int code = kExitError;
     try {
-        // Everything the run reads, and its outputs, are protected from each other.
-        std::vector<RunFile> reads;
-        for (const MeshInput& in : inputs)
-            if (in.error.empty()) reads.push_back({in.path, "the input"});
         const fs::path plugin = find_plugin(o.plugin);
-        reads.push_back({plugin, "the plug-in library"});
-        for (const RunFile& f : reads) log.protect(f);
-        std::vector<RunFile> output_protect = reads;
-        if (o.output) {
-            for (const fs::path& f : io::marked_files(*o.output)) log.protect({f, "the output"});
-            if (o.log.file) output_protect.push_back({*o.log.file, "the log"});
-        }
-        for (const fs::path& f : images)
-            if (!f.empty()) log.protect({f, "a picture"});
-        std::vector<RunFile> image_protect = output_protect;
-        if (o.log.file && !o.output) image_protect.push_back({*o.log.file, "the log"});
-        if (o.output)
-            for (const fs::path& f : io::marked_files(*o.output)) image_protect.push_back({f, "the output"});
-        for (const fs::path& f : images)
-            if (!f.empty()) output_protect.push_back({f, "a picture"});
-        if (o.html) log.protect({*o.html, "the report"});
-        log.check_protected();
+        files.add_input(plugin, role::plugin);
+        files.refuse_clashes();
         std::optional<HtmlOutput> html;
-        if (o.html) html.emplace(*o.html, html_protect(reads, o), o.import_limits);
-        if (o.html && o.output) output_protect.push_back({*o.html, "the report"});
-        code = check_all(host, inputs, o, plugin, output_protect, images, image_protect, html ? &*html : nullptr);
+        if (o.html) html.emplace(*o.html, files, o.import_limits);
+        code = check_all(host, inputs, o, plugin, files, images, html ? &*html : nullptr);
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
         log.finish_after_error();

@@ -23,24 +23,27 @@ namespace torvel::app {
 struct MeshInput {
     std::string path;   // as given, or the given folder joined with the file's path inside it
     std::string error;  // not empty: the message for this entry (a folder with no mesh file in it)
+    ErrorCode code = ErrorCode::empty_folder;  // with an error: its code
 };
 
 // The mesh files of the command line's MESH arguments, in order. A MESH that is a folder (also through a
-// link) is searched recursively for .obj, .ply and .off files (the extension in any case; links to
-// files are taken, links to folders are not followed), which replace it in sorted path order; other
-// files are skipped. A folder without any mesh file, or one that cannot be read, becomes an entry with
-// an error naming it. Anything else is taken as given: reading it reports what is wrong.
+// link) is searched recursively for files of every format torvel reads but those searched_in_folders
+// passes over (the extension in any case; links to files are taken, links to folders are not
+// followed), which replace it in sorted path order; other files are skipped. A folder without any mesh
+// file, or one that cannot be read, becomes an entry with an error naming it. Anything else is taken as
+// given: reading it reports what is wrong.
 std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes);
 
 // What checking one entry gave.
 struct FileOutcome {
     enum class Kind { checked, error, fatal };
     Kind kind = Kind::error;
-    FileResult result;                // checked
-    double tolerance = 0;             // checked: the tolerance the filter read
-    std::string message;              // error, fatal: as on stderr, without "torvel: "
-    std::vector<host::LogEntry> log;  // from a worker: the host log of this file, in order
-    Measures measures;                // checked: what --details, --histogram and --image asked for
+    FileResult result;                     // checked
+    double tolerance = 0;                  // checked: the tolerance the filter read
+    std::string message;                   // error, fatal: as on stderr, without "torvel: "
+    ErrorCode code = ErrorCode::internal;  // error, fatal: the message's code
+    std::vector<host::LogEntry> log;       // from a worker: the host log of this file, in order
+    Measures measures;                     // checked: what --details, --histogram and --image asked for
 };
 
 // Checks one mesh file in `host` (bound to the SDK by the caller) and returns checked or error; a

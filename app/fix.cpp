@@ -7,12 +7,10 @@
 
 #include "app.h"
 #include "host.h"
-#include "huge_pages.h"
 #include "mesh_io.h"
 #include "mesh_load.h"
 #include "mesh_rewrite.h"
-#include "names.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "repair.h"
 #include "report.h"
 
@@ -23,75 +21,61 @@ namespace {
 struct Repair {
     std::string path;
     double tolerance = 0;
-    io::MeshFile file;               // as read (the objects of a file read through Assimp joined; the bytes only
-                                     // of a file torvel reads itself), its positions and corners moved to the scene
-    geometry::MeshView mesh;         // the mesh as the scene holds it
+    // As read (a file read through Assimp as one mesh, its objects one after another, written only
+    // converted), its positions, offsets and corners moved to the scene; the bytes only of a file torvel
+    // reads itself.
+    LoadedFile file;
+    MeshView mesh;                   // the mesh as the scene holds it
     MeshRepair fixed;                // splits, not repaired
     std::optional<fs::path> output;  // written (not for --dry-run)
     bool converted = false;
 };
 
-XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring& name, io::MeshData m) {
+XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring& name, PolygonMesh&& m) {
     try {
-        return host.add_mesh(name, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
+        return host.add_mesh(name, std::move(m));
     } catch (const host::HostError& e) {
-        throw FileError(path + ": " + e.what());
+        throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
     }
 }
 
 Repair repair_file(host::Host& host, const std::string& path, const FixOptions& o, const fs::path& plugin) {
     Repair r;
     r.path = path;
-    if (io::format_named(path)) {
-        try {
-            r.file = io::read_mesh_file(path);
-        } catch (const io::MeshError& e) {
-            throw FileError(e.what());
-        }
-    } else {
-        // Written only converted, so its objects are joined as check -o joins them.
-        LoadedFile loaded = load_mesh_file(path, fs::path(path).stem().string(), o.import_limits);
-        std::vector<std::string> warnings = std::move(loaded.warnings);
-        r.file.mesh = joined_mesh(std::move(loaded));
-        r.file.mesh.warnings = std::move(warnings);
-    }
+    r.file = load_mesh_file(path, o.import_limits, Keep::bytes);
     for (const std::string& warning : r.file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
 
-    host.new_scene();
-    LoadedPlugin loaded(host, plugin);
-    r.tolerance = settings_tolerance(host, o.tolerance);
-    if (!host.plugins().find_item(torvel_filter::kFilterName))
-        throw std::runtime_error(plugin.string() + ": registers no filter " + to_utf8(torvel_filter::kFilterName));
+    const FileSession session(host, plugin, o.tolerance);
+    r.tolerance = session.tolerance();
     const std::wstring name = from_utf8(fs::path(path).stem().string());
     try {
-        // The offsets stay as well, for the rewrite and the report.
-        io::MeshData scene;
+        // The scene takes the arrays; the file keeps its objects and face lines for the output.
+        PolygonMesh scene;
         scene.positions = std::move(r.file.mesh.positions);
-        reserve_huge(scene.offsets, r.file.mesh.offsets.size());
-        scene.offsets.assign(r.file.mesh.offsets.begin(), r.file.mesh.offsets.end());
+        scene.offsets = std::move(r.file.mesh.offsets);
         scene.indices = std::move(r.file.mesh.indices);
         const XSI::CRef object = add_mesh(host, path, name, std::move(scene));
         const host::Mesh& held = host.store().find_as<host::MeshObject>(object)->mesh;
         r.mesh = {held.positions, held.offsets, held.indices};
         r.fixed = repair_mesh(host, object, r.mesh, r.tolerance,
-                              [&](io::MeshData pieces) { return add_mesh(host, path, name, std::move(pieces)); });
+                              [&](PolygonMesh pieces) { return add_mesh(host, path, name, std::move(pieces)); });
     } catch (const host::HostError& e) {
-        throw std::runtime_error(plugin.string() + ": " + e.what());
+        throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
     }
     return r;
 }
 
 // Lossless when OUT is in the input's format; otherwise the repaired mesh is converted, with the
 // polygons that were not repaired marked as check -o marks them.
-void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> protect) {
-    const std::optional<io::Format> in_format = io::format_named(r.path);
+void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
+    const std::optional<io::Format> in_format = r.file.format;
     if (in_format == io::format_of(out)) {
-        OutputFile file(out, out.string(), protect);
+        OutputFile file(out, out.string(), &files, role::output);
         try {
-            io::write_split_polygons(r.file, *in_format, r.path, r.fixed.splits,
+            io::write_split_polygons(r.file.source, r.mesh, r.file.mesh.face_lines, *in_format, r.path, r.fixed.splits,
                                      [&file](std::string_view part) { file.write(part); });
         } catch (const io::MeshError& e) {
-            throw FileError(e.what());
+            throw FileError(e);
         }
         file.commit();
     } else {
@@ -99,7 +83,7 @@ void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> pro
         // The unsplit polygons keep their order, so a not-repaired polygon's place is found by counting.
         std::uint32_t q = 0, p = 0;
         std::size_t s = 0, k = 0;
-        for (; p < r.file.mesh.polygon_count(); ++p) {
+        for (; p < r.mesh.polygon_count(); ++p) {
             if (s < r.fixed.splits.size() && r.fixed.splits[s].polygon == p) {
                 q += static_cast<std::uint32_t>(r.fixed.splits[s++].piece_count());
                 continue;
@@ -111,9 +95,9 @@ void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> pro
             ++q;
         }
         try {
-            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, protect);
+            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, files);
         } catch (const io::MeshError& e) {
-            throw FileError(e.what());
+            throw FileError(e);
         }
         r.converted = true;
     }
@@ -122,6 +106,8 @@ void write_repaired(Repair& r, const fs::path& out, std::span<const RunFile> pro
 
 void print_text(const Repair& r) {
     std::cout << r.path << ": " << r.fixed.summary(r.tolerance) << '\n';
+    if (const std::string unproven = r.fixed.not_fewest_summary(); !unproven.empty())
+        std::cout << r.path << ": " << unproven << '\n';
     for (const NotRepaired& n : r.fixed.not_repaired)
         std::cout << r.path << ": polygon " << n.index << " not repaired: " << n.reason << '\n';
     if (r.converted)
@@ -141,9 +127,10 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
     if (r) {
         out += "{\"path\":" + json_text(Json(r->path)) + ",\"polygons\":";
-        append_number(out, r->file.mesh.polygon_count());
+        append_number(out, r->mesh.polygon_count());
         out += ",\"split\":[";
-        out.reserve(out.size() + 32 * r->fixed.splits.size() + 8 * r->fixed.pieces());
+        out.reserve(out.size() + 48 * r->fixed.splits.size() + 8 * r->fixed.pieces());
+        auto unproven = r->fixed.not_fewest.begin();  // ascending, as the splits are
         for (const io::PolygonPieces& s : r->fixed.splits) {
             out += &s == r->fixed.splits.data() ? "{\"index\":" : ",{\"index\":";
             append_number(out, s.polygon);
@@ -156,7 +143,9 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
                 }
                 out += ']';
             }
-            out += "]}";
+            const bool fewest = unproven == r->fixed.not_fewest.end() || unproven->index != s.polygon;
+            if (!fewest) ++unproven;
+            out += fewest ? "],\"fewest\":true}" : "],\"fewest\":false}";
         }
         Json not_repaired = Json::array();
         for (const NotRepaired& n : r->fixed.not_repaired)
@@ -175,34 +164,30 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
 int run_fix(const FixOptions& o) {
     if (!o.output && !o.dry_run) throw UsageError("-o/--output is required (or --dry-run to only report)");
     if (o.output) refuse_unwritable_format(*o.output);
+    RunFiles files;
+    files.add_input(o.mesh, role::input);
+    if (o.output && !o.dry_run) io::add_marked_outputs(files, *o.output);
     host::Host host;
-    LogSink log(host.log(), o.log);
+    LogSink log(host.log(), o.log, files);
     Json errors = Json::array();
     std::optional<Repair> repair;
+    fs::path plugin;
     try {
-        const fs::path plugin = find_plugin(o.plugin);
-        std::vector<RunFile> protect = {{o.mesh, "the input"}, {plugin, "the plug-in library"}};
-        for (const RunFile& f : protect) log.protect(f);
-        if (o.log.file) protect.push_back({*o.log.file, "the log"});
-        if (o.output && !o.dry_run) {
-            // Refused before any work; OutputFile checks again when it writes.
-            for (const fs::path& f : io::marked_files(*o.output)) {
-                if (const RunFile* clash = clashing_file(f, protect))
-                    throw FileError(o.output->string() + ": refusing to overwrite " + clash->role + " " +
-                                    clash->path.string());
-                log.protect({f, "the output"});
-            }
-        }
-        log.check_protected();
+        plugin = find_plugin(o.plugin);
+        files.add_input(plugin, role::plugin);
+        // Refused before any work; OutputFile checks again when it writes.
+        files.refuse_clashes();
         host.log().add(XSI::siVerboseMsg, L"repairing " + from_utf8(o.mesh));
         const host::HostScope bound(host);
         try {
             repair = repair_file(host, o.mesh, o, plugin);
-            if (o.output && !o.dry_run) write_repaired(*repair, *o.output, protect);
+            if (o.output && !o.dry_run) write_repaired(*repair, *o.output, files);
         } catch (const FileError& e) {
             host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
             std::cerr << "torvel: " << e.what() << '\n';
-            errors.push_back({{"path", e.file().empty() ? o.mesh : e.file()}, {"message", e.what()}});
+            errors.push_back({{"path", e.file().empty() ? o.mesh : e.file()},
+                              {"message", e.what()},
+                              {"code", std::string(error_id(e.code()))}});
         }
     } catch (const std::exception& e) {
         host.log().add(XSI::siErrorMsg, from_utf8(e.what()));
@@ -211,7 +196,7 @@ int run_fix(const FixOptions& o) {
     }
     log.finish();
     if (o.json) {
-        const double tolerance = repair ? repair->tolerance : o.tolerance.value_or(45.0);
+        const double tolerance = repair ? repair->tolerance : run_tolerance(o.tolerance, plugin);
         std::cout << fix_json_text(tolerance, repair && errors.empty() ? &*repair : nullptr, errors) << std::endl;
     } else if (repair && errors.empty()) {
         print_text(*repair);

@@ -25,14 +25,18 @@ report::Histogram histogram_of(const geometry::BendHistogram& h) {
 }
 
 // The file read again as the check read it (objects, precision), its polygons in the states the filter's
-// verdict gives, and the details and histogram the check's own measures give (the same order).
-report::FileReport file_report(const FileResult& result, double tolerance, const importer::Limits& limits) {
-    LoadedFile loaded = load_mesh_file(result.path, fs::path(result.path).stem().string(), limits);
+// verdict gives, and the details and histogram the check's own measures give (the same order). The
+// report's objects read the arrays of `objects`, which the caller keeps while it adds the report.
+report::FileReport file_report(const FileResult& result, double tolerance, const importer::Limits& limits,
+                               std::vector<PolygonMesh>& objects) {
+    LoadedFile loaded = load_mesh_file(result.path, limits);
+    objects = split_objects(loaded, fs::path(result.path).stem().string());
     std::size_t polygons = 0;
-    for (const LoadedObject& o : loaded.objects) polygons += o.polygon_count();
-    if (polygons != result.polygons || loaded.objects.size() != result.objects.size())
+    for (const PolygonMesh& o : objects) polygons += o.polygon_count();
+    if (polygons != result.polygons || objects.size() != result.objects.size())
         throw FileError(result.path + ": the file changed while it was checked (" + std::to_string(polygons) +
-                        " polygons now, " + std::to_string(result.polygons) + " when checked)");
+                            " polygons now, " + std::to_string(result.polygons) + " when checked)",
+                        {}, ErrorCode::file_changed);
     report::FileReport file;
     file.path = result.path;
     file.tolerance = tolerance;
@@ -41,17 +45,15 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
     file.non_planar = result.non_planar;
 
     std::vector<CheckedObject> checked;
-    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
-        const LoadedObject& o = loaded.objects[k];
-        add_checked_object(checked, result.objects[k].name, {o.positions, o.offsets, o.indices}, loaded.face_lines);
-    }
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        add_checked_object(checked, result.objects[k].name, objects[k].view(), loaded.mesh.face_lines);
     Measures measures =
         measure_file({true, std::nullopt, true, false}, checked, result.non_planar, result.path, tolerance);
     file.histogram = histogram_of(*measures.histogram);
 
-    std::vector<std::vector<report::PolygonState>> states(loaded.objects.size());
+    std::vector<std::vector<report::PolygonState>> states(objects.size());
     for (std::size_t k = 0; k < states.size(); ++k)
-        states[k].assign(loaded.objects[k].polygon_count(), report::PolygonState::planar);
+        states[k].assign(objects[k].polygon_count(), report::PolygonState::planar);
     for (const PolygonDetail& d : measures.details) {
         // The last object that starts at or before the polygon.
         const auto k = static_cast<std::uint32_t>(
@@ -71,18 +73,15 @@ report::FileReport file_report(const FileResult& result, double tolerance, const
         out.out_of_plane = d.out_of_plane;
         file.details.push_back(std::move(out));
     }
-    for (std::size_t k = 0; k < loaded.objects.size(); ++k) {
-        LoadedObject& o = loaded.objects[k];
-        file.objects.push_back({result.objects[k].name, std::move(o.positions), std::move(o.offsets),
-                                std::move(o.indices), std::move(states[k])});
-    }
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        file.objects.push_back({result.objects[k].name, objects[k].view(), std::move(states[k])});
     return file;
 }
 
 }  // namespace
 
-HtmlOutput::HtmlOutput(const fs::path& path, std::span<const RunFile> protect, const importer::Limits& limits)
-    : path_(path), file_(path, "--html " + path.string(), protect), limits_(limits) {
+HtmlOutput::HtmlOutput(const fs::path& path, const RunFiles& files, const importer::Limits& limits)
+    : path_(path), file_(path, "--html " + path.string(), &files, role::report), limits_(limits) {
     page_ = std::make_unique<report::HtmlReport>([this](std::string_view bytes) { file_.write(bytes); });
 }
 
@@ -92,12 +91,13 @@ void HtmlOutput::add(const FileResult& result, double tolerance) {
     if (failed_) return;
     std::string problem;
     try {
-        page_->add(file_report(result, tolerance, limits_));
+        std::vector<PolygonMesh> objects;
+        page_->add(file_report(result, tolerance, limits_, objects));
         return;
     } catch (const FileError& e) {
         // A write of the report itself failed: the page is lost, the run goes on.
         if (e.file() == "--html " + path_.string()) {
-            failed_ = e.what();
+            failed_ = e;
             return;
         }
         problem = e.what();
@@ -120,18 +120,10 @@ void HtmlOutput::finish() {
             file_.commit();
             return;
         } catch (const FileError& e) {
-            failed_ = e.what();
+            failed_ = e;
         }
     }
-    throw FileError(*failed_);
-}
-
-std::vector<RunFile> html_protect(std::span<const RunFile> reads, const CheckOptions& options) {
-    std::vector<RunFile> out(reads.begin(), reads.end());
-    if (options.log.file) out.push_back({*options.log.file, "the log"});
-    if (options.output)
-        for (const fs::path& f : io::marked_files(*options.output)) out.push_back({f, "the output"});
-    return out;
+    throw *failed_;
 }
 
 }  // namespace torvel::app

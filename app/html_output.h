@@ -24,9 +24,10 @@ namespace torvel::app {
 // degenerate when also described as such), and the details and histogram of --details and --histogram.
 class HtmlOutput {
 public:
-    // Throws FileError ("--html PATH: ...") when the report cannot be opened or is a file of the run.
-    // `limits` bound the imports of files read through Assimp, as the check's own.
-    HtmlOutput(const fs::path& path, std::span<const RunFile> protect, const importer::Limits& limits);
+    // Throws FileError ("--html PATH: ...") when the report cannot be opened or is another file of
+    // `files` (which must outlive this). `limits` bound the imports of files read through Assimp, as the
+    // check's own.
+    HtmlOutput(const fs::path& path, const RunFiles& files, const importer::Limits& limits);
     ~HtmlOutput();
     HtmlOutput(const HtmlOutput&) = delete;
     HtmlOutput& operator=(const HtmlOutput&) = delete;
@@ -45,10 +46,7 @@ private:
     OutputFile file_;
     std::unique_ptr<report::HtmlReport> page_;
     importer::Limits limits_;
-    std::optional<std::string> failed_;  // the first write error
+    std::optional<FileError> failed_;  // the first write error
 };
-
-// What the report must not replace: the files the run reads (`reads`), the log and -o's files.
-std::vector<RunFile> html_protect(std::span<const RunFile> reads, const CheckOptions& options);
 
 }  // namespace torvel::app

@@ -23,7 +23,8 @@ const char* severity_prefix(XSI::siSeverityType severity) {
 
 }  // namespace
 
-LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::move(options)) {
+LogSink::LogSink(host::Log& log, Options options, RunFiles& files)
+    : log_(log), options_(std::move(options)), files_(files) {
     if (options_.file) {
         const fs::path& file = *options_.file;
         std::error_code ec;
@@ -32,6 +33,7 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
         const fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
         if (!fs::is_directory(dir, ec))
             throw UsageError("--log " + file.string() + ": no such directory " + dir.string());
+        files_.add_output(file, role::log, "--log " + file.string());
     }
     if (options_.verbose || options_.to_stdout) {
         const bool to_stderr = options_.verbose;
@@ -41,18 +43,6 @@ LogSink::LogSink(host::Log& log, Options options) : log_(log), options_(std::mov
             else
                 std::cout << to_utf8(e.text) << '\n';
         });
-    }
-}
-
-void LogSink::protect(RunFile file) { protected_.push_back(std::move(file)); }
-
-void LogSink::check_protected() const {
-    if (!options_.file) return;
-    if (const RunFile* clash = clashing_file(*options_.file, protected_)) {
-        refused_ = true;  // finish() then writes nothing and says nothing more
-        throw FileError(
-            "--log " + options_.file->string() + ": refusing to overwrite " + clash->role + " " + clash->path.string(),
-            options_.file->string());
     }
 }
 
@@ -68,9 +58,10 @@ LogSink::~LogSink() { log_.set_observer({}); }
 
 void LogSink::finish() {
     std::cout.flush();  // the log may be this run's own standard output
-    if (!options_.file || refused_) return;
+    // Refused before the run did anything: said once then.
+    if (!options_.file || (files_.refused() && files_.refused()->role == role::log)) return;
     const fs::path& file = *options_.file;
-    OutputFile out(file, "--log " + file.string(), protected_);
+    OutputFile out(file, "--log " + file.string(), &files_, role::log);
     for (const host::LogEntry& e : log_.entries()) {
         nlohmann::ordered_json line{{"severity", static_cast<int>(e.severity)}, {"text", to_utf8(e.text)}};
         out.buffer() += line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -53,7 +53,7 @@ std::vector<PolygonDetail> describe_reported(std::span<const CheckedObject> obje
 std::vector<unsigned char> picture(std::span<const CheckedObject> objects, std::span<const PolygonDetail> details,
                                    std::span<const std::uint32_t> reported, const std::string& path, double tolerance) {
     std::vector<std::vector<render::PolygonState>> states;
-    std::vector<render::MeshView> views;
+    std::vector<render::Object> views;
     std::uint64_t polygons = 0, degenerate = 0;
     for (const CheckedObject& object : objects) {
         states.emplace_back(object.mesh.offsets.size() - 1, render::PolygonState::planar);
@@ -74,8 +74,7 @@ std::vector<unsigned char> picture(std::span<const CheckedObject> objects, std::
                 break;
             }
     }
-    for (std::size_t o = 0; o < objects.size(); ++o)
-        views.push_back({objects[o].mesh.positions, objects[o].mesh.offsets, objects[o].mesh.indices, states[o]});
+    for (std::size_t o = 0; o < objects.size(); ++o) views.push_back({objects[o].mesh, states[o]});
     render::Picture sheet;
     sheet.caption = {path, std::to_string(reported.size()) + " of " + std::to_string(polygons) +
                                " polygons non-planar at " + format_number(tolerance) + " degrees, " +
@@ -94,7 +93,7 @@ bool worse_detail(const PolygonDetail& a, const PolygonDetail& b) {
     return a.index < b.index;
 }
 
-void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const geometry::MeshView& mesh,
+void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const MeshView& mesh,
                         std::span<const std::uint32_t> file_lines) {
     const std::uint32_t first =
         objects.empty() ? 0 : objects.back().first + static_cast<std::uint32_t>(objects.back().mesh.offsets.size() - 1);
@@ -238,7 +237,8 @@ std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInp
         throw UsageError("--image " + image.string() + ": the run checks " + std::to_string(inputs.size()) +
                          " mesh files, one picture each: name a folder");
     if (!fs::is_directory(image, ec) && !fs::create_directories(image, ec) && ec)
-        throw FileError("--image " + image.string() + ": cannot make the folder: " + ec.message());
+        throw FileError("--image " + image.string() + ": cannot make the folder: " + ec.message(), {},
+                        ErrorCode::write_failed);
     std::set<std::string> used;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         if (!inputs[i].error.empty()) continue;
@@ -251,8 +251,8 @@ std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInp
     return out;
 }
 
-void write_image(const fs::path& path, std::span<const unsigned char> png, std::span<const RunFile> protect) {
-    OutputFile file(path, path.string(), protect);
+void write_image(const fs::path& path, std::span<const unsigned char> png, const RunFiles& files) {
+    OutputFile file(path, path.string(), &files, role::picture);
     file.write(std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
     file.commit();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output_file.h"
+#include "polygon_mesh.h"
 #include "polygon_shape.h"
 #include "report.h"
 
@@ -29,14 +30,14 @@ struct MeasureRequest {
 // `first`. Spans are owned by the caller (the host's mesh, the reader's face lines).
 struct CheckedObject {
     std::string name;
-    geometry::MeshView mesh;
+    MeshView mesh;
     std::uint32_t first = 0;
     std::span<const std::uint32_t> face_lines;  // OBJ: the `f` line of each polygon; empty otherwise
 };
 
 // Adds an object after those already in `objects`: its polygons numbered on from theirs, with its share of
 // `file_lines` (the `f` line of every polygon of the file, objects in order; empty for other formats).
-void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const geometry::MeshView& mesh,
+void add_checked_object(std::vector<CheckedObject>& objects, std::string name, const MeshView& mesh,
                         std::span<const std::uint32_t> file_lines);
 
 struct PolygonDetail {
@@ -86,8 +87,7 @@ Json histogram_json(const geometry::BendHistogram& histogram);
 struct MeshInput;
 std::vector<std::filesystem::path> image_paths(const std::filesystem::path& image, std::span<const MeshInput> inputs);
 
-// Writes a picture through OutputFile, never over any of `protect`. Throws FileError naming `path`.
-void write_image(const std::filesystem::path& path, std::span<const unsigned char> png,
-                 std::span<const torvel::RunFile> protect);
+// Writes a picture through OutputFile, never over another file of `files`. Throws FileError naming `path`.
+void write_image(const std::filesystem::path& path, std::span<const unsigned char> png, const torvel::RunFiles& files);
 
 }  // namespace torvel::app

@@ -17,7 +17,8 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     if (ec) {
-        found.push_back({dir.string(), dir.string() + ": cannot read the folder: " + ec.message()});
+        found.push_back(
+            {dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
         return;
     }
     for (; it != end; it.increment(ec)) {
@@ -25,14 +26,16 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
         std::error_code e;
         if (entry.is_symlink(e)) {
             if (is_mesh_name(entry.path()) && fs::is_regular_file(entry.path(), e))
-                found.push_back({entry.path().string(), {}});
+                found.push_back({entry.path().string(), {}, {}});
         } else if (entry.is_directory(e)) {
             search(entry.path(), found);
         } else if (entry.is_regular_file(e) && is_mesh_name(entry.path())) {
-            found.push_back({entry.path().string(), {}});
+            found.push_back({entry.path().string(), {}, {}});
         }
     }
-    if (ec) found.push_back({dir.string(), dir.string() + ": cannot read the folder: " + ec.message()});
+    if (ec)
+        found.push_back(
+            {dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable});
 }
 
 }  // namespace
@@ -42,7 +45,7 @@ std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes) {
     for (const std::string& given : meshes) {
         std::error_code ec;
         if (!fs::is_directory(given, ec)) {
-            inputs.push_back({given, {}});
+            inputs.push_back({given, {}, {}});
             continue;
         }
         std::vector<MeshInput> found;
@@ -50,7 +53,8 @@ std::vector<MeshInput> expand_meshes(std::span<const std::string> meshes) {
         // Path order compares folder by folder, so a folder's files stay together.
         std::stable_sort(found.begin(), found.end(),
                          [](const MeshInput& a, const MeshInput& b) { return fs::path(a.path) < fs::path(b.path); });
-        if (found.empty()) found.push_back({given, given + ": no mesh file in this folder or below it"});
+        if (found.empty())
+            found.push_back({given, given + ": no mesh file in this folder or below it", ErrorCode::empty_folder});
         inputs.insert(inputs.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return inputs;

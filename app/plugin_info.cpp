@@ -9,13 +9,15 @@
 namespace torvel::app {
 
 int run_plugin_info(const PluginInfoOptions& o) {
+    RunFiles files;
     host::Host h;
-    LogSink log(h.log(), o.log);
+    LogSink log(h.log(), o.log, files);
     Json info;
     fs::path path;
     try {
         path = find_plugin(o.plugin);
-        log.protect({path, "the plug-in library"});
+        files.add_input(path, role::plugin);
+        files.refuse_clashes();
         const host::PluginLibrary& lib = h.plugins().load(path);
         // The page is built as a host builds it before showing the property.
         for (const XSI::CRef& prop : h.root().properties) h.define_layout(prop);

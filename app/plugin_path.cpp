@@ -32,15 +32,17 @@ fs::path find_plugin(const std::optional<std::string>& explicit_path) {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (ec)
-        throw std::runtime_error("cannot find the plug-in: /proc/self/exe: " + ec.message() +
-                                 " (use --plugin PATH or TORVEL_PLUGIN)");
+        throw Error(
+            "cannot find the plug-in: /proc/self/exe: " + ec.message() + " (use --plugin PATH or TORVEL_PLUGIN)",
+            ErrorCode::plugin_load);
     std::string looked;
     for (const fs::path& file : candidates(exe.parent_path())) {
         if (fs::is_regular_file(file, ec)) return file;
         looked += (looked.empty() ? "" : ", ") + file.string();
     }
-    throw std::runtime_error(std::string("cannot find the plug-in ") + kPluginFile + " (looked for " + looked +
-                             "); use --plugin PATH or set TORVEL_PLUGIN");
+    throw Error(std::string("cannot find the plug-in ") + kPluginFile + " (looked for " + looked +
+                    "); use --plugin PATH or set TORVEL_PLUGIN",
+                ErrorCode::plugin_load);
 }
 
 }  // namespace torvel::app

@@ -7,7 +7,7 @@
 
 #include "app.h"
 #include "huge_pages.h"
-#include "names.h"
+#include "file_session.h"
 #include "plugin_registry.h"
 #include "polygon_split.h"
 
@@ -15,7 +15,7 @@ namespace torvel::app {
 
 namespace {
 
-std::vector<double> corner_positions(const geometry::MeshView& mesh, std::uint32_t polygon,
+std::vector<double> corner_positions(const MeshView& mesh, std::uint32_t polygon,
                                      std::span<const std::uint32_t> corners = {}) {
     std::vector<double> out;
     const std::uint32_t first = mesh.offsets[polygon], n = mesh.offsets[polygon + 1] - first;
@@ -38,9 +38,8 @@ struct Origin {
 
 // The pieces of every split as polygons of one mesh. The pieces of a polygon share the vertices of its
 // corners (and so the new diagonals), as they do in the repaired mesh.
-io::MeshData pieces_mesh(const geometry::MeshView& mesh, std::span<const io::PolygonPieces> splits,
-                         std::vector<Origin>& origin) {
-    io::MeshData out;
+PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const io::PolygonPieces> splits, std::vector<Origin>& origin) {
+    PolygonMesh out;
     std::size_t pieces = 0, corners = 0, vertices = 0;
     for (const io::PolygonPieces& split : splits) {
         pieces += split.piece_count();
@@ -76,20 +75,10 @@ io::MeshData pieces_mesh(const geometry::MeshView& mesh, std::span<const io::Pol
     return out;
 }
 
-// The polygons of `object` that the filter leaves selected, ascending. The host's selection is not
-// touched: a script's stays as the user made it.
-std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& object) {
-    const std::vector<XSI::CRef> selection = {host.make_component_item(object, XSI::siPolygonFaceID, {})};
-    std::vector<std::uint32_t> out =
-        std::move(host::run_filter(host, torvel_filter::kFilterName, selection).remaining.front());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // The pieces the filter still reports are split into triangles; a polygon one of whose pieces cannot be
-// is left as it was.
-void triangulate_reported(MeshRepair& r, const geometry::MeshView& mesh, std::span<const std::uint32_t> reported,
-                          std::span<const Origin> origin) {
+// is left as it was. The polygons whose pieces were split so are added to `triangulated`.
+void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const std::uint32_t> reported,
+                          std::span<const Origin> origin, std::vector<std::uint32_t>& triangulated) {
     if (reported.empty()) return;  // as it nearly always is: the lists are not rebuilt then
     std::vector<std::vector<std::vector<std::uint32_t>>> pieces(r.splits.size());
     std::vector<bool> touched(r.splits.size()), dropped(r.splits.size());
@@ -127,6 +116,7 @@ void triangulate_reported(MeshRepair& r, const geometry::MeshView& mesh, std::sp
     for (std::size_t s = 0; s < r.splits.size(); ++s) {
         if (dropped[s]) continue;
         if (touched[s]) {
+            triangulated.push_back(r.splits[s].polygon);
             io::PolygonPieces redone{r.splits[s].polygon, {0}, {}};
             for (const auto& piece : pieces[s]) {
                 redone.corners.insert(redone.corners.end(), piece.begin(), piece.end());
@@ -152,36 +142,59 @@ std::string MeshRepair::summary(double tolerance) const {
            std::to_string(not_repaired.size()) + " not repaired at " + format_number(tolerance) + "\u00b0";
 }
 
+std::string MeshRepair::not_fewest_summary() const {
+    if (not_fewest.empty()) return {};
+    const auto budget = std::count_if(not_fewest.begin(), not_fewest.end(),
+                                      [](const NotFewest& f) { return f.why == Unproven::search_budget; });
+    const auto size = static_cast<std::ptrdiff_t>(not_fewest.size());
+    std::string why = budget == size ? "the search's budget was reached"
+                      : budget == 0  ? "a piece the filter still reported was split into triangles"
+                                     : "the search's budget was reached, or a piece the filter still reported was "
+                                       "split into triangles";
+    return std::to_string(not_fewest.size()) + " of the splits " + (size == 1 ? "is" : "are") +
+           " not proven the fewest pieces (" + why + ")";
+}
+
 std::size_t MeshRepair::pieces() const {
     std::size_t n = 0;
     for (const io::PolygonPieces& s : splits) n += s.piece_count();
     return n;
 }
 
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
                        const PlaceMesh& place) {
     MeshRepair r;
+    std::vector<std::uint32_t> beyond_budget, triangulated;  // ascending
     for (std::uint32_t p : reported_polygons(host, object)) {
         geometry::SplitResult s = geometry::split_polygon(corner_positions(mesh, p), tolerance);
-        if (!s.ok)
+        if (!s.ok) {
             r.not_repaired.push_back({p, std::move(s.reason)});
-        else
-            r.splits.push_back({p, std::move(s.offsets), std::move(s.corners)});
+            continue;
+        }
+        if (!s.fewest) beyond_budget.push_back(p);
+        r.splits.push_back({p, std::move(s.offsets), std::move(s.corners)});
     }
     if (r.splits.empty()) return r;
 
     // The filter, not the host's measure of a bend, has the last word on every piece.
     std::vector<Origin> origin;
     const XSI::CRef pieces = place(pieces_mesh(mesh, r.splits, origin));
-    triangulate_reported(r, mesh, reported_polygons(host, pieces), origin);
+    triangulate_reported(r, mesh, reported_polygons(host, pieces), origin, triangulated);
     // A polygon the filter reported but that needed no cut stays as it is.
     std::erase_if(r.splits, [](const io::PolygonPieces& s) { return s.piece_count() < 2; });
+    for (const io::PolygonPieces& s : r.splits) {
+        if (s.piece_count() == 2) continue;
+        if (std::binary_search(beyond_budget.begin(), beyond_budget.end(), s.polygon))
+            r.not_fewest.push_back({s.polygon, Unproven::search_budget});
+        else if (std::binary_search(triangulated.begin(), triangulated.end(), s.polygon))
+            r.not_fewest.push_back({s.polygon, Unproven::triangulated});
+    }
     return r;
 }
 
-io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
-                           std::span<const io::PolygonPieces> splits) {
-    io::MeshData out;
+PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
+                          std::span<const io::PolygonPieces> splits) {
+    PolygonMesh out;
     out.positions.assign(mesh.positions.begin(), mesh.positions.end());
     std::size_t pieces = 0, corners = 0;
     for (const io::PolygonPieces& split : splits) {
@@ -195,7 +208,8 @@ io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::M
     for (std::uint32_t p = 0; p < polygons; ++p) {
         // An object starts at its first polygon's first piece.
         for (; object < objects.size() && objects[object].first == p; ++object)
-            out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+            out.objects.push_back(
+                {objects[object].name, static_cast<std::uint32_t>(out.polygon_count()), objects[object].first_vertex});
         const std::uint32_t first = mesh.offsets[p];
         if (s < splits.size() && splits[s].polygon == p) {
             const io::PolygonPieces& split = splits[s++];
@@ -210,7 +224,8 @@ io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::M
         out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
     }
     for (; object < objects.size(); ++object)  // a lone object without polygons
-        out.objects.push_back({objects[object].name, static_cast<std::uint32_t>(out.polygon_count())});
+        out.objects.push_back(
+            {objects[object].name, static_cast<std::uint32_t>(out.polygon_count()), objects[object].first_vertex});
     return out;
 }
 

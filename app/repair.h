@@ -14,6 +14,7 @@
 #include "host.h"
 #include "mesh_io.h"
 #include "mesh_rewrite.h"
+#include "polygon_mesh.h"
 #include "polygon_shape.h"
 
 namespace torvel::app {
@@ -23,17 +24,34 @@ struct NotRepaired {
     std::string reason;
 };
 
+// Why a split's piece count is not proven the fewest.
+enum class Unproven : std::uint8_t {
+    search_budget,  // the split search reached its budget, and its fallback found more pieces than it ruled out
+    triangulated,   // a piece the filter still reported was split into triangles
+};
+
+struct NotFewest {
+    std::uint32_t index = 0;
+    Unproven why = Unproven::search_budget;
+};
+
 struct MeshRepair {
     std::vector<io::PolygonPieces> splits;  // ascending polygon order, each of two or more pieces
     std::vector<NotRepaired> not_repaired;  // ascending
+    // The polygons of `splits` whose piece count is not proven the fewest, ascending (two pieces always
+    // are: the polygon itself was reported).
+    std::vector<NotFewest> not_fewest;
 
     std::size_t pieces() const;
     // "N polygons split into M pieces, K not repaired at T°", as fix and RepairMesh report it.
     std::string summary(double tolerance) const;
+    // "N of the splits are not proven the fewest pieces (the search's budget was reached)"; empty when
+    // every split is.
+    std::string not_fewest_summary() const;
 };
 
 // Puts a mesh into the scene as an object the filter can be run on, and returns that object.
-using PlaceMesh = std::function<XSI::CRef(io::MeshData)>;
+using PlaceMesh = std::function<XSI::CRef(PolygonMesh)>;
 
 // `object` holds `mesh`. The filter named kFilterName is asked which of its polygons it reports; each is
 // split at `tolerance`. The pieces alone (one polygon each, with only the vertices they use) are placed
@@ -42,12 +60,12 @@ using PlaceMesh = std::function<XSI::CRef(io::MeshData)>;
 // still reports is split into triangles. Nothing is placed when no polygon is split. The host is bound,
 // the plug-in loaded and its tolerance set to `tolerance`. Throws HostError from run_filter, and what
 // `place` throws.
-MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const geometry::MeshView& mesh, double tolerance,
+MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
                        const PlaceMesh& place);
 
-// `mesh` with each split polygon replaced in place by its pieces, in `objects` (io::MeshData's, may be
+// `mesh` with each split polygon replaced in place by its pieces, in `objects` (PolygonMesh's, may be
 // empty); an object starts at its first polygon's first piece. `splits` as MeshRepair holds them.
-io::MeshData repaired_mesh(const geometry::MeshView& mesh, std::span<const io::MeshData::Object> objects,
-                           std::span<const io::PolygonPieces> splits);
+PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
+                          std::span<const io::PolygonPieces> splits);
 
 }  // namespace torvel::app

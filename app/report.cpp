@@ -101,7 +101,9 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
     out += "],\"errors\":[";
     for (std::size_t f = 0; f < failures.size(); ++f) {
         if (f) out += ',';
-        out += json_text(Json{{"path", failures[f].path}, {"message", failures[f].message}});
+        out += json_text(Json{{"path", failures[f].path},
+                              {"message", failures[f].message},
+                              {"code", std::string(error_id(failures[f].code))}});
     }
     out += "]";
     append_fields(out, run_fields);
@@ -181,11 +183,6 @@ Json property_json(const host::Host& host, const host::PropertyObject& prop) {
 }
 
 }  // namespace
-
-std::string range_text(const XSI::Parameter& p) {
-    auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };
-    return text(p.GetMin()) + " to " + text(p.GetMax());
-}
 
 Json plugin_info(const host::Host& h, const host::PluginLibrary& library) {
     const auto* reg = h.store().find_as<host::RegistrarObject>(library.registrar());

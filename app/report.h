@@ -37,6 +37,7 @@ struct FileResult {
 struct FileFailure {
     std::string path;
     std::string message;
+    ErrorCode code = ErrorCode::internal;
 };
 
 // What a run of more than one file adds up to.
@@ -56,7 +57,7 @@ std::string object_lines(const FileResult& result);
 // checked" (singular where a count is 1).
 std::string check_summary(const CheckTotals& totals);
 // {"tolerance": T, "files": [{"path", "polygons", "non_planar", "objects": [{"name", "polygons",
-// "non_planar"}], "precision"}], "errors": [{"path", "message"}]}, compact, as one line of text. The
+// "non_planar"}], "precision"}], "errors": [{"path", "message", "code"}]}, compact, as one line of text. The
 // members of file_fields[i] (when given) follow results[i]'s own, and those of run_fields follow "errors".
 std::string check_json_text(double tolerance, std::span<const FileResult> results,
                             std::span<const FileFailure> failures, std::span<const Json> file_fields = {},
@@ -66,9 +67,6 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
 // current scene (null when the scene holds none).
 Json plugin_info(const host::Host& host, const host::PluginLibrary& library);
 std::string plugin_info_text(const Json& info, const std::string& path);
-
-// A parameter's range for messages: "0 to 90" ("none" for an open end).
-std::string range_text(const XSI::Parameter& parameter);
 
 // JSON text; text that is not valid UTF-8 (file names) is written with U+FFFD, never an exception.
 std::string json_text(const Json& value, int indent = -1);

@@ -13,9 +13,9 @@
 #include "app.h"
 #include "host.h"
 #include "mesh_load.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
-#include "plugin_session.h"
+#include "file_session.h"
 #include "repair.h"
 #include "report.h"
 #include "text.h"
@@ -34,15 +34,8 @@ struct ScriptEnv {
     Host& host;
     fs::path base;                      // relative paths in commands are taken from here: the script's directory
     std::optional<std::string> plugin;  // --plugin, for LoadPlugin without an argument
-    LogSink& log;
-    importer::Limits import_limits;  // for the files Assimp reads
-    std::vector<RunFile> reads;      // what the run reads or writes: never replaced by ExportMesh
-
-    // A file the run reads (or the log): kept from ExportMesh and from the log.
-    void protect(RunFile file) {
-        log.protect(file);
-        reads.push_back(std::move(file));
-    }
+    importer::Limits import_limits;     // for the files Assimp reads
+    RunFiles& files;                    // what the run reads or writes: never replaced by ExportMesh or the log
 };
 
 std::string cmd(const ScriptArgs& args) { return to_utf8(args.command()); }
@@ -175,43 +168,38 @@ void print_selection(Host& h) {
     }
 }
 
-io::MeshData mesh_data(const host::Mesh& mesh) {
-    io::MeshData out;
-    out.positions = mesh.positions;
-    out.offsets = mesh.offsets;
-    out.indices = mesh.indices;
-    return out;
-}
+MeshView mesh_view(const host::Mesh& mesh) { return {mesh.positions, mesh.offsets, mesh.indices}; }
 
 // RepairMesh "OBJECT"[, DEG]: the object's polygons the filter reports, at DEG for this command only,
 // become their pieces, as torvel fix splits them; the object is replaced by its repaired self.
 void repair_object(Host& h, const ScriptArgs& args) {
     args.expect_count(1, 2);
     host::MeshObject& obj = mesh_object(h, args, args.string(0));
-    if (!h.plugins().find_item(torvel_filter::kFilterName))
-        throw ScriptError(cmd(args) + ": no filter " + in_quotes(torvel_filter::kFilterName) +
+    if (!h.plugins().find_item(poly_torvel_filer::kFilterName))
+        throw ScriptError(cmd(args) + ": no filter " + in_quotes(poly_torvel_filer::kFilterName) +
                           " is registered (load the plug-in first)");
-    const io::MeshData mesh = mesh_data(obj.mesh);
+    const MeshView view = mesh_view(obj.mesh);
     XSI::CRef object = obj.self;
     const std::wstring name = h.full_name(object);
     const double kept = settings_tolerance(h, std::nullopt);
     const double tolerance = settings_tolerance(h, args.size() > 1 ? std::optional(args.number(1)) : std::nullopt);
     MeshRepair repair;
     // The object holds the pieces while the filter is asked about them, then the repaired mesh (or, when
-    // the filter fails, its own mesh again).
+    // the filter fails, its own mesh again). Its own arrays come back from the scene when the pieces
+    // take their place, and `view` goes on reading them there.
+    PolygonMesh own;
     bool placed = false;
-    auto place = [&](io::MeshData m) {
-        object = h.replace_mesh(object, std::move(m.positions), std::move(m.offsets), std::move(m.indices));
+    auto place = [&](PolygonMesh m) {
+        object = h.replace_mesh(object, std::move(m), placed ? nullptr : &own);
         placed = true;
         return object;
     };
     try {
-        const geometry::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
         repair = repair_mesh(h, object, view, tolerance, place);
         if (placed) place(repaired_mesh(view, {}, repair.splits));
     } catch (const HostError& e) {
         settings_tolerance(h, kept);
-        if (placed) place(mesh);
+        if (placed) place(std::move(own));
         throw ScriptError(cmd(args) + ": " + e.what());
     } catch (...) {
         settings_tolerance(h, kept);
@@ -231,15 +219,15 @@ void export_object(Host& h, ScriptEnv& env, const ScriptArgs& args) {
     if (args.string(1).empty()) throw ScriptError(cmd(args) + ": the file name is empty");
     const fs::path file = script_path(env, args.string(1));
     if (const auto why = unwritable_format(file)) throw ScriptError(cmd(args) + ": " + file.string() + ": " + *why);
-    io::MeshData mesh = mesh_data(obj.mesh);
-    mesh.objects.push_back({to_utf8(obj.name), 0});
+    const MeshView mesh = mesh_view(obj.mesh);
+    const PolygonMesh::Object named[] = {{to_utf8(obj.name), 0, 0}};
     try {
-        io::write_marked(file, mesh, {}, env.reads);
+        io::write_marked(file, mesh, named, {}, env.files, role::exported);
     } catch (const MeshError& e) {
         throw ScriptError(cmd(args) + ": " + e.what());
     }
     // Only once written: a refused export must not cost the run its log.
-    for (const fs::path& f : io::marked_files(file)) env.log.protect({f, "an exported file"});
+    io::add_marked_outputs(env.files, file, role::exported);
     h.log().add(XSI::siInfoMsg, L"exported " + h.full_name(obj.self) + L" to " + from_utf8(file.string()) + L": " +
                                     std::to_wstring(mesh.polygon_count()) + L" polygons, " +
                                     std::to_wstring(mesh.vertex_count()) + L" vertices");
@@ -253,7 +241,7 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             throw ScriptError(cmd(args) +
                               ": the plug-in path is empty (without an argument the default plug-in is loaded)");
         const fs::path library = args.size() ? script_path(env, args.string(0)) : find_plugin(env.plugin);
-        env.protect({library, "the plug-in library"});
+        env.files.add_input(library, role::plugin);
         h.plugins().load(library);
     });
     r.add(L"UnloadPlugin", [&h, &env](const ScriptArgs& args) {
@@ -277,29 +265,30 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
             name = from_utf8(file.stem().string());
             std::replace(name.begin(), name.end(), L'.', L'_');  // a '.' would separate names in a path
         }
-        env.protect({file, "the input"});
+        env.files.add_input(file, role::input);
         LoadedFile loaded;
         try {
-            loaded = load_mesh_file(file, to_utf8(name), env.import_limits);
+            loaded = load_mesh_file(file, env.import_limits);
         } catch (const FileError& e) {
             throw ScriptError(std::string("ImportMesh: ") + e.what());
         }
-        for (const std::string& warning : loaded.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
+        for (const std::string& warning : loaded.mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
+        std::vector<PolygonMesh> objects = split_objects(loaded, to_utf8(name));
         // One object takes NAME; several are named NAME_OBJECT, as one batch.
-        const bool several = loaded.objects.size() > 1;
-        std::vector<host::Host::NewMesh> meshes;
-        for (LoadedObject& o : loaded.objects)
-            meshes.push_back({several ? name + L"_" + from_utf8(o.name) : name, std::move(o.positions),
-                              std::move(o.offsets), std::move(o.indices)});
-        for (const XSI::CRef& obj : h.add_meshes(std::move(meshes))) {
+        const bool several = objects.size() > 1;
+        std::vector<std::wstring> names;
+        names.reserve(objects.size());
+        for (const PolygonMesh& o : objects)
+            names.push_back(several ? name + L"_" + from_utf8(o.objects.front().name) : name);
+        const bool none = objects.empty();
+        for (const XSI::CRef& obj : h.add_meshes(std::move(names), std::move(objects))) {
             const host::Mesh& mesh = h.store().find_as<host::MeshObject>(obj)->mesh;
             const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                             std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                             L" vertices");
         }
-        if (loaded.objects.empty())
-            h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
+        if (none) h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
     });
 
     r.add(L"RepairMesh", [&h](const ScriptArgs& args) { repair_object(h, args); });
@@ -421,13 +410,14 @@ int run_script_command(const ScriptOptions& o) {
 
     LogSink::Options log_options = o.log;
     log_options.to_stdout = !log_options.file && !log_options.verbose;
+    RunFiles files;
+    if (o.file && *o.file != "-") files.add_input(*o.file, role::script);
     Host h;
-    LogSink log(h.log(), log_options);
+    LogSink log(h.log(), log_options, files);
+    files.refuse_clashes();
 
     // The program's commands for this run, on top of the host's own.
-    ScriptEnv env{h, base, o.plugin, log, o.import_limits, {}};
-    if (o.file && *o.file != "-") env.protect({*o.file, "the script"});
-    if (o.log.file) env.reads.push_back({*o.log.file, "the log"});
+    ScriptEnv env{h, base, o.plugin, o.import_limits, files};
     host::CommandRegistry commands(&h.commands());
     register_commands(commands, env);
     const host::HostScope bound(h);  // commands such as SetValue work through the SDK

@@ -1,9 +1,6 @@
 // torvel check -j: forked worker processes, one socket each, and the framed results they send back.
-#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,17 +13,20 @@
 #include <deque>
 #include <iostream>
 #include <map>
+#include <system_error>
 
 #include "check.h"
+#include "frames.h"
 #include "host.h"
 #include "mesh_io.h"
+#include "process.h"
 #include "work_threads.h"
 
 namespace torvel::app {
 
 namespace {
 
-// Worker to parent, one frame per message: u64 length of the rest, u8 type, u32 file index, then
+// Worker to parent, one frame (frames.h) per message, its payload: u8 type, u32 file index, then
 //   'L' a log entry of the file: i32 severity, UTF-8 text;
 //   'R' checked: f64 tolerance, u32 polygons, u32 count, count x u32 indices (ascending, below polygons),
 //       u8 precision (0 double, 1 single), u32 objects, per object: u32 name size, UTF-8 name (not empty),
@@ -36,10 +36,10 @@ namespace {
 //       degenerate, at_90, small, not_finite) when it is; u32 count, count details (u32 index, u32
 //       vertices, u32 line + 1 or 0, u8 bend / degenerate / out-of-plane present, f64 bend, u32 corner,
 //       u8 cause, f64 out of plane, u32 length, the object's UTF-8 name); u64 length, the PNG's bytes;
-//   'E' the file could not be checked, 'F' the run must stop: a UTF-8 message, not empty.
-// Parent to worker: a u32 file index per task; the parent closing its end tells the worker to stop.
-// Both ends are this program on this machine, so numbers are in its byte order. The parent still checks
-// every frame: a worker may have been overwritten by the plug-in it ran.
+//   'E' the file could not be checked, 'F' the run must stop: u8 the ErrorCode, a UTF-8 message, not empty.
+// Parent to worker: a frame of a u32 file index per task; the parent closing its end tells the worker to
+// stop. Both ends are this program on this machine, so numbers are in its byte order. The parent still
+// checks every frame: a worker may have been overwritten by the plug-in it ran.
 constexpr std::uint64_t kFrameHead = 1 + 4;
 constexpr std::uint64_t kMaxFrame = kFrameHead + 16 + 4ull * 0xffffffffull;
 
@@ -59,11 +59,12 @@ T get(const char* p) {
 
 std::string frame(char type, std::size_t index, std::string_view body) {
     std::string s;
-    s.reserve(8 + kFrameHead + body.size());
-    put(s, static_cast<std::uint64_t>(kFrameHead + body.size()));
+    s.reserve(process::kFrameLength + kFrameHead + body.size());
+    const std::size_t begin = process::begin_frame(s);
     s += type;
     put(s, static_cast<std::uint32_t>(index));
     s += body;
+    process::end_frame(s, begin);
     return s;
 }
 
@@ -181,7 +182,8 @@ bool measures_fit(const Measures& m, const FileResult& r) {
 
 std::string outcome_frame(std::size_t index, const FileOutcome& out) {
     if (out.kind != FileOutcome::Kind::checked)
-        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index, out.message);
+        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index,
+                     static_cast<char>(out.code) + out.message);
     const Measures& m = out.measures;
     std::string measures;
     if (m.histogram || !m.details.empty() || !m.image.empty()) measures = frame('M', index, measures_body(m));
@@ -207,26 +209,7 @@ std::string outcome_frame(std::size_t index, const FileOutcome& out) {
 
 // In a worker: the parent is gone or broken when this fails, so the worker ends.
 void send_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ::_exit(1);
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-// In a worker: a whole task index, or false at the end of the tasks.
-bool read_task(int fd, std::uint32_t& index) {
-    char buf[4];
-    std::size_t have = 0;
-    while (have < sizeof buf) {
-        const ssize_t n = ::read(fd, buf + have, sizeof buf - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        have += static_cast<std::size_t>(n);
-    }
-    index = get<std::uint32_t>(buf);
-    return true;
+    if (!process::write_all(fd, bytes)) ::_exit(1);
 }
 
 bool named_by_env(const char* variable, const MeshInput& input) {
@@ -253,10 +236,10 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
     }
 }
 
-// The child's whole life: its own host, tasks until the parent closes the socket. Never returns, and
-// never runs the parent's destructors (its log sink, its host): everything of the parent's stays as
-// the fork left it.
-[[noreturn]] void worker_main(int fd, std::span<const MeshInput> inputs, const CheckOne& check) {
+// The child's whole life: its own host, tasks until the parent closes the socket; returns the exit
+// status. The child never runs the parent's destructors (its log sink, its host): everything of the
+// parent's stays as the fork left it.
+int worker_main(int fd, std::span<const MeshInput> inputs, const CheckOne& check) {
     int code = 0;
     try {
         host::Host host;
@@ -275,7 +258,9 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
                 pending.clear();
             }
         });
-        for (std::uint32_t index = 0; read_task(fd, index);) {
+        process::FrameReader tasks(4);
+        for (std::string_view task; tasks.read(fd, task) == process::FrameReader::Status::frame;) {
+            const auto index = task.size() == 4 ? get<std::uint32_t>(task.data()) : inputs.size();
             if (index >= inputs.size()) {
                 code = 3;
                 break;
@@ -288,6 +273,7 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
             } catch (const std::exception& e) {
                 out.kind = FileOutcome::Kind::fatal;
                 out.message = e.what();
+                out.code = code_of(e, ErrorCode::internal);
             }
             if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
             // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
@@ -302,7 +288,7 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
     } catch (...) {
         code = 4;
     }
-    ::_exit(code);
+    return code;
 }
 
 // Ascending indices below `limit`, u32 each, from `count` at body[at] on; `at` moves past them.
@@ -353,18 +339,31 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
     return at == body.size() && first == r.polygons && k == r.non_planar.size();
 }
 
-// "segmentation fault", "killed (as when the system runs out of memory)", "exit code 3".
-std::string how_it_ended(int status) {
-    if (WIFSIGNALED(status)) {
-        const int sig = WTERMSIG(status);
-        const char* text = ::strsignal(sig);
-        std::string name = text ? text : "signal " + std::to_string(sig);
-        if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z') name[0] = static_cast<char>(name[0] - 'A' + 'a');
-        if (sig == SIGKILL) name += ", as when the system runs out of memory";
-        return name;
+// The last frame of outcome_frame's, read back: 'R' (checked, held against the measures that came
+// before it), 'E' or 'F'. false when the body is malformed or the type none of these.
+bool read_outcome(char type, std::string_view body, FileOutcome& out) {
+    switch (type) {
+        case 'R': {
+            if (body.size() < 16) return false;
+            out.tolerance = get<double>(body.data());
+            out.result.polygons = get<std::uint32_t>(body.data() + 8);
+            std::size_t at = 12;
+            if (!std::isfinite(out.tolerance) || out.tolerance < 0 || out.tolerance > 90 ||
+                !read_indices(body, at, out.result.polygons, out.result.non_planar) ||
+                !read_objects(body, at, out.result) || !measures_fit(out.measures, out.result))
+                return false;
+            out.kind = FileOutcome::Kind::checked;
+            return true;
+        }
+        case 'E':
+        case 'F':
+            if (body.size() < 2 || static_cast<std::uint8_t>(body[0]) >= kErrors.size()) return false;
+            out.kind = type == 'E' ? FileOutcome::Kind::error : FileOutcome::Kind::fatal;
+            out.code = static_cast<ErrorCode>(body[0]);
+            out.message = std::string(body.substr(1));
+            return true;
+        default: return false;
     }
-    if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
-    return "status " + std::to_string(status);
 }
 
 // Files queued on one worker at a time.
@@ -378,10 +377,8 @@ unsigned threads_per_worker(std::size_t workers) {
 
 class Pool {
 public:
+    // Workers still there when the pool goes (a delivery threw) are killed with their process::Child.
     Pool(std::span<const MeshInput> inputs, const CheckOne& check) : inputs_(inputs), check_(check) {}
-    ~Pool() {
-        for (Worker& w : workers_) stop(w, true);
-    }
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
 
@@ -409,54 +406,33 @@ public:
 
 private:
     struct Worker {
-        pid_t pid = -1;
-        int fd = -1;
+        process::Child child;           // pid() 0: none (lost, not replaced)
         std::deque<std::size_t> tasks;  // handed out, in the order the worker takes them
         FileOutcome partial;            // the log of the first task so far
-        std::string in;                 // bytes received, not yet a whole frame
+        process::FrameReader in{kMaxFrame};
     };
 
     Worker spawn() {
         std::cout.flush();  // a child must not inherit output still to be written
         std::fflush(nullptr);
-        int sv[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
-            throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(errno));
-        const pid_t pid = ::fork();
-        if (pid < 0) {
-            const int err = errno;
-            ::close(sv[0]);
-            ::close(sv[1]);
-            throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(err));
-        }
-        if (pid == 0) {
-            ::close(sv[0]);
-            // The other workers' sockets: a copy held here would keep them from seeing the parent's end close.
-            for (const Worker& w : workers_)
-                if (w.fd >= 0) ::close(w.fd);
-            set_work_threads(work_threads_);
-            worker_main(sv[1], inputs_, check_);
-        }
-        ::close(sv[1]);
-        ::fcntl(sv[0], F_SETFL, ::fcntl(sv[0], F_GETFL) | O_NONBLOCK);
         Worker w;
-        w.pid = pid;
-        w.fd = sv[0];
+        try {
+            w.child = process::Child::start({.link = process::Link::socket}, [this](int fd) {
+                set_work_threads(work_threads_);
+                return worker_main(fd, inputs_, check_);
+            });
+        } catch (const std::system_error& e) {
+            throw std::runtime_error("cannot start a worker: " + e.code().message());
+        }
         return w;
     }
 
     // Ends a worker: the parent's end closed (a worker waiting for a task then ends by itself), and with
     // `kill` also SIGKILL, for a worker that is busy or cannot be trusted.
     static void stop(Worker& w, bool kill) {
-        if (w.fd >= 0) ::close(w.fd);
-        w.fd = -1;
-        if (w.pid > 0) {
-            if (kill) ::kill(w.pid, SIGKILL);
-            int status = 0;
-            while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
-            }
-        }
-        w.pid = -1;
+        w.child.close_link();
+        if (kill) w.child.kill();
+        (void)w.child.reap();
     }
 
     // Hands out entries in order, at most `window` past the next one to deliver, each to the worker with
@@ -468,13 +444,14 @@ private:
                    !inputs_[next_].error.empty()) {
                 FileOutcome out;
                 out.message = inputs_[next_].error;
+                out.code = inputs_[next_].code;
                 done_.emplace(next_++, std::move(out));
             }
             const bool retry = !retry_.empty();
             if (!retry && (next_ >= inputs_.size() || next_ >= delivered_ + window)) return;
             Worker* least = nullptr;
             for (Worker& w : workers_)
-                if (w.pid > 0 && w.tasks.size() < kQueued && (!least || w.tasks.size() < least->tasks.size()))
+                if (w.child.pid() > 0 && w.tasks.size() < kQueued && (!least || w.tasks.size() < least->tasks.size()))
                     least = &w;
             if (!least) return;
             if (retry) {
@@ -489,17 +466,19 @@ private:
     void put_task(Worker& w, std::size_t index) {
         w.tasks.push_back(index);
         std::string bytes;
+        const std::size_t begin = process::begin_frame(bytes);
         put(bytes, static_cast<std::uint32_t>(index));
-        // Four bytes into an idle worker's empty socket; a worker that has died is found by the next poll.
-        (void)::send(w.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        process::end_frame(bytes, begin);
+        // A few bytes into an idle worker's socket; a worker that has died is found by the next poll.
+        (void)process::write_all(w.child.fd(), bytes);
     }
 
     void wait_for_results() {
         std::vector<pollfd> fds;
         bool busy = false;
         for (const Worker& w : workers_) {
-            if (w.fd >= 0) fds.push_back({w.fd, POLLIN, 0});
-            busy = busy || (w.fd >= 0 && !w.tasks.empty());
+            if (w.child.fd() >= 0) fds.push_back({w.child.fd(), POLLIN, 0});
+            busy = busy || (w.child.fd() >= 0 && !w.tasks.empty());
         }
         if (!busy) throw std::logic_error("check_in_workers: waiting with no file in work");
         if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -508,7 +487,7 @@ private:
         }
         for (std::size_t i = 0, k = 0; i < workers_.size(); ++i) {
             Worker& w = workers_[i];
-            if (w.fd < 0) continue;
+            if (w.child.fd() < 0) continue;
             const short revents = fds[k++].revents;
             if (revents & (POLLIN | POLLHUP | POLLERR)) receive(i);
         }
@@ -516,45 +495,30 @@ private:
 
     void receive(std::size_t slot) {
         Worker& w = workers_[slot];
-        char buf[1 << 16];
-        for (;;) {
-            const ssize_t n = ::read(w.fd, buf, sizeof buf);
-            if (n > 0) {
-                w.in.append(buf, static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            // The end of the stream: the worker has ended (or closed its socket, which is the same).
-            if (!parse(w)) return lost(slot, "the check failed: its worker sent malformed data");
-            int status = 0;
-            while (::waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            w.pid = -1;
-            return lost(slot, "the check crashed (" + how_it_ended(status) + ")");
-        }
-        if (!parse(w)) lost(slot, "the check failed: its worker sent malformed data");
+        const bool open = w.in.fill(w.child.fd());
+        if (!parse(w)) return lost(slot, "the check failed: its worker sent malformed data");
+        if (open) return;
+        // The end of the stream: the worker has ended (or closed its socket, which is the same). What
+        // it cut short is its crash's doing, not a malformed frame.
+        const int status = w.child.reap();
+        lost(slot, "the check crashed (" + process::how_it_ended(status) + ")");
     }
 
-    // Takes the whole frames off w.in; false when one is malformed.
+    // Takes the whole frames that have arrived; false when one is malformed.
     bool parse(Worker& w) {
-        std::size_t at = 0;
-        bool ok = true;
-        while (ok && w.in.size() - at >= 8) {
-            const auto length = get<std::uint64_t>(w.in.data() + at);
-            if (length < kFrameHead || length > kMaxFrame) {
-                ok = false;
-                break;
+        for (std::string_view f;;) {
+            switch (w.in.next(f)) {
+                case process::FrameReader::Status::frame:
+                    if (!take_frame(w, f)) return false;
+                    break;
+                case process::FrameReader::Status::oversized: return false;
+                default: return true;
             }
-            if (w.in.size() - at - 8 < length) break;
-            ok = take_frame(w, std::string_view(w.in.data() + at + 8, static_cast<std::size_t>(length)));
-            at += 8 + static_cast<std::size_t>(length);
         }
-        w.in.erase(0, at);
-        return ok;
     }
 
     bool take_frame(Worker& w, std::string_view f) {
+        if (f.size() < kFrameHead) return false;
         const char type = f[0];
         const auto index = get<std::uint32_t>(f.data() + 1);
         if (w.tasks.empty() || index != w.tasks.front()) return false;
@@ -570,32 +534,15 @@ private:
                 out.log.push_back({static_cast<XSI::siSeverityType>(severity), from_utf8(body.substr(4))});
                 return true;
             }
-            case 'R': {
-                if (body.size() < 16) return false;
-                out.tolerance = get<double>(body.data());
-                out.result.polygons = get<std::uint32_t>(body.data() + 8);
-                std::size_t at = 12;
-                if (!std::isfinite(out.tolerance) || out.tolerance < 0 || out.tolerance > 90 ||
-                    !read_indices(body, at, out.result.polygons, out.result.non_planar) ||
-                    !read_objects(body, at, out.result))
-                    return false;
-                if (!measures_fit(out.measures, out.result)) return false;
-                out.kind = FileOutcome::Kind::checked;
-                out.result.path = inputs_[index].path;
-                break;
-            }
             case 'M':
                 // Once per file, before its result.
                 if (out.measures.histogram || !out.measures.details.empty() || !out.measures.image.empty())
                     return false;
                 return read_measures(body, out.measures);
-            case 'E':
-            case 'F':
-                if (body.empty()) return false;
-                out.kind = type == 'E' ? FileOutcome::Kind::error : FileOutcome::Kind::fatal;
-                out.message = std::string(body);
+            default:
+                if (!read_outcome(type, body, out)) return false;
+                if (out.kind == FileOutcome::Kind::checked) out.result.path = inputs_[index].path;
                 break;
-            default: return false;
         }
         done_.emplace(index, std::move(out));
         w.partial = {};
@@ -611,6 +558,7 @@ private:
         if (!w.tasks.empty()) {
             FileOutcome out = std::move(w.partial);
             out.kind = FileOutcome::Kind::error;
+            out.code = ErrorCode::worker_crashed;
             out.message = inputs_[w.tasks.front()].path + ": " + what;
             done_.emplace(w.tasks.front(), std::move(out));
             w.tasks.pop_front();

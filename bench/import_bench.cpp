@@ -56,7 +56,7 @@ struct Times {
 };
 
 // The grid as one Assimp mesh; aiScene's destructor frees what is allocated here.
-std::unique_ptr<aiScene> grid_scene(const io::MeshData& m) {
+std::unique_ptr<aiScene> grid_scene(const torvel::PolygonMesh& m) {
     auto scene = std::make_unique<aiScene>();
     scene->mNumMaterials = 1;
     scene->mMaterials = new aiMaterial* [1] { new aiMaterial };
@@ -127,7 +127,7 @@ Times isolated(const fs::path& path, std::size_t& polygons) {
     importer::ImportResult r = importer::import_file(path);
     const Times t{clock_seconds(CLOCK_MONOTONIC) - w0,
                   clock_seconds(CLOCK_THREAD_CPUTIME_ID) - c0 + children_cpu_seconds() - k0};
-    polygons = r.objects.empty() ? 0 : r.objects[0].polygon_count();
+    polygons = r.mesh.objects.empty() ? 0 : r.mesh.object_end(0);
     benchmark::DoNotOptimize(r);
     return t;  // r is freed untimed
 }

@@ -20,7 +20,7 @@ constexpr std::int64_t kJitter = 150;  // in-plane jitter of grid vertices, thou
 constexpr std::int64_t kNotch = 200;   // how far a pentagon's or hexagon's extra vertex sits inside its cell
 
 struct Builder {
-    io::MeshData mesh;
+    torvel::PolygonMesh mesh;
     std::uint32_t add(std::int64_t x, std::int64_t y, std::int64_t z) {
         mesh.positions.push_back(static_cast<double>(x) / kUnit);
         mesh.positions.push_back(static_cast<double>(y) / kUnit);
@@ -31,7 +31,7 @@ struct Builder {
 
 }  // namespace
 
-io::MeshData generate(const GenOptions& o, GenSummary* summary) {
+torvel::PolygonMesh generate(const GenOptions& o, GenSummary* summary) {
     if (o.faces == 0 || o.faces > 0xffffffffull / 8) throw std::invalid_argument("face count out of range");
     const auto width = static_cast<std::uint64_t>(std::ceil(std::sqrt(static_cast<double>(o.faces))));
     const std::uint64_t rows = (o.faces + width - 1) / width;
@@ -119,7 +119,7 @@ char* put(char* p, std::uint64_t v) { return std::to_chars(p, p + 24, v).ptr; }
 
 }  // namespace
 
-void write_obj(const std::filesystem::path& path, const io::MeshData& mesh, const std::string& comment) {
+void write_obj(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment) {
     File out(path);
     out.write("# " + comment + "\n");
     char line[128];
@@ -149,7 +149,7 @@ void write_obj(const std::filesystem::path& path, const io::MeshData& mesh, cons
     out.close();
 }
 
-void write_ply(const std::filesystem::path& path, const io::MeshData& mesh, const std::string& comment) {
+void write_ply(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment) {
     static_assert(std::endian::native == std::endian::little, "the PLY writer stores native little-endian values");
     File out(path);
     out.write("ply\nformat binary_little_endian 1.0\ncomment " + comment + "\nelement vertex " +

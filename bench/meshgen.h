@@ -45,12 +45,12 @@ struct GenSummary {
     std::uint64_t quads = 0, pentagons = 0, hexagons = 0, bent = 0;
 };
 
-io::MeshData generate(const GenOptions& options, GenSummary* summary = nullptr);
+torvel::PolygonMesh generate(const GenOptions& options, GenSummary* summary = nullptr);
 
-// Plain writers: OBJ text (v and f lines, and `o NAME` where each of MeshData::objects starts) and binary little-endian
-// PLY (double xyz, uchar/uint face lists). Coordinates are written in their shortest round-trip form. Throw
-// std::runtime_error.
-void write_obj(const std::filesystem::path& path, const io::MeshData& mesh, const std::string& comment);
-void write_ply(const std::filesystem::path& path, const io::MeshData& mesh, const std::string& comment);
+// Plain writers: OBJ text (v and f lines, and `o NAME` where each of PolygonMesh::objects starts) and binary
+// little-endian PLY (double xyz, uchar/uint face lists). Coordinates are written in their shortest round-trip
+// form. Throw std::runtime_error.
+void write_obj(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment);
+void write_ply(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment);
 
 }  // namespace torvel::bench

@@ -84,11 +84,12 @@ Grid make_grid(std::uint32_t side) {
 void BM_RenderGrid(benchmark::State& state) {
     const auto side = static_cast<std::uint32_t>(state.range(0));
     const Grid grid = make_grid(side);
-    const torvel::render::MeshView objects[] = {{grid.positions, grid.offsets, grid.indices, grid.states}};
-    const torvel::render::Picture picture{1024, 1024,
-                                          {"grid_" + std::to_string(std::size_t{side} * side) + ".obj",
-                                           std::to_string(grid.reported) + " non-planar, " +
-                                               std::to_string(grid.degenerate) + " degenerate"}};
+    const torvel::render::Object objects[] = {{{grid.positions, grid.offsets, grid.indices}, grid.states}};
+    const torvel::render::Picture picture{
+        1024,
+        1024,
+        {"grid_" + std::to_string(std::size_t{side} * side) + ".obj",
+         std::to_string(grid.reported) + " non-planar, " + std::to_string(grid.degenerate) + " degenerate"}};
     std::size_t bytes = 0;
     double best_wall = 1e9;
     for (auto _ : state) {

@@ -112,6 +112,10 @@ def main(path, import_path=None):
     for folds in (1, 2):
         target(f"split_1000_corners_folded_{'once' if folds == 1 else 'twice'}",
                get(f"SplitLargePolygon/1000/{folds}", "real_time"), 1000.0, unit=" ms")
+    # Polygons bent all over, split at 1 degree beyond the search's budget (CPU time).
+    target("split_128_corner_chip_at_1_degree", get("SplitBentAllOver/128/0", "real_time"), 1000.0, unit=" ms")
+    target("split_1000_corner_noisy_flat_at_1_degree", get("SplitBentAllOver/1000/1", "real_time"), 2000.0,
+           unit=" ms")
 
     print("\n".join(lines))
     info = [("planarity ns/polygon 1e6", get(f"Planarity/{big}", "ns_per_polygon")),
@@ -140,7 +144,9 @@ def main(path, import_path=None):
             ("torvel fix peak RSS MB, 1e6", get("FixVsCheck/1000000", "fix_max_rss_MB")),
             ("torvel check ms, 1e5 polygons: one object / 1e5 objects of one name / distinct names",
              get("CheckObjects/100000", "one_ms")),
-            ("", get("CheckObjects/100000", "same_ms")), ("", get("CheckObjects/100000", "distinct_ms"))]
+            ("", get("CheckObjects/100000", "same_ms")), ("", get("CheckObjects/100000", "distinct_ms")),
+            ("pieces of the chip / noisy polygon at 1 degree", get("SplitBentAllOver/128/0", "pieces")),
+            ("", get("SplitBentAllOver/1000/1", "pieces"))]
     text = []
     for label, v in info:
         s = "n/a" if v is None else f"{v:.2f}" if v < 10 else f"{v:.1f}"

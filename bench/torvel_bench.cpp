@@ -28,7 +28,7 @@
 #include <xsi_geometry.h>
 
 #include "host.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "units.h"
 #include "mesh_io.h"
@@ -87,7 +87,7 @@ const host::ItemInfo& filter_item() {
         bench_host().plugins().load(TORVEL_PLUGIN_PATH);
         loaded = true;
     }
-    return *bench_host().plugins().find_item(torvel_filter::kFilterName);
+    return *bench_host().plugins().find_item(poly_torvel_filer::kFilterName);
 }
 
 void ensure_settings() {
@@ -95,8 +95,9 @@ void ensure_settings() {
     if (alive(settings)) return;
     filter_item();
     // The filter's Init may have added it already; the walk looks it up by this name.
-    settings = bench_host().resolve(torvel_filter::kPropertyName);
-    if (!alive(settings)) settings = bench_host().add_property(torvel_filter::kPropertyName, bench_host().scene_root());
+    settings = bench_host().resolve(poly_torvel_filer::kPropertyName);
+    if (!alive(settings))
+        settings = bench_host().add_property(poly_torvel_filer::kPropertyName, bench_host().scene_root());
     XSI::ProjectItem(settings).PutParameterValue(L"def", XSI::CValue(kToleranceDegrees));
 }
 
@@ -110,13 +111,10 @@ BenchMesh& bench_mesh(std::int64_t faces) {
     ensure_settings();
     BenchMesh& m = meshes[faces];
     if (!alive(m.object)) {
-        io::MeshData data = bench::generate(options_for(faces));
-        m.plain.positions = data.positions;
-        m.plain.offsets = data.offsets;
-        m.plain.indices = data.indices;
+        torvel::PolygonMesh data = bench::generate(options_for(faces));
+        m.plain = host::Mesh(torvel::PolygonMesh(data));
         m.plain.build_edges();
-        m.object =
-            bench_host().add_mesh(L"grid", std::move(data.positions), std::move(data.offsets), std::move(data.indices));
+        m.object = bench_host().add_mesh(L"grid", std::move(data));
     }
     return m;
 }
@@ -128,7 +126,7 @@ double run_subset(const CRef& mesh, std::vector<std::uint32_t>* kept = nullptr) 
     const CRef item = bench_host().make_component_item(mesh, XSI::siPolygonFaceID, {});
     const CRef selection[] = {item};
     const auto t0 = Clock::now();
-    host::FilterResult result = host::run_filter(bench_host(), torvel_filter::kFilterName, selection);
+    host::FilterResult result = host::run_filter(bench_host(), poly_torvel_filer::kFilterName, selection);
     const double t = seconds_since(t0);
     if (kept) *kept = std::move(result.remaining.front());
     // Each selection holds two index arrays as large as the mesh: release them now, not at new_scene.
@@ -330,7 +328,7 @@ fs::path mesh_dir() {
 fs::path mesh_file(std::int64_t faces, const char* ext) {
     const fs::path path = mesh_dir() / ("grid_" + std::to_string(faces) + "." + ext);
     if (!fs::exists(path)) {
-        const io::MeshData mesh = bench::generate(options_for(faces));
+        const torvel::PolygonMesh mesh = bench::generate(options_for(faces));
         if (std::string_view(ext) == "obj")
             bench::write_obj(path, mesh, "benchmark mesh");
         else
@@ -340,9 +338,8 @@ fs::path mesh_file(std::int64_t faces, const char* ext) {
 }
 
 CRef import(const fs::path& path) {
-    io::MeshData data = io::read_mesh(path);
-    return bench_host().add_mesh(L"import", std::move(data.positions), std::move(data.offsets),
-                                 std::move(data.indices));
+    torvel::PolygonMesh data = io::read_mesh(path);
+    return bench_host().add_mesh(L"import", std::move(data));
 }
 
 // One import, timed; the scene is cleared afterwards, untimed.
@@ -662,14 +659,14 @@ void BM_RenderVsCheck(benchmark::State& state) {
         state.SkipWithError("torvel check is not available in " TORVEL_EXE);
         return;
     }
-    const io::MeshData data = io::read_mesh(path);
+    const torvel::PolygonMesh data = io::read_mesh(path);
     ensure_settings();
     std::vector<std::uint32_t> kept;
-    run_subset(bench_host().add_mesh(L"picture", data.positions, data.offsets, data.indices), &kept);
+    run_subset(bench_host().add_mesh(L"picture", torvel::PolygonMesh(data)), &kept);
     bench_host().new_scene();
     std::vector<render::PolygonState> states(data.polygon_count(), render::PolygonState::planar);
     for (const std::uint32_t p : kept) states[p] = render::PolygonState::reported;
-    const render::MeshView objects[] = {{data.positions, data.offsets, data.indices, states}};
+    const render::Object objects[] = {{data.view(), states}};
     const render::Picture picture{1024, 1024, {path.string(), std::to_string(kept.size()) + " non-planar"}};
     double render_min = 1e300, check_min = 1e300;
     for (auto _ : state) {
@@ -728,7 +725,7 @@ fs::path objects_file(std::int64_t faces, bool same) {
     const fs::path path =
         mesh_dir() / ("objects_" + std::string(same ? "same_" : "distinct_") + std::to_string(faces) + ".obj");
     if (!fs::exists(path)) {
-        io::MeshData mesh = bench::generate(options_for(faces));
+        torvel::PolygonMesh mesh = bench::generate(options_for(faces));
         for (std::uint32_t f = 0; f < mesh.polygon_count(); ++f)
             mesh.objects.push_back({same ? std::string("Cube") : "Part" + std::to_string(f), f});
         bench::write_obj(path, mesh, "benchmark objects");
@@ -799,6 +796,40 @@ void BM_SplitLargePolygon(benchmark::State& state) {
     state.counters["pieces"] = static_cast<double>(pieces);
 }
 
+// A circle of `corners` corners bent all over at 1 degree: a potato chip (z = 0.3 sin 2t; kind 0) or
+// flat with heights within +-1e-3 (kind 1; the same heights every run).
+std::vector<double> bent_all_over(std::uint32_t corners, int kind) {
+    const double pi = std::acos(-1.0);
+    std::uint64_t state = 12345;
+    std::vector<double> out;
+    for (std::uint32_t i = 0; i < corners; ++i) {
+        const double a = 2 * pi * i / corners;
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const double noise = (static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5) * 2e-3;
+        out.insert(out.end(), {std::cos(a), std::sin(a), kind == 0 ? 0.3 * std::sin(2 * a) : noise});
+    }
+    return out;
+}
+
+// geometry::split_polygon at 1 degree on a polygon bent all over, beyond what the search finishes within
+// its budget (CPU time); counters `pieces` and `fewest` (1 when proven the fewest).
+void BM_SplitBentAllOver(benchmark::State& state) {
+    const auto corners = static_cast<std::uint32_t>(state.range(0));
+    const std::vector<double> polygon = bent_all_over(corners, static_cast<int>(state.range(1)));
+    geometry::SplitResult r;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        r = geometry::split_polygon(polygon, 1.0);
+        state.SetIterationTime(seconds_since(t0));
+        if (!r.ok || r.piece_count() > corners - 2) {
+            state.SkipWithError(("split_polygon failed: " + r.reason).c_str());
+            return;
+        }
+    }
+    state.counters["pieces"] = static_cast<double>(r.piece_count());
+    state.counters["fewest"] = r.fewest ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -851,6 +882,10 @@ int main(int argc, char** argv) {
         ->Args({1000, 1})
         ->Args({1000, 2})
         ->Iterations(3);
+    setup(benchmark::RegisterBenchmark("SplitBentAllOver", BM_SplitBentAllOver))
+        ->Args({128, 0})
+        ->Args({1000, 1})
+        ->Iterations(1);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -1,6 +1,7 @@
 // libFuzzer target: the stream the import child sends (importer/src/stream.h), decoded as torvel
 // decodes it, whole and a few bytes per read as a pipe hands it out. Whatever the bytes, the decoder
-// either throws StreamError or returns objects that keep every rule of ImportedObject.
+// either throws StreamError or returns one mesh that keeps every rule of ImportResult's: the objects
+// in order, each with polygons and vertices of its own.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -32,26 +33,35 @@ private:
 };
 
 void check(Decoded& d) {
+    const torvel::PolygonMesh& m = d.result.mesh;
     if (d.kind != Kind::result) {
-        if (!d.result.objects.empty()) std::abort();
+        if (!m.objects.empty() || m.polygon_count() != 0) std::abort();
         return;
     }
-    if (d.mesh_indices.size() != d.result.objects.size()) std::abort();
-    for (std::size_t i = 0; i < d.result.objects.size(); ++i) {
-        const ImportedObject& o = d.result.objects[i];
-        if (i > 0 && d.mesh_indices[i] <= d.mesh_indices[i - 1]) std::abort();
-        if (o.positions.empty() || o.positions.size() % 3 != 0) std::abort();
-        for (double c : o.positions)
-            if (!std::isfinite(c)) std::abort();
-        if (o.offsets.size() < 2 || o.offsets.front() != 0 || o.offsets.back() != o.indices.size()) std::abort();
-        for (std::size_t p = 1; p < o.offsets.size(); ++p)
-            if (o.offsets[p] < o.offsets[p - 1] + 3) std::abort();
-        for (std::uint32_t v : o.indices)
-            if (v >= o.vertex_count()) std::abort();
+    if (d.mesh_indices.size() != m.objects.size()) std::abort();
+    if (m.positions.size() % 3 != 0 || m.offsets.empty() || m.offsets.front() != 0 ||
+        m.offsets.back() != m.indices.size())
+        std::abort();
+    for (double c : m.positions)
+        if (!std::isfinite(c)) std::abort();
+    for (std::size_t p = 1; p < m.offsets.size(); ++p)
+        if (m.offsets[p] < m.offsets[p - 1] + 3) std::abort();
+    if (m.objects.empty() ? m.polygon_count() != 0 || m.vertex_count() != 0 : m.objects[0].first != 0) std::abort();
+    for (std::size_t i = 0; i < m.objects.size(); ++i) {
+        const torvel::PolygonMesh::Object& o = m.objects[i];
+        const std::size_t vertex_end = i + 1 < m.objects.size() ? m.objects[i + 1].first_vertex : m.vertex_count();
+        if (i > 0 && (d.mesh_indices[i] <= d.mesh_indices[i - 1] || o.first <= m.objects[i - 1].first ||
+                      o.first_vertex <= m.objects[i - 1].first_vertex))
+            std::abort();
+        if (i == 0 && o.first_vertex != 0) std::abort();
+        if (o.first >= m.object_end(i) || o.first_vertex >= vertex_end || vertex_end > m.vertex_count()) std::abort();
+        for (std::uint32_t c = m.offsets[o.first]; c < m.offsets[m.object_end(i)]; ++c)
+            if (m.indices[c] < o.first_vertex || m.indices[c] >= vertex_end) std::abort();
     }
-    assign_names(d.result.objects, d.mesh_indices);
+    std::vector<torvel::PolygonMesh::Object> objects = m.objects;
+    assign_names(objects, d.mesh_indices);
     std::set<std::string> names;
-    for (const ImportedObject& o : d.result.objects)
+    for (const torvel::PolygonMesh::Object& o : objects)
         if (o.name.empty() || !names.insert(o.name).second) std::abort();
 }
 

@@ -44,8 +44,9 @@ CValue make_value(FuzzedDataProvider& in, const std::vector<CRef>& pool) {
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     host().new_scene();
-    const CRef mesh = host().add_mesh(L"m", {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0.5}, {0, 4, 8},
-                                      {0, 1, 2, 3, 1, 4, 5, 2});
+    const CRef mesh = host().add_mesh(L"m", {.positions = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0.5},
+                                             .offsets = {0, 4, 8},
+                                             .indices = {0, 1, 2, 3, 1, 4, 5, 2}});
     std::vector<CRef> pool = {CRef(),
                               mesh,
                               host().make_component_item(mesh, siPolygonFaceID, {}),

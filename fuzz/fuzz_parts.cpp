@@ -15,10 +15,10 @@
 
 namespace {
 
-using torvel::io::MeshData;
+using torvel::PolygonMesh;
 
 struct Outcome {
-    MeshData mesh;
+    PolygonMesh mesh;
     std::string error;  // empty when the bytes were read
 };
 
@@ -31,7 +31,7 @@ Outcome outcome(Parse parse) {
     }
 }
 
-bool same(const MeshData& a, const MeshData& b) {
+bool same(const PolygonMesh& a, const PolygonMesh& b) {
     if (a.objects.size() != b.objects.size()) return false;
     for (std::size_t i = 0; i < a.objects.size(); ++i)
         if (a.objects[i].name != b.objects[i].name || a.objects[i].first != b.objects[i].first) return false;
@@ -58,7 +58,7 @@ std::string edges_of(torvel::host::Mesh& mesh, unsigned threads, std::size_t par
 }
 
 // The edge table of a mesh a reader returned, in parts against the single pass.
-void expect_same_edges(const MeshData& m, std::size_t part_corners) {
+void expect_same_edges(const PolygonMesh& m, std::size_t part_corners) {
     torvel::host::Mesh one, parts;
     one.positions = parts.positions = m.positions;
     one.offsets = parts.offsets = m.offsets;

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const auto parse = format == io::Format::obj   ? io::parse_obj
                        : format == io::Format::ply ? io::parse_ply
                                                    : io::parse_off;
-    io::MeshData mesh;
+    torvel::PolygonMesh mesh;
     try {
         mesh = parse(bytes, "fuzz");
     } catch (const io::MeshError&) {
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     } catch (const io::MeshError&) {
         std::abort();  // the bytes parsed and the splits fit them: the rewrite must succeed
     }
-    io::MeshData back;
+    torvel::PolygonMesh back;
     try {
         back = parse(out, "out");
     } catch (const io::MeshError&) {

@@ -12,7 +12,7 @@ template <class Parse>
 int fuzz_mesh_reader(Parse parse, const unsigned char* data, std::size_t size, const std::string& name) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     try {
-        const torvel::io::MeshData m = parse(bytes, name);
+        const torvel::PolygonMesh m = parse(bytes, name);
         // Whatever is returned must be usable as it stands.
         if (m.positions.size() % 3 != 0 || m.offsets.empty() || m.offsets.front() != 0 ||
             m.offsets.back() != m.indices.size())

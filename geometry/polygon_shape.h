@@ -13,15 +13,9 @@
 #include <string_view>
 #include <vector>
 
-namespace torvel::geometry {
+#include "polygon_mesh.h"
 
-// A polygon mesh as plain arrays, owned by the caller: polygon p uses the corners
-// indices[offsets[p] .. offsets[p+1]), each naming a vertex whose x, y, z are positions[3v .. 3v+2].
-struct MeshView {
-    std::span<const double> positions;
-    std::span<const std::uint32_t> offsets;  // polygon count + 1 entries, the first 0
-    std::span<const std::uint32_t> indices;
-};
+namespace torvel::geometry {
 
 // Malformed mesh arrays or corner lists; the message names the array, polygon or corner at fault.
 class GeometryError : public std::invalid_argument {
@@ -66,10 +60,10 @@ PolygonShape describe_polygon(std::span<const double> corner_positions);
 
 // The corner positions of polygon `polygon` of `mesh`, x, y, z per corner. Throws GeometryError naming
 // the polygon and the offending offset or vertex index when the arrays do not hold it.
-std::vector<double> polygon_corners(const MeshView& mesh, std::uint32_t polygon);
+std::vector<double> polygon_corners(const torvel::MeshView& mesh, std::uint32_t polygon);
 
 // describe_polygon for each listed polygon, in the order given. Throws GeometryError (see polygon_corners).
-std::vector<PolygonShape> describe_mesh(const MeshView& mesh, std::span<const std::uint32_t> polygons);
+std::vector<PolygonShape> describe_mesh(const torvel::MeshView& mesh, std::span<const std::uint32_t> polygons);
 
 // Band edges of the bend histogram, in degrees.
 inline constexpr std::array<double, 8> kBendBandEdges{0, 1, 2, 5, 10, 20, 45, 90};
@@ -89,6 +83,6 @@ struct BendHistogram {
 };
 
 // Over all polygons of `mesh`. Throws GeometryError (see polygon_corners).
-BendHistogram bend_histogram(const MeshView& mesh);
+BendHistogram bend_histogram(const torvel::MeshView& mesh);
 
 }  // namespace torvel::geometry

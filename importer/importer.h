@@ -12,7 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "polygon_mesh.h"
+#include "errors.h"
+
 namespace torvel::importer {
+
+using torvel::PolygonMesh;
 
 // One importer of the installed Assimp, as it describes itself.
 struct Format {
@@ -35,30 +40,24 @@ struct Limits {
     std::uint64_t megabytes = default_megabytes();  // address space the import may add to the process's
 };
 
-// Same layout as torvel::io::MeshData: polygon i uses indices[offsets[i] .. offsets[i+1]).
-struct ImportedObject {
-    std::string name;                       // unique within its ImportResult, never empty
-    std::string source_name;                // the node's or the mesh's name in the file; empty when it has none
-    std::vector<double> positions;          // x, y, z per vertex: Assimp's floats, widened exactly
-    std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries; every polygon has 3 or more corners
-    std::vector<std::uint32_t> indices;     // zero-based, each below vertex_count()
-
-    std::size_t vertex_count() const { return positions.size() / 3; }
-    std::size_t polygon_count() const { return offsets.size() - 1; }
-};
-
+// What an import gives. mesh.objects: one per Assimp mesh with polygons, by mesh index (file order), each
+// a name unique within the result and never empty, its polygons from `first` to the next one's and its
+// vertices a range of their own, after those of the objects before it (the object's indices point into
+// that range only); empty: the file holds no polygons. Positions are Assimp's floats, widened exactly;
+// every polygon has 3 or more corners. mesh.warnings, for the caller's log: "PATH: skipped 3 lines and 2
+// points", "PATH: the file holds no polygons". mesh.face_lines is empty.
 struct ImportResult {
-    std::vector<ImportedObject> objects;  // one per Assimp mesh with polygons, by mesh index; empty: none
-    std::uint64_t skipped_points = 0;     // faces of one index, left out
-    std::uint64_t skipped_lines = 0;      // faces of two indices, left out
-    std::vector<std::string> messages;    // for the caller's log: "PATH: skipped 3 lines and 2 points",
-                                          // "PATH: the file holds no polygons"
+    PolygonMesh mesh;
+    std::uint64_t skipped_points = 0;  // faces of one index, left out
+    std::uint64_t skipped_lines = 0;   // faces of two indices, left out
 };
 
-// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong".
-class ImportError : public std::runtime_error {
+// Every failure of import_file. The message starts with the file's path: "PATH: what went wrong"; the
+// code tells a crash, a hang and runaway memory from what Assimp refused (ErrorCode::import_failed).
+class ImportError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ImportError(const std::string& message, ErrorCode code = ErrorCode::import_failed)
+        : Error(message, code) {}
 };
 
 // Reads the file with the Assimp importer its extension names (whatever the content holds, so a file

@@ -3,11 +3,13 @@
 
 #include <xsi_decl.h>
 
+#include "poly_torvel_filer/items.h"
+
 namespace torvel_filter {
 
-// Registered item names.
-inline constexpr const wchar_t* kFilterName = L"Vn_TorvelFilter";
-inline constexpr const wchar_t* kPropertyName = L"Vn_TorvelFilter_Prop";
+// Registered item names, as published to hosts.
+using poly_torvel_filer::kFilterName;
+using poly_torvel_filer::kPropertyName;
 
 // Severity of every message the plug-in logs.
 inline constexpr XSI::siSeverityType kLogSeverity = XSI::siInfoMsg;

@@ -16,16 +16,16 @@
 #include <string_view>
 #include <vector>
 
+#include "polygon_mesh.h"
+
 namespace torvel::render {
 
 enum class PolygonState : std::uint8_t { planar, reported, degenerate };
 
-// One object: polygon i uses indices[offsets[i] .. offsets[i+1]) into positions (x, y, z per vertex, Y up)
-// and is drawn as states[i]. Empty offsets, or offsets {0}, means an object without polygons.
-struct MeshView {
-    std::span<const double> positions;
-    std::span<const std::uint32_t> offsets;
-    std::span<const std::uint32_t> indices;
+// One object: its mesh (Y up), polygon i drawn as states[i]. Empty offsets, or offsets {0}, means an
+// object without polygons.
+struct Object {
+    torvel::MeshView mesh;
     std::span<const PolygonState> states;
 };
 
@@ -63,7 +63,7 @@ struct ViewFrame {
 // The four views framed on every finite vertex of `objects` and laid out on `picture`, as render_png and
 // render_rgba draw them: front (looking down -Z), side (from +X), top (from +Y), perspective; left to
 // right, top to bottom. Reads the positions only. Throws std::invalid_argument for a size out of range.
-std::array<ViewFrame, 4> frame_views(std::span<const MeshView> objects, const Picture& picture);
+std::array<ViewFrame, 4> frame_views(std::span<const Object> objects, const Picture& picture);
 
 struct Sheet {
     int width = 0, height = 0;
@@ -72,9 +72,9 @@ struct Sheet {
 };
 
 // The picture as pixels.
-Sheet render_rgba(std::span<const MeshView> objects, const Picture& picture);
+Sheet render_rgba(std::span<const Object> objects, const Picture& picture);
 
 // The picture as a PNG file's bytes (8-bit palette, no time stamp).
-std::vector<unsigned char> render_png(std::span<const MeshView> objects, const Picture& picture);
+std::vector<unsigned char> render_png(std::span<const Object> objects, const Picture& picture);
 
 }  // namespace torvel::render

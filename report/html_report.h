@@ -17,18 +17,18 @@
 #include <string_view>
 #include <vector>
 
+#include "polygon_mesh.h"
+
 namespace torvel::report {
 
 enum class PolygonState : std::uint8_t { planar, reported, degenerate };
 
-// One object of a file: polygon i uses indices[offsets[i] .. offsets[i+1]) into positions (x, y, z per
-// vertex) and is drawn as states[i]. Its polygons are numbered in the file after those of the objects
-// before it. Empty offsets, or {0}, is an object without polygons.
+// One object of a file: its mesh (the caller's arrays, read during add() only), polygon i drawn as
+// states[i]. Its polygons are numbered in the file after those of the objects before it. Empty offsets,
+// or {0}, is an object without polygons.
 struct Object {
     std::string name;
-    std::vector<double> positions;
-    std::vector<std::uint32_t> offsets;
-    std::vector<std::uint32_t> indices;
+    torvel::MeshView mesh;
     std::vector<PolygonState> states;  // one per polygon
 };
 

@@ -78,6 +78,7 @@ SplitResult triangulate_polygon(std::span<const double> corner_positions, const 
             double chosen = kNoWay;
             std::uint32_t chosen_apex = 0;
             for (std::uint32_t k = i + 1; k < j; ++k) {
+                if (!detail::has_area(points[i], points[k], points[j])) continue;  // three corners on a line
                 const double left = best[at(i, k)], right = best[at(k, j)];
                 if (left == kNoWay || right == kNoWay) continue;
                 const double total = left + right + side(i, k) + side(k, j);

@@ -10,6 +10,13 @@ fs::path comparable_form(const fs::path& p) {
     std::error_code ec;
     fs::path absolute = fs::absolute(p, ec);
     if (ec) absolute = p;
+    // A link whose target does not exist yet names that target, as an output written through it
+    // creates it; weakly_canonical would keep the link's own name.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(absolute, ec)); ++hops) {
+        const fs::path next = fs::read_symlink(absolute, ec);
+        if (ec) break;
+        absolute = next.is_absolute() ? next : absolute.parent_path() / next;
+    }
     fs::path canonical = fs::weakly_canonical(absolute, ec);
     // weakly_canonical gives up on a folder it may not search; the spelling is then the best there is.
     if (ec || canonical.empty()) return absolute.lexically_normal();

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <random>
 
-#include "errors.h"
 #include "files.h"
 
 namespace torvel {
@@ -35,14 +34,8 @@ int standard_stream(const struct stat& st) {
 
 }  // namespace
 
-const RunFile* clashing_file(const fs::path& output, std::span<const RunFile> files) {
-    for (const RunFile& f : files)
-        if (same_file(output, f.path)) return &f;
-    return nullptr;
-}
-
-OutputFile::OutputFile(fs::path path, std::string shown, std::span<const RunFile> protect)
-    : path_(std::move(path)), shown_(std::move(shown)), protect_(protect.begin(), protect.end()) {
+OutputFile::OutputFile(fs::path path, std::string shown, const RunFiles* files, std::string_view role)
+    : path_(std::move(path)), shown_(std::move(shown)), files_(files), role_(role) {
     if (path_.empty()) fail("the file name is empty");
     refuse_clash();
 
@@ -113,13 +106,16 @@ OutputFile::~OutputFile() {
     if (!through_ && !published_ && !tmp_.empty()) ::unlink(tmp_.c_str());
 }
 
-void OutputFile::fail(std::string_view what) const { throw FileError(shown_ + ": " + std::string(what), shown_); }
+void OutputFile::fail(std::string_view what, ErrorCode code) const {
+    throw FileError(shown_ + ": " + std::string(what), shown_, code);
+}
 
 void OutputFile::refuse_clash() const {
     // Both the name given and the file behind it: a link may have been turned to an input meanwhile.
+    if (!files_) return;
     for (const fs::path& p : {path_, target_})
-        if (const RunFile* clash = clashing_file(p, protect_))
-            fail("refusing to overwrite " + clash->role + " " + clash->path.string());
+        if (const RunFile* clash = files_->clash(p, role_))
+            throw FileError(refusal_text(shown_, *clash), shown_, ErrorCode::output_refused);
 }
 
 void OutputFile::flush() {

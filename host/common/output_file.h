@@ -9,36 +9,30 @@
 // - this process's own standard output or error (`--log /dev/stdout` with stdout redirected to a file):
 //   written through that descriptor, at its position;
 // - a folder: refused.
-// No output may replace a file the run reads or writes otherwise (RunFile): that is checked, by file
+// No output may replace another file of the run (RunFiles, run_files.h): that is checked, by file
 // identity (same_file), when the output is opened and again just before it is published; a clash
 // refuses the output with a message naming both, and the file stays as it was.
 #pragma once
 
 #include <filesystem>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "errors.h"
+#include "run_files.h"
 
 namespace torvel {
 
-// A file the run reads, loads or writes, which no output may replace. `role` names it in messages:
-// "the input", "the script", "the plug-in library", "the log", "the output".
-struct RunFile {
-    std::filesystem::path path;
-    std::string role;
-};
-
-// The first of `files` that `output` names (torvel::same_file), or null.
-const RunFile* clashing_file(const std::filesystem::path& output, std::span<const RunFile> files);
-
 // One output being written. Failures throw FileError whose message starts with `shown` (the name the
-// user gave, also for the target of a link) and whose file() is `shown`.
+// user gave, also for the target of a link) and whose file() is `shown`; its code is
+// ErrorCode::output_refused for a clash with a file of the run, else ErrorCode::write_failed.
 class OutputFile {
 public:
-    // Checks `path` against `protect` and opens it: the temporary beside the target, or the file itself
-    // when it is written through. Nothing is changed at `path` before publish().
-    OutputFile(std::filesystem::path path, std::string shown, std::span<const RunFile> protect = {});
+    // Checks `path` against `files` (when given) as an output of `role` (RunFiles::clash; `files` must
+    // outlive this) and opens it: the temporary beside the target, or the file itself when it is written
+    // through. Nothing is changed at `path` before publish().
+    OutputFile(std::filesystem::path path, std::string shown, const RunFiles* files = nullptr,
+               std::string_view role = {});
     // An output never published leaves nothing behind: its temporary is removed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -57,7 +51,7 @@ public:
     // Writes out what is left, then (for a replaced file) gives the temporary the old file's mode and
     // owner, syncs and closes it. The target is still untouched.
     void finish();
-    // Checks the protected files once more, then renames the finished temporary over the target.
+    // Checks the files of the run once more, then renames the finished temporary over the target.
     // Nothing to do for a file written through.
     void publish();
     void commit() {
@@ -74,13 +68,14 @@ public:
 private:
     static constexpr std::size_t kFlushAt = 1 << 20;
 
-    [[noreturn]] void fail(std::string_view what) const;
+    [[noreturn]] void fail(std::string_view what, ErrorCode code = ErrorCode::write_failed) const;
     void refuse_clash() const;
     void flush();
 
     std::filesystem::path path_, target_, tmp_;
     std::string shown_;
-    std::vector<RunFile> protect_;
+    const RunFiles* files_;
+    std::string role_;
     std::string buffer_;
     int fd_ = -1;
     bool through_ = false;  // written in place, not replaced

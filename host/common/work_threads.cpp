@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -48,8 +50,18 @@ void set_work_threads(unsigned threads) { chosen_threads.store(threads, std::mem
 
 void run_tasks(unsigned threads, std::size_t tasks, const std::function<void(std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
+    // A task that fails (a helper thread short of memory) would end the process from a helper thread:
+    // the first failure is kept and given to the caller, and no further task is started.
+    std::mutex failed_lock;
+    std::exception_ptr failed;
     auto work = [&] {
-        for (std::size_t k = next.fetch_add(1); k < tasks; k = next.fetch_add(1)) task(k);
+        try {
+            for (std::size_t k = next.fetch_add(1); k < tasks; k = next.fetch_add(1)) task(k);
+        } catch (...) {
+            next.store(tasks);
+            const std::lock_guard lock(failed_lock);
+            if (!failed) failed = std::current_exception();
+        }
     };
     std::vector<std::jthread> helpers;
     const std::size_t wanted = std::min<std::size_t>(threads, tasks);
@@ -61,6 +73,8 @@ void run_tasks(unsigned threads, std::size_t tasks, const std::function<void(std
         }
     }
     work();
+    helpers.clear();  // joined
+    if (failed) std::rethrow_exception(failed);
 }
 
 }  // namespace torvel

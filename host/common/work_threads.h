@@ -13,8 +13,9 @@ unsigned work_threads();
 void set_work_threads(unsigned threads);
 
 // Calls `task(k)` once for every k in [0, tasks) on up to `threads` threads (this one included), each
-// thread taking the next k as it gets free; returns when all are done. `task` must not throw. When a
-// thread cannot be started the others do its share.
+// thread taking the next k as it gets free; returns when all are done. When a task throws (on any
+// thread), no further task is started and the first exception is rethrown here once every thread has
+// stopped. When a thread cannot be started the others do its share.
 void run_tasks(unsigned threads, std::size_t tasks, const std::function<void(std::size_t)>& task);
 
 }  // namespace torvel

@@ -70,12 +70,8 @@ namespace {
 std::string in_quotes(const std::wstring& name) { return "\"" + to_utf8(name) + "\""; }
 std::wstring in_wide_quotes(const std::wstring& name) { return L"\"" + name + L"\""; }
 
-Mesh checked_mesh(const std::wstring& name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                  std::vector<std::uint32_t> indices) {
-    Mesh mesh;
-    mesh.positions = std::move(positions);
-    mesh.offsets = std::move(offsets);
-    mesh.indices = std::move(indices);
+Mesh checked_mesh(const std::wstring& name, PolygonMesh&& polygons) {
+    Mesh mesh(std::move(polygons));
     if (mesh.positions.size() % 3 != 0) throw HostError("mesh " + in_quotes(name) + ": positions are not xyz triples");
     try {
         mesh.build_edges();
@@ -87,15 +83,14 @@ Mesh checked_mesh(const std::wstring& name, std::vector<double> positions, std::
 
 }  // namespace
 
-std::vector<CRef> Host::add_meshes(std::vector<NewMesh> meshes) {
-    std::vector<std::wstring> wanted;
+std::vector<CRef> Host::add_meshes(std::vector<std::wstring> wanted, std::vector<PolygonMesh>&& meshes) {
+    if (wanted.size() != meshes.size())
+        throw HostError(std::to_string(wanted.size()) + " names for " + std::to_string(meshes.size()) + " meshes");
     std::vector<Mesh> built;
-    wanted.reserve(meshes.size());
     built.reserve(meshes.size());
-    for (NewMesh& m : meshes) {
-        wanted.push_back(m.name.empty() ? L"mesh" : std::move(m.name));
-        built.push_back(
-            checked_mesh(wanted.back(), std::move(m.positions), std::move(m.offsets), std::move(m.indices)));
+    for (std::size_t i = 0; i < meshes.size(); ++i) {
+        if (wanted[i].empty()) wanted[i] = L"mesh";
+        built.push_back(checked_mesh(wanted[i], std::move(meshes[i])));
     }
     scene().names.reserve_more(wanted.size());
     std::vector<std::wstring> names = unique_names(scene().names, wanted);
@@ -121,18 +116,17 @@ std::vector<CRef> Host::add_meshes(std::vector<NewMesh> meshes) {
     return added;
 }
 
-CRef Host::add_mesh(std::wstring name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                    std::vector<std::uint32_t> indices) {
-    std::vector<NewMesh> one(1);
-    one[0] = NewMesh{std::move(name), std::move(positions), std::move(offsets), std::move(indices)};
-    return add_meshes(std::move(one)).front();
+CRef Host::add_mesh(std::wstring name, PolygonMesh&& mesh) {
+    std::vector<std::wstring> names(1, std::move(name));
+    std::vector<PolygonMesh> one(1);
+    one[0] = std::move(mesh);
+    return add_meshes(std::move(names), std::move(one)).front();
 }
 
-CRef Host::replace_mesh(const CRef& object, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                        std::vector<std::uint32_t> indices) {
+CRef Host::replace_mesh(const CRef& object, PolygonMesh&& polygons, PolygonMesh* replaced) {
     auto* old = store_.find_as<MeshObject>(object);
     if (!old) throw HostError("not a polygon-mesh object: \"" + to_utf8(full_name(object)) + "\"");
-    Mesh mesh = checked_mesh(old->name, std::move(positions), std::move(offsets), std::move(indices));
+    Mesh mesh = checked_mesh(old->name, std::move(polygons));
     const CRef old_ref = old->self;
     MeshObject& obj = store_.make<MeshObject>(old->name);
     obj.mesh = std::move(mesh);
@@ -154,6 +148,12 @@ CRef Host::replace_mesh(const CRef& object, std::vector<double> positions, std::
         const auto* item = store_.find_as<SelectionItem>(ref);
         return item && item->object == old_ref;
     });
+    if (replaced) {
+        // The buffers move with the vectors, so the table's view of them stays good until the removal.
+        replaced->positions = std::move(old->mesh.positions);
+        replaced->offsets = std::move(old->mesh.offsets);
+        replaced->indices = std::move(old->mesh.indices);
+    }
     store_.remove(old_ref);
     return obj.self;
 }

@@ -52,29 +52,25 @@ public:
     // Removes every scene object (meshes, properties, selections) and makes a fresh "Scene_Root".
     // Plug-ins stay loaded; the current selection is cleared.
     void new_scene();
-    struct NewMesh {
-        std::wstring name;  // empty: "mesh"
-        std::vector<double> positions;
-        std::vector<std::uint32_t> offsets;
-        std::vector<std::uint32_t> indices;
-    };
-    // Adds polygon-mesh objects under the root, in order, as one batch (the objects of one file). Each
-    // keeps its name when no object has it and no earlier one of the batch took it; any other gets the
-    // smallest number appended that gives a name no object has and none of the batch wants ("Cube",
-    // "Cube", "Cube1" become "Cube", "Cube2", "Cube1"). One wanting the name of a registered property
-    // kind gets a number too, and a warning in the log says so. The geometry of every mesh is checked
-    // first: HostError for bad geometry, and then none is added.
-    std::vector<CRef> add_meshes(std::vector<NewMesh> meshes);
+    // Adds polygon-mesh objects under the root, in order, as one batch (the objects of one file): mesh i
+    // named after names[i] (empty: "mesh"); both vectors have the same length. Each keeps its name when
+    // no object has it and no earlier one of the batch took it; any other gets the smallest number
+    // appended that gives a name no object has and none of the batch wants ("Cube", "Cube", "Cube1"
+    // become "Cube", "Cube2", "Cube1"). One wanting the name of a registered property kind gets a number
+    // too, and a warning in the log says so. Each object takes its mesh's positions, offsets and indices
+    // as they are (moved, never copied); the meshes' objects, face lines and warnings are not read. The
+    // geometry of every mesh is checked first: HostError for bad geometry, and then none is added.
+    std::vector<CRef> add_meshes(std::vector<std::wstring> names, std::vector<PolygonMesh>&& meshes);
     // add_meshes with one mesh.
-    CRef add_mesh(std::wstring name, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                  std::vector<std::uint32_t> indices);
-    // Gives the mesh object `object` new geometry. A mesh's arrays never change while its object lives,
-    // so a new object takes its place: the same name, place among the root's children and properties;
-    // every reference to the old object and its components goes stale, and the selection loses the
-    // items of it (a whole-object item follows it). Returns the new object. Throws HostError for bad
-    // geometry (nothing changes then) or when `object` is not a live mesh object.
-    CRef replace_mesh(const CRef& object, std::vector<double> positions, std::vector<std::uint32_t> offsets,
-                      std::vector<std::uint32_t> indices);
+    CRef add_mesh(std::wstring name, PolygonMesh&& mesh);
+    // Gives the mesh object `object` new geometry, taken as add_mesh takes it. A mesh's arrays never change
+    // while its object lives, so a new object takes its place: the same name, place among the root's
+    // children and properties; every reference to the old object and its components goes stale, and the
+    // selection loses the items of it (a whole-object item follows it). When `replaced` is given, it
+    // receives the old object's positions, offsets and indices, moved (so views of them stay valid).
+    // Returns the new object. Throws HostError for bad geometry (nothing changes then) or when `object` is
+    // not a live mesh object.
+    CRef replace_mesh(const CRef& object, PolygonMesh&& mesh, PolygonMesh* replaced = nullptr);
     // Adds a property of a registered kind under `target` (the root or a mesh object), defines it
     // through the kind's Define callback, and returns it. The name is `kind`, made unique with a numeric
     // suffix. Throws HostError when the kind is not registered or the target cannot hold properties.

@@ -13,15 +13,15 @@
 #include <utility>
 #include <vector>
 
-#include "blocks.h"
 #include "work_threads.h"
 
 namespace torvel::host {
 
 namespace {
 
-// An uninitialised array for the length of one function; a large one is a block from blocks.h, given
-// back for the next large array (a plug-in's reference array, the next mesh's scratch) to reuse.
+// An uninitialised array for the length of one function; a large one is a block of the SDK's
+// (detail/mesh_table.h), given back for the next large array (a plug-in's reference array, the next
+// mesh's scratch) to reuse.
 template <class T>
 class ScratchArray {
 public:

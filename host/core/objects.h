@@ -15,10 +15,12 @@
 #include <detail/mesh_table.h>
 
 #include "huge_pages.h"
+#include "polygon_mesh.h"
 #include "uninitialized.h"
 
 namespace torvel::host {
 
+using torvel::PolygonMesh;
 using torvel::UninitializedVector;
 using XSI::CRef;
 using XSI::CValue;
@@ -39,6 +41,11 @@ struct Object {
 
 // Polygon mesh geometry: CSR polygons and one shared edge table.
 struct Mesh {
+    Mesh() = default;
+    // Takes the arrays of `mesh` (moved, not copied); its objects, face lines and warnings are not read.
+    explicit Mesh(PolygonMesh&& mesh)
+        : positions(std::move(mesh.positions)), offsets(std::move(mesh.offsets)), indices(std::move(mesh.indices)) {}
+
     std::vector<double> positions;          // xyz per vertex
     std::vector<std::uint32_t> offsets{0};  // polygon i: corners offsets[i] .. offsets[i+1]
     std::vector<std::uint32_t> indices;     // vertex of each corner

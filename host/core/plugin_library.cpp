@@ -18,6 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Every way a library fails to become a plug-in.
+HostError load_error(const std::string& message) { return HostError(message, {}, ErrorCode::plugin_load); }
+
 constexpr CallbackKind kCallbacks[] = {
     {"Init", true, CallbackForm::const_status},    {"Unload", true, CallbackForm::const_status},
     {"Reload", true, CallbackForm::const_status},  {"Term", true, CallbackForm::const_status},
@@ -48,31 +51,30 @@ const Callback* ItemInfo::find(const std::string& callback) const {
     return it == callbacks.end() ? nullptr : &it->second;
 }
 
-
 // ---------------------------------------------------------------------------------------------------
 // PluginLibrary
 
 PluginLibrary::PluginLibrary(fs::path path) : path_(std::move(path)) {
-    if (path_.empty()) throw HostError("the plug-in path is empty");
+    if (path_.empty()) throw load_error("the plug-in path is empty");
     // A bare file name would make dlopen search the library path; the user named a file, so open that one.
     if (!path_.has_parent_path()) {
         std::error_code ec;
         fs::path abs = fs::absolute(path_, ec);
-        if (ec) throw HostError(path_.string() + ": cannot make the path absolute: " + ec.message());
+        if (ec) throw load_error(path_.string() + ": cannot make the path absolute: " + ec.message());
         path_ = std::move(abs);
     }
     const std::string name = path_.string();
     std::error_code ec;
     const fs::file_status st = fs::status(path_, ec);
-    if (ec || !fs::exists(st)) throw HostError(name + ": no such file");
-    if (fs::is_directory(st)) throw HostError(name + ": is a folder");
-    if (!fs::is_regular_file(st)) throw HostError(name + ": not a regular file");
+    if (ec || !fs::exists(st)) throw load_error(name + ": no such file");
+    if (fs::is_directory(st)) throw load_error(name + ": is a folder");
+    if (!fs::is_regular_file(st)) throw load_error(name + ": not a regular file");
 
     dlerror();
     handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char* err = dlerror();
-        throw HostError(name + ": not a loadable library: " + (err ? err : "unknown error"));
+        throw load_error(name + ": not a loadable library: " + (err ? err : "unknown error"));
     }
     try {
         exports_ = exported_functions(path_);
@@ -85,7 +87,7 @@ PluginLibrary::PluginLibrary(fs::path path) : path_(std::move(path)) {
     if (!contains(exports_, "XSILoadPlugin") || !dlsym(handle_, "XSILoadPlugin")) {
         dlclose(handle_);
         handle_ = nullptr;
-        throw HostError(name + ": not a plug-in: no XSILoadPlugin entry point");
+        throw load_error(name + ": not a plug-in: no XSILoadPlugin entry point");
     }
 }
 
@@ -123,7 +125,7 @@ const ItemInfo* PluginLibrary::find_item(std::wstring_view name) const {
 
 void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::wstring_view)>& name_taken) {
     const std::string lib = path_.string();
-    if (store_) throw HostError(lib + ": already registered with the host");
+    if (store_) throw load_error(lib + ": already registered with the host");
 
     RegistrarObject& reg_obj = store.make<RegistrarObject>();
     reg_obj.filename = from_utf8(lib);
@@ -137,20 +139,20 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
         status = entry(registrar);
     } catch (const std::exception& e) {
         forget_registration();
-        throw HostError(lib + ": XSILoadPlugin threw: " + e.what());
+        throw load_error(lib + ": XSILoadPlugin threw: " + e.what());
     } catch (...) {
         forget_registration();
-        throw HostError(lib + ": XSILoadPlugin threw an unknown exception");
+        throw load_error(lib + ": XSILoadPlugin threw an unknown exception");
     }
     if (status.GetCode() != XSI::CStatus::OK) {
         forget_registration();
-        throw HostError(lib + ": XSILoadPlugin failed (code " + status_text(status) + ")");
+        throw load_error(lib + ": XSILoadPlugin failed (code " + status_text(status) + ")");
     }
 
     auto* reg = store.find_as<RegistrarObject>(registrar_);
     if (!reg) {
         forget_registration();
-        throw HostError(lib + ": the plug-in's registrar vanished during XSILoadPlugin");
+        throw load_error(lib + ": the plug-in's registrar vanished during XSILoadPlugin");
     }
     std::vector<CRef> kept, refused;
     for (const CRef& ref : reg->items) {
@@ -163,8 +165,7 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
             continue;
         }
         if (find_item(obj->name) || name_taken(obj->name)) {
-            log.add(XSI::siWarningMsg,
-                           wlib + L": \"" + obj->name + L"\" is already registered; this item is ignored");
+            log.add(XSI::siWarningMsg, wlib + L": \"" + obj->name + L"\" is already registered; this item is ignored");
             refused.push_back(ref);
             continue;
         }
@@ -194,8 +195,8 @@ void PluginLibrary::load(Store& store, Log& log, const std::function<bool(std::w
             if (matches.size() > 1) {
                 std::wstring names;
                 for (const std::string* m : matches) names += (names.empty() ? L"" : L", ") + from_utf8(*m);
-                log.add(XSI::siWarningMsg, wlib + L": callback " + info.name + from_utf8(suffix) +
-                                                      L" is ambiguous (" + names + L"); none is used");
+                log.add(XSI::siWarningMsg, wlib + L": callback " + info.name + from_utf8(suffix) + L" is ambiguous (" +
+                                               names + L"); none is used");
                 continue;
             }
             if (void* address = dlsym(handle_, matches.front()->c_str()))
@@ -218,7 +219,7 @@ void PluginLibrary::unload(Log& log) {
         const XSI::CStatus status = function_at<UnloadPluginFn>(address)(registrar);
         if (status.GetCode() != XSI::CStatus::OK)
             log.add(XSI::siWarningMsg,
-                           lib + L": XSIUnloadPlugin failed (code " + from_utf8(status_text(status)) + L")");
+                    lib + L": XSIUnloadPlugin failed (code " + from_utf8(status_text(status)) + L")");
     } catch (const std::exception& e) {
         log.add(XSI::siErrorMsg, lib + L": XSIUnloadPlugin threw: " + from_utf8(e.what()));
     } catch (...) {

@@ -74,7 +74,8 @@ void PluginRegistry::call_filters(const PluginLibrary& lib, const std::string& c
 
 PluginLibrary& PluginRegistry::load(const fs::path& path) {
     for (const auto& lib : libraries_)
-        if (same_file(lib->path(), path)) throw HostError(path.string() + ": already loaded");
+        if (same_file(lib->path(), path))
+            throw HostError(path.string() + ": already loaded", {}, ErrorCode::plugin_load);
     auto lib = std::make_unique<PluginLibrary>(path);
     load_into(*lib);
     libraries_.push_back(std::move(lib));
@@ -86,7 +87,7 @@ PluginLibrary& PluginRegistry::load(const fs::path& path) {
 
 void PluginRegistry::unload(std::wstring_view name_or_path) {
     PluginLibrary* lib = find_library(name_or_path);
-    if (!lib) throw HostError("no loaded plug-in \"" + to_utf8(name_or_path) + "\"");
+    if (!lib) throw HostError("no loaded plug-in \"" + to_utf8(name_or_path) + "\"", {}, ErrorCode::plugin_load);
     call_filters(*lib, "Unload");
     unload_library(*lib);
     close(lib);
@@ -94,7 +95,7 @@ void PluginRegistry::unload(std::wstring_view name_or_path) {
 
 void PluginRegistry::reload(std::wstring_view name_or_path) {
     PluginLibrary* lib = find_library(name_or_path);
-    if (!lib) throw HostError("no loaded plug-in \"" + to_utf8(name_or_path) + "\"");
+    if (!lib) throw HostError("no loaded plug-in \"" + to_utf8(name_or_path) + "\"", {}, ErrorCode::plugin_load);
     const fs::path path = lib->path();
     call_filters(*lib, "Reload");
     unload_library(*lib);
@@ -142,7 +143,8 @@ PluginRegistry::CallResult PluginRegistry::call(const ItemInfo& item, const std:
     const CallbackKind* kind = callback_kind(item.is_filter, callback);
     if (!kind)
         throw HostError(to_utf8(item.name) + ": a " + (item.is_filter ? "filter" : "property") + " has no callback \"" +
-                        callback + "\"");
+                            callback + "\"",
+                        {}, ErrorCode::plugin_filter);
     CallResult result;
     const Callback* cb = item.find(callback);
     if (!cb) return result;
@@ -172,9 +174,9 @@ PluginRegistry::CallResult PluginRegistry::call(const ItemInfo& item, const std:
             }
         }
     } catch (const std::exception& e) {
-        throw HostError(cb->exported_name + " threw: " + e.what());
+        throw HostError(cb->exported_name + " threw: " + e.what(), {}, ErrorCode::plugin_filter);
     } catch (...) {
-        throw HostError(cb->exported_name + " threw an unknown exception");
+        throw HostError(cb->exported_name + " threw an unknown exception", {}, ErrorCode::plugin_filter);
     }
     result.called = true;
     // Moved out: the context goes with the call's store scope.
@@ -188,11 +190,13 @@ PluginRegistry::CallResult PluginRegistry::call(const ItemInfo& item, const std:
 FilterResult run_filter(Host& host, std::wstring_view filter_name, std::span<const CRef> selection) {
     const ItemInfo* filter = host.plugins().find_item(filter_name);
     const std::string name = to_utf8(filter_name);
-    if (!filter || !filter->is_filter) throw HostError("no filter \"" + name + "\" is registered", name);
+    if (!filter || !filter->is_filter)
+        throw HostError("no filter \"" + name + "\" is registered", name, ErrorCode::plugin_filter);
     PluginRegistry::CallRequest request;
     request.input.assign(selection.begin(), selection.end());
     PluginRegistry::CallResult call = host.plugins().call(*filter, "Subset", request);
-    if (!call.called) throw HostError("the filter \"" + name + "\" has no Subset callback", name);
+    if (!call.called)
+        throw HostError("the filter \"" + name + "\" has no Subset callback", name, ErrorCode::plugin_filter);
 
     FilterResult result;
     if (auto out = call.array_attributes.find(L"Output"); out != call.array_attributes.end())

@@ -3,7 +3,8 @@
 // Readers keep every polygon as it stands in the file (never triangulated), in file order, with
 // coordinates as correctly rounded doubles. Anything malformed throws MeshError whose message names
 // the file and, for line-based formats, the line: "PATH:LINE: what is wrong". What a reader passes over
-// without failing is told in MeshData::warnings, for the program to log.
+// without failing is told in PolygonMesh::warnings, for the program to log. The mesh type is torvel's one
+// (mesh/polygon_mesh.h): an OBJ's `o` statements give its objects, its `f` lines its face_lines.
 #pragma once
 
 #include <cstdint>
@@ -16,33 +17,14 @@
 
 #include "errors.h"
 #include "output_file.h"
+#include "polygon_mesh.h"
 
 namespace torvel::io {
 
-// A polygon mesh as plain arrays: polygon i uses indices[offsets[i] .. offsets[i+1]).
-struct MeshData {
-    std::vector<double> positions;          // x, y, z per vertex
-    std::vector<std::uint32_t> offsets{0};  // polygon count + 1 entries, offsets.front() == 0
-    std::vector<std::uint32_t> indices;     // zero-based vertex indices
-    std::vector<std::string> warnings;      // "PATH:LINE: what was passed over", in file order
-    std::vector<std::uint32_t> face_lines;  // OBJ: the line of each polygon's `f` statement (its first line,
-                                            // 1-based); empty for the other formats
-    // OBJ: the objects its `o` statements start, in file order, each owning the polygons from `first` up to
-    // the next one's; polygons before the first `o` form an object with an empty name. Every object but
-    // a lone one has polygons (an `o` followed by no `f` is dropped). Empty: the whole mesh is one object,
-    // as for a file without `o` and for the other formats.
-    struct Object {
-        std::string name;  // the statement's text, trimmed; may be empty
-        std::uint32_t first = 0;
-    };
-    std::vector<Object> objects;
-
-    std::size_t vertex_count() const { return positions.size() / 3; }
-    std::size_t polygon_count() const { return offsets.size() - 1; }
-};
-
 using torvel::MeshError;
-using torvel::RunFile;
+using torvel::MeshView;
+using torvel::PolygonMesh;
+using torvel::RunFiles;
 
 enum class Format { obj, ply, off };
 
@@ -53,29 +35,38 @@ Format format_of(const std::filesystem::path& path);
 std::optional<Format> format_named(const std::filesystem::path& path);
 
 // Reads a whole file. Throws MeshError for a missing, unreadable or malformed file.
-MeshData read_mesh(const std::filesystem::path& path);
+PolygonMesh read_mesh(const std::filesystem::path& path);
 
 // A large file (an OBJ file of 16 MB or more, large PLY elements and OFF blocks) is read on
 // torvel::work_threads() threads (work_threads.h), a smaller one on the calling thread; the result is the
 // same whatever the number.
 
 // Parsers over file contents already in memory; `name` is used in error messages.
-MeshData parse_obj(std::string_view text, const std::string& name);
-MeshData parse_ply(std::string_view bytes, const std::string& name);
-MeshData parse_off(std::string_view text, const std::string& name);
+PolygonMesh parse_obj(std::string_view text, const std::string& name);
+PolygonMesh parse_ply(std::string_view bytes, const std::string& name);
+PolygonMesh parse_off(std::string_view text, const std::string& name);
 
 // Writes `mesh` to `out` (format from its extension) with the polygons listed in `marked` (ascending
 // indices) made visible: PLY gets a per-face colour, OBJ puts them in their own group and material and
-// writes the .mtl beside it. MeshData::objects are kept: OBJ starts each with `o NAME`, PLY and OFF name
-// each in a comment line, "comment object FIRST NAME" and "# object FIRST NAME" (FIRST its first face).
+// writes the .mtl beside it. The `objects` (PolygonMesh::objects' layout; empty: none named) are kept: OBJ
+// starts each with `o NAME`, PLY and OFF name each in a comment line, "comment object FIRST NAME" and
+// "# object FIRST NAME" (FIRST its first face).
 // Each file goes through torvel::OutputFile (replaced atomically, links followed, FIFOs and devices
-// written through). Refuses to replace any of `protect` (compared as files, so a link to one counts). On any failure
-// MeshError naming `out` is thrown and nothing is left behind.
-void write_marked(const std::filesystem::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
-                  std::span<const RunFile> protect);
+// written through), as an output of `role` that never replaces another file of `files`
+// (RunFiles::clash: compared as files, so a link to one counts). On any failure MeshError naming `out`
+// (with the code OutputFile gave) is thrown and nothing is left behind.
+void write_marked(const std::filesystem::path& out, const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
+                  std::span<const std::uint32_t> marked, const RunFiles& files, std::string_view role = role::output);
+// The same for a whole mesh and its objects.
+inline void write_marked(const std::filesystem::path& out, const PolygonMesh& mesh,
+                         std::span<const std::uint32_t> marked, const RunFiles& files,
+                         std::string_view role = role::output) {
+    write_marked(out, mesh.view(), mesh.objects, marked, files, role);
+}
 
-// The files write_marked(out, ...) writes: `out`, and for .obj its material file.
-std::vector<std::filesystem::path> marked_files(const std::filesystem::path& out);
+// Registers the files write_marked(out, ...) writes as outputs of `role`: `out`, and for .obj its
+// material file, each under the name write_marked's messages give it.
+void add_marked_outputs(RunFiles& files, const std::filesystem::path& out, std::string_view role = role::output);
 // The material file an OBJ output names: `out` with the extension .mtl.
 std::filesystem::path material_file(const std::filesystem::path& out);
 

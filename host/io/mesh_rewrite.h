@@ -38,7 +38,7 @@ struct PolygonPieces {
 // has not changed since it was read). Throws MeshError naming `name` when the bytes do not parse, or
 // for splits that do not fit them.
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
-                                   std::span<const PolygonPieces> splits, const MeshData* expected = nullptr);
+                                   std::span<const PolygonPieces> splits, const PolygonMesh* expected = nullptr);
 
 namespace detail {
 struct FaceLayout;
@@ -54,7 +54,8 @@ struct MeshFile {
 
     std::unique_ptr<char[]> data;  // `size` bytes
     std::size_t size = 0;
-    MeshData mesh;
+    // What the reader made of the bytes; a caller may move its arrays on (torvel fix gives them to the scene).
+    PolygonMesh mesh;
     std::unique_ptr<detail::FaceLayout> layout;  // null only in a moved-from file
 
     std::string_view bytes() const { return {data.get(), size}; }
@@ -65,9 +66,11 @@ MeshFile read_mesh_file(const std::filesystem::path& path);
 
 // split_polygons_in_file for `file` as read_mesh_file read it, its bytes unchanged since: the
 // output is handed to `write` in parts of about a megabyte as it is made, and the file is not parsed
-// again. Throws MeshError as split_polygons_in_file,
-// and what `write` throws.
-void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
-                          std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write);
+// again. `mesh` and `face_lines` are file.mesh's polygons and face lines wherever they are now (file.mesh
+// itself, or where the caller moved them); only the corner count of each polygon is read. Throws
+// MeshError as split_polygons_in_file, and what `write` throws.
+void write_split_polygons(const MeshFile& file, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
+                          Format format, const std::string& name, std::span<const PolygonPieces> splits,
+                          const std::function<void(std::string_view)>& write);
 
 }  // namespace torvel::io

@@ -1,4 +1,5 @@
-#include "blocks.h"
+// The large blocks detail/mesh_table.h declares, kept per thread.
+#include <detail/mesh_table.h>
 
 #include <sys/mman.h>
 

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <type_traits>
 
-#include "blocks.h"
 #include "link.h"
 
 namespace XSI {
@@ -44,7 +43,7 @@ namespace {
 
 static_assert(std::is_trivially_copyable_v<CRef>, "CRefArray moves its items as bytes");
 
-// Arrays of a megabyte or more are mapped blocks (see blocks.h) whose size is a whole number of pages.
+// Arrays of a megabyte or more are mapped blocks (see detail/mesh_table.h) whose size is a whole number of pages.
 bool is_mapped(std::size_t capacity) { return capacity * sizeof(CRef) >= detail::kLargeBlockBytes; }
 
 }  // namespace

@@ -6,11 +6,9 @@
 #include <assimp/config.h>
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
-#include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -26,7 +24,9 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "frames.h"
 #include "huge_pages.h"
+#include "process.h"
 #include "stream.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -69,14 +69,13 @@ void on_sanitizer_report(const char* report) {
         std::strstr(report, "exceeds maximum supported size"))
         ::_exit(kExitMemory);
 }
-std::uint64_t current_address_space();
 // The report itself may need memory the limit no longer leaves: the sanitizer then dies before the
 // report reaches on_sanitizer_report. A death with the address space at the limit is the limit's.
 void on_sanitizer_death() {
     rlimit lim{};
     if (::getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return;
     constexpr std::uint64_t kNear = 128ull << 20;  // more than any one allocation of the sanitizer's
-    if (current_address_space() + kNear >= lim.rlim_cur) ::_exit(kExitMemory);
+    if (process::address_space() + kNear >= lim.rlim_cur) ::_exit(kExitMemory);
 }
 #endif
 
@@ -99,44 +98,6 @@ void reset_signals() {
     fatal.sa_handler = on_fatal_signal;
     fatal.sa_flags = SA_ONSTACK | SA_RESETHAND;
     for (int sig : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) (void)::sigaction(sig, &fatal, nullptr);
-}
-
-// stdin and stdout become /dev/null: an importer that prints must not end up in torvel's output
-// (stderr stays, for a sanitizer's report). Every other descriptor torvel had open is closed.
-void isolate_descriptors(int keep) {
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        if (null > 2) ::close(null);
-    }
-    if (keep > 3) (void)::close_range(3, static_cast<unsigned>(keep - 1), 0);
-    (void)::close_range(static_cast<unsigned>(keep + 1), ~0u, 0);
-}
-
-// The address space the process has now (torvel's own, shared copy-on-write), from /proc/self/statm.
-std::uint64_t current_address_space() {
-    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    char buf[128] = {};
-    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    if (n <= 0) return 0;
-    return std::strtoull(buf, nullptr, 10) * static_cast<std::uint64_t>(::sysconf(_SC_PAGE_SIZE));
-}
-
-// The limit counts what the import adds: torvel may hold gigabytes of meshes that the child shares
-// and never touches, and under AddressSanitizer the address space starts at terabytes of shadow.
-void limit_resources(std::uint64_t megabytes) {
-    const rlimit no_core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &no_core);
-    const rlim_t bytes = megabytes << 20;
-    rlimit lim{};
-    ::getrlimit(RLIMIT_AS, &lim);
-    const rlim_t as = current_address_space() + bytes;
-    if (lim.rlim_max == RLIM_INFINITY || lim.rlim_max > as) lim.rlim_max = as;
-    lim.rlim_cur = lim.rlim_max;
-    ::setrlimit(RLIMIT_AS, &lim);
 }
 
 // The import's memory on huge pages. Page faults are most of a large import's cost on this kind of
@@ -169,11 +130,7 @@ void prepare_heap(std::uint64_t megabytes) {
 }
 
 void prepare(const ChildTask& task) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != task.parent) ::_exit(kExitOrphan);
     reset_signals();
-    isolate_descriptors(task.out_fd);
-    limit_resources(task.megabytes);
     prepare_heap(task.megabytes);
     std::set_new_handler(out_of_memory);
 #ifdef TORVEL_ASAN
@@ -228,13 +185,7 @@ public:
 
 private:
     void raw(const char* p, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, p, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ::_exit(kExitNoResult);
-            p += n;
-            size -= static_cast<std::size_t>(n);
-        }
+        if (!process::write_all(fd_, p, size)) ::_exit(kExitNoResult);
     }
     int fd_;
     std::array<char, 1 << 16> buf_{};
@@ -316,6 +267,7 @@ std::vector<MeshPlan> plan(const aiScene& scene, std::uint64_t& points, std::uin
     if (scene.mNumMeshes > 0 && !scene.mMeshes) throw BadData("the scene lists meshes but holds none");
     const std::vector<std::string_view> from_nodes = node_names(scene);
     std::vector<MeshPlan> out;
+    std::uint64_t all_vertices = 0, all_corners = 0;  // of the meshes sent: they become one mesh
     for (unsigned i = 0; i < scene.mNumMeshes; ++i) {
         const aiMesh* m = scene.mMeshes[i];
         if (!m) throw BadData(describe(i, {}) + " is missing");
@@ -345,6 +297,10 @@ std::vector<MeshPlan> plan(const aiScene& scene, std::uint64_t& points, std::uin
         if (p.polygons == 0) continue;
         if (corners > UINT32_MAX) throw BadData(who + " has more than 4294967295 polygon corners");
         p.corners = static_cast<std::uint32_t>(corners);
+        all_vertices += m->mNumVertices;
+        all_corners += corners;
+        if (all_vertices > UINT32_MAX || all_corners > UINT32_MAX)
+            throw BadData("the meshes have more than 4294967295 vertices or polygon corners together");
         if (!m->mVertices) throw BadData(who + " has faces but no vertex positions");
         const float* xyz = &m->mVertices[0].x;
         for (std::size_t k = 0; k < std::size_t{m->mNumVertices} * 3; ++k)

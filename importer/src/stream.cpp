@@ -100,8 +100,11 @@ public:
             fail(std::string(what) + ": " + std::to_string(count) + " values, but the stream has " +
                  std::to_string(left()) + " bytes left");
         // Sized once for all of it (the total bounds it): no growth copies, and huge pages for a large
-        // array (a fresh page fault per 4 KiB is most of what filling costs on a VM).
-        reserve_huge(v, v.size() + static_cast<std::size_t>(count));
+        // array (a fresh page fault per 4 KiB is most of what filling costs on a VM). The arrays of later
+        // objects join those of the first: they grow by half at least, so that many objects do not copy
+        // the arrays once each.
+        if (const std::size_t need = v.size() + static_cast<std::size_t>(count); need > v.capacity())
+            reserve_huge(v, v.empty() ? need : std::max(need, v.capacity() + v.capacity() / 2));
         const std::size_t per_block = kStageBytes / sizeof(T);
         stage_.resize(std::max(stage_.size(), std::min<std::size_t>(kStageBytes, count * sizeof(T))));
         for (std::uint64_t done = 0; done < count;) {
@@ -147,7 +150,8 @@ private:
 
 void no_check(LoadIterator<std::uint32_t>, std::size_t) {}
 
-void read_object(Reader& in, std::uint32_t number, ImportedObject& obj, std::uint32_t& mesh_index) {
+// Object `number` appended to `mesh`: its vertices after those there, its polygons after theirs.
+void read_object(Reader& in, std::uint32_t number, PolygonMesh& mesh, std::uint32_t& mesh_index) {
     const std::string where = "object " + std::to_string(number);
     std::uint32_t f[6];
     in.read(f, sizeof f, "an object record");
@@ -156,10 +160,14 @@ void read_object(Reader& in, std::uint32_t number, ImportedObject& obj, std::uin
     if (f[5] != 0) in.fail(where + ": reserved field is not zero");
     if (vertices == 0 || polygons == 0) in.fail(where + ": no vertices or no polygons");
     if (corners / 3 < polygons) in.fail(where + ": fewer than 3 corners per polygon");
-    obj.name = in.text(name_size, "an object name");
+    const std::uint64_t vertex_base = mesh.vertex_count(), corner_base = mesh.indices.size();
+    if (vertex_base + vertices > UINT32_MAX || corner_base + corners > UINT32_MAX)
+        in.fail(where + ": the objects have more than 4294967295 vertices or corners together");
+    mesh.objects.push_back({in.text(name_size, "an object name"), static_cast<std::uint32_t>(mesh.polygon_count()),
+                            static_cast<std::uint32_t>(vertex_base)});
 
     unsigned not_finite = 0;
-    in.array<float>(obj.positions, std::uint64_t{vertices} * 3, "positions",
+    in.array<float>(mesh.positions, std::uint64_t{vertices} * 3, "positions",
                     [&](LoadIterator<float> it, std::size_t n) {
                         for (std::size_t i = 0; i < n; ++i) {
                             const float c = it[static_cast<std::ptrdiff_t>(i)];
@@ -167,19 +175,27 @@ void read_object(Reader& in, std::uint32_t number, ImportedObject& obj, std::uin
                         }
                     });
     if (not_finite) in.fail(where + ": a coordinate that is not finite");
-    obj.offsets.clear();
-    in.array<std::uint32_t>(obj.offsets, std::uint64_t{polygons} + 1, "polygon offsets", no_check);
-    in.array<std::uint32_t>(obj.indices, corners, "vertex indices", no_check);
+    // The object's first offset, 0 in the stream, takes the place of the end of the polygons before it.
+    const std::size_t at = mesh.offsets.size() - 1;
+    mesh.offsets.pop_back();
+    in.array<std::uint32_t>(mesh.offsets, std::uint64_t{polygons} + 1, "polygon offsets", no_check);
+    in.array<std::uint32_t>(mesh.indices, corners, "vertex indices", no_check);
 
-    if (obj.offsets.front() != 0 || obj.offsets.back() != corners) in.fail(where + ": offsets do not span the indices");
-    for (std::size_t i = 1; i < obj.offsets.size(); ++i)
-        if (obj.offsets[i] < obj.offsets[i - 1] || obj.offsets[i] - obj.offsets[i - 1] < 3)
+    const std::span<std::uint32_t> offsets(mesh.offsets.data() + at, std::size_t{polygons} + 1);
+    const std::span<std::uint32_t> indices(mesh.indices.data() + corner_base, corners);
+    if (offsets.front() != 0 || offsets.back() != corners) in.fail(where + ": offsets do not span the indices");
+    for (std::size_t i = 1; i < offsets.size(); ++i)
+        if (offsets[i] < offsets[i - 1] || offsets[i] - offsets[i - 1] < 3)
             in.fail(where + ": polygon " + std::to_string(i - 1) + " has fewer than 3 corners");
     std::uint32_t highest = 0;
-    for (std::uint32_t v : obj.indices) highest = v > highest ? v : highest;
+    for (std::uint32_t v : indices) highest = v > highest ? v : highest;
     if (highest >= vertices)
         in.fail(where + ": vertex index " + std::to_string(highest) + " out of range (" + std::to_string(vertices) +
                 " vertices)");
+    if (vertex_base > 0) {
+        for (std::uint32_t& v : indices) v += static_cast<std::uint32_t>(vertex_base);
+        for (std::uint32_t& o : offsets) o += static_cast<std::uint32_t>(corner_base);
+    }
 }
 
 }  // namespace
@@ -258,10 +274,10 @@ Decoded decode_stream(ByteSource& src, std::uint64_t max_total) {
     if (d.kind != Kind::result && objects != 0) in.fail("objects in a stream that reports a failure");
     // Each object takes at least its record: a count that cannot fit is refused before reserving.
     if (objects > in.left() / kObjectBytes) in.fail(std::to_string(objects) + " objects cannot fit");
-    d.result.objects.resize(objects);
+    d.result.mesh.objects.reserve(objects);
     d.mesh_indices.resize(objects);
     for (std::uint32_t i = 0; i < objects; ++i) {
-        read_object(in, i, d.result.objects[i], d.mesh_indices[i]);
+        read_object(in, i, d.result.mesh, d.mesh_indices[i]);
         if (i > 0 && d.mesh_indices[i] <= d.mesh_indices[i - 1])
             in.fail("object " + std::to_string(i) + ": mesh indices out of order");
     }
@@ -275,11 +291,14 @@ Decoded decode_stream(std::span<const std::byte> bytes) {
     return decode_stream(src, bytes.size());
 }
 
-void assign_names(std::vector<ImportedObject>& objects, std::span<const std::uint32_t> mesh_indices) {
+void assign_names(PolygonMesh& mesh, std::span<const std::uint32_t> mesh_indices) {
+    std::vector<PolygonMesh::Object>& objects = mesh.objects;
     std::vector<std::string> wanted;
     wanted.reserve(objects.size());
+    mesh.source_names.clear();
+    mesh.source_names.reserve(objects.size());
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        objects[i].source_name = objects[i].name;
+        mesh.source_names.push_back(objects[i].name);
         wanted.push_back(objects[i].name.empty() ? "mesh" + std::to_string(mesh_indices[i]) : objects[i].name);
     }
     std::unordered_map<std::string, std::uint32_t> next;

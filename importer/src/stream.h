@@ -9,7 +9,9 @@
 //
 // `total` is the size of the whole stream. The reader trusts nothing: the total must be within the
 // caller's bound, every count is checked against the bytes the total leaves before anything is sized
-// from it, and every rule of ImportedObject is checked on what was received.
+// from it, and every rule of ImportResult's mesh is checked on what was received. The objects are joined
+// into one mesh as they arrive: each object's vertices after those before it, its indices and offsets
+// moved on by their counts.
 #pragma once
 
 #include <cstddef>
@@ -84,7 +86,7 @@ private:
     std::span<const std::byte> bytes_;
 };
 
-// A stream that does not hold what its header says, or breaks a rule of ImportedObject.
+// A stream that does not hold what its header says, or breaks a rule of ImportResult's mesh.
 class StreamError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -102,9 +104,9 @@ struct Decoded {
 Decoded decode_stream(ByteSource& in, std::uint64_t max_total);
 Decoded decode_stream(std::span<const std::byte> bytes);
 
-// Final names, the names as sent kept as source_name: an empty name becomes "mesh<index>", a repeated
+// Final names, the names as sent kept as mesh.source_names: an empty name becomes "mesh<index>", a repeated
 // one a number (unique_names.h: "Cube", "Cube", "Cube1" give "Cube", "Cube2", "Cube1"), as the host
 // names objects.
-void assign_names(std::vector<ImportedObject>& objects, std::span<const std::uint32_t> mesh_indices);
+void assign_names(PolygonMesh& mesh, std::span<const std::uint32_t> mesh_indices);
 
 }  // namespace torvel::importer::detail

@@ -121,9 +121,11 @@ void ViewRaster::fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t
         const Bounds b = bounds_of(v, idx, n);
         if (std::isnan(b.cx)) continue;
         const std::uint8_t colour = mesh.colours[p];
+        Spot* spot = nullptr;
         if (mesh.states[p] != 0) {
             spots_.push_back({static_cast<std::uint16_t>(pixel_of(b.cx, width_)),
                               static_cast<std::uint16_t>(pixel_of(b.cy, height_)), mesh.states[p]});
+            spot = &spots_.back();
         }
         const float w = b.x1 - b.x0, h = b.y1 - b.y0;
         // Most polygons of a large mesh are far below a pixel: one depth-tested write each.
@@ -134,12 +136,12 @@ void ViewRaster::fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t
         polygon_.clear();
         for (std::uint32_t i = 0; i < n; ++i) polygon_.push_back(v[idx[i]]);
         // A sliver between pixel centres still shows, as a splat would.
-        if (fill(polygon_, colour) == 0) splat(b.cx, b.cy, b.cd, colour);
+        if (fill(polygon_, colour, spot) == 0) splat(b.cx, b.cy, b.cd, colour);
         if (w >= kOutlineSize && h >= kOutlineSize) outlined.push_back(static_cast<std::uint32_t>(p));
     }
 }
 
-int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour) {
+int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour, Spot* spot) {
     // Scanline conversion over an edge table: pixel centres inside by the even-odd rule, depth interpolated
     // along the edges and then across each span, which also gives bent polygons a sensible depth.
     edges_.clear();
@@ -163,6 +165,12 @@ int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour)
     // cost k log k for k crossings: a comb of 10^5 teeth stays linear in its crossings.
     const auto by_x = [](const Active& l, const Active& r) { return l.x < r.x; };
     int covered = 0, last_row = 0;
+    // The marker goes on a pixel of the polygon: the mean of an L's or a U's corners lies outside it, where
+    // the patch its ring would look at holds none of its colour. Then the widest span in the centre's row
+    // (between the top and the bottom corner, so some span crosses it) is taken, the middle of an arm.
+    bool spot_inside = false;
+    Run in_row{0, -1}, widest{0, -1};
+    int widest_row = 0;
     for (const Edge& e : edges_) last_row = std::max(last_row, e.last);
     active_.clear();
     std::size_t next = 0;
@@ -185,9 +193,23 @@ int ViewRaster::fill(std::span<const ScreenVertex> polygon, std::uint8_t colour)
                        by_x);
             std::swap(active_, merged_);
         }
-        for (std::size_t k = 0; k + 1 < active_.size(); k += 2)
-            span(row, {active_[k].x, active_[k].d}, {active_[k + 1].x, active_[k + 1].d}, colour, covered);
+        for (std::size_t k = 0; k + 1 < active_.size(); k += 2) {
+            const Run run = span(row, {active_[k].x, active_[k].d}, {active_[k + 1].x, active_[k + 1].d}, colour);
+            if (run.from > run.to) continue;
+            covered += run.to - run.from + 1;
+            if (!spot) continue;
+            if (row == spot->y) {
+                spot_inside = spot_inside || (run.from <= spot->x && spot->x <= run.to);
+                if (run.to - run.from > in_row.to - in_row.from) in_row = run;
+            }
+            if (run.to - run.from > widest.to - widest.from) widest = run, widest_row = row;
+        }
         if (active_.empty() && next == edges_.size()) break;
+    }
+    if (spot && covered > 0 && !spot_inside) {
+        // A row the polygon crosses under a pixel's height has no span: its widest row elsewhere, then.
+        if (in_row.from > in_row.to) in_row = widest, spot->y = static_cast<std::uint16_t>(widest_row);
+        spot->x = static_cast<std::uint16_t>(in_row.from + (in_row.to - in_row.from) / 2);
     }
     return covered;
 }
@@ -210,10 +232,10 @@ void ViewRaster::keep_sorted(std::vector<Active>& edges) {
     }
 }
 
-void ViewRaster::span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered) {
+ViewRaster::Run ViewRaster::span(int row, Crossing left, Crossing right, std::uint8_t colour) {
     const int from = std::max(first_centre_at_or_after(left.x, width_), 0);
     const int to = std::min(first_centre_at_or_after(right.x, width_) - 1, width_ - 1);
-    if (from > to) return;
+    if (from > to) return {from, to};
     const float slope = (right.d - left.d) / (right.x - left.x);
     float* z = depth_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width_);
     std::uint8_t* pixels = canvas_.row(y0_ + row) + x0_;
@@ -224,7 +246,7 @@ void ViewRaster::span(int row, Crossing left, Crossing right, std::uint8_t colou
             pixels[x] = colour;
         }
     }
-    covered += to - from + 1;
+    return {from, to};
 }
 
 void ViewRaster::draw_outlines(const ScreenMesh& mesh, std::span<const std::uint32_t> outlined, float depth_slack) {

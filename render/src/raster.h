@@ -43,17 +43,18 @@ public:
     // Fills every polygon of `mesh`: those under a pixel across are splatted onto the pixel of their centre,
     // the others scan-converted (even-odd, so concave and self-crossing outlines fill as drawn). Polygons
     // large enough for an outline are appended to `outlined`; reported and degenerate ones are kept for
-    // draw_markers.
+    // draw_markers at a pixel inside them: their centre, or where the centre is outside (an L, a U) the
+    // middle of their widest row.
     void fill_polygons(const ScreenMesh& mesh, std::vector<std::uint32_t>& outlined);
 
     // Outlines of the listed polygons: their own edges, hidden where the z-buffer holds something nearer
     // than `depth_slack` in front of the edge.
     void draw_outlines(const ScreenMesh& mesh, std::span<const std::uint32_t> outlined, float depth_slack);
 
-    // A ring around the centre of each reported or degenerate polygon kept by fill_polygons that does not
-    // show by itself: too small, hidden, or seen edge on, so that its state's colour covers less than a
-    // small patch around its centre. Drawn over everything; rings of one state closer than a ring's width
-    // are drawn once.
+    // A ring around the pixel kept for each reported or degenerate polygon by fill_polygons when the
+    // polygon does not show by itself: too small, hidden, or seen edge on, so that its state's colour
+    // covers less than a small patch around that pixel. Drawn over everything; rings of one state closer than a ring's
+    // width are drawn once.
     void draw_markers();
 
 private:
@@ -68,10 +69,17 @@ private:
         float x, d;  // where the edge crosses the current row
         std::uint32_t edge;
     };
+    struct Spot {
+        std::uint16_t x, y;  // the pixel marked for the polygon
+        std::uint8_t state;
+    };
+    struct Run {
+        int from, to;  // the pixels of a row a span covers; none when from > to
+    };
 
     void splat(float x, float y, float d, std::uint8_t colour);
-    int fill(std::span<const ScreenVertex> polygon, std::uint8_t colour);
-    void span(int row, Crossing left, Crossing right, std::uint8_t colour, int& covered);
+    int fill(std::span<const ScreenVertex> polygon, std::uint8_t colour, Spot* spot);
+    Run span(int row, Crossing left, Crossing right, std::uint8_t colour);
     static void keep_sorted(std::vector<Active>& edges);
     void line(ScreenVertex a, ScreenVertex b, std::uint8_t colour, float depth_slack);
     std::size_t ring_cell(int x, int y, int state) const;
@@ -84,10 +92,6 @@ private:
     std::vector<ScreenVertex> polygon_;
     std::vector<Edge> edges_;
     std::vector<Active> active_, entering_, merged_;
-    struct Spot {
-        std::uint16_t x, y;  // the pixel of the polygon's centre
-        std::uint8_t state;
-    };
     std::vector<Spot> spots_;
     std::vector<std::uint32_t> summed_;  // summed-area table of one state's colours
     int cells_across_ = 0;

@@ -39,33 +39,33 @@ Vec3 normalised(const Vec3& a) { return a * (1.0 / std::sqrt(dot(a, a))); }
     throw std::invalid_argument("render: object " + std::to_string(object) + ": " + what);
 }
 
-std::size_t polygon_count(const MeshView& m) { return m.offsets.empty() ? 0 : m.offsets.size() - 1; }
+std::size_t polygon_count(const Object& m) { return m.mesh.polygon_count(); }
 
-void check(std::span<const MeshView> objects) {
+void check(std::span<const Object> objects) {
     for (std::size_t o = 0; o < objects.size(); ++o) {
-        const MeshView& m = objects[o];
-        if (m.positions.size() % 3 != 0)
-            bad_input(o, std::to_string(m.positions.size()) + " position values, not three per vertex");
-        const std::size_t polygons = polygon_count(m), vertices = m.positions.size() / 3;
+        const Object& m = objects[o];
+        if (m.mesh.positions.size() % 3 != 0)
+            bad_input(o, std::to_string(m.mesh.positions.size()) + " position values, not three per vertex");
+        const std::size_t polygons = polygon_count(m), vertices = m.mesh.positions.size() / 3;
         if (m.states.size() != polygons)
             bad_input(o, std::to_string(m.states.size()) + " states for " + std::to_string(polygons) + " polygons");
         if (polygons == 0) continue;
-        if (m.offsets[0] != 0) bad_input(o, "offsets start at " + std::to_string(m.offsets[0]) + ", not 0");
+        if (m.mesh.offsets[0] != 0) bad_input(o, "offsets start at " + std::to_string(m.mesh.offsets[0]) + ", not 0");
         for (std::size_t p = 0; p < polygons; ++p) {
-            if (m.offsets[p + 1] < m.offsets[p])
+            if (m.mesh.offsets[p + 1] < m.mesh.offsets[p])
                 bad_input(o, "polygon " + std::to_string(p) + ": offsets run backwards");
             if (static_cast<std::uint8_t>(m.states[p]) > static_cast<std::uint8_t>(PolygonState::degenerate))
                 bad_input(o, "polygon " + std::to_string(p) + ": unknown state " +
                                  std::to_string(static_cast<int>(m.states[p])));
         }
-        if (m.offsets.back() > m.indices.size())
-            bad_input(o, "offsets reach index " + std::to_string(m.offsets.back()) + " of " +
-                             std::to_string(m.indices.size()));
-        for (std::size_t i = 0; i < m.offsets.back(); ++i) {
-            if (m.indices[i] < vertices) continue;
-            const auto p = static_cast<std::size_t>(std::upper_bound(m.offsets.begin(), m.offsets.end(), i) -
-                                                    m.offsets.begin() - 1);
-            bad_input(o, "polygon " + std::to_string(p) + ": vertex index " + std::to_string(m.indices[i]) +
+        if (m.mesh.offsets.back() > m.mesh.indices.size())
+            bad_input(o, "offsets reach index " + std::to_string(m.mesh.offsets.back()) + " of " +
+                             std::to_string(m.mesh.indices.size()));
+        for (std::size_t i = 0; i < m.mesh.offsets.back(); ++i) {
+            if (m.mesh.indices[i] < vertices) continue;
+            const auto p = static_cast<std::size_t>(std::upper_bound(m.mesh.offsets.begin(), m.mesh.offsets.end(), i) -
+                                                    m.mesh.offsets.begin() - 1);
+            bad_input(o, "polygon " + std::to_string(p) + ": vertex index " + std::to_string(m.mesh.indices[i]) +
                              " out of range (" + std::to_string(vertices) + " vertices)");
         }
     }
@@ -168,13 +168,13 @@ struct Box {
     bool empty = true;
 };
 
-Box bounds(std::span<const MeshView> objects) {
+Box bounds(std::span<const Object> objects) {
     Box b;
     b.lo.fill(std::numeric_limits<double>::infinity());
     b.hi.fill(-std::numeric_limits<double>::infinity());
-    for (const MeshView& m : objects) {
-        const double* p = m.positions.data();
-        for (std::size_t i = 0; i + 2 < m.positions.size(); i += 3) {
+    for (const Object& m : objects) {
+        const double* p = m.mesh.positions.data();
+        for (std::size_t i = 0; i + 2 < m.mesh.positions.size(); i += 3) {
             if (!std::isfinite(p[i]) || !std::isfinite(p[i + 1]) || !std::isfinite(p[i + 2])) continue;
             for (int k = 0; k < 3; ++k) {
                 b.lo[k] = std::min(b.lo[k], p[i + k]);
@@ -241,7 +241,7 @@ Rect framing_area(const Rect& view, int text_scale) {
     return a;
 }
 
-std::array<ViewFrame, 4> frames_for(std::span<const MeshView> objects, const Layout& layout) {
+std::array<ViewFrame, 4> frames_for(std::span<const Object> objects, const Layout& layout) {
     const Box box = bounds(objects);
     std::array<ViewFrame, 4> frames;
     for (std::size_t v = 0; v < 4; ++v) {
@@ -260,8 +260,7 @@ std::array<ViewFrame, 4> frames_for(std::span<const MeshView> objects, const Lay
 // polygon's Newell normal, either side lit alike.
 using Colours = UninitializedVector<std::uint8_t>;
 
-Colours polygon_colours(std::span<const MeshView> objects, std::size_t polygons,
-                        const std::array<ViewFrame, 4>& frames) {
+Colours polygon_colours(std::span<const Object> objects, std::size_t polygons, const std::array<ViewFrame, 4>& frames) {
     std::array<Vec3, 4> light;
     for (std::size_t v = 0; v < 4; ++v) {
         const ViewAxes& s = view_axes()[v];
@@ -273,11 +272,11 @@ Colours polygon_colours(std::span<const MeshView> objects, std::size_t polygons,
     reserve_huge(colours, 4 * polygons);
     colours.resize(4 * polygons);
     std::size_t g = 0;
-    for (const MeshView& m : objects) {
-        const double* pos = m.positions.data();
+    for (const Object& m : objects) {
+        const double* pos = m.mesh.positions.data();
         for (std::size_t p = 0; p < polygon_count(m); ++p, ++g) {
-            const std::uint32_t begin = m.offsets[p], n = m.offsets[p + 1] - begin;
-            const std::uint32_t* idx = m.indices.data() + begin;
+            const std::uint32_t begin = m.mesh.offsets[p], n = m.mesh.offsets[p + 1] - begin;
+            const std::uint32_t* idx = m.mesh.indices.data() + begin;
             // Prescaled, then taken relative to the first corner: no difference overflows, and the products
             // stay small next to the coordinates of a polygon far from the origin.
             const double* a = pos + 3 * std::size_t{idx[0]};
@@ -372,7 +371,7 @@ struct Drawn {
     std::array<ViewFrame, 4> frames;
 };
 
-Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
+Drawn draw(std::span<const Object> objects, const Picture& picture) {
     const Layout layout = lay_out(picture);
     check(objects);
     Drawn out{Canvas(picture.width, picture.height), frames_for(objects, layout)};
@@ -381,10 +380,10 @@ Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
 
     std::size_t polygons = 0, vertices = 0;
     std::vector<std::size_t> first_vertex;
-    for (const MeshView& m : objects) {
+    for (const Object& m : objects) {
         first_vertex.push_back(vertices);
         polygons += polygon_count(m);
-        vertices += m.positions.size() / 3;
+        vertices += m.mesh.positions.size() / 3;
     }
     const Colours colours = polygon_colours(objects, polygons, out.frames);
     // Written in full for every object with polygons before it is read; the others are never read.
@@ -401,13 +400,13 @@ Drawn draw(std::span<const MeshView> objects, const Picture& picture) {
         std::vector<detail::ScreenMesh> meshes;
         std::size_t g = 0;
         for (std::size_t o = 0; o < objects.size(); ++o) {
-            const MeshView& m = objects[o];
+            const Object& m = objects[o];
             const std::size_t n = polygon_count(m);
             if (n > 0) {
-                project_vertices(f.camera, m.positions, screen.data() + first_vertex[o]);
-                meshes.push_back({std::span(screen).subspan(first_vertex[o], m.positions.size() / 3),
-                                  m.offsets,
-                                  m.indices,
+                project_vertices(f.camera, m.mesh.positions, screen.data() + first_vertex[o]);
+                meshes.push_back({std::span(screen).subspan(first_vertex[o], m.mesh.positions.size() / 3),
+                                  m.mesh.offsets,
+                                  m.mesh.indices,
                                   {reinterpret_cast<const std::uint8_t*>(m.states.data()), n},
                                   std::span(colours).subspan(v * polygons + g, n)});
             } else {
@@ -486,11 +485,11 @@ std::optional<std::array<double, 2>> ViewFrame::to_sheet(double px, double py, d
     return std::array<double, 2>{x + p.x, y + p.y};
 }
 
-std::array<ViewFrame, 4> frame_views(std::span<const MeshView> objects, const Picture& picture) {
+std::array<ViewFrame, 4> frame_views(std::span<const Object> objects, const Picture& picture) {
     return frames_for(objects, lay_out(picture));
 }
 
-Sheet render_rgba(std::span<const MeshView> objects, const Picture& picture) {
+Sheet render_rgba(std::span<const Object> objects, const Picture& picture) {
     const Drawn d = draw(objects, picture);
     Sheet sheet{d.canvas.width, d.canvas.height, std::vector<std::uint8_t>(d.canvas.pixels.size() * 4), d.frames};
     const auto& colours = detail::palette();
@@ -502,7 +501,7 @@ Sheet render_rgba(std::span<const MeshView> objects, const Picture& picture) {
     return sheet;
 }
 
-std::vector<unsigned char> render_png(std::span<const MeshView> objects, const Picture& picture) {
+std::vector<unsigned char> render_png(std::span<const Object> objects, const Picture& picture) {
     return detail::encode_png(draw(objects, picture).canvas);
 }
 

@@ -240,6 +240,54 @@
   var LINES = ['varying vec3 vTint;', 'varying vec3 vView;',
                'void main() { gl_FragColor = vec4(vTint * 0.45, 1.0); }'].join('\n');
 
+  // Corners a..b-1 of `pos` as seen along the polygon's Newell normal, x, y pairs into `out` (grown as
+  // needed): the coordinate the normal is most along is dropped.
+  function flatten(pos, a, b, out) {
+    var nx = 0, ny = 0, nz = 0, k, j;
+    for (k = a; k < b; ++k) {
+      j = k + 1 < b ? k + 1 : a;
+      nx += (pos[3 * k + 1] - pos[3 * j + 1]) * (pos[3 * k + 2] + pos[3 * j + 2]);
+      ny += (pos[3 * k + 2] - pos[3 * j + 2]) * (pos[3 * k] + pos[3 * j]);
+      nz += (pos[3 * k] - pos[3 * j]) * (pos[3 * k + 1] + pos[3 * j + 1]);
+    }
+    nx = Math.abs(nx); ny = Math.abs(ny); nz = Math.abs(nz);
+    var u = nx >= ny && nx >= nz ? 1 : ny >= nz ? 2 : 0, w = (u + 1) % 3;
+    if (out.length < 2 * (b - a)) out = new Float64Array(4 * (b - a));
+    for (k = a; k < b; ++k) { out[2 * (k - a)] = pos[3 * k + u]; out[2 * (k - a) + 1] = pos[3 * k + w]; }
+    return out;
+  }
+
+  // Whether a flat outline of n corners is convex: every corner turns the same way (or not at all) and it
+  // goes round once, its edges turning between left and right at most twice (a star's corners all turn
+  // alike).
+  function convex(xy, n) {
+    var turn = 0, first = 0, last = 0, flips = 0;
+    for (var i = 0; i < n; ++i) {
+      var q = (i + 1) % n, r = (i + 2) % n;
+      var ex = xy[2 * q] - xy[2 * i], ey = xy[2 * q + 1] - xy[2 * i + 1];
+      var c = ex * (xy[2 * r + 1] - xy[2 * q + 1]) - ey * (xy[2 * r] - xy[2 * q]);
+      if (c !== 0) {
+        if (!turn) turn = c > 0 ? 1 : -1;
+        else if ((c > 0 ? 1 : -1) !== turn) return false;
+      }
+      if (ex !== 0) {
+        var s = ex > 0 ? 1 : -1;
+        if (!first) first = s;
+        else if (s !== last) ++flips;
+        last = s;
+      }
+    }
+    if (last !== first) ++flips;
+    return flips <= 2;
+  }
+
+  // Three.js's ear clipping of a flat outline: corner triples, none for an outline without area.
+  function earClip(xy, n) {
+    var pts = [];
+    for (var i = 0; i < n; ++i) pts.push(new THREE.Vector2(xy[2 * i], xy[2 * i + 1]));
+    return THREE.ShapeUtils.triangulateShape(pts, []);
+  }
+
   function Viewer(file) {
     this.file = file;
     var meta = file.meta, data = file.arrays();
@@ -290,13 +338,16 @@
     if (!timing.firstFrame) timing.firstFrame = Math.round(performance.now());
   }
 
-  // The polygons of one object, fanned into triangles for display; outlines follow the polygons' edges.
+  // The polygons of one object as triangles for display; outlines follow the polygons' edges. A polygon that
+  // is convex seen along its normal (every quad of a grid) is fanned from its first corner; any other is
+  // triangulated in that view by three.js's ear clipping, so that a notch or a hole a bridge leads to stays
+  // open as the polygon's outline has it.
   Viewer.prototype.addObject = function (o, shift, first) {
     var polygons = o.off.length - 1, corners = o.idx.length, triangles = 0;
     for (var p = 0; p < polygons; ++p) triangles += Math.max(0, o.off[p + 1] - o.off[p] - 2);
     var pos = new Float32Array(corners * 3), tint = new Uint8Array(corners * 3);
     var tri = new Uint32Array(triangles * 3), triPolygon = new Uint32Array(triangles);
-    var t = 0;
+    var t = 0, flat = new Float64Array(64);
     for (p = 0; p < polygons; ++p) {
       var a = o.off[p], b = o.off[p + 1], c = COLOURS[o.st[p]] || COLOURS[0];
       for (var k = a; k < b; ++k) {
@@ -304,11 +355,23 @@
         pos[3 * k] = o.pos[v]; pos[3 * k + 1] = o.pos[v + 1]; pos[3 * k + 2] = o.pos[v + 2];
         tint[3 * k] = c[0]; tint[3 * k + 1] = c[1]; tint[3 * k + 2] = c[2];
       }
+      var ears = [];
+      if (b - a > 3 && !convex(flat = flatten(pos, a, b, flat), b - a)) ears = earClip(flat, b - a);
+      // Ear clipping gives at most one triangle per corner past the second (fewer where corners repeat), and
+      // none for a polygon without area: such a polygon keeps its fan.
+      if (ears.length) {
+        for (k = 0; k < ears.length && k < b - a - 2; ++k) {
+          tri[3 * t] = a + ears[k][0]; tri[3 * t + 1] = a + ears[k][1]; tri[3 * t + 2] = a + ears[k][2];
+          triPolygon[t++] = first + p;
+        }
+        continue;
+      }
       for (k = a + 1; k + 1 < b; ++k) {
         tri[3 * t] = a; tri[3 * t + 1] = k; tri[3 * t + 2] = k + 1;
         triPolygon[t++] = first + p;
       }
     }
+    if (t < triangles) { tri = tri.subarray(0, 3 * t); triPolygon = triPolygon.subarray(0, t); }
     var position = new THREE.BufferAttribute(pos, 3), colour = new THREE.BufferAttribute(tint, 3, true);
     var faces = new THREE.BufferGeometry();
     faces.setIndex(new THREE.BufferAttribute(tri, 1));
@@ -445,6 +508,22 @@
     return [rect.left + (c.x + 1) / 2 * rect.width, rect.top + (1 - c.y) / 2 * rect.height];
   };
 
+  // The area of the triangles drawn for each of the file's first `count` polygons.
+  Viewer.prototype.areas = function (count) {
+    var out = new Array(count).fill(0), e = new THREE.Vector3(), f = new THREE.Vector3(), g = new THREE.Vector3();
+    this.meshes.forEach(function (mesh) {
+      var u = mesh.userData, tri = mesh.geometry.index.array, pos = mesh.geometry.getAttribute('position');
+      for (var t = 0; t < u.triPolygon.length; ++t) {
+        if (u.triPolygon[t] >= count) continue;
+        e.fromBufferAttribute(pos, tri[3 * t]);
+        f.fromBufferAttribute(pos, tri[3 * t + 1]).sub(e);
+        g.fromBufferAttribute(pos, tri[3 * t + 2]).sub(e);
+        out[u.triPolygon[t]] += f.cross(g).length() / 2;
+      }
+    });
+    return out;
+  };
+
   Viewer.prototype.pixel = function () {
     var gl = this.renderer.getContext(), px = new Uint8Array(4);
     gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, px);
@@ -485,7 +564,8 @@
     show(k < 0 ? 0 : k);
   }
 
-  // What a headless browser reads back: the list's order, a row's click, a pick, where polygons are drawn.
+  // What a headless browser reads back: the list's order, a row's click, a pick, where polygons are drawn and
+  // the area drawn for each.
   function runSelftest() {
     var out = { errors: errors, files: files.length };
     if (active) {
@@ -494,6 +574,7 @@
       var v = active.viewer;
       out.projected = {};
       for (var p = 0; p < active.meta.polygons && p < 64; ++p) out.projected[p] = v.project(p);
+      out.areas = v.areas(Math.min(active.meta.polygons, 64));
       if (rows.length) {
         var before = v.pixels(), camera = v.camera.position.toArray();
         rows[0].click();

@@ -91,18 +91,19 @@ std::string object_name(const FileReport& file, std::size_t k) {
 void check_object(const FileReport& file, std::size_t k) {
     const Object& o = file.objects[k];
     const auto fail = [&](const std::string& what) { throw std::invalid_argument(object_name(file, k) + ": " + what); };
-    if (o.positions.size() % 3) fail("the positions are not x, y, z triples");
-    const std::size_t polygons = o.offsets.empty() ? 0 : o.offsets.size() - 1;
-    if (!o.offsets.empty() && o.offsets.front() != 0) fail("the offsets do not start at 0");
+    if (o.mesh.positions.size() % 3) fail("the positions are not x, y, z triples");
+    const std::size_t polygons = o.mesh.offsets.empty() ? 0 : o.mesh.offsets.size() - 1;
+    if (!o.mesh.offsets.empty() && o.mesh.offsets.front() != 0) fail("the offsets do not start at 0");
     for (std::size_t p = 0; p < polygons; ++p)
-        if (o.offsets[p + 1] < o.offsets[p]) fail("the offsets of polygon " + std::to_string(p) + " run backwards");
-    if ((o.offsets.empty() ? 0 : o.offsets.back()) != o.indices.size())
-        fail("the offsets end at " + std::to_string(o.offsets.empty() ? 0 : o.offsets.back()) + ", not at the " +
-             std::to_string(o.indices.size()) + " indices");
-    const std::size_t vertices = o.positions.size() / 3;
-    for (std::size_t i = 0; i < o.indices.size(); ++i)
-        if (o.indices[i] >= vertices)
-            fail("vertex index " + std::to_string(o.indices[i]) + " at corner " + std::to_string(i) +
+        if (o.mesh.offsets[p + 1] < o.mesh.offsets[p])
+            fail("the offsets of polygon " + std::to_string(p) + " run backwards");
+    if ((o.mesh.offsets.empty() ? 0 : o.mesh.offsets.back()) != o.mesh.indices.size())
+        fail("the offsets end at " + std::to_string(o.mesh.offsets.empty() ? 0 : o.mesh.offsets.back()) +
+             ", not at the " + std::to_string(o.mesh.indices.size()) + " indices");
+    const std::size_t vertices = o.mesh.positions.size() / 3;
+    for (std::size_t i = 0; i < o.mesh.indices.size(); ++i)
+        if (o.mesh.indices[i] >= vertices)
+            fail("vertex index " + std::to_string(o.mesh.indices[i]) + " at corner " + std::to_string(i) +
                  " is out of range (" + std::to_string(vertices) + " vertices)");
     if (o.states.size() != polygons)
         fail(std::to_string(o.states.size()) + " states for " + std::to_string(polygons) + " polygons");
@@ -218,11 +219,14 @@ void HtmlReport::add(const FileReport& file) {
     json objects = json::array();
     std::uint64_t first = 0;
     for (const Object& o : file.objects) {
-        const auto [centre, radius] = bounds(o.positions);
-        std::vector<float> local(o.positions.size());
-        for (std::size_t i = 0; i < local.size(); ++i) local[i] = static_cast<float>(o.positions[i] - centre[i % 3]);
-        const std::size_t polygons = o.offsets.empty() ? 0 : o.offsets.size() - 1;
-        const std::vector<std::uint32_t> offsets = o.offsets.empty() ? std::vector<std::uint32_t>{0} : o.offsets;
+        const auto [centre, radius] = bounds(o.mesh.positions);
+        std::vector<float> local(o.mesh.positions.size());
+        for (std::size_t i = 0; i < local.size(); ++i)
+            local[i] = static_cast<float>(o.mesh.positions[i] - centre[i % 3]);
+        const std::size_t polygons = o.mesh.polygon_count();
+        static constexpr std::uint32_t kNoPolygons[] = {0};
+        const std::span<const std::uint32_t> offsets =
+            o.mesh.offsets.empty() ? std::span<const std::uint32_t>(kNoPolygons) : o.mesh.offsets;
         objects.push_back(
             {{"name", o.name},
              {"centre", centre},
@@ -230,8 +234,8 @@ void HtmlReport::add(const FileReport& file) {
              {"first", first},
              {"polygons", polygons},
              {"positions", blob.add(as_span(local), "f32")},
-             {"offsets", blob.add(as_span(offsets), "u32")},
-             {"indices", blob.add(as_span(o.indices), "u32")},
+             {"offsets", blob.add(offsets, "u32")},
+             {"indices", blob.add(o.mesh.indices, "u32")},
              {"states", blob.add(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(o.states.data()),
                                                                o.states.size()),
                                  "u8")}});

@@ -1,8 +1,10 @@
 // torvel fix through the executable: what it splits, what it leaves with a reason, that the output differs
 // from the input only in the split faces, and that the filter, asked again, reports only what was left.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -103,7 +105,7 @@ TEST_F(Fix, PlyAndOffOutputsDifferOnlyInTheSplitFacesAndPassTheCheck) {
         Result r = run({"fix", in.string(), "-o", out.string(), "--format", "json"});
         ASSERT_EQ(r.code, 0) << name << r.err << r.out;
         const Json file = Json::parse(r.out)["files"][0];
-        const io::MeshData a = io::read_mesh(in), b = io::read_mesh(out);
+        const torvel::PolygonMesh a = io::read_mesh(in), b = io::read_mesh(out);
         EXPECT_EQ(a.positions, b.positions) << name;
         // Element by element: every face that was not split is there, in order; each split face's pieces
         // stand in its place and use its vertices.
@@ -150,7 +152,7 @@ TEST_F(Fix, ConvertsWhenTheOutputIsAnotherFormatAndSaysSo) {
     EXPECT_EQ(io::read_mesh(out).positions, io::read_mesh(in).positions);
 }
 
-// A DirectX file written by hand, read through Assimp: a plate of a flat quad, a bent quad and a bent
+// An X file written by hand, read through Assimp: a plate of a flat quad, a bent quad and a bent
 // pentagon, and an object of one bent quad whose outline crosses itself.
 const char* const kHandX =
     "xof 0303txt 0032\n"
@@ -177,7 +179,7 @@ TEST_F(Fix, FilesReadThroughAssimpAreRepairedOnlyIntoAConvertedFile) {
 
         // The objects stay apart and keep their names; the one polygon left is the last of the output,
         // marked there, and the only one the filter reports in it.
-        const io::MeshData written = io::read_mesh(out);
+        const torvel::PolygonMesh written = io::read_mesh(out);
         const std::size_t pieces = file["pieces"].get<std::size_t>();
         EXPECT_EQ(written.polygon_count(), 4 - 2 + pieces);
         if (out_name.ends_with(".obj")) {
@@ -295,9 +297,23 @@ TEST_F(Fix, APieceThePlugInStillReportsIsCutIntoTrianglesInTheFileAndInTheScene)
         if (corners.count(c) == 2) shared.push_back(c);
     }
     EXPECT_TRUE(shared == std::vector<std::uint32_t>({0, 2}) || shared == std::vector<std::uint32_t>({1, 3}));
+    EXPECT_EQ(file["split"][0]["fewest"], true);  // two pieces: the fewest a reported polygon can have
     Result check = run({"check", "-t", "5", "--format", "json", out.string()});
     EXPECT_EQ(check.code, 0) << check.out;
     EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::array());
+
+    // The knife-edge quad as the best piece of a pentagon (a fifth corner raised beyond its edge 3-0): cut
+    // into triangles, the pentagon has three pieces, which is not proven the fewest, and says why.
+    const fs::path five = write("knife5.obj", std::string(kKnifeEdgeQuad) + "v 0.37 -0.595 0.5\nf 1 2 3 4 5\n");
+    Result pentagon = run({"fix", "-t", "5", "--format", "json", five.string(), "--dry-run"});
+    ASSERT_EQ(pentagon.code, 0) << pentagon.err;
+    const Json split = Json::parse(pentagon.out)["files"][0]["split"][0];
+    EXPECT_EQ(split["pieces"].size(), 3u);
+    EXPECT_EQ(split["fewest"], false);
+    Result said = run({"fix", "-t", "5", five.string(), "--dry-run"});
+    EXPECT_EQ(said.out, five.string() + ": 1 polygon split into 3 pieces, 0 not repaired at 5\u00b0\n" + five.string() +
+                            ": 1 of the splits is not proven the fewest pieces (a piece the filter still reported was "
+                            "split into triangles)\n");
 
     // RepairMesh asks the plug-in about the pieces in the scene and ends with the same mesh in the object.
     const fs::path job = write("job.tvs", "LoadPlugin \"" + kPlugin.string() +
@@ -305,10 +321,107 @@ TEST_F(Fix, APieceThePlugInStillReportsIsCutIntoTrianglesInTheFileAndInTheScene)
                                               "ExportMesh \"knife\", \"scene.obj\"\n");
     Result script = run({"script", job.string()});
     ASSERT_EQ(script.code, 0) << script.err;
-    const io::MeshData scene = io::read_mesh(dir / "scene.obj"), fixed = io::read_mesh(out);
+    const torvel::PolygonMesh scene = io::read_mesh(dir / "scene.obj"), fixed = io::read_mesh(out);
     EXPECT_EQ(scene.positions, fixed.positions);
     EXPECT_EQ(scene.offsets, fixed.offsets);
     EXPECT_EQ(scene.indices, fixed.indices);
+}
+
+// OBJ text of polygons given as corner lists, each with vertices of its own.
+std::string polygons_obj(const std::vector<std::vector<std::array<double, 3>>>& polygons) {
+    std::ostringstream s;
+    s.precision(17);
+    std::size_t first = 1;
+    for (const auto& polygon : polygons) {
+        for (const auto& c : polygon) s << "v " << c[0] << ' ' << c[1] << ' ' << c[2] << '\n';
+        s << 'f';
+        for (std::size_t k = 0; k < polygon.size(); ++k) s << ' ' << first + k;
+        s << '\n';
+        first += polygon.size();
+    }
+    return s.str();
+}
+
+// A circle of `n` corners at x = `at`: bent up and down twice round (chip, z = 0.3 sin 2t), or flat with
+// heights within +-1e-3 drawn from `seed`.
+std::vector<std::array<double, 3>> circle(std::size_t n, double at, bool chip, unsigned seed = 0) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> noise(-1e-3, 1e-3);
+    std::vector<std::array<double, 3>> out;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double t = 2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n);
+        out.push_back({at + std::cos(t), std::sin(t), chip ? 0.3 * std::sin(2 * t) : noise(rng)});
+    }
+    return out;
+}
+
+TEST_F(Fix, LargeAndNoisyPolygonsAreAllRepairedAndEachSplitSaysWhetherItsCountIsTheFewest) {
+    // Bent all over into many pieces, beyond what the split search can finish: every polygon is still
+    // split, into no more pieces than a triangulation, the filter reports none of the pieces, and each
+    // split says whether its count is proven the fewest. The folded 12-gon is (two flat halves).
+    std::vector<std::vector<std::array<double, 3>>> polygons;
+    {
+        std::vector<std::array<double, 3>> twelve;
+        std::istringstream vertices(folded_12gon_vertices());
+        std::string v;
+        for (std::array<double, 3> c; vertices >> v >> c[0] >> c[1] >> c[2];) twelve.push_back(c);
+        polygons.push_back(twelve);
+    }
+    polygons.push_back(circle(128, 3, true));
+    polygons.push_back(circle(64, 6, false, 1));
+    polygons.push_back(circle(64, 9, false, 2));
+    polygons.push_back(circle(300, 12, false, 3));
+    polygons.push_back(circle(1000, 15, false, 4));
+    const fs::path in = write("noisy.obj", polygons_obj(polygons)), out = dir / "fixed.obj";
+    for (const std::string tolerance : {"1", "20"}) {
+        SCOPED_TRACE(tolerance);
+        Result r = run({"fix", "-t", tolerance, in.string(), "-o", out.string(), "--format", "json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const Json file = Json::parse(r.out)["files"][0];
+        EXPECT_EQ(file["not_repaired"], Json::array());
+        std::size_t unproven = 0;
+        for (const Json& split : file["split"]) {
+            const std::size_t corners = polygons[split["index"].get<std::size_t>()].size();
+            EXPECT_LE(split["pieces"].size(), corners - 2) << split["index"];
+            ASSERT_TRUE(split["fewest"].is_boolean()) << split;
+            unproven += split["fewest"].get<bool>() ? 0 : 1;
+        }
+        if (tolerance == "1") {
+            ASSERT_EQ(file["split"].size(), polygons.size());
+            EXPECT_EQ(file["split"][0]["fewest"], true);   // the 12-gon
+            EXPECT_EQ(file["split"][1]["fewest"], false);  // the chip
+            EXPECT_GE(unproven, 4u);
+            Result text = run({"fix", "-t", tolerance, in.string(), "--dry-run"});
+            ASSERT_GE(lines(text.out).size(), 2u) << text.out;
+            EXPECT_EQ(lines(text.out)[1], in.string() + ": " + std::to_string(unproven) +
+                                              " of the splits are not proven the fewest pieces (the search's "
+                                              "budget was reached)");
+        }
+        Result check = run({"check", "-t", tolerance, "--format", "json", out.string()});
+        EXPECT_EQ(check.code, 0) << check.err;
+        EXPECT_EQ(Json::parse(check.out)["files"][0]["non_planar"], Json::array());
+    }
+}
+
+TEST_F(Fix, ThreeCornersOnALineAreNeverLeftAsATrianglePiece) {
+    // Corner 2 lies on the edge from 1 to 3 and corner 5 is raised: no two pieces will do, and the third
+    // must not be the triangle 1 2 3, which has no area (and which the filter, judging triangles planar,
+    // would let through).
+    const fs::path in = write("straight.obj", "v 0 0 0\nv 0.5 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 1\nf 1 2 3 4 5\n");
+    for (const std::string tolerance : {"45", "20", "5"}) {
+        const fs::path out = dir / ("fixed_" + tolerance + ".obj");
+        Result r = run({"fix", "-t", tolerance, in.string(), "-o", out.string(), "--format", "json"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(Json::parse(r.out)["files"][0]["split"][0]["fewest"], true);
+        const auto faces = lines(read_file(out));
+        EXPECT_EQ(std::vector<std::string>(faces.begin() + 5, faces.end()),
+                  (std::vector<std::string>{"f 1 2 4", "f 1 4 5", "f 2 3 4"}))
+            << tolerance;
+        EXPECT_EQ(run({"check", "-t", tolerance, out.string()}).code, 0);
+        Result text = run({"fix", "-t", tolerance, in.string(), "--dry-run"});
+        EXPECT_EQ(text.out,
+                  in.string() + ": 1 polygon split into 3 pieces, 0 not repaired at " + tolerance + "\u00b0\n");
+    }
 }
 
 }  // namespace

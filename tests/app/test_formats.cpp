@@ -131,7 +131,7 @@ TEST_F(Formats, ObjectsAreCheckedOneByOneWhateverTheFormat) {
     EXPECT_EQ(out[2], "  Second: 0 of 1 polygons non-planar");
 }
 
-// X3D, DirectX and AC3D written by hand, a mesh with lines and points, and the exporters whose formats
+// X3D, X and AC3D written by hand, a mesh with lines and points, and the exporters whose formats
 // hold triangles only: each file's objects and polygons, and the points and lines told in the log.
 TEST_F(Formats, HandWrittenFormatsAndLinesAndPoints) {
     const fs::path x3d = write("plate.X3D", R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -248,7 +248,7 @@ TEST_F(Formats, OutputKeepsObjects) {
         const fs::path out = dir / (std::string("out") + ext);
         const Result w = run({"check", "-t", "5", "-o", out.string(), dae.string()});
         EXPECT_EQ(w.code, 1) << w.err;
-        const torvel::io::MeshData back = torvel::io::read_mesh(out);
+        const torvel::PolygonMesh back = torvel::io::read_mesh(out);
         EXPECT_EQ(back.polygon_count(), 4u);
         EXPECT_EQ(back.vertex_count(), 17u);  // Assimp's COLLADA reader gives each corner its own vertex
         if (std::string(ext) != ".obj") continue;

@@ -188,7 +188,7 @@ std::array<int, 2> front_pixel(double x, double y, double z) {
     }
     using torvel::render::PolygonState;
     for (std::uint32_t q = 0; q < 4; ++q) m.polygon({4 * q, 4 * q + 1, 4 * q + 2, 4 * q + 3}, PolygonState::planar);
-    const torvel::render::MeshView objects[] = {m.view()};
+    const torvel::render::Object objects[] = {m.view()};
     const auto views = torvel::render::frame_views(objects, {1024, 1024, {"file", "counts"}});
     const auto at = views[0].to_sheet(x, y, z);
     return {static_cast<int>(at->at(0)), static_cast<int>(at->at(1))};

@@ -1,5 +1,6 @@
 // torvel check -o and --log: the marked mesh read back, the files torvel must never overwrite, and what
-// an output does to what is already at its name (a link, a FIFO, a device, the program's own stdout).
+// an output does to what is already at its name (a link, a FIFO, a device, the program's own stdout);
+// standard output that cannot be written, for every subcommand.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,7 +22,7 @@ namespace io = torvel::io;
 
 // Face colours of a binary little-endian PLY as write_marked lays it out: x y z doubles per vertex,
 // then per face a uchar count, uint32 indices and uchar red, green, blue.
-std::vector<std::array<unsigned char, 3>> ply_face_colours(const std::string& bytes, const io::MeshData& mesh) {
+std::vector<std::array<unsigned char, 3>> ply_face_colours(const std::string& bytes, const torvel::PolygonMesh& mesh) {
     const std::size_t header = bytes.find("end_header\n");
     EXPECT_NE(header, std::string::npos);
     std::size_t at = header + std::strlen("end_header\n") + mesh.vertex_count() * 3 * sizeof(double);
@@ -48,7 +49,7 @@ std::vector<std::string> obj_face_materials(const std::string& text) {
     return materials;
 }
 
-void expect_same_geometry(const io::MeshData& a, const io::MeshData& b) {
+void expect_same_geometry(const torvel::PolygonMesh& a, const torvel::PolygonMesh& b) {
     ASSERT_EQ(a.positions.size(), b.positions.size());
     EXPECT_EQ(std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)), 0)
         << "vertices differ in some bit";
@@ -61,7 +62,7 @@ TEST_F(OutputFiles, OutputPlyKeepsTheGeometryBitExactAndColoursTheNonPlanarFaces
     const fs::path out = dir / "marked.ply";
     Result r = run({"check", "-o", out.string(), in.string()});
     EXPECT_EQ(r.code, 1) << r.err;
-    const io::MeshData original = io::read_mesh(in), written = io::read_mesh(out);
+    const torvel::PolygonMesh original = io::read_mesh(in), written = io::read_mesh(out);
     expect_same_geometry(original, written);
     const auto colours = ply_face_colours(read_file(out), written);
     ASSERT_EQ(colours.size(), 10u);
@@ -100,8 +101,8 @@ TEST_F(OutputFiles, OutputNeverReplacesTheInputDirectlyOrThroughALink) {
         EXPECT_EQ(r.code, 2) << target;
         EXPECT_NE(r.err.find("refusing to overwrite"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(target.string()), std::string::npos) << r.err;
-        // The result itself is still reported.
-        EXPECT_NE(r.out.find("3 of 10 polygons"), std::string::npos) << r.out;
+        // Refused before anything is checked, as every clash the run can tell at its start.
+        EXPECT_EQ(r.out, "") << r.out;
     }
     EXPECT_EQ(read_file(in), before);
     EXPECT_TRUE(fs::is_symlink(dir / "link.obj"));
@@ -273,6 +274,70 @@ TEST_F(OutputFiles, LogToTheProgramsOwnStdoutAppendsToWhatItPrinted) {
     EXPECT_EQ(got[0], in.string() + ": 3 of 10 polygons non-planar at 45\u00b0: 5-7");
     EXPECT_EQ(got[1], "{\"severity\":16,\"text\":\"checking " + in.string() + "\"}");
     EXPECT_TRUE(fs::is_regular_file(out));
+}
+
+// torvel run by the shell with `redirect` after it: `exec torvel ARGS... REDIRECT`.
+Result run_redirected(const std::vector<std::string>& args, const std::string& redirect) {
+    RunOptions shell;
+    shell.exe = "/bin/sh";
+    std::vector<std::string> sh{"-c", "exec \"$0\" \"$@\" " + redirect, kTorvel.string()};
+    sh.insert(sh.end(), args.begin(), args.end());
+    return run(sh, shell);
+}
+
+// Standard output on a full device: every subcommand that prints fails with exit 2 and the reason,
+// once, after its other messages; also when the output is lost long before the end. A run that prints
+// nothing is not affected.
+TEST_F(OutputFiles, AStandardOutputThatCannotBeWrittenIsAnError) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    const fs::path in = copy_example("mixed.obj");
+    std::string many;  // far more than any buffer holds
+    for (int i = 0; i < 4000; ++i)
+        many += "LogMessage \"line " + std::to_string(i) + " " + std::string(60, 'x') + "\"\n";
+    const fs::path script = write("many.tvs", many);
+    const std::string full = "torvel: standard output: No space left on device\n";
+    const std::vector<std::vector<std::string>> runs = {
+        {"check", in.string()},
+        {"check", "--format", "json", "--details", in.string()},
+        {"check", "-l", in.string()},
+        {"fix", "--dry-run", in.string()},
+        {"fix", "--dry-run", "--format", "json", in.string()},
+        {"script", "-c", "LogMessage \"hello\""},
+        {"script", script.string()},
+        {"plugin-info", kPlugin.string()},
+        {"plugin-info", "--format", "json", kPlugin.string()},
+        {"--version"},
+        {"check", "--help"},
+    };
+    for (const std::vector<std::string>& args : runs) {
+        const Result r = run_redirected(args, "> /dev/full");
+        EXPECT_EQ(r.code, 2) << args[0] << " " << args[1];
+        EXPECT_EQ(r.err, full) << args[0] << " " << args[1];
+    }
+
+    const Result missing = run_redirected({"check", in.string(), (dir / "missing.obj").string()}, "> /dev/full");
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_EQ(missing.err,
+              "torvel: " + (dir / "missing.obj").string() + ": cannot open: No such file or directory\n" + full);
+
+    const Result quiet = run_redirected({"check", "-q", in.string()}, "> /dev/full");
+    EXPECT_EQ(quiet.code, 1) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+}
+
+// Standard output and error on one pipe: each file's line and each error arrive in the order the run
+// met them, whatever buffers standard output.
+TEST_F(OutputFiles, StandardOutputAndErrorKeepTheirOrderOnOnePipe) {
+    const fs::path a = copy_example("mixed.obj", "a.obj"), b = copy_example("mixed.obj", "b.obj");
+    const fs::path missing = dir / "missing.obj";
+    const Result r = run_redirected({"check", "-j", "1", a.string(), missing.string(), b.string()}, "2>&1");
+    EXPECT_EQ(r.code, 2);
+    const std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), 4u) << r.out;
+    EXPECT_TRUE(got[0].starts_with(a.string() + ": 3 of 10")) << r.out;
+    EXPECT_EQ(got[1], "torvel: " + missing.string() + ": cannot open: No such file or directory");
+    EXPECT_TRUE(got[2].starts_with(b.string() + ": 3 of 10")) << r.out;
+    EXPECT_TRUE(got[3].starts_with("summary: 2 files checked")) << r.out;
 }
 
 }  // namespace

@@ -1,8 +1,20 @@
 // torvel check in a pipeline: folders, worker processes, errors in JSON and the log, the summary line,
 // -q and -l.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "process_test_util.h"
 #include "run.h"
 
+extern char** environ;
+
 using nlohmann::json;
+using namespace std::chrono_literals;
 
 namespace apptest {
 namespace {
@@ -123,7 +135,8 @@ TEST_F(Pipeline, AWorkerThatCrashesOrSendsGarbageMakesItsFileAnErrorAndTheRunGoe
         EXPECT_EQ(doc["files"][i]["path"], meshes[2 * i + 1]);
         EXPECT_EQ(doc["files"][i]["non_planar"], json::array({0}));
         const std::string message = meshes[2 * i] + ": the check crashed (segmentation fault)";
-        EXPECT_EQ(doc["errors"][i], (json{{"path", meshes[2 * i]}, {"message", message}}));
+        EXPECT_EQ(doc["errors"][i],
+                  (json{{"path", meshes[2 * i]}, {"message", message}, {"code", "TV-E-WORKER-CRASH"}}));
         expected_err += "torvel: " + message + "\n";
     }
     EXPECT_EQ(r.err, expected_err);
@@ -143,6 +156,46 @@ TEST_F(Pipeline, AWorkerThatCrashesOrSendsGarbageMakesItsFileAnErrorAndTheRunGoe
               std::string::npos)
         << g.err;
     EXPECT_EQ(lines(g.out).size(), 5u) << g.out;  // the four fine files and the summary
+}
+
+// SIGTERM to torvel alone, while its workers check and one of them waits for an importer that hangs:
+// torvel dies of it, and neither a worker nor the importer's child outlives it.
+TEST_F(Pipeline, TorvelTerminatedTakesItsWorkersAndTheirImportersAlong) {
+    const fs::path dae = write("slow.dae", "<COLLADA/>\n");
+    std::vector<std::string> args = {kTorvel.string(), "check", "-j", "2", dae.string()};
+    for (const char* example : {"mixed.obj", "twisted_quad.obj", "flat_quads.obj", "l_hexagon.off"})
+        args.push_back((kExamples / example).string());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_text = {"TORVEL_TEST_IMPORTER_FAULT=hang"};
+    for (char** e = environ; *e; ++e)
+        if (!std::string_view(*e).starts_with("TORVEL_")) env_text.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t torvel = 0;
+    ASSERT_EQ(posix_spawn(&torvel, argv[0], &quiet, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+
+    // Two workers and the importer's child below one of them.
+    std::vector<pid_t> below;
+    for (const auto until = std::chrono::steady_clock::now() + 20s;
+         below.size() < 3 && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms))
+        below = proctest::descendants(torvel);
+    EXPECT_EQ(below.size(), 3u);
+    ::kill(torvel, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(torvel, &status, 0), torvel);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    for (const pid_t pid : below) {
+        EXPECT_TRUE(proctest::ends_within(pid, 1s)) << pid;
+        ::kill(pid, SIGKILL);  // whatever the outcome, nothing left running
+    }
 }
 
 // A plug-in that cannot be loaded stops the run in a worker as it does in one process.

@@ -322,8 +322,8 @@ TEST_F(ScriptFiles, RepairMeshSplitsAsFixDoesAndExportMeshWritesTheObject) {
     EXPECT_NE(r.out.find("Scene_Root.crossing: polygon 0 not repaired: the outline crosses itself"), std::string::npos)
         << r.out;
 
-    const torvel::io::MeshData exported = torvel::io::read_mesh(dir / "fixed.ply"),
-                               fixed = torvel::io::read_mesh(via_fix);
+    const torvel::PolygonMesh exported = torvel::io::read_mesh(dir / "fixed.ply"),
+                              fixed = torvel::io::read_mesh(via_fix);
     EXPECT_EQ(exported.positions, fixed.positions);
     EXPECT_EQ(exported.offsets, fixed.offsets);
     EXPECT_EQ(exported.indices, fixed.indices);

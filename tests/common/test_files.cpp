@@ -74,6 +74,14 @@ TEST(SameFile, MissingFilesByCanonicalPath) {
     }
     EXPECT_FALSE(same_file("", ""));
     EXPECT_FALSE(same_file(in, ""));
+
+    // A link whose target is not there yet is the file an output through it would create, also along
+    // a chain of links and through a relative target.
+    fs::create_symlink(d / "real" / "new.obj", d / "dangling");
+    fs::create_symlink("dangling", d / "chain");
+    EXPECT_TRUE(same_file(d / "dangling", d / "real" / "new.obj"));
+    EXPECT_TRUE(same_file(d / "alias" / "new.obj", d / "chain"));
+    EXPECT_FALSE(same_file(d / "dangling", d / "real" / "other.obj"));
 }
 
 TEST(SameFile, UnsearchableFolderComparesBySpelling) {

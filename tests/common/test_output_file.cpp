@@ -8,7 +8,6 @@
 
 namespace fs = std::filesystem;
 using torvel::OutputFile;
-using torvel::RunFile;
 using torvel::test::read_file;
 using torvel::test::thrown_message;
 
@@ -61,9 +60,10 @@ TEST(OutputFile, RefusesAProtectedFileByIdentityNamingItsRole) {
     const torvel::test::TempDir tmp;
     const fs::path in = tmp.write("in.obj", "mesh");
     fs::create_symlink(in, tmp.path() / "link.obj");
-    const std::vector<RunFile> protect = {{in, "the input"}};
+    torvel::RunFiles files;
+    files.add_input(in, torvel::role::input);
     const std::string message =
-        thrown_message<torvel::FileError>([&] { OutputFile out(tmp.path() / "link.obj", "shown.obj", protect); });
+        thrown_message<torvel::FileError>([&] { OutputFile out(tmp.path() / "link.obj", "shown.obj", &files); });
     EXPECT_EQ(message, "shown.obj: refusing to overwrite the input " + in.string());
     EXPECT_EQ(read_file(in), "mesh");
     EXPECT_NE(thrown_message<torvel::FileError>([&] { OutputFile out(tmp.path(), "dir"); }).find("is a directory"),

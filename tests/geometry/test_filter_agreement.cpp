@@ -62,7 +62,7 @@ TEST_F(FilterAgreement, ReportedExactlyWhenDegenerateOrBentByTheToleranceOrMore)
         XSI::ProjectItem(settings).PutParameterValue(L"def", XSI::CValue(tolerance));
         const std::vector<XSI::CRef> selection{
             torvel::test::host().make_component_item(mesh, XSI::siPolygonFaceID, {})};
-        const auto result = torvel::host::run_filter(torvel::test::host(), torvel_filter::kFilterName, selection);
+        const auto result = torvel::host::run_filter(torvel::test::host(), poly_torvel_filer::kFilterName, selection);
         ASSERT_EQ(result.remaining.size(), 1u);
         const std::set<std::uint32_t> kept(result.remaining[0].begin(), result.remaining[0].end());
         for (std::uint32_t k = 0; k < polygons.size(); ++k) {

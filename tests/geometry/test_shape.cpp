@@ -9,6 +9,7 @@
 #include "polygon_shape.h"
 
 using namespace torvel::geometry;
+using torvel::MeshView;
 using namespace geotest;
 
 namespace {

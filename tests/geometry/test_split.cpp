@@ -82,10 +82,10 @@ TEST(Split, FoldedPolygonsSplitAlongTheirFolds) {
     EXPECT_NEAR(loose.worst_bend, *describe_polygon(flat(twelve)).bend, 1e-12);
 }
 
-TEST(Split, StraightCornerIsCutThroughUnlessATriangleKeepsIt) {
+TEST(Split, StraightCornerIsCutThroughAndNeverLeftInATriangleWithoutArea) {
     // Flat pentagon with corner 1 on the edge from 0 to 2: degenerate, so the filter reports it at any
-    // tolerance. A piece keeping 0, 1, 2 in a row would be degenerate too, so a diagonal leaves corner 1:
-    // 1-4 (length sqrt(1.16)) rather than 1-3 (sqrt(1.36)).
+    // tolerance. A piece keeping 0, 1, 2 in a row would be degenerate too (as a triangle it has no area),
+    // so a diagonal leaves corner 1: 1-4 (length sqrt(1.16)) rather than 1-3 (sqrt(1.36)).
     const Corners pentagon{{0, 0, 0}, {0.4, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
     const SplitResult flat_split = split(pentagon, 45);
     ASSERT_TRUE(flat_split.ok) << flat_split.reason;
@@ -99,6 +99,40 @@ TEST(Split, StraightCornerIsCutThroughUnlessATriangleKeepsIt) {
     for (const auto& piece : pieces_of(bent_split)) {
         const PolygonShape shape = describe_polygon(flat(pick(bent, piece)));
         EXPECT_TRUE(piece.size() == 3 || (shape.bend && *shape.bend < 10)) << piece.size();
+    }
+    // Corner 4 raised instead: no piece of two corners is acceptable at these tolerances, and the
+    // triangle 0, 1, 2 (no area) used to be taken as the third piece. The search, its fallback and the
+    // triangulation all cut through corner 1 instead.
+    const Corners raised{{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 1}};
+    SplitOptions fallback;
+    fallback.max_work = 1;
+    for (const double tolerance : {45.0, 20.0, 5.0}) {
+        const SplitResult searched = split(raised, tolerance);
+        EXPECT_EQ(pieces_of(searched), (Pieces{{0, 1, 3}, {0, 3, 4}, {1, 2, 3}})) << tolerance;
+        EXPECT_TRUE(searched.fewest);
+        // The fallback's three pieces need not be the shortest.
+        const SplitResult fell_back = split(raised, tolerance, fallback);
+        ASSERT_TRUE(fell_back.ok) << fell_back.reason;
+        EXPECT_EQ(fell_back.piece_count(), 3u);
+        for (const auto& piece : pieces_of(fell_back)) EXPECT_NE(piece, (std::vector<std::uint32_t>{0, 1, 2}));
+    }
+    EXPECT_EQ(pieces_of(triangulate_polygon(flat(raised))), (Pieces{{0, 1, 3}, {0, 3, 4}, {1, 2, 3}}));
+    // Straight corners all round (a bent octagon with a corner in the middle of each side of a square):
+    // every triangle of every split has an area.
+    Corners octagon{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 1, 0}, {2, 2, 0.7}, {1, 2, 0}, {0, 2, 0}, {0, 1, 0}};
+    for (const double tolerance : {0.0, 5.0, 30.0}) {
+        for (const SplitResult& result :
+             {split(octagon, tolerance), split(octagon, tolerance, fallback), triangulate_polygon(flat(octagon))}) {
+            ASSERT_TRUE(result.ok) << tolerance << ": " << result.reason;
+            for (const auto& piece : pieces_of(result)) {
+                if (piece.size() != 3) continue;
+                const Corner a = octagon[piece[0]], b = octagon[piece[1]], c = octagon[piece[2]];
+                const double ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+                const double vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+                EXPECT_GT(std::hypot(uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx), 0.0)
+                    << tolerance << ": triangle " << piece[0] << " " << piece[1] << " " << piece[2];
+            }
+        }
     }
 }
 
@@ -117,12 +151,13 @@ TEST(Split, RefusesWithAReason) {
     SplitOptions tiny;
     tiny.max_corners = 3;
     EXPECT_EQ(split(bent, 10, tiny).reason, "the polygon has 4 corners; at most 3 can be split");
-    SplitOptions short_search;
-    short_search.max_work = 100;
-    const SplitResult gave_up = split(fold_above(regular(60), 0.1, 30), 10, short_search);
-    EXPECT_FALSE(gave_up.ok);
-    EXPECT_EQ(gave_up.reason, "splitting needs more than 100 search steps (polygon of 60 corners)");
-    EXPECT_EQ(gave_up.piece_count(), 0u);
+    // Beyond the search's budget, the fallback takes up to 8192 corners.
+    SplitOptions huge;
+    huge.max_corners = 9000;
+    huge.max_work = 1;
+    EXPECT_EQ(split(fold_above(regular(8193), 0.1, 30), 10, huge).reason,
+              "splitting needs more than 1 search steps (polygon of 8193 corners; beyond them at most 8192 corners "
+              "can be split)");
     // Acceptable as they stand: one piece, whatever the outline.
     EXPECT_EQ(pieces_of(split(s, 0.5)), (Pieces{{0, 1, 2, 3}}));
     EXPECT_EQ(pieces_of(split({s[0], s[1], s[2]}, 0)), (Pieces{{0, 1, 2}}));

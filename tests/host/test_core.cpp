@@ -25,8 +25,8 @@ class Core : public ::testing::Test {
 protected:
     // Two quads sharing the edge 1-2; the second lists it as 2-1.
     CRef two_quads(const wchar_t* name = L"quads") {
-        return host().add_mesh(name, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0}, {0, 4, 8},
-                               {0, 1, 2, 3, 1, 4, 5, 2});
+        return host().add_mesh(name, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 2, 1, 0},
+                                                           {0, 4, 8}, {0, 1, 2, 3, 1, 4, 5, 2}));
     }
     CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::sub_ref(mesh, siPolygonFaceID, index); }
 
@@ -79,9 +79,23 @@ TEST_F(Core, RootChildrenAndPropertiesShareOneNamespace) {
 
 namespace {
 
-torvel::host::Host::NewMesh quad(std::wstring name) {
-    return {std::move(name), {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3}};
-}
+torvel::PolygonMesh quad() { return torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3}); }
+
+// A file's objects: one quad under each name.
+struct Batch {
+    std::vector<std::wstring> names;
+    std::vector<torvel::PolygonMesh> meshes;
+    void add(std::wstring name, torvel::PolygonMesh mesh = quad()) {
+        names.push_back(std::move(name));
+        meshes.push_back(std::move(mesh));
+    }
+    std::vector<CRef> into(torvel::host::Host& h) {
+        std::vector<CRef> refs = h.add_meshes(std::move(names), std::move(meshes));
+        names.clear();
+        meshes.clear();
+        return refs;
+    }
+};
 
 std::vector<std::wstring> names_of(const std::vector<CRef>& refs) {
     std::vector<std::wstring> out;
@@ -94,28 +108,30 @@ std::vector<std::wstring> names_of(const std::vector<CRef>& refs) {
 // A repeated name is numbered past every name the batch (a file) has and every name in the scene, so a
 // numbered object is never mistaken for one the file named so itself.
 TEST_F(Core, RepeatedNamesAreNumberedApartFromEveryOtherName) {
-    std::vector<torvel::host::Host::NewMesh> file;
-    for (const wchar_t* n : {L"Cube", L"Cube", L"Cube1", L"Cube", L"", L"Cube11"}) file.push_back(quad(n));
-    const std::vector<CRef> first = host().add_meshes(std::move(file));
+    Batch file;
+    for (const wchar_t* n : {L"Cube", L"Cube", L"Cube1", L"Cube", L"", L"Cube11"}) file.add(n);
+    const std::vector<CRef> first = file.into(host());
     EXPECT_EQ(names_of(first), (std::vector<std::wstring>{L"Cube", L"Cube2", L"Cube1", L"Cube3", L"mesh", L"Cube11"}));
     for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(host().resolve(names_of(first)[i]), first[i]);
 
     // A second file into the same scene: its own names are kept apart from the scene's and from each other.
-    file.clear();
-    for (const wchar_t* n : {L"Cube", L"Cube4", L"Cube2"}) file.push_back(quad(n));
-    EXPECT_EQ(names_of(host().add_meshes(std::move(file))), (std::vector<std::wstring>{L"Cube5", L"Cube4", L"Cube21"}));
-    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})).GetName(), L"Cube6");
+    for (const wchar_t* n : {L"Cube", L"Cube4", L"Cube2"}) file.add(n);
+    EXPECT_EQ(names_of(file.into(host())), (std::vector<std::wstring>{L"Cube5", L"Cube4", L"Cube21"}));
+    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})))
+                  .GetName(),
+              L"Cube6");
 
     // Bad geometry anywhere in a batch adds none of it.
-    file.clear();
-    file.push_back(quad(L"good"));
-    file.push_back({L"bad", {0, 0, 0}, {0, 3}, {0, 0, 1}});
-    EXPECT_THROW(host().add_meshes(std::move(file)), torvel::host::HostError);
+    file.add(L"good");
+    file.add(L"bad", torvel::test::mesh_of({0, 0, 0}, {0, 3}, {0, 0, 1}));
+    EXPECT_THROW(file.into(host()), torvel::host::HostError);
     EXPECT_FALSE(host().resolve(L"good"));
     EXPECT_EQ(host().root().children.size(), 10u);
 
     host().new_scene();
-    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})).GetName(), L"Cube");
+    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})))
+                  .GetName(),
+              L"Cube");
 }
 
 // Ten thousand objects of one name and ten thousand of distinct names that collide with the numbers
@@ -123,11 +139,11 @@ TEST_F(Core, RepeatedNamesAreNumberedApartFromEveryOtherName) {
 // benchmark CheckObjects measures it).
 TEST_F(Core, TensOfThousandsOfObjectsGetDistinctNamesThatResolve) {
     constexpr int n = 10000;
-    std::vector<torvel::host::Host::NewMesh> same, distinct;
-    for (int i = 0; i < n; ++i) same.push_back(quad(L"Part"));
-    for (int i = 0; i < n; ++i) distinct.push_back(quad(L"Part" + std::to_wstring(2 * i)));
-    const std::vector<CRef> a = host().add_meshes(std::move(same));
-    const std::vector<CRef> b = host().add_meshes(std::move(distinct));
+    Batch same, distinct;
+    for (int i = 0; i < n; ++i) same.add(L"Part");
+    for (int i = 0; i < n; ++i) distinct.add(L"Part" + std::to_wstring(2 * i));
+    const std::vector<CRef> a = same.into(host());
+    const std::vector<CRef> b = distinct.into(host());
     std::vector<std::wstring> names = names_of(a);
     const std::vector<std::wstring> more = names_of(b);
     EXPECT_EQ(names[0], L"Part");
@@ -212,7 +228,7 @@ TEST_F(Core, EdgesKeepTheOrderOfThePolygonThatCreatedThem) {
 
 TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
     const CRef a = two_quads(L"a");
-    const CRef b = host().add_mesh(L"b", {5, 0, 0, 6, 0, 0, 6, 1, 0}, {0, 3}, {0, 1, 2});
+    const CRef b = host().add_mesh(L"b", torvel::test::mesh_of({5, 0, 0, 6, 0, 0, 6, 1, 0}, {0, 3}, {0, 1, 2}));
     const CEdgeRefArray a_edges = PolygonFace(polygon(a, 1)).GetEdges();
     const CVertexRefArray b_corners = PolygonFace(polygon(b, 0)).GetVertices();
     // Reads alternate between the two meshes; each answers from its own arrays.
@@ -256,10 +272,10 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     const CRef old_polygon = polygon(a, 1);
     host().selection() = {host().make_component_item(a, siPolygonFaceID, {}), b, a,
                           host().make_component_item(b, siVertexID, {})};
-    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0}, {0, 3}, {0, 0, 1}), torvel::host::HostError);
+    EXPECT_THROW(host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0}, {0, 3}, {0, 0, 1})), torvel::host::HostError);
     EXPECT_EQ(host().resolve(L"a"), a);  // refused geometry changes nothing
 
-    const CRef fresh = host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2});
+    const CRef fresh = host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}));
     EXPECT_NE(fresh, a);
     EXPECT_FALSE(a);
     EXPECT_FALSE(old_polygon);
@@ -272,7 +288,8 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     EXPECT_EQ(host().selection()[1], fresh);
     EXPECT_EQ(PolygonFace(polygon(fresh, 0)).GetVertices().GetCount(), 3);
     EXPECT_FALSE(polygon(fresh, 1));
-    EXPECT_THROW(host().replace_mesh(a, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}), torvel::host::HostError);
+    EXPECT_THROW(host().replace_mesh(a, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})),
+                 torvel::host::HostError);
 }
 
 // A mesh large enough that the edge table's scratch is a mapped block, twice (the second mesh reuses
@@ -290,7 +307,7 @@ TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {
             offsets.push_back(static_cast<std::uint32_t>(indices.size()));
         }
     for (const wchar_t* name : {L"first", L"second"}) {
-        const CRef mesh = host().add_mesh(name, positions, offsets, indices);
+        const CRef mesh = host().add_mesh(name, torvel::test::mesh_of(positions, offsets, indices));
         const auto* obj = host().store().find_as<torvel::host::MeshObject>(mesh);
         ASSERT_NE(obj, nullptr);
         EXPECT_EQ(obj->mesh.edge_count(), 2 * n * (n + 1)) << name;
@@ -303,10 +320,12 @@ TEST_F(Core, LargeMeshesGetTheirWholeEdgeTable) {
 }
 
 TEST_F(Core, BadGeometryIsRefusedWithItsName) {
-    EXPECT_THROW(host().add_mesh(L"short", {0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1}), torvel::host::HostError);
-    EXPECT_THROW(host().add_mesh(L"range", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3}), torvel::host::HostError);
+    EXPECT_THROW(host().add_mesh(L"short", torvel::test::mesh_of({0, 0, 0, 1, 0, 0}, {0, 2}, {0, 1})),
+                 torvel::host::HostError);
+    EXPECT_THROW(host().add_mesh(L"range", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 3})),
+                 torvel::host::HostError);
     EXPECT_NE(torvel::test::thrown_message<torvel::host::HostError>([] {
-                  host().add_mesh(L"offsets", {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 4}, {0, 1, 2});
+                  host().add_mesh(L"offsets", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 4}, {0, 1, 2}));
               }).find("offsets"),
               std::string::npos);
 }

@@ -241,7 +241,7 @@ TEST_F(Loader, ATakenNameIsRefusedWithAWarning) {
 // Init) or after it (numbered), each with a warning naming both names.
 TEST_F(Loader, NoObjectShadowsTheNameOfARegisteredPropertyKind) {
     auto triangle = [](const wchar_t* name) {
-        return host().add_mesh(name, {0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2});
+        return host().add_mesh(name, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}));
     };
     auto name_of = [](const CRef& ref) { return host().store().find(ref.GetHandle())->name; };
     const CRef early = triangle(L"Tm_Prop");
@@ -276,7 +276,8 @@ TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {
     const ItemInfo& filter = *plugins().find_item(L"Tm_Filter");
     const ItemInfo& prop = *plugins().find_item(L"Tm_Prop");
 
-    const CRef mesh = host().add_mesh(L"quad", {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3});
+    const CRef mesh =
+        host().add_mesh(L"quad", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3}));
     const std::size_t with_mesh = host().store().live_objects();
     PluginRegistry::CallRequest subset;
     subset.input = {mesh, host().scene_root(), mesh};

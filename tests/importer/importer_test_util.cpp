@@ -99,6 +99,32 @@ std::vector<Polygon> polygons(const TestMesh& m) {
     return out;
 }
 
+torvel::PolygonMesh object_mesh(const torvel::importer::ImportResult& r, std::size_t k) {
+    const torvel::PolygonMesh& m = r.mesh;
+    torvel::PolygonMesh out;
+    if (k >= m.objects.size()) {
+        ADD_FAILURE() << "no object " << k << " among " << m.objects.size();
+        return out;
+    }
+    const std::uint32_t begin = m.objects[k].first_vertex;
+    const std::size_t end = k + 1 < m.objects.size() ? m.objects[k + 1].first_vertex : m.vertex_count();
+    EXPECT_LE(begin, end);
+    EXPECT_LE(end, m.vertex_count());
+    out.positions.assign(m.positions.begin() + 3 * std::ptrdiff_t(begin),
+                         m.positions.begin() + 3 * std::ptrdiff_t(end));
+    const std::uint32_t first = m.objects[k].first, last = m.object_end(k);
+    for (std::uint32_t p = first; p < last; ++p) {
+        for (std::uint32_t c = m.offsets[p]; c < m.offsets[p + 1]; ++c) {
+            const std::uint32_t v = m.indices[c];
+            EXPECT_TRUE(v >= begin && v < end) << "object " << k << ", polygon " << p << ": vertex " << v;
+            out.indices.push_back(v >= begin && v < end ? v - begin : 0);
+        }
+        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+    }
+    out.objects.push_back({m.objects[k].name, 0, 0});
+    return out;
+}
+
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) { ::setenv(name, value, 1); }
 ScopedEnv::~ScopedEnv() { ::unsetenv(name_.c_str()); }
 

@@ -53,7 +53,7 @@ using Corner = std::array<double, 3>;
 using Polygon = std::vector<Corner>;
 
 // Polygon i as the coordinates of its corners, in order.
-// Any mesh of positions, offsets and indices (an imported object, torvel's own MeshData).
+// Any mesh of positions, offsets and indices (an imported object, a mesh torvel's own readers made).
 template <class Mesh>
 std::vector<Polygon> polygons(const Mesh& o) {
     std::vector<Polygon> out;
@@ -68,6 +68,10 @@ std::vector<Polygon> polygons(const Mesh& o) {
     return out;
 }
 std::vector<Polygon> polygons(const TestMesh& m);  // the faces of 3 or more indices
+
+// Object k of an import as a mesh of its own: its polygons and its range of vertices, the indices
+// counted from the range's start. Fails the test when the object reaches outside its vertices.
+torvel::PolygonMesh object_mesh(const torvel::importer::ImportResult& r, std::size_t k);
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

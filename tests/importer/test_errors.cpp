@@ -60,6 +60,6 @@ TEST(Errors, AnEmptySceneIsAResultWithAMessage) {
     TempDir dir;
     const fs::path file = dir.write("junk.x3d", "not a scene at all");
     const ImportResult r = import_file(file);
-    EXPECT_TRUE(r.objects.empty());
-    EXPECT_EQ(r.messages, std::vector<std::string>{file.string() + ": the file holds no polygons"});
+    EXPECT_TRUE(r.mesh.objects.empty());
+    EXPECT_EQ(r.mesh.warnings, std::vector<std::string>{file.string() + ": the file holds no polygons"});
 }

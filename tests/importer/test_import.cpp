@@ -22,16 +22,27 @@ const TestMesh kMixed{
 
 std::vector<std::string> names(const ImportResult& r) {
     std::vector<std::string> out;
-    for (const ImportedObject& o : r.objects) out.push_back(o.name);
+    for (const torvel::PolygonMesh::Object& o : r.mesh.objects) out.push_back(o.name);
     return out;
 }
 
-void expect_consistent(const ImportedObject& o) {
-    ASSERT_EQ(o.positions.size() % 3, 0u);
-    ASSERT_FALSE(o.offsets.empty());
-    EXPECT_EQ(o.offsets.front(), 0u);
-    EXPECT_EQ(o.offsets.back(), o.indices.size());
-    for (std::uint32_t v : o.indices) EXPECT_LT(v, o.vertex_count());
+// The arrays hold together, and each object keeps to its own vertices (object_mesh checks that).
+void expect_consistent(const ImportResult& r) {
+    const torvel::PolygonMesh& m = r.mesh;
+    ASSERT_EQ(m.positions.size() % 3, 0u);
+    ASSERT_FALSE(m.offsets.empty());
+    EXPECT_EQ(m.offsets.front(), 0u);
+    EXPECT_EQ(m.offsets.back(), m.indices.size());
+    EXPECT_TRUE(m.face_lines.empty());
+    ASSERT_FALSE(m.objects.empty());
+    EXPECT_EQ(m.objects.front().first, 0u);
+    EXPECT_EQ(m.objects.front().first_vertex, 0u);
+    for (std::size_t k = 0; k < m.objects.size(); ++k) {
+        if (k > 0) {
+            EXPECT_LT(m.objects[k - 1].first, m.objects[k].first);
+        }
+        static_cast<void>(object_mesh(r, k));
+    }
 }
 
 }  // namespace
@@ -52,13 +63,14 @@ TEST(Import, ExportedPolygonsComeBackCornerForCorner) {
         export_scene(*scene, c.exporter, file);
         const ImportResult r = import_file(file);
         ASSERT_EQ(names(r), (std::vector<std::string>{"First", "Second"}));
-        for (const ImportedObject& o : r.objects) expect_consistent(o);
-        EXPECT_EQ(polygons(r.objects[0]), polygons(kPanels));
-        EXPECT_EQ(polygons(r.objects[1]), polygons(kMixed));
+        expect_consistent(r);
+        EXPECT_EQ(polygons(object_mesh(r, 0)), polygons(kPanels));
+        EXPECT_EQ(polygons(object_mesh(r, 1)), polygons(kMixed));
         EXPECT_EQ(r.skipped_lines, 2u);
         EXPECT_EQ(r.skipped_points, c.points);
-        ASSERT_EQ(r.messages.size(), 1u);
-        EXPECT_EQ(r.messages[0], file.string() + (c.points ? ": skipped 2 lines and 1 point" : ": skipped 2 lines"));
+        ASSERT_EQ(r.mesh.warnings.size(), 1u);
+        EXPECT_EQ(r.mesh.warnings[0],
+                  file.string() + (c.points ? ": skipped 2 lines and 1 point" : ": skipped 2 lines"));
     }
 }
 
@@ -72,12 +84,12 @@ TEST(Import, TriangleFormatsComeBackAsTheirExporterSplitThem) {
         const fs::path file = dir.path() / (std::string("s.") + (exporter[0] == 'g' ? "gltf" : "3ds"));
         export_scene(*scene, exporter, file);
         const ImportResult r = import_file(file);
-        ASSERT_EQ(r.objects.size(), 2u);
-        EXPECT_EQ(r.objects[0].polygon_count(), 7u);
-        EXPECT_EQ(r.objects[1].polygon_count(), 2u);
+        ASSERT_EQ(r.mesh.objects.size(), 2u);
+        EXPECT_EQ(object_mesh(r, 0).polygon_count(), 7u);
+        EXPECT_EQ(object_mesh(r, 1).polygon_count(), 2u);
         for (std::size_t i = 0; i < 2; ++i) {
             const TestMesh& want = i == 0 ? kPanels : kMixed;
-            for (const Polygon& p : polygons(r.objects[i])) {
+            for (const Polygon& p : polygons(object_mesh(r, i))) {
                 ASSERT_EQ(p.size(), 3u);
                 for (const Corner& c : p)
                     EXPECT_TRUE(std::any_of(want.vertices.begin(), want.vertices.end(), [&](const auto& v) {
@@ -95,10 +107,10 @@ TEST(Import, AgreesWithTorvelsOwnPlyReader) {
     export_scene(*scene, "ply", dir.path() / "s.ply");
     export_scene(*scene, "collada", dir.path() / "s.dae");
     EXPECT_FALSE(handles(dir.path() / "s.ply"));
-    const torvel::io::MeshData own = torvel::io::read_mesh(dir.path() / "s.ply");
+    const torvel::PolygonMesh own = torvel::io::read_mesh(dir.path() / "s.ply");
     const ImportResult r = import_file(dir.path() / "s.dae");
-    ASSERT_EQ(r.objects.size(), 1u);
-    EXPECT_EQ(polygons(r.objects[0]), polygons(own));
+    ASSERT_EQ(r.mesh.objects.size(), 1u);
+    EXPECT_EQ(polygons(object_mesh(r, 0)), polygons(own));
 }
 
 // Names: the first node that uses a mesh, else the mesh's name, else "mesh<index>"; repeated names
@@ -143,13 +155,13 @@ TEST(Import, HandWrittenCollada) {
         "</visual_scene></library_visual_scenes><scene><instance_visual_scene url=\"#s\"/></scene></COLLADA>";
     const ImportResult r = import_file(dir.write("hand.dae", dae));
     ASSERT_EQ(names(r), (std::vector<std::string>{"Triangle", "Plate", "Plate1"}));
-    EXPECT_EQ(polygons(r.objects[0]), (std::vector<Polygon>{{{0, 0, 2}, {1, 0, 2}, {0, 1, 2}}}));
-    const std::vector<Polygon> plate = polygons(r.objects[1]);
+    EXPECT_EQ(polygons(object_mesh(r, 0)), (std::vector<Polygon>{{{0, 0, 2}, {1, 0, 2}, {0, 1, 2}}}));
+    const std::vector<Polygon> plate = polygons(object_mesh(r, 1));
     ASSERT_EQ(plate.size(), 3u);
     EXPECT_EQ(plate[1], (Polygon{{1, 0, 0}, {2, 0, 0}, {2, 1, 0.5}, {1, 1, 0}}));
     EXPECT_EQ(plate[2].size(), 5u);
-    EXPECT_EQ(polygons(r.objects[2]), (std::vector<Polygon>{{{5, 6, 5}, {6, 6, 5}, {6, 5, 5}, {5, 5, 5}}}));
-    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(polygons(object_mesh(r, 2)), (std::vector<Polygon>{{{5, 6, 5}, {6, 6, 5}, {6, 5, 5}, {5, 5, 5}}}));
+    EXPECT_TRUE(r.mesh.warnings.empty());
 }
 
 TEST(Import, HandWrittenX3dAndX) {
@@ -164,8 +176,8 @@ TEST(Import, HandWrittenX3dAndX) {
 </Scene></X3D>
 )"));
     ASSERT_EQ(names(x3d), (std::vector<std::string>{"Plate"}));
-    EXPECT_EQ(polygons(x3d.objects[0]), (std::vector<Polygon>{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
-                                                              {{1, 0, 0}, {2, 0, 0}, {2, 1, 0.5}, {1, 1, 0}}}));
+    EXPECT_EQ(polygons(object_mesh(x3d, 0)), (std::vector<Polygon>{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+                                                                   {{1, 0, 0}, {2, 0, 0}, {2, 1, 0.5}, {1, 1, 0}}}));
 
     const ImportResult x = import_file(dir.write("panel.x", R"(xof 0302txt 0032
 Frame Panel {
@@ -178,12 +190,12 @@ Frame Panel {
  }
 }
 )"));
-    // DirectX files are left-handed: Assimp's reader brings them into its right-handed space itself,
+    // X files are left-handed: Assimp's reader brings them into its right-handed space itself,
     // z mirrored and each polygon's corners reversed (the exporter does the opposite, so a round trip
     // through both is exact, as above).
     ASSERT_EQ(names(x), (std::vector<std::string>{"Panel"}));
-    EXPECT_EQ(polygons(x.objects[0]), (std::vector<Polygon>{{{0, 1, 0}, {1, 1, -0.25}, {1, 0, 0}, {0, 0, 0}},
-                                                            {{1, 1, -0.25}, {2, 0.5, 0}, {1, 0, 0}}}));
+    EXPECT_EQ(polygons(object_mesh(x, 0)), (std::vector<Polygon>{{{0, 1, 0}, {1, 1, -0.25}, {1, 0, 0}, {0, 0, 0}},
+                                                                 {{1, 1, -0.25}, {2, 0.5, 0}, {1, 0, 0}}}));
 }
 
 // AC3D surfaces of type line: an open line of 3 points is 2 lines, a closed one 3; an object with
@@ -237,9 +249,9 @@ refs 2
 kids 0
 )"));
     ASSERT_EQ(names(r), (std::vector<std::string>{"plate"}));
-    EXPECT_EQ(polygons(r.objects[0]), (std::vector<Polygon>{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}));
+    EXPECT_EQ(polygons(object_mesh(r, 0)), (std::vector<Polygon>{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}));
     EXPECT_EQ(r.skipped_lines, 6u);
     EXPECT_EQ(r.skipped_points, 0u);
-    ASSERT_EQ(r.messages.size(), 1u);
-    EXPECT_NE(r.messages[0].find("lines.ac: skipped 6 lines"), std::string::npos);
+    ASSERT_EQ(r.mesh.warnings.size(), 1u);
+    EXPECT_NE(r.mesh.warnings[0].find("lines.ac: skipped 6 lines"), std::string::npos);
 }

@@ -48,7 +48,7 @@ TEST(Isolation, ACrashIsAnErrorNamingTheSignal) {
         expect_error([&] { import_file(file); }, {file.string() + ": the importer crashed (segmentation fault)"});
     }
     expect_no_child_left();
-    EXPECT_EQ(import_file(file).objects.size(), 1u);  // the same file, without the fault
+    EXPECT_EQ(import_file(file).mesh.objects.size(), 1u);  // the same file, without the fault
 }
 
 // A real one: Assimp 5.2's own binary format trusts a name's length from the file. The root node's
@@ -104,7 +104,7 @@ TEST(Isolation, TheParentsBufferedOutputIsWrittenOnce) {
     FILE* f = std::fopen(out.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("written once", f);  // still in f's buffer while the child runs
-    EXPECT_EQ(import_file(small_x(dir)).objects.size(), 1u);
+    EXPECT_EQ(import_file(small_x(dir)).mesh.objects.size(), 1u);
     {
         ScopedEnv env(kFault, "crash");
         EXPECT_THROW(import_file(small_x(dir)), ImportError);
@@ -141,7 +141,7 @@ TEST(Isolation, InterruptedCallsAreResumed) {
     ::setitimer(ITIMER_REAL, &off, nullptr);
     ::sigaction(SIGALRM, &before, nullptr);
     EXPECT_GT(ticks, 10);
-    ASSERT_EQ(r.objects.size(), 1u);
-    EXPECT_EQ(polygons(r.objects[0]), polygons(grid));
+    ASSERT_EQ(r.mesh.objects.size(), 1u);
+    EXPECT_EQ(polygons(object_mesh(r, 0)), polygons(grid));
     expect_no_child_left();
 }

@@ -82,13 +82,20 @@ TEST(Stream, RoundTripKeepsEverything) {
         EXPECT_EQ(d.result.skipped_points, 3u);
         EXPECT_EQ(d.result.skipped_lines, 4u);
         EXPECT_EQ(d.mesh_indices, (std::vector<std::uint32_t>{2, 5}));
-        ASSERT_EQ(d.result.objects.size(), 2u);
-        const ImportedObject& q = d.result.objects[0];
-        EXPECT_EQ(q.name, "Quad");
-        EXPECT_EQ(q.positions, (std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0.5, 0, 1, 0}));
-        EXPECT_EQ(q.offsets, kQuad.offsets);
-        EXPECT_EQ(q.indices, kQuad.indices);
-        EXPECT_EQ(d.result.objects[1].offsets, kPair.offsets);
+        // One mesh: the pair's vertices after the quad's, its polygons after the quad's.
+        const torvel::PolygonMesh& m = d.result.mesh;
+        ASSERT_EQ(m.objects.size(), 2u);
+        EXPECT_EQ(m.objects[0].name, "Quad");
+        EXPECT_EQ(m.objects[1].name, "");
+        EXPECT_EQ(m.objects[0].first, 0u);
+        EXPECT_EQ(m.objects[1].first, 1u);
+        EXPECT_EQ(m.objects[0].first_vertex, 0u);
+        EXPECT_EQ(m.objects[1].first_vertex, 4u);
+        EXPECT_EQ(m.positions, (std::vector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0.5, 0, 1, 0, 0, 0,
+                                                    1, 1, 0, 1, 1, 1, 1, 0, 1,   1, 2, 0, 1}));
+        EXPECT_EQ(m.offsets, (std::vector<std::uint32_t>{0, 4, 7, 11}));
+        EXPECT_EQ(m.indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6, 5, 8, 6, 7}));
+        EXPECT_TRUE(m.warnings.empty());
     }
     VectorSink sink;
     StreamWriter(sink).failure(Kind::refused, "FBX-Parser unexpected end of file");
@@ -132,6 +139,9 @@ TEST(Stream, CorruptFieldsAreRefused) {
     poke<std::uint8_t>(b, kObject + 24 + 3, 1);  // the byte that pads "abc" to 4
     expect_stream_error(b, "non-zero padding after an object name");
     expect_stream_error(encode({kPair, kQuad}), "mesh indices out of order");  // mesh 5 before mesh 2
+    // A later object's index is checked against its own vertices, not those of the objects before it.
+    expect_stream_error(encode({kQuad, {5, "", kPair.xyz, kPair.offsets, {0, 1, 2, 1, 5, 2, 3}}}),
+                        "object 1: vertex index 5 out of range (5 vertices)");
     expect_stream_error(encode({{0, "t", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 2, 6}, {0, 1, 0, 1, 2, 0}}}),
                         "polygon 0 has fewer than 3 corners");
 }
@@ -150,25 +160,23 @@ TEST(Stream, AClaimBeyondTheBoundIsRefusedFirst) {
 }
 
 TEST(Stream, NamesAreCompletedAndMadeUnique) {
-    std::vector<ImportedObject> objs(5);
-    objs[0].name = "Cube";
-    objs[2].name = "Cube";
-    objs[3].name = "mesh1";
-    objs[4].name = "Cube";
-    assign_names(objs, std::vector<std::uint32_t>{0, 1, 2, 3, 7});
-    std::vector<std::string> got;
-    for (const auto& o : objs) got.push_back(o.name);
-    EXPECT_EQ(got, (std::vector<std::string>{"Cube", "mesh1", "Cube1", "mesh11", "Cube2"}));
-    EXPECT_EQ(objs[1].source_name, "");
-    EXPECT_EQ(objs[3].source_name, "mesh1");
+    auto named = [](std::vector<std::string> names, std::vector<std::uint32_t> mesh_indices) {
+        torvel::PolygonMesh mesh;
+        for (std::string& n : names) mesh.objects.push_back({std::move(n), 0, 0});
+        assign_names(mesh, mesh_indices);
+        return mesh;
+    };
+    auto names_of = [](const torvel::PolygonMesh& mesh) {
+        std::vector<std::string> got;
+        for (const auto& o : mesh.objects) got.push_back(o.name);
+        return got;
+    };
+    const torvel::PolygonMesh objs = named({"Cube", "", "Cube", "mesh1", "Cube"}, {0, 1, 2, 3, 7});
+    EXPECT_EQ(names_of(objs), (std::vector<std::string>{"Cube", "mesh1", "Cube1", "mesh11", "Cube2"}));
+    EXPECT_EQ(objs.source_names, (std::vector<std::string>{"Cube", "", "Cube", "mesh1", "Cube"}));
 
     // A number never makes a name the file has itself.
-    std::vector<ImportedObject> file(4);
-    for (std::size_t i = 0; i < file.size(); ++i)
-        file[i].name = std::vector<std::string>{"Cube", "Cube", "Cube1", "Cube"}[i];
-    assign_names(file, std::vector<std::uint32_t>{0, 1, 2, 3});
-    got.clear();
-    for (const auto& o : file) got.push_back(o.name);
-    EXPECT_EQ(got, (std::vector<std::string>{"Cube", "Cube2", "Cube1", "Cube3"}));
-    EXPECT_EQ(file[1].source_name, "Cube");
+    const torvel::PolygonMesh file = named({"Cube", "Cube", "Cube1", "Cube"}, {0, 1, 2, 3});
+    EXPECT_EQ(names_of(file), (std::vector<std::string>{"Cube", "Cube2", "Cube1", "Cube3"}));
+    EXPECT_EQ(file.source_name(1), "Cube");
 }

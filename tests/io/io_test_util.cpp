@@ -16,14 +16,14 @@ void expect_error(const std::function<void()>& f, std::initializer_list<std::str
     ADD_FAILURE() << "no MeshError thrown (expected one mentioning " << *parts.begin() << ")";
 }
 
-std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m) {
+std::vector<std::vector<std::uint32_t>> polygons(const torvel::PolygonMesh& m) {
     std::vector<std::vector<std::uint32_t>> out;
     for (std::size_t i = 0; i + 1 < m.offsets.size(); ++i)
         out.emplace_back(m.indices.begin() + m.offsets[i], m.indices.begin() + m.offsets[i + 1]);
     return out;
 }
 
-torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& parse) {
+torvel::PolygonMesh on_one_thread(const std::function<torvel::PolygonMesh()>& parse) {
     struct OneThread {
         OneThread() { torvel::set_work_threads(1); }
         ~OneThread() { torvel::set_work_threads(0); }
@@ -31,7 +31,7 @@ torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& 
     return parse();
 }
 
-std::optional<std::string> error_of(const std::function<torvel::io::MeshData()>& parse) {
+std::optional<std::string> error_of(const std::function<torvel::PolygonMesh()>& parse) {
     try {
         parse();
     } catch (const torvel::io::MeshError& e) {
@@ -40,7 +40,7 @@ std::optional<std::string> error_of(const std::function<torvel::io::MeshData()>&
     return std::nullopt;
 }
 
-void expect_same_mesh(const torvel::io::MeshData& a, const torvel::io::MeshData& b) {
+void expect_same_mesh(const torvel::PolygonMesh& a, const torvel::PolygonMesh& b) {
     ASSERT_EQ(a.positions.size(), b.positions.size());
     EXPECT_EQ(0, std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)));
     EXPECT_EQ(a.offsets, b.offsets);

@@ -21,14 +21,14 @@ using torvel::test::read_file;
 // Runs f, expects a MeshError whose message contains every one of `parts`.
 void expect_error(const std::function<void()>& f, std::initializer_list<std::string> parts);
 
-std::vector<std::vector<std::uint32_t>> polygons(const torvel::io::MeshData& m);
+std::vector<std::vector<std::uint32_t>> polygons(const torvel::PolygonMesh& m);
 
 // What `parse` returns with the readers held to one thread.
-torvel::io::MeshData on_one_thread(const std::function<torvel::io::MeshData()>& parse);
+torvel::PolygonMesh on_one_thread(const std::function<torvel::PolygonMesh()>& parse);
 // The message of the MeshError `parse` throws; std::nullopt when it throws none.
-std::optional<std::string> error_of(const std::function<torvel::io::MeshData()>& parse);
+std::optional<std::string> error_of(const std::function<torvel::PolygonMesh()>& parse);
 // Every array and message of `a` equal to `b`'s, the coordinates to the bit.
-void expect_same_mesh(const torvel::io::MeshData& a, const torvel::io::MeshData& b);
+void expect_same_mesh(const torvel::PolygonMesh& a, const torvel::PolygonMesh& b);
 
 // Little/big endian binary builders for PLY tests.
 struct Bytes {

@@ -16,8 +16,8 @@ using iotest::read_file;
 namespace {
 
 // Eight polygons, an n-gon among them, coordinates that need all 17 digits.
-MeshData sample(std::uint32_t big_polygon = 5) {
-    MeshData m;
+PolygonMesh sample(std::uint32_t big_polygon = 5) {
+    PolygonMesh m;
     for (std::uint32_t i = 0; i < big_polygon + 3; ++i) {
         m.positions.push_back(0.1 * i + 1e-17);
         m.positions.push_back(-1.0 / 3.0 * i);
@@ -39,7 +39,7 @@ MeshData sample(std::uint32_t big_polygon = 5) {
     return m;
 }
 
-void expect_same(const MeshData& a, const MeshData& b) {
+void expect_same(const PolygonMesh& a, const PolygonMesh& b) {
     ASSERT_EQ(a.positions.size(), b.positions.size());
     EXPECT_EQ(std::memcmp(a.positions.data(), b.positions.data(), a.positions.size() * sizeof(double)), 0);
     EXPECT_EQ(polygons(a), polygons(b));
@@ -117,7 +117,7 @@ TEST(Files, AFileCutShortWhileReadIsAnErrorNotACrash) {
 
 TEST(Files, ObjRoundTripWithGroupsAndMaterials) {
     iotest::TempDir dir;
-    const MeshData m = sample();
+    const PolygonMesh m = sample();
     const fs::path out = dir.path() / "out.obj";
     write_marked(out, m, marked, {});
     expect_same(read_mesh(out), m);
@@ -143,7 +143,7 @@ TEST(Files, ObjRoundTripWithGroupsAndMaterials) {
 TEST(Files, PlyAndOffRoundTripWithFaceColours) {
     iotest::TempDir dir;
     for (std::uint32_t big : {5u, 300u}) {  // uchar list counts, then uint for a 300-gon
-        const MeshData m = sample(big);
+        const PolygonMesh m = sample(big);
         const fs::path ply = dir.path() / "out.ply";
         write_marked(ply, m, marked, {});
         expect_same(read_mesh(ply), m);
@@ -166,9 +166,10 @@ TEST(Files, PlyAndOffRoundTripWithFaceColours) {
 
 TEST(Files, RefusesToOverwriteInputs) {
     iotest::TempDir dir;
-    const MeshData m = sample();
+    const PolygonMesh m = sample();
     const fs::path in = dir.write("in.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-    const std::vector<RunFile> inputs = {{in, "the input"}};
+    torvel::RunFiles inputs;
+    inputs.add_input(in, torvel::role::input);
     fs::create_symlink(in, dir.path() / "link.obj");
     fs::create_hard_link(in, dir.path() / "hard.obj");
     fs::create_directory(dir.path() / "sub");
@@ -177,7 +178,8 @@ TEST(Files, RefusesToOverwriteInputs) {
         expect_error([&] { write_marked(out, m, marked, inputs); }, {out.string(), "refusing", "in.obj"});
     // The .mtl that would be written beside the output is protected too.
     const fs::path mtl_in = dir.write("other.mtl", "newmtl x\n");
-    const std::vector<RunFile> with_mtl = {{in, "the input"}, {mtl_in, "the input"}};
+    torvel::RunFiles with_mtl = inputs;
+    with_mtl.add_input(mtl_in, torvel::role::input);
     expect_error([&] { write_marked(dir.path() / "other.obj", m, marked, with_mtl); },
                  {"other.obj (material file other.mtl)", "refusing", "other.mtl"});
     EXPECT_EQ(read_file(in), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
@@ -187,7 +189,7 @@ TEST(Files, RefusesToOverwriteInputs) {
 
 TEST(Files, FailedWritesLeaveNothingBehind) {
     iotest::TempDir dir;
-    const MeshData m = sample();
+    const PolygonMesh m = sample();
     const fs::path nowhere = dir.path() / "no" / "such" / "out.ply";
     expect_error([&] { write_marked(nowhere, m, marked, {}); }, {nowhere.string(), "cannot create"});
     const fs::path file = dir.write("plain", "x");
@@ -203,7 +205,7 @@ TEST(Files, FailedWritesLeaveNothingBehind) {
     const std::vector<std::uint32_t> unsorted = {2, 1}, outside = {99};
     expect_error([&] { write_marked(dir.path() / "a.ply", m, unsorted, {}); }, {"a.ply", "ascending"});
     expect_error([&] { write_marked(dir.path() / "a.ply", m, outside, {}); }, {"a.ply", "99"});
-    MeshData broken = m;
+    PolygonMesh broken = m;
     broken.indices[0] = 1000;
     expect_error([&] { write_marked(dir.path() / "a.obj", broken, marked, {}); }, {"a.obj", "1000"});
     expect_error([&] { write_marked(dir.path() / "a.stl", m, marked, {}); }, {"a.stl", "unknown"});
@@ -212,7 +214,7 @@ TEST(Files, FailedWritesLeaveNothingBehind) {
 
 TEST(Files, ExamplesReadAndAgree) {
     const fs::path ex = TORVEL_EXAMPLES_DIR;
-    const MeshData ply = read_mesh(ex / "mixed.ply"), obj = read_mesh(ex / "mixed.obj");
+    const PolygonMesh ply = read_mesh(ex / "mixed.ply"), obj = read_mesh(ex / "mixed.obj");
     expect_same(obj, ply);
     EXPECT_EQ(ply.polygon_count(), 10u);
     EXPECT_EQ(read_mesh(ex / "flat_quads.obj").polygon_count(), 7u);
@@ -222,11 +224,11 @@ TEST(Files, ExamplesReadAndAgree) {
 
 TEST(Files, ObjectsAreKeptInEveryFormat) {
     iotest::TempDir dir;
-    MeshData m = sample();
+    PolygonMesh m = sample();
     m.objects = {{"Hull", 0}, {"wing #2\nleft", 2}, {"", 6}};
     const fs::path obj = dir.path() / "objects.obj";
     write_marked(obj, m, marked, {});
-    const MeshData back = read_mesh(obj);
+    const PolygonMesh back = read_mesh(obj);
     expect_same(back, m);
     ASSERT_EQ(back.objects.size(), 3u);  // a name that would break its line is made safe; an empty one named
     EXPECT_EQ(back.objects[1].name, "wing _2_left");

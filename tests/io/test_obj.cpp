@@ -21,7 +21,7 @@ TEST(Obj, FaceFormsGroupsAndNgonsKeepFileOrder) {
                              "g two\nf 1//1 2//1 3//1\n"
                              "o second\nf 1/1/1 2/1/1 3/1/1 4/1/1 5/1/1 6/1/1\n"
                              "l 1 2\np 3\n";
-    MeshData m = parse_obj(text, "t.obj");
+    PolygonMesh m = parse_obj(text, "t.obj");
     ASSERT_EQ(m.vertex_count(), 6u);
     EXPECT_EQ(polygons(m), (P{{0, 1, 2}, {0, 1, 2, 3}, {0, 1, 2}, {0, 1, 2, 3, 4, 5}}));
     EXPECT_EQ(m.positions[3 * 5], 2.0);
@@ -30,12 +30,12 @@ TEST(Obj, FaceFormsGroupsAndNgonsKeepFileOrder) {
 
 TEST(Obj, NegativeIndicesContinuationsForwardRefsAndCrlf) {
     // Negative indices count back from the vertices read so far; positive ones may point ahead.
-    MeshData m = parse_obj(four + "f -4 -3 -2 -1\nf 1 2 \\\n  5\r\nv 0 0 1\r\nf -1 -2 \\\r\n -3\n", "t.obj");
+    PolygonMesh m = parse_obj(four + "f -4 -3 -2 -1\nf 1 2 \\\n  5\r\nv 0 0 1\r\nf -1 -2 \\\r\n -3\n", "t.obj");
     EXPECT_EQ(polygons(m), (P{{0, 1, 2, 3}, {0, 1, 4}, {4, 3, 2}}));
     EXPECT_EQ(m.positions[14], 1.0);
     EXPECT_EQ(m.face_lines, (std::vector<std::uint32_t>{5, 6, 9}));  // a statement's first line
     // Continuation inside a vertex line.
-    MeshData v = parse_obj("v 1 \\\n 2 3\n", "t.obj");
+    PolygonMesh v = parse_obj("v 1 \\\n 2 3\n", "t.obj");
     EXPECT_EQ(v.positions, (std::vector<double>{1, 2, 3}));
 }
 
@@ -50,7 +50,7 @@ TEST(Obj, CoordinatesAreCorrectlyRoundedDoubles) {
                              "1e-400"};
     std::string text;
     for (const char* n : numbers) text += std::string("v ") + n + " 0 0\n";
-    MeshData m = parse_obj(text, "t.obj");
+    PolygonMesh m = parse_obj(text, "t.obj");
     for (std::size_t i = 0; i < std::size(numbers); ++i) {
         const char* n = numbers[i][0] == '+' ? numbers[i] + 1 : numbers[i];
         double want = 0;
@@ -105,7 +105,7 @@ TEST(Obj, HugePolygonAndEmptyFile) {
         text.append(buf, r.ptr);
     }
     text += '\n';
-    MeshData m = parse_obj(text, "big.obj");
+    PolygonMesh m = parse_obj(text, "big.obj");
     ASSERT_EQ(m.polygon_count(), 1u);
     ASSERT_EQ(m.indices.size(), n);
     EXPECT_EQ(m.indices.back(), n - 1);
@@ -114,13 +114,13 @@ TEST(Obj, HugePolygonAndEmptyFile) {
 
 TEST(Obj, ObjectStatementsStartObjects) {
     using O = std::vector<std::pair<std::string, std::uint32_t>>;
-    auto objects = [](const MeshData& m) {
+    auto objects = [](const PolygonMesh& m) {
         O out;
-        for (const MeshData::Object& o : m.objects) out.emplace_back(o.name, o.first);
+        for (const PolygonMesh::Object& o : m.objects) out.emplace_back(o.name, o.first);
         return out;
     };
     // Faces before the first `o` are an object of their own; an `o` with no face after it only names.
-    MeshData m =
+    PolygonMesh m =
         parse_obj(four + "f 1 2 3\no  Left wing \r\nf 1 2 3 4\nf 2 3 4\no empty\no Tail # rudder\nf 4 3 2\n", "t.obj");
     EXPECT_EQ(objects(m), (O{{"", 0}, {"Left wing", 1}, {"Tail", 3}}));
     EXPECT_EQ(m.polygon_count(), 4u);

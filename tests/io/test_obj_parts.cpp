@@ -61,7 +61,7 @@ std::string generated_obj(std::size_t faces, unsigned seed) {
     return s;
 }
 
-MeshData parse_on_one_thread(const std::string& text) {
+PolygonMesh parse_on_one_thread(const std::string& text) {
     return iotest::on_one_thread([&] { return parse_obj(text, "big.obj"); });
 }
 
@@ -70,7 +70,7 @@ MeshData parse_on_one_thread(const std::string& text) {
 TEST(ObjParts, ThreadsGiveTheSameArraysAsOneThread) {
     for (const std::size_t faces : {1, 50, 700, 6000}) {
         const std::string text = generated_obj(faces, static_cast<unsigned>(faces));
-        const MeshData one = parse_on_one_thread(text);
+        const PolygonMesh one = parse_on_one_thread(text);
         ASSERT_GT(one.polygon_count(), 0u);
         for (const std::size_t part : {1, 7, 100, 4096, 1 << 20}) {
             for (const unsigned threads : {2u, 3u}) {

@@ -6,7 +6,7 @@ using iotest::polygons;
 using P = std::vector<std::vector<std::uint32_t>>;
 
 TEST(Off, ReadsVerticesFacesCommentsAndColours) {
-    MeshData m = parse_off(
+    PolygonMesh m = parse_off(
         "# leading comment\nOFF\n\n5 2 0  # counts\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n"
         "0.1 2 -0.3\n4 0 1 2 3 255 0 0\n3 4 3 2  # face comment\n",
         "a.off");

@@ -54,7 +54,7 @@ std::string generated_off(std::size_t vertices, bool colours, Layout layout = La
     return s;
 }
 
-MeshData parse_on_one_thread(const std::string& text) {
+PolygonMesh parse_on_one_thread(const std::string& text) {
     return iotest::on_one_thread([&] { return parse_off(text, "big.off"); });
 }
 

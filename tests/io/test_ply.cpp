@@ -63,7 +63,7 @@ std::string binary_ply(bool big, const std::string& coord, const std::string& nt
     return b.s;
 }
 
-void expect_mesh(const MeshData& m, bool single_precision) {
+void expect_mesh(const PolygonMesh& m, bool single_precision) {
     ASSERT_EQ(m.vertex_count(), 5u);
     for (int v = 0; v < 5; ++v)
         for (int a = 0; a < 3; ++a) {
@@ -77,7 +77,7 @@ void expect_mesh(const MeshData& m, bool single_precision) {
 
 TEST(Ply, AsciiSkipsOtherPropertiesAndElements) {
     // ascii keeps the decimal text's nearest double even for a property declared float.
-    MeshData m = parse_ply(ascii_ply(), "a.ply");
+    PolygonMesh m = parse_ply(ascii_ply(), "a.ply");
     expect_mesh(m, false);
     EXPECT_EQ(m.positions[8], 0.1);
 }
@@ -92,7 +92,7 @@ TEST(Ply, UnknownHeaderKeywordIsSkippedWithAWarning) {
         std::string marked = text;
         marked.insert(marked.find("comment"), free_text);
         marked.insert(marked.find("end_header"), "\tgenerator: x\n");
-        MeshData m = parse_ply(marked, "dir/a.ply");
+        PolygonMesh m = parse_ply(marked, "dir/a.ply");
         EXPECT_EQ(polygons(m), faces);
         EXPECT_EQ(m.warnings, (std::vector<std::string>{
                                   "dir/a.ply:3: header line with the unknown keyword 'Created' skipped",
@@ -101,7 +101,7 @@ TEST(Ply, UnknownHeaderKeywordIsSkippedWithAWarning) {
     // Past ten, the rest is counted in one warning at end_header.
     std::string many = ascii_ply();
     for (int i = 0; i < 13; ++i) many.insert(many.find("comment"), "Note " + std::to_string(i) + "\n");
-    const MeshData m = parse_ply(many, "a.ply");
+    const PolygonMesh m = parse_ply(many, "a.ply");
     ASSERT_EQ(m.warnings.size(), 11u);
     EXPECT_EQ(m.warnings[9], "a.ply:12: header line with the unknown keyword 'Note' skipped");
     EXPECT_EQ(m.warnings[10], "a.ply:34: 3 more header lines with unknown keywords skipped");
@@ -207,7 +207,7 @@ TEST(Ply, HostileCountsFailFastWithoutAllocating) {
         },
         {"h.ply", "truncated"});
     // An element without properties costs nothing however many it claims.
-    MeshData m = parse_ply(
+    PolygonMesh m = parse_ply(
         "ply\nformat ascii 1.0\nelement nothing 1000000000000000\nelement vertex 0\n" + v3 + "end_header\n", "h.ply");
     EXPECT_EQ(m.vertex_count(), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -221,7 +221,7 @@ TEST(Ply, MillionVertexPolygon) {
     for (std::uint32_t i = 0; i < n; ++i) b.put<float>(static_cast<float>(i)).put<float>(1.0f).put<float>(0.0f);
     b.put<std::uint32_t>(n);
     for (std::uint32_t i = 0; i < n; ++i) b.put<std::int32_t>(static_cast<std::int32_t>(n - 1 - i));
-    MeshData m = parse_ply(b.s, "big.ply");
+    PolygonMesh m = parse_ply(b.s, "big.ply");
     ASSERT_EQ(m.polygon_count(), 1u);
     ASSERT_EQ(m.indices.size(), n);
     EXPECT_EQ(m.indices.front(), n - 1);

@@ -118,7 +118,7 @@ std::string generated_ascii_ply(std::size_t vertices, const Faces& faces, int st
     return s;
 }
 
-MeshData parse_on_one_thread(const std::string& bytes) {
+PolygonMesh parse_on_one_thread(const std::string& bytes) {
     return iotest::on_one_thread([&] { return parse_ply(bytes, "big.ply"); });
 }
 
@@ -130,7 +130,7 @@ TEST(PlyParts, ThreadsGiveTheSameArraysAsOneThread) {
         for (const bool big : {false, true})
             for (const bool doubles : {false, true}) {
                 const std::string bytes = generated_ply(vertices, faces, big, doubles);
-                const MeshData one = parse_on_one_thread(bytes);
+                const PolygonMesh one = parse_on_one_thread(bytes);
                 ASSERT_EQ(one.polygon_count(), faces.lists.size());
                 for (const std::size_t part : {1, 7, 333, 1 << 20})
                     for (const unsigned threads : {2u, 3u}) {
@@ -186,7 +186,7 @@ TEST(PlyParts, AsciiLinesInPartsGiveTheSameArraysAsOneThread) {
         const Faces faces = random_faces(vertices * 2, vertices, static_cast<unsigned>(vertices));
         for (int style = 0; style < 4; ++style) {
             const std::string text = generated_ascii_ply(vertices, faces, style);
-            const MeshData one = parse_on_one_thread(text);
+            const PolygonMesh one = parse_on_one_thread(text);
             ASSERT_EQ(one.polygon_count(), faces.lists.size());
             for (const std::size_t part : {1, 7, 333, 1 << 20})
                 for (const unsigned threads : {2u, 3u}) {

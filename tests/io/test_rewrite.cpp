@@ -117,7 +117,7 @@ TEST(Rewrite, SplitsThatDoNotFitTheFileAreRefusedNamingIt) {
     bad({pieces(0, {{0, 1, 9}})}, "no corner 9 (it has 4)");
     bad({pieces(0, {{0, 1}})}, "fewer than 3 corners");
     bad({pieces(1, {{0, 1, 2}}), pieces(0, {{0, 1, 2}})}, "ascending");
-    MeshData other = parse_obj(kObj, "m.obj");
+    PolygonMesh other = parse_obj(kObj, "m.obj");
     other.indices[0] = 3;
     expect_error([&] { split_polygons_in_file(kObj, Format::obj, "m.obj", {}, &other); }, {"m.obj", "changed"});
     expect_error([&] { split_polygons_in_file("v 0 0\n", Format::obj, "bad.obj", {}); }, {"bad.obj:1:"});
@@ -139,19 +139,23 @@ TEST(Rewrite, AFileReadWholeIsRewrittenInPartsAsInOneWithoutParsingAgain) {
           {"small.off", off, Format::off, std::vector{pieces(0, {{0, 1, 2}, {0, 2, 3}})}},
           {"unsplit.obj", kObj, Format::obj, std::vector<PolygonPieces>{}}}) {
         const auto path = dir.write(name, bytes);
-        const MeshFile file = read_mesh_file(path);
-        const MeshData read = read_mesh(path);
+        MeshFile file = read_mesh_file(path);
+        const PolygonMesh read = read_mesh(path);
         EXPECT_EQ(file.bytes(), bytes) << name;
         EXPECT_EQ(file.mesh.positions, read.positions) << name;
         EXPECT_EQ(file.mesh.offsets, read.offsets) << name;
         EXPECT_EQ(file.mesh.face_lines, read.face_lines) << name;
+        // As torvel fix does: the arrays go elsewhere, and the rewrite reads them there.
+        const PolygonMesh moved = torvel::test::mesh_of(std::move(file.mesh.positions), std::move(file.mesh.offsets),
+                                                        std::move(file.mesh.indices));
         std::string written;
         std::size_t parts = 0, largest = 0;
-        write_split_polygons(file, format, name, splits, [&](std::string_view part) {
-            written += part;
-            ++parts;
-            largest = std::max(largest, part.size());
-        });
+        write_split_polygons(file, moved.view(), file.mesh.face_lines, format, name, splits,
+                             [&](std::string_view part) {
+                                 written += part;
+                                 ++parts;
+                                 largest = std::max(largest, part.size());
+                             });
         EXPECT_EQ(written, split_polygons_in_file(bytes, format, name, splits)) << name;
         EXPECT_LE(largest, std::size_t{3} << 20) << name;  // never the whole file at once
         if (bytes.size() > (std::size_t{8} << 20)) {

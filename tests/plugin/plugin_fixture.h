@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fresh_host.h"
-#include "names.h"
+#include "poly_torvel_filer/items.h"
 #include "plugin_registry.h"
 #include "test_meshes.h"
 
@@ -35,8 +35,8 @@ protected:
         h.log().clear();
     }
 
-    static const host::ItemInfo& filter() { return item(torvel_filter::kFilterName); }
-    static const host::ItemInfo& property() { return item(torvel_filter::kPropertyName); }
+    static const host::ItemInfo& filter() { return item(poly_torvel_filer::kFilterName); }
+    static const host::ItemInfo& property() { return item(poly_torvel_filer::kPropertyName); }
     static const host::ItemInfo& item(const wchar_t* name) {
         const host::ItemInfo* found = test::host().plugins().find_item(name);
         EXPECT_NE(found, nullptr) << "no item registered";
@@ -61,7 +61,7 @@ protected:
 
     // The settings property under the scene root, defined through the plug-in, with "def" set.
     static XSI::CRef add_settings(double def = 45.0) {
-        const XSI::CRef prop = test::host().add_property(torvel_filter::kPropertyName, test::host().scene_root());
+        const XSI::CRef prop = test::host().add_property(poly_torvel_filer::kPropertyName, test::host().scene_root());
         if (def != 45.0) XSI::ProjectItem(prop).PutParameterValue(L"def", XSI::CValue(def));
         return prop;
     }

@@ -27,7 +27,7 @@ std::vector<Polygon> mix() {
 class Subset : public PluginTest {
 protected:
     torvel::host::FilterResult subset(const std::vector<CRef>& input) {
-        return torvel::host::run_filter(host(), torvel_filter::kFilterName, input);
+        return torvel::host::run_filter(host(), poly_torvel_filer::kFilterName, input);
     }
     // Runs Subset on all polygons of a fresh mix mesh and returns what is left of them.
     Elements kept_of_mix() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fresh_host.h"
+#include "test_support.h"
 #include "units.h"
 
 namespace torvel::test {
@@ -44,7 +45,8 @@ inline XSI::CRef add_separate_polygons(const std::wstring& name, const std::vect
         }
         offsets.push_back(static_cast<std::uint32_t>(indices.size()));
     }
-    return test::host().add_mesh(name, positions, offsets, indices);
+    return test::host().add_mesh(name,
+                                 torvel::test::mesh_of(std::move(positions), std::move(offsets), std::move(indices)));
 }
 
 // A mesh over shared vertices: each polygon lists indices into `vertices`.
@@ -58,7 +60,8 @@ inline XSI::CRef add_indexed_mesh(const std::wstring& name, const Polygon& verti
         indices.insert(indices.end(), polygon.begin(), polygon.end());
         offsets.push_back(static_cast<std::uint32_t>(indices.size()));
     }
-    return test::host().add_mesh(name, positions, offsets, indices);
+    return test::host().add_mesh(name,
+                                 torvel::test::mesh_of(std::move(positions), std::move(offsets), std::move(indices)));
 }
 
 }  // namespace torvel::test

@@ -35,7 +35,7 @@ struct Mesh {
 
     std::uint32_t vertex(double x, double y, double z);
     void polygon(std::initializer_list<std::uint32_t> corners, torvel::render::PolygonState state);
-    torvel::render::MeshView view() const { return {positions, offsets, indices, states}; }
+    torvel::render::Object view() const { return {{positions, offsets, indices}, states}; }
 };
 
 // Colour classes, as a viewer would name them.

@@ -22,7 +22,7 @@ Rgba centre_of(const Image& image, const ViewFrame& view) {
 }
 
 // Expects `objects` to be refused with a message containing `what`.
-void expect_refused(std::span<const MeshView> objects, const std::string& what) {
+void expect_refused(std::span<const Object> objects, const std::string& what) {
     try {
         render_png(objects, Picture{});
         ADD_FAILURE() << "accepted; expected: " << what;
@@ -36,10 +36,10 @@ void expect_refused(std::span<const MeshView> objects, const std::string& what) 
 TEST(Input, NothingToDrawStillGivesTheSheet) {
     Mesh points_only;  // vertices, no polygons
     points_only.vertex(1, 2, 3);
-    const MeshView none_at_all[] = {MeshView{}};
-    const MeshView with_points[] = {points_only.view()};
-    for (std::span<const MeshView> objects : {std::span<const MeshView>{}, std::span<const MeshView>(none_at_all),
-                                              std::span<const MeshView>(with_points)}) {
+    const Object none_at_all[] = {Object{}};
+    const Object with_points[] = {points_only.view()};
+    for (std::span<const Object> objects :
+         {std::span<const Object>{}, std::span<const Object>(none_at_all), std::span<const Object>(with_points)}) {
         const Picture picture{300, 200, {"empty.obj: 0 polygons"}};
         const Image image = decode_png(render_png(objects, picture));
         ASSERT_EQ(image.width, 300);
@@ -57,7 +57,7 @@ TEST(Input, NonFiniteCoordinatesLeaveOnlyTheirPolygonsOut) {
     m.polygon({a, b, m.vertex(nan, 5, 5)}, PolygonState::reported);
     m.polygon({c, d, m.vertex(7, -inf, 0)}, PolygonState::degenerate);
     m.polygon({m.vertex(nan, nan, nan)}, PolygonState::reported);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     for (const ViewFrame& view : frame_views(objects, picture)) {
@@ -87,7 +87,7 @@ TEST(Input, HugeCoordinatesAndManyCornersDrawNormally) {
     for (std::uint32_t i = 0; i < kCorners; ++i) m.indices[i] = i;
     m.offsets.push_back(kCorners);
     m.states.push_back(PolygonState::planar);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     const auto views = frame_views(objects, picture);
@@ -104,12 +104,12 @@ TEST(Input, ScaleByAPowerOfTwoLeavesThePictureAsItIs) {
     // doubles nor the largest ones (whose differences across the mesh overflow) change a pixel.
     const Mesh base = cylinder();
     const Picture picture{512, 512, {"cylinder.obj"}};
-    const MeshView base_view[] = {base.view()};
+    const Object base_view[] = {base.view()};
     const std::vector<unsigned char> expected = render_png(base_view, picture);
     for (const int exponent : {-900, 1023}) {
         Mesh scaled = base;
         for (double& c : scaled.positions) c = std::ldexp(c, exponent);
-        const MeshView objects[] = {scaled.view()};
+        const Object objects[] = {scaled.view()};
         EXPECT_EQ(render_png(objects, picture), expected) << "scaled by 2^" << exponent;
     }
 }
@@ -135,7 +135,7 @@ TEST(Input, CombWithManyTeethFillsTeethAndLeavesGaps) {
         m.indices = corners;
         m.offsets.push_back(static_cast<std::uint32_t>(corners.size()));
         m.states.push_back(PolygonState::planar);
-        const MeshView objects[] = {m.view()};
+        const Object objects[] = {m.view()};
         const Picture picture;
         const Image image = decode_png(render_png(objects, picture));
         if (teeth > 100) continue;  // the teeth are under a pixel: only that it finishes is asked
@@ -154,44 +154,44 @@ TEST(Input, MismatchedArraysAreRefusedByName) {
     const std::uint32_t a = m.vertex(0, 0, 0), b = m.vertex(1, 0, 0), c = m.vertex(1, 1, 0);
     m.polygon({a, b, c}, PolygonState::planar);
     m.polygon({c, b, a}, PolygonState::planar);
-    const MeshView good = m.view();
+    const Object good = m.view();
 
     Mesh bad_index = m;
     bad_index.indices[4] = 3;
-    const MeshView index_case[] = {good, bad_index.view()};
+    const Object index_case[] = {good, bad_index.view()};
     expect_refused(index_case, "object 1: polygon 1: vertex index 3 out of range (3 vertices)");
 
     Mesh backwards = m;
     backwards.offsets[2] = 2;
-    const MeshView backwards_case[] = {backwards.view()};
+    const Object backwards_case[] = {backwards.view()};
     expect_refused(backwards_case, "object 0: polygon 1: offsets run backwards");
 
     Mesh short_indices = m;
     short_indices.indices.pop_back();
-    const MeshView short_case[] = {short_indices.view()};
+    const Object short_case[] = {short_indices.view()};
     expect_refused(short_case, "object 0: offsets reach index 6 of 5");
 
     Mesh few_states = m;
     few_states.states.pop_back();
-    const MeshView states_case[] = {few_states.view()};
+    const Object states_case[] = {few_states.view()};
     expect_refused(states_case, "object 0: 1 states for 2 polygons");
 
     Mesh odd_state = m;
     odd_state.states[1] = static_cast<PolygonState>(7);
-    const MeshView odd_state_case[] = {odd_state.view()};
+    const Object odd_state_case[] = {odd_state.view()};
     expect_refused(odd_state_case, "object 0: polygon 1: unknown state 7");
 
     Mesh ragged = m;
     ragged.positions.pop_back();
-    const MeshView ragged_case[] = {ragged.view()};
+    const Object ragged_case[] = {ragged.view()};
     expect_refused(ragged_case, "object 0: 8 position values, not three per vertex");
 
     Mesh late_start = m;
     late_start.offsets[0] = 1;
-    const MeshView late_case[] = {late_start.view()};
+    const Object late_case[] = {late_start.view()};
     expect_refused(late_case, "object 0: offsets start at 1, not 0");
 
-    const MeshView fine[] = {good};
+    const Object fine[] = {good};
     for (auto [w, h] : {std::pair{63, 500}, std::pair{500, 8193}, std::pair{-1, 0}}) {
         EXPECT_THROW(render_png(fine, Picture{w, h, {}}), std::invalid_argument) << w << "x" << h;
     }

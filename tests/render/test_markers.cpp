@@ -30,7 +30,7 @@ int count_near(const Image& image, const ViewFrame& view, const std::array<doubl
 TEST(Markers, HiddenBentQuadsAreRingedVisibleOnesAreNot) {
     std::vector<std::array<double, 3>> bent;
     const Mesh m = cylinder(&bent);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture{
         1024, 1024, {"cylinder.obj  (98 polygons, 101 vertices)", "tolerance 45\xc2\xb0: 4 non-planar, 1 degenerate"}};
     const std::vector<unsigned char> png = render_png(objects, picture);
@@ -80,7 +80,7 @@ TEST(Markers, DenseReportedAreaShowsByItsColourAlone) {
             m.polygon({v, v + 1, v + kSide + 2, v + kSide + 1}, PolygonState::reported);
         }
     }
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     const ViewFrame front = frame_views(objects, picture)[0];
@@ -99,4 +99,36 @@ TEST(Markers, DenseReportedAreaShowsByItsColourAlone) {
     for (int y = side.y; y < side.y + side.height; ++y)
         for (int x = side.x; x < side.x + side.width; ++x) side_rings += is_red_ring(image.at(x, y));
     EXPECT_GT(side_rings, 60 * (side.height / 2 / 12));
+}
+
+TEST(Markers, AnLShapedPolygonIsMarkedOnItselfOnlyWhenHidden) {
+    // A reported L facing the front view, its arms a tenth of its size: the mean of its corners, (3.67,
+    // 3.67), lies outside it. In front of a planar square it shows and gets no ring; behind the square it
+    // is ringed, on its own arm, not out in the corner between its arms.
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden ? "hidden" : "in front");
+        Mesh m;
+        const double z = hidden ? -1 : 1;
+        const std::uint32_t l[] = {m.vertex(0, 0, z), m.vertex(10, 0, z), m.vertex(10, 1, z),
+                                   m.vertex(1, 1, z), m.vertex(1, 10, z), m.vertex(0, 10, z)};
+        m.polygon({l[0], l[1], l[2], l[3], l[4], l[5]}, PolygonState::reported);
+        const std::uint32_t s[] = {m.vertex(-1, -1, 0), m.vertex(11, -1, 0), m.vertex(11, 11, 0), m.vertex(-1, 11, 0)};
+        m.polygon({s[0], s[1], s[2], s[3]}, PolygonState::planar);
+        const Object objects[] = {m.view()};
+        const Picture picture;
+        const Image image = decode_png(render_png(objects, picture));
+        const ViewFrame front = frame_views(objects, picture)[0];
+        int rings = 0;
+        for (int y = front.y; y < front.y + front.height; ++y)
+            for (int x = front.x; x < front.x + front.width; ++x) rings += is_red_ring(image.at(x, y));
+        const int at_centre = count_near(image, front, {22.0 / 6, 22.0 / 6, 0}, 10, is_red_ring);
+        EXPECT_EQ(at_centre, 0);
+        if (!hidden) {
+            EXPECT_EQ(rings, 0);
+            EXPECT_GT(count_near(image, front, {0.5, 5, 0}, 10, is_red), 300);
+        } else {
+            EXPECT_GT(count_near(image, front, {0.5, 22.0 / 6, 0}, 10, is_red_ring), 60);
+            EXPECT_EQ(rings, count_near(image, front, {0.5, 22.0 / 6, 0}, 10, is_red_ring));
+        }
+    }
 }

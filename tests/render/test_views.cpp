@@ -77,7 +77,7 @@ const Rgba kViewBack{46, 50, 58, 255};
 
 TEST(Views, EachViewShowsEveryQuadInItsStateColour) {
     const RowOfQuads row;
-    const MeshView objects[] = {row.mesh.view()};
+    const Object objects[] = {row.mesh.view()};
     const Picture picture{800, 640, {"row.obj"}};
     const Image image = decode_png(render_png(objects, picture));
     ASSERT_EQ(image.width, 800);
@@ -105,7 +105,7 @@ TEST(Views, EachViewShowsEveryQuadInItsStateColour) {
 
 TEST(Views, FramingFillsTheViewAndRgbaMatchesThePng) {
     const RowOfQuads row;
-    const MeshView objects[] = {row.mesh.view()};
+    const Object objects[] = {row.mesh.view()};
     const Picture picture{512, 512, {}};
     const Sheet sheet = render_rgba(objects, picture);
     const Image image = decode_png(render_png(objects, picture));
@@ -139,7 +139,7 @@ TEST(Views, TinyReportedPolygonFarAwayIsMarkedInEveryView) {
     const std::uint32_t t0 = m.vertex(tiny[0], tiny[1], tiny[2]), t1 = m.vertex(tiny[0] + 2e-5, tiny[1], tiny[2]),
                         t2 = m.vertex(tiny[0], tiny[1] + 2e-5, tiny[2] + 1e-5);
     m.polygon({t0, t1, t2}, PolygonState::reported);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     for (const ViewFrame& view : frame_views(objects, picture)) {
@@ -157,7 +157,7 @@ TEST(Views, DegeneratePolygonWithoutAreaIsMarked) {
     // Three corners on one line: no area in any view.
     const std::uint32_t e = m.vertex(1, 5, 2), f = m.vertex(2, 5, 2), g = m.vertex(3, 5, 2);
     m.polygon({e, f, g}, PolygonState::degenerate);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     for (const ViewFrame& view : frame_views(objects, picture)) {
@@ -173,7 +173,7 @@ TEST(Views, ConcavePolygonLeavesItsNotchEmpty) {
     const std::uint32_t v[] = {m.vertex(0, 0, 0), m.vertex(3, 0, 0), m.vertex(3, 3, 0), m.vertex(2, 3, 0),
                                m.vertex(2, 1, 0), m.vertex(1, 1, 0), m.vertex(1, 3, 0), m.vertex(0, 3, 0)};
     m.polygon({v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]}, PolygonState::planar);
-    const MeshView objects[] = {m.view()};
+    const Object objects[] = {m.view()};
     const Picture picture;
     const Image image = decode_png(render_png(objects, picture));
     const auto views = frame_views(objects, picture);
@@ -200,7 +200,7 @@ TEST(Views, NearerPolygonHidesFartherOne) {
         if (reported_first) square(-1, PolygonState::reported);
         square(1, PolygonState::planar);
         if (!reported_first) square(-1, PolygonState::reported);
-        const MeshView objects[] = {m.view()};
+        const Object objects[] = {m.view()};
         const Picture picture;
         const Image image = decode_png(render_png(objects, picture));
         const ViewFrame front = frame_views(objects, picture)[0];
@@ -212,7 +212,7 @@ TEST(Views, NearerPolygonHidesFartherOne) {
 
 TEST(Views, SameInputSameBytes) {
     const RowOfQuads row;
-    const MeshView objects[] = {row.mesh.view()};
+    const Object objects[] = {row.mesh.view()};
     const Picture picture{1024, 1024, {"row.obj", "5 polygons, 1 non-planar"}};
     const std::vector<unsigned char> first = render_png(objects, picture);
     EXPECT_EQ(render_png(objects, picture), first);

@@ -118,6 +118,43 @@ TEST_F(BrowserTest, BentQuadIsRedFlatOnesGreyAndARowFramesItsPolygon) {
     EXPECT_TRUE(red(c)) << "polygon 1 at " << at["1"] << ": " << +c.r << "," << +c.g << "," << +c.b;
 }
 
+// Flat polygons side by side in z = 0: a U (3 x 3, its notch 1 wide and 2 deep), a square ring 4 across
+// whose outline goes round a hole 2 across through a bridge (the bridge's two corners used twice), and a
+// square. The mean of the U's corners and of the ring's lies in the notch and in the hole.
+const std::string kConcave =
+    "v 0 0 0\nv 3 0 0\nv 3 3 0\nv 2 3 0\nv 2 1 0\nv 1 1 0\nv 1 3 0\nv 0 3 0\n"
+    "v 4 0 0\nv 8 0 0\nv 8 4 0\nv 4 4 0\nv 4 2 0\nv 5 2 0\nv 5 3 0\nv 7 3 0\nv 7 1 0\nv 5 1 0\n"
+    "v 9 0 0\nv 10 0 0\nv 10 1 0\nv 9 1 0\n"
+    "f 1 2 3 4 5 6 7 8\n"
+    "f 9 10 11 12 13 14 15 16 17 18 14 13\n"
+    "f 19 20 21 22\n";
+
+// The view draws a concave polygon as its outline has it: the U's notch and the ring's hole stay open
+// (a fan from the first corner would fill both), and the area drawn is the polygon's own.
+TEST_F(BrowserTest, ConcavePolygonsShowTheirNotchAndTheirHole) {
+    write("concave.obj", kConcave);
+    const fs::path page = report({"concave.obj"});
+    const json found = selftest(page);
+    EXPECT_EQ(found["errors"], json::array());
+    ASSERT_EQ(found["areas"].size(), 3u) << found;
+    EXPECT_NEAR(found["areas"][0].get<double>(), 9 - 2, 1e-4);   // the U
+    EXPECT_NEAR(found["areas"][1].get<double>(), 16 - 4, 1e-4);  // the ring
+    EXPECT_NEAR(found["areas"][2].get<double>(), 1, 1e-4);
+
+    const Result shot = chromium("file://" + page.string(), "--screenshot=" + (dir / "shot.png").string());
+    ASSERT_TRUE(fs::exists(dir / "shot.png")) << shot.err.substr(0, 2000);
+    const std::string png = read_file(dir / "shot.png");
+    const rendertest::Image image = rendertest::decode_png(std::vector<unsigned char>(png.begin(), png.end()));
+    const json& at = found["projected"];
+    const auto white = [](rendertest::Rgba c) { return c.r > 250 && c.g > 250 && c.b > 250; };
+    for (const char* open : {"0", "1"}) {
+        const rendertest::Rgba c = pixel(image, at[open]);
+        EXPECT_TRUE(white(c)) << "polygon " << open << " at " << at[open] << ": " << +c.r << "," << +c.g << "," << +c.b;
+    }
+    const rendertest::Rgba c = pixel(image, at["2"]);
+    EXPECT_TRUE(!white(c) && std::abs(c.r - c.g) < 12) << "the square at " << at["2"] << ": " << +c.r << "," << +c.g;
+}
+
 // The list is the reported polygons, worst bend first, as the geometry library describes them; with -j
 // the report is the same page byte for byte.
 TEST_F(BrowserTest, ListHasTheReportedPolygonsWorstFirstAlsoFromWorkers) {
@@ -128,10 +165,10 @@ TEST_F(BrowserTest, ListHasTheReportedPolygonsWorstFirstAlsoFromWorkers) {
     report({"mixed.obj", "twisted_quad.obj"}, {"-j", "2"});
     EXPECT_TRUE(read_file(page) == one) << "-j 2 wrote another page";
 
-    const torvel::io::MeshData mesh = torvel::io::read_mesh(dir / "mixed.obj");
+    const torvel::PolygonMesh mesh = torvel::io::read_mesh(dir / "mixed.obj");
     const Result checked = run({"check", "--format", "json", "--plugin", kPlugin.string(), "mixed.obj"}, in(dir));
     const std::vector<std::uint32_t> reported = json::parse(checked.out)["files"][0]["non_planar"];
-    const torvel::geometry::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
+    const torvel::MeshView view{mesh.positions, mesh.offsets, mesh.indices};
     const auto shapes = torvel::geometry::describe_mesh(view, reported);
     std::vector<std::pair<double, std::uint32_t>> by_bend;
     for (std::size_t k = 0; k < reported.size(); ++k) by_bend.push_back({-shapes[k].bend.value_or(1e9), reported[k]});

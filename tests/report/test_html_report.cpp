@@ -17,7 +17,15 @@ using nlohmann::json;
 
 const std::string kHostile = "</script><img src=x onerror=alert(1)>";
 
-FileReport two_quads(const std::string& path) {
+// The arrays of two quads, which a report's object views.
+struct Quads {
+    std::vector<double> positions = {10, 0, 0, 11, 0, 0, 11, 1, 0, 10, 1, 0, 12, 0, 0.5, 12, 1, 0};
+    std::vector<std::uint32_t> offsets = {0, 4, 8};
+    std::vector<std::uint32_t> indices = {0, 1, 2, 3, 1, 4, 5, 2};
+};
+const Quads kQuads;
+
+FileReport two_quads(const std::string& path, const Quads& q = kQuads) {
     FileReport f;
     f.path = path;
     f.tolerance = 10;
@@ -25,9 +33,7 @@ FileReport two_quads(const std::string& path) {
     f.non_planar = {1};
     Object o;
     o.name = kHostile;
-    o.positions = {10, 0, 0, 11, 0, 0, 11, 1, 0, 10, 1, 0, 12, 0, 0.5, 12, 1, 0};
-    o.offsets = {0, 4, 8};
-    o.indices = {0, 1, 2, 3, 1, 4, 5, 2};
+    o.mesh = {q.positions, q.offsets, q.indices};
     o.states = {PolygonState::planar, PolygonState::reported};
     f.objects.push_back(o);
     f.details.push_back({1, 0, 4, 7, 26.5, std::nullopt, 0.2});
@@ -140,15 +146,15 @@ TEST(HtmlReport, ArraysThatDisagreeAreRefusedNamingFileAndObject) {
         }
         EXPECT_EQ(out.size(), head) << "part of the file was written";
     };
+    Quads bad_index;
+    bad_index.indices[5] = 6;
+    refused(two_quads("m.obj", bad_index), "vertex index 6 at corner 5 is out of range (6 vertices)");
     FileReport f = two_quads("m.obj");
-    f.objects[0].indices[5] = 6;
-    refused(f, "vertex index 6 at corner 5 is out of range (6 vertices)");
-    f = two_quads("m.obj");
     f.objects[0].states.pop_back();
     refused(f, "1 states for 2 polygons");
-    f = two_quads("m.obj");
-    f.objects[0].offsets = {0, 5, 4};
-    refused(f, "polygon 1 run backwards");
+    Quads backwards;
+    backwards.offsets = {0, 5, 4};
+    refused(two_quads("m.obj", backwards), "polygon 1 run backwards");
     f = two_quads("m.obj");
     f.details[0].object = 3;
     refused(f, "name object 3 of 1");

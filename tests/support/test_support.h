@@ -2,9 +2,13 @@
 // exception.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "polygon_mesh.h"
 
 namespace torvel::test {
 
@@ -40,6 +44,16 @@ std::string thrown_message(F&& f) {
         return e.what();
     }
     return "";
+}
+
+// A mesh of just these arrays, as Host::add_mesh and replace_mesh take it.
+inline PolygonMesh mesh_of(std::vector<double> positions, std::vector<std::uint32_t> offsets,
+                           std::vector<std::uint32_t> indices) {
+    PolygonMesh mesh;
+    mesh.positions = std::move(positions);
+    mesh.offsets = std::move(offsets);
+    mesh.indices = std::move(indices);
+    return mesh;
 }
 
 }  // namespace torvel::test

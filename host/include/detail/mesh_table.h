@@ -1,4 +1,5 @@
-// Internal to the SDK: not for plug-ins, which never name anything here.
+// Internal to the SDK and the host core: not for plug-ins, which never name anything here. The host
+// core includes this header and the public ones, never a header of the SDK's sources (host/sdk).
 //
 // The machinery the SDK's inline component accessors (xsi_ref.h, xsi_geometry.h) need for speed: the
 // arrays of every mesh object of the bound host, one entry per store slot, so that a component
@@ -10,6 +11,8 @@
 // leaves; a mesh's arrays never change while its object lives. g_meshes is the table of the host bound
 // to the current scope, and is read on that host's thread only.
 #pragma once
+
+#include <cstddef>
 
 #include "../xsi_decl.h"
 
@@ -84,8 +87,7 @@ inline const MeshView* wrapped_mesh(const RefHandle& in_handle, ULONG in_classID
 
 inline siClassID class_id(const RefHandle& in_handle) {
     if (!is_component(in_handle.classID)) return class_of(in_handle);
-    return component_mesh(in_handle, in_handle.classID) ? static_cast<siClassID>(in_handle.classID)
-                                                        : siUnknownClassID;
+    return component_mesh(in_handle, in_handle.classID) ? static_cast<siClassID>(in_handle.classID) : siUnknownClassID;
 }
 
 // A run of component indices of one mesh object, in that mesh's own storage (CVertexRefArray,
@@ -110,5 +112,24 @@ inline ComponentRun component_run(const RefHandle& in_owner, ULONG in_classID, c
     h.index = 0;
     return ComponentRun{h, in_first, static_cast<LONG>(in_count)};
 }
+
+// Large blocks of mapped memory for arrays that are built, used and dropped within one operation: the
+// edge table's scratch while the host core adds a mesh, a plug-in's array of every polygon during a
+// callback (CRefArray). Both share one kept block: the block released last is kept, pages and all, for
+// the next request it can serve, so such arrays reuse memory that is already faulted in instead of
+// asking the kernel for fresh zeroed pages (on this kind of machine the first touch of a page costs more
+// than the work done on it). Defined in the SDK library (blocks.cpp), per thread.
+
+// Blocks of at least this many bytes go through here; smaller arrays are better served by malloc.
+inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
+
+// A block of at least `io_bytes` bytes (rounded up to whole pages); on return `io_bytes` is its real
+// size, which may be larger when a kept block is handed out. Its contents are unspecified. Throws
+// std::bad_alloc when the system has no memory for it.
+SICPPSDKIMPEXP void* acquire_block(std::size_t& io_bytes);
+// `in_block` (of `in_bytes`) grown to at least `io_bytes`, contents kept; it may move.
+SICPPSDKIMPEXP void* grow_block(void* in_block, std::size_t in_bytes, std::size_t& io_bytes);
+// Gives a block back: kept when it is the largest seen lately, else unmapped.
+SICPPSDKIMPEXP void release_block(void* in_block, std::size_t in_bytes) noexcept;
 
 }  // namespace XSI::detail

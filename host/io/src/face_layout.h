@@ -26,7 +26,7 @@ struct FaceLayout {
     std::uint8_t count_size = 0, index_size = 0;  // binary PLY: bytes of the list count and of an index
 };
 
-MeshData parse_ply(std::string_view bytes, const std::string& name, FaceLayout* layout);
-MeshData parse_off(std::string_view bytes, const std::string& name, FaceLayout* layout);
+PolygonMesh parse_ply(std::string_view bytes, const std::string& name, FaceLayout* layout);
+PolygonMesh parse_off(std::string_view bytes, const std::string& name, FaceLayout* layout);
 
 }  // namespace torvel::io::detail

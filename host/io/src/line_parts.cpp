@@ -48,7 +48,7 @@ std::optional<LineParts> cut_lines(std::string_view text, std::size_t first, std
     return out;
 }
 
-bool append_faces(MeshData& mesh, const std::vector<PartFaces>& parts, unsigned threads) {
+bool append_faces(PolygonMesh& mesh, const std::vector<PartFaces>& parts, unsigned threads) {
     std::vector<std::size_t> corners_before(parts.size() + 1, mesh.indices.size());
     std::vector<std::size_t> faces_before(parts.size() + 1, mesh.offsets.size());
     for (std::size_t k = 0; k < parts.size(); ++k) {

@@ -45,6 +45,6 @@ struct PartFaces {
 
 // Appends the parts' faces to `mesh` in part order, copying on up to `threads` threads. False, with the
 // mesh unchanged, when the index list would outgrow 32-bit offsets.
-[[nodiscard]] bool append_faces(MeshData& mesh, const std::vector<PartFaces>& parts, unsigned threads);
+[[nodiscard]] bool append_faces(PolygonMesh& mesh, const std::vector<PartFaces>& parts, unsigned threads);
 
 }  // namespace torvel::io::detail

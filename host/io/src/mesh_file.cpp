@@ -27,8 +27,10 @@ Format format_of(const std::filesystem::path& path) {
     if (const std::optional<Format> format = format_named(path)) return *format;
     const std::string ext = path.extension().string();
     if (ext.empty())
-        detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)");
-    detail::fail(path.string(), "unknown mesh format " + detail::quoted(ext) + " (expected .obj, .ply or .off)");
+        detail::fail(path.string(), "no file extension, cannot tell the mesh format (expected .obj, .ply or .off)",
+                     ErrorCode::unknown_format);
+    detail::fail(path.string(), "unknown mesh format " + detail::quoted(ext) + " (expected .obj, .ply or .off)",
+                 ErrorCode::unknown_format);
 }
 
 namespace {
@@ -55,7 +57,8 @@ public:
     MappedFile(int fd, std::size_t size, const std::string& name) : size_(size) {
         if (size == 0) return;
         void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        if (p == MAP_FAILED) detail::fail(name, std::string("cannot map: ") + std::strerror(errno));
+        if (p == MAP_FAILED)
+            detail::fail(name, std::string("cannot map: ") + std::strerror(errno), ErrorCode::unreadable);
         data_ = static_cast<const char*>(p);
     }
     ~MappedFile() {
@@ -125,21 +128,25 @@ private:
 
 }  // namespace
 
-MeshData read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
+PolygonMesh read_mesh(const std::filesystem::path& path) { return detail::read_mapped(path, nullptr); }
 
-MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
+PolygonMesh detail::read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&)) {
     const std::string name = path.string();
     // A folder is told as one whatever its name: "models" has no extension, "scan.obj" may be a folder too.
-    if (std::error_code ec; std::filesystem::is_directory(path, ec)) detail::fail(name, "is a folder");
+    if (std::error_code ec; std::filesystem::is_directory(path, ec))
+        detail::fail(name, "is a folder", ErrorCode::is_folder);
     const Format format = format_of(path);
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) detail::fail(name, std::string("cannot open: ") + std::strerror(errno));
+    if (const int err = errno; fd.get() < 0)
+        detail::fail(name, std::string("cannot open: ") + std::strerror(err),
+                     err == ENOENT ? ErrorCode::not_found : ErrorCode::unreadable);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) detail::fail(name, std::string("cannot stat: ") + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) detail::fail(name, "is a folder");
-    if (!S_ISREG(st.st_mode)) detail::fail(name, "is not a regular file");
+    if (::fstat(fd.get(), &st) != 0)
+        detail::fail(name, std::string("cannot stat: ") + std::strerror(errno), ErrorCode::unreadable);
+    if (S_ISDIR(st.st_mode)) detail::fail(name, "is a folder", ErrorCode::is_folder);
+    if (!S_ISREG(st.st_mode)) detail::fail(name, "is not a regular file", ErrorCode::unreadable);
     // A zero-byte file is what a failed export leaves behind; it is not an empty mesh.
-    if (st.st_size <= 0) detail::fail(name, "the file is empty");
+    if (st.st_size <= 0) detail::fail(name, "the file is empty", ErrorCode::empty_file);
 
     const MappedFile file(fd.get(), static_cast<std::size_t>(st.st_size), name);
     const TruncationGuard guard(file.view());
@@ -153,12 +160,12 @@ MeshData detail::read_mapped(const std::filesystem::path& path, void (*after_map
         detail::fail(name, "unknown mesh format");
     };
     try {
-        MeshData mesh = parse();
+        PolygonMesh mesh = parse();
         if (!guard.truncated()) return mesh;
     } catch (const MeshError&) {
         if (!guard.truncated()) throw;
     }
-    detail::fail(name, "the file was cut short while it was being read");
+    detail::fail(name, "the file was cut short while it was being read", ErrorCode::file_changed);
 }
 
 }  // namespace torvel::io

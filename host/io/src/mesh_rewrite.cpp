@@ -17,7 +17,7 @@ namespace {
 
 using detail::is_blank;
 
-void check_splits(const MeshData& mesh, std::span<const PolygonPieces> splits, const std::string& name) {
+void check_splits(const MeshView& mesh, std::span<const PolygonPieces> splits, const std::string& name) {
     for (std::size_t s = 0; s < splits.size(); ++s) {
         const PolygonPieces& p = splits[s];
         const std::string which = "polygon " + std::to_string(p.polygon);
@@ -123,8 +123,8 @@ ObjFace scan_obj_face(const char* p, const char* end, const std::string& name, s
     return face;
 }
 
-void rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<const PolygonPieces> splits,
-                 const std::string& name, Out& o) {
+void rewrite_obj(std::string_view bytes, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
+                 std::span<const PolygonPieces> splits, const std::string& name, Out& o) {
     std::string& out = o.text();
     const char* const end = bytes.data() + bytes.size();
     // Line 1 starts past a byte-order mark, as the reader counts it.
@@ -132,7 +132,8 @@ void rewrite_obj(std::string_view bytes, const MeshData& mesh, std::span<const P
     const char* copied = bytes.data();
     std::size_t line = 1;
     for (const PolygonPieces& split : splits) {
-        const std::size_t target = mesh.face_lines.at(split.polygon);
+        if (split.polygon >= face_lines.size()) detail::fail(name, "the faces could not be located");
+        const std::size_t target = face_lines[split.polygon];
         while (line < target) {
             const void* nl = std::memchr(line_start, '\n', static_cast<std::size_t>(end - line_start));
             if (!nl) detail::fail(name, "the file has no line " + std::to_string(target));
@@ -177,7 +178,7 @@ void append_count(std::string& out, std::uint64_t value, std::uint8_t size, bool
 }
 
 // PLY and OFF: each split face record becomes one record per piece.
-void rewrite_records(std::string_view bytes, const MeshData& mesh, const detail::FaceLayout& layout,
+void rewrite_records(std::string_view bytes, const MeshView& mesh, const detail::FaceLayout& layout,
                      std::span<const PolygonPieces> splits, const std::string& name, Out& o) {
     if (layout.records.size() != mesh.polygon_count()) detail::fail(name, "the faces could not be located");
     std::string& out = o.text();
@@ -233,21 +234,22 @@ void rewrite_records(std::string_view bytes, const MeshData& mesh, const detail:
     o.drain();
 }
 
-MeshData parse_layout(std::string_view bytes, Format format, const std::string& name, detail::FaceLayout& layout) {
+PolygonMesh parse_layout(std::string_view bytes, Format format, const std::string& name, detail::FaceLayout& layout) {
     return format == Format::obj   ? parse_obj(bytes, name)
            : format == Format::ply ? detail::parse_ply(bytes, name, &layout)
                                    : detail::parse_off(bytes, name, &layout);
 }
 
-// `mesh` is what the reader made of `bytes`; `layout` where its face records are (PLY and OFF).
-void rewrite(std::string_view bytes, Format format, const MeshData& mesh, const detail::FaceLayout& layout,
-             const std::string& name, std::span<const PolygonPieces> splits, Out& o) {
+// `mesh` and `face_lines` are what the reader made of `bytes`; `layout` where its face records are (PLY and
+// OFF).
+void rewrite(std::string_view bytes, Format format, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
+             const detail::FaceLayout& layout, const std::string& name, std::span<const PolygonPieces> splits, Out& o) {
     check_splits(mesh, splits, name);
     if (splits.empty()) {
         o.copy(bytes);
         o.drain();
     } else if (format == Format::obj) {
-        rewrite_obj(bytes, mesh, splits, name, o);
+        rewrite_obj(bytes, mesh, face_lines, splits, name, o);
     } else {
         rewrite_records(bytes, mesh, layout, splits, name, o);
     }
@@ -256,16 +258,16 @@ void rewrite(std::string_view bytes, Format format, const MeshData& mesh, const 
 }  // namespace
 
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
-                                   std::span<const PolygonPieces> splits, const MeshData* expected) {
+                                   std::span<const PolygonPieces> splits, const PolygonMesh* expected) {
     detail::FaceLayout layout;
-    const MeshData mesh = parse_layout(bytes, format, name, layout);
+    const PolygonMesh mesh = parse_layout(bytes, format, name, layout);
     if (expected && (expected->offsets != mesh.offsets || expected->indices != mesh.indices))
-        detail::fail(name, "the file changed while it was being repaired");
+        detail::fail(name, "the file changed while it was being repaired", ErrorCode::file_changed);
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     const std::function<void(std::string_view)> append = [&out](std::string_view part) { out += part; };
     Out o(append);
-    rewrite(bytes, format, mesh, layout, name, splits, o);
+    rewrite(bytes, format, mesh.view(), mesh.face_lines, layout, name, splits, o);
     return out;
 }
 
@@ -294,7 +296,7 @@ MeshFile read_mesh_file(const std::filesystem::path& path) {
     if (!whole) {
         // A folder, a device, an empty or unreadable file: read_mesh says what is wrong.
         static_cast<void>(read_mesh(path));
-        detail::fail(name, "the file changed while it was being read");
+        detail::fail(name, "the file changed while it was being read", ErrorCode::file_changed);
     }
     file.mesh = parse_layout(file.bytes(), format_of(path), name, *file.layout);
     return file;
@@ -305,10 +307,11 @@ MeshFile::MeshFile(MeshFile&&) noexcept = default;
 MeshFile& MeshFile::operator=(MeshFile&&) noexcept = default;
 MeshFile::~MeshFile() = default;
 
-void write_split_polygons(const MeshFile& file, Format format, const std::string& name,
-                          std::span<const PolygonPieces> splits, const std::function<void(std::string_view)>& write) {
+void write_split_polygons(const MeshFile& file, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
+                          Format format, const std::string& name, std::span<const PolygonPieces> splits,
+                          const std::function<void(std::string_view)>& write) {
     Out o(write);
-    rewrite(file.bytes(), format, file.mesh, *file.layout, name, splits, o);
+    rewrite(file.bytes(), format, mesh, face_lines, *file.layout, name, splits, o);
 }
 
 }  // namespace torvel::io

@@ -2,6 +2,7 @@
 // Every file goes through OutputFile, which decides how what is already there is replaced.
 #include "text_util.h"
 
+#include "files.h"
 #include "output_file.h"
 #include "text.h"
 
@@ -13,6 +14,17 @@ namespace torvel::io {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Where write_marked's files go: never over another file of the run.
+struct Targets {
+    const RunFiles& files;
+    std::string_view role;
+};
+
+// Messages about the material file still lead with the output the caller named.
+std::string material_shown(const fs::path& out) {
+    return out.string() + " (material file " + material_file(out).filename().string() + ")";
+}
 
 void append_number(std::string& s, double v) {
     char b[32];
@@ -33,30 +45,39 @@ void append_le(std::string& s, T v) {
     for (std::size_t i = 0; i < sizeof u; ++i) s.push_back(static_cast<char>((u >> (8 * i)) & 0xFF));
 }
 
-void check_mesh(const MeshData& mesh, std::span<const std::uint32_t> marked, const std::string& shown) {
-    if (mesh.positions.size() % 3 != 0) detail::fail(shown, "cannot write: positions are not x y z triples");
+using Objects = std::span<const PolygonMesh::Object>;
+
+void check_mesh(const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
+                const std::string& shown) {
+    if (mesh.positions.size() % 3 != 0)
+        detail::fail(shown, "cannot write: positions are not x y z triples", ErrorCode::write_failed);
     if (mesh.offsets.empty() || mesh.offsets.front() != 0 || mesh.offsets.back() != mesh.indices.size())
-        detail::fail(shown, "cannot write: polygon offsets do not match the index list");
+        detail::fail(shown, "cannot write: polygon offsets do not match the index list", ErrorCode::write_failed);
     for (std::size_t i = 1; i < mesh.offsets.size(); ++i)
         if (mesh.offsets[i] < mesh.offsets[i - 1] + 3)
-            detail::fail(shown, "cannot write: polygon " + std::to_string(i - 1) + " has fewer than 3 vertices");
+            detail::fail(shown, "cannot write: polygon " + std::to_string(i - 1) + " has fewer than 3 vertices",
+                         ErrorCode::write_failed);
     const std::size_t nv = mesh.vertex_count();
     for (auto v : mesh.indices)
-        if (v >= nv) detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range");
-    for (std::size_t i = 0; i < mesh.objects.size(); ++i)
-        if ((i == 0 && mesh.objects[i].first != 0) || (i > 0 && mesh.objects[i].first <= mesh.objects[i - 1].first) ||
-            (mesh.objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
-            detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own");
+        if (v >= nv)
+            detail::fail(shown, "cannot write: vertex index " + std::to_string(v) + " out of range",
+                         ErrorCode::write_failed);
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        if ((i == 0 && objects[i].first != 0) || (i > 0 && objects[i].first <= objects[i - 1].first) ||
+            (objects[i].first >= mesh.polygon_count() && mesh.polygon_count() > 0))
+            detail::fail(shown, "cannot write: object " + std::to_string(i) + " starts at no polygon of its own",
+                         ErrorCode::write_failed);
     for (std::size_t i = 0; i < marked.size(); ++i) {
         if (marked[i] >= mesh.polygon_count())
-            detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist");
+            detail::fail(shown, "cannot write: marked polygon " + std::to_string(marked[i]) + " does not exist",
+                         ErrorCode::write_failed);
         if (i > 0 && marked[i] <= marked[i - 1])
-            detail::fail(shown, "cannot write: marked polygons are not in ascending order");
+            detail::fail(shown, "cannot write: marked polygons are not in ascending order", ErrorCode::write_failed);
     }
 }
 
 // An object's name on one line of its own: what would end the line or start a comment becomes '_'.
-std::string object_name(const MeshData::Object& object) {
+std::string object_name(const PolygonMesh::Object& object) {
     std::string name = object.name.empty() ? "object" : object.name;
     for (char& c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == '#' || c == 0x7f) c = '_';
@@ -64,8 +85,8 @@ std::string object_name(const MeshData::Object& object) {
 }
 
 // One comment line per object (PLY, OFF): "PREFIX object FIRST NAME", FIRST its first face.
-void append_object_comments(std::string& s, const MeshData& mesh, const char* prefix) {
-    for (const MeshData::Object& o : mesh.objects) {
+void append_object_comments(std::string& s, Objects objects, const char* prefix) {
+    for (const PolygonMesh::Object& o : objects) {
         s += prefix;
         s += " object ";
         append_number(s, std::uint64_t{o.first});
@@ -74,7 +95,7 @@ void append_object_comments(std::string& s, const MeshData& mesh, const char* pr
 }
 
 // "x y z" of vertex v.
-void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
+void append_position(std::string& s, const MeshView& mesh, std::size_t v) {
     append_number(s, mesh.positions[3 * v]);
     s += ' ';
     append_number(s, mesh.positions[3 * v + 1]);
@@ -84,7 +105,7 @@ void append_position(std::string& s, const MeshData& mesh, std::size_t v) {
 
 // The vertex indices of a polygon, each after a blank and counted from `first` (OBJ counts from 1).
 // A polygon of millions of vertices is flushed as it goes instead of growing the buffer to its size.
-void append_indices(OutputFile& f, const MeshData& mesh, std::size_t polygon, std::uint64_t first) {
+void append_indices(OutputFile& f, const MeshView& mesh, std::size_t polygon, std::uint64_t first) {
     std::string& s = f.buffer();
     for (std::uint32_t k = mesh.offsets[polygon]; k < mesh.offsets[polygon + 1]; ++k) {
         s += ' ';
@@ -95,7 +116,7 @@ void append_indices(OutputFile& f, const MeshData& mesh, std::size_t polygon, st
 
 // Calls f(polygon, is_marked) for every polygon in order.
 template <class F>
-void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marked, F&& f) {
+void for_each_polygon(const MeshView& mesh, std::span<const std::uint32_t> marked, F&& f) {
     std::size_t m = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i) {
         const bool is_marked = m < marked.size() && marked[m] == i;
@@ -104,17 +125,21 @@ void for_each_polygon(const MeshData& mesh, std::span<const std::uint32_t> marke
     }
 }
 
-void write_obj(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+void write_obj(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
+               std::span<const std::uint32_t> marked, const Targets& to) {
     const fs::path mtl = material_file(out);
-    // Messages about the material file still lead with the output the caller named.
-    OutputFile mtl_file(mtl, shown + " (material file " + mtl.filename().string() + ")", protect);
+    // Both files of one output have its role, which RunFiles::clash does not hold against each other: a
+    // material file that is the mesh itself (through a link) is refused here.
+    if (same_file(mtl, out))
+        throw FileError(refusal_text(material_shown(out), {out, std::string(to.role), shown, true}), shown,
+                        ErrorCode::output_refused);
+    OutputFile mtl_file(mtl, material_shown(out), &to.files, to.role);
     mtl_file.buffer() = "# materials for " + out.filename().string() +
                         "\nnewmtl planar\nKa 0 0 0\nKd 0.784 0.784 0.784\nillum 1\n"
                         "\nnewmtl non_planar\nKa 0 0 0\nKd 1 0 0\nillum 1\n";
     mtl_file.finish();
 
-    OutputFile f(out, shown, protect);
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "# written by torvel: ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
@@ -132,8 +157,8 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     int group = -1;
     std::size_t object = 0;
     for_each_polygon(mesh, marked, [&](std::size_t i, bool is_marked) {
-        if (object < mesh.objects.size() && mesh.objects[object].first == i) {
-            s += "o " + object_name(mesh.objects[object++]) + '\n';
+        if (object < objects.size() && objects[object].first == i) {
+            s += "o " + object_name(objects[object++]) + '\n';
             group = -1;  // each object names its groups again
         }
         if (group != int{is_marked}) {
@@ -155,17 +180,17 @@ void write_obj(const fs::path& out, const std::string& shown, const MeshData& me
     }
 }
 
-void write_ply(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
+void write_ply(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
+               std::span<const std::uint32_t> marked, const Targets& to) {
     std::uint32_t largest = 0;
     for (std::size_t i = 0; i < mesh.polygon_count(); ++i)
         largest = std::max(largest, mesh.offsets[i + 1] - mesh.offsets[i]);
     const bool small = largest < 256;
 
-    OutputFile f(out, shown, protect);
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "ply\nformat binary_little_endian 1.0\ncomment written by torvel: red faces are non-planar\n";
-    append_object_comments(s, mesh, "comment");
+    append_object_comments(s, objects, "comment");
     s += "element vertex ";
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += "\nproperty double x\nproperty double y\nproperty double z\nelement face ";
@@ -196,12 +221,12 @@ void write_ply(const fs::path& out, const std::string& shown, const MeshData& me
     f.publish();
 }
 
-void write_off(const fs::path& out, const std::string& shown, const MeshData& mesh,
-               std::span<const std::uint32_t> marked, std::span<const RunFile> protect) {
-    OutputFile f(out, shown, protect);
+void write_off(const fs::path& out, const std::string& shown, const MeshView& mesh, Objects objects,
+               std::span<const std::uint32_t> marked, const Targets& to) {
+    OutputFile f(out, shown, &to.files, to.role);
     std::string& s = f.buffer();
     s += "OFF\n# written by torvel: red faces are non-planar\n";
-    append_object_comments(s, mesh, "#");
+    append_object_comments(s, objects, "#");
     append_number(s, std::uint64_t{mesh.vertex_count()});
     s += ' ';
     append_number(s, std::uint64_t{mesh.polygon_count()});
@@ -229,25 +254,26 @@ fs::path material_file(const fs::path& out) {
     return mtl;
 }
 
-std::vector<fs::path> marked_files(const fs::path& out) {
-    std::vector<fs::path> files{out};
-    if (out.has_filename() && ascii_lowered(out.extension().string()) == ".obj") files.push_back(material_file(out));
-    return files;
+void add_marked_outputs(RunFiles& files, const fs::path& out, std::string_view role) {
+    files.add_output(out, role, out.string());
+    if (out.has_filename() && ascii_lowered(out.extension().string()) == ".obj")
+        files.add_output(material_file(out), role, material_shown(out));
 }
 
-void write_marked(const fs::path& out, const MeshData& mesh, std::span<const std::uint32_t> marked,
-                  std::span<const RunFile> protect) {
+void write_marked(const fs::path& out, const MeshView& mesh, Objects objects, std::span<const std::uint32_t> marked,
+                  const RunFiles& files, std::string_view role) {
+    const Targets to{files, role};
     const std::string shown = out.string();
     const Format format = format_of(out);
-    check_mesh(mesh, marked, shown);
+    check_mesh(mesh, objects, marked, shown);
     try {
         switch (format) {
-            case Format::obj: write_obj(out, shown, mesh, marked, protect); break;
-            case Format::ply: write_ply(out, shown, mesh, marked, protect); break;
-            case Format::off: write_off(out, shown, mesh, marked, protect); break;
+            case Format::obj: write_obj(out, shown, mesh, objects, marked, to); break;
+            case Format::ply: write_ply(out, shown, mesh, objects, marked, to); break;
+            case Format::off: write_off(out, shown, mesh, objects, marked, to); break;
         }
     } catch (const FileError& e) {
-        throw MeshError(e.what(), e.file());
+        throw MeshError(e.what(), e.file(), e.code());
     }
 }
 

@@ -13,7 +13,7 @@ namespace torvel::io::detail {
 // `threads` threads, whatever the text's size; one thread or one part is the parse in one go.
 // `in_parts`, when not null, tells whether the result is the parts' own (false: the parse in one go made
 // it, as for one part, or for parts whose counts did not match their parse).
-MeshData parse_obj_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_bytes,
-                            bool* in_parts = nullptr);
+PolygonMesh parse_obj_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_bytes,
+                               bool* in_parts = nullptr);
 
 }  // namespace torvel::io::detail

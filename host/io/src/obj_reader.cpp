@@ -1,4 +1,4 @@
-// Wavefront OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
+// OBJ reader: positions and polygon faces; everything else is checked for shape and skipped.
 #include "text_util.h"
 #include "obj_parts.h"
 #include "work_threads.h"
@@ -84,7 +84,7 @@ void check_forward_references(const std::string& name, std::uint64_t max_forward
 // The arrays of a whole file parsed on one thread: they grow as the statements come.
 class GrowingArrays {
 public:
-    MeshData mesh;
+    PolygonMesh mesh;
 
     std::uint64_t vertex_count() const { return mesh.positions.size() / 3; }
     void add_vertex(const double* xyz) { mesh.positions.insert(mesh.positions.end(), xyz, xyz + 3); }
@@ -99,7 +99,7 @@ public:
     // `o NAME`: the polygons from here on belong to a new object. An earlier object still without
     // polygons only gives up its name.
     void start_object(std::string name) { add_object(mesh, std::move(name), mesh.polygon_count()); }
-    static void add_object(MeshData& mesh, std::string name, std::size_t polygons) {
+    static void add_object(PolygonMesh& mesh, std::string name, std::size_t polygons) {
         auto& objects = mesh.objects;
         const auto n = static_cast<std::uint32_t>(polygons);
         if (objects.empty() && n > 0) objects.push_back({std::string(), 0});
@@ -117,10 +117,10 @@ public:
         : p_(text.data()), end_(text.data() + text.size()), name_(name), line_(first_line) {}
 
     // The whole file, on this thread.
-    MeshData run() {
+    PolygonMesh run() {
         reserve();
         parse();
-        MeshData& mesh = out_.mesh;
+        PolygonMesh& mesh = out_.mesh;
         auto& objects = mesh.objects;
         if (objects.size() > 1 && objects.back().first == mesh.polygon_count()) objects.pop_back();
         check_forward_references(name_, max_forward_, max_forward_line_, out_.vertex_count());
@@ -190,7 +190,7 @@ private:
             if (!nl) break;
             q = line_end + 1;
         }
-        MeshData& mesh = out_.mesh;
+        PolygonMesh& mesh = out_.mesh;
         detail::reserve_huge(mesh.positions, 3 * nv);
         detail::reserve_huge(mesh.offsets, nf + 1);
         detail::reserve_huge(mesh.face_lines, nf);
@@ -422,7 +422,7 @@ public:
     };
     std::vector<ObjectStart> objects;
 
-    void place(MeshData& mesh, const PartCounts& before, const PartCounts& room) {
+    void place(PolygonMesh& mesh, const PartCounts& before, const PartCounts& room) {
         positions_ = mesh.positions.data() + 3 * before.vertices;
         indices_ = mesh.indices.data() + before.corners;
         offsets_ = mesh.offsets.data() + 1 + before.faces;
@@ -494,8 +494,8 @@ std::vector<const char*> cut_into_parts(std::string_view text, std::size_t part_
 // part that fails keeps its error; the first failing part's error is the file's, as a parse in one go
 // stops at the first error. Counts that do not match the parse (a malformed part only) send the file
 // to the parse in one go, which then finds the error itself.
-MeshData parse_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_bytes,
-                        bool* in_parts) {
+PolygonMesh parse_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_bytes,
+                           bool* in_parts) {
     const std::vector<const char*> ends = cut_into_parts(text, part_bytes);
     const std::size_t parts = ends.size();
     if (parts < 2 || threads < 2) return ObjParser<GrowingArrays>(text, name).run();
@@ -515,7 +515,7 @@ MeshData parse_in_parts(std::string_view text, const std::string& name, unsigned
     if (total.vertices >= max_u32 || total.faces >= max_u32 || total.corners > max_u32)
         return ObjParser<GrowingArrays>(text, name).run();
 
-    MeshData mesh;
+    PolygonMesh mesh;
     detail::reserve_huge(mesh.positions, 3 * total.vertices);
     detail::reserve_huge(mesh.indices, total.corners);
     detail::reserve_huge(mesh.offsets, total.faces + 1);
@@ -579,7 +579,7 @@ constexpr std::size_t least_part_bytes = std::size_t{1} << 20;
 
 }  // namespace
 
-MeshData parse_obj(std::string_view text, const std::string& name) {
+PolygonMesh parse_obj(std::string_view text, const std::string& name) {
     const std::string_view body = detail::without_utf8_mark(text, name);
     const unsigned threads = work_threads();
     if (threads > 1 && body.size() >= parallel_from_bytes)
@@ -587,8 +587,8 @@ MeshData parse_obj(std::string_view text, const std::string& name) {
     return ObjParser<GrowingArrays>(body, name).run();
 }
 
-MeshData detail::parse_obj_in_parts(std::string_view text, const std::string& name, unsigned threads,
-                                    std::size_t part_bytes, bool* in_parts) {
+PolygonMesh detail::parse_obj_in_parts(std::string_view text, const std::string& name, unsigned threads,
+                                       std::size_t part_bytes, bool* in_parts) {
     if (in_parts) *in_parts = false;
     return parse_in_parts(detail::without_utf8_mark(text, name), name, threads, std::max<std::size_t>(part_bytes, 1),
                           in_parts);

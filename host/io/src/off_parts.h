@@ -14,7 +14,7 @@ namespace torvel::io::detail {
 // to `threads` threads when they hold more lines than that, whatever the file's size. The result, and the
 // error of a bad file, are parse_off's own. `in_parts`, when not null, tells whether the blocks were read
 // in parts (false: the single pass read them).
-MeshData parse_off_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_lines,
-                            bool* in_parts = nullptr);
+PolygonMesh parse_off_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_lines,
+                               bool* in_parts = nullptr);
 
 }  // namespace torvel::io::detail

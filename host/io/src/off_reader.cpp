@@ -35,7 +35,7 @@ public:
           threads_(layout ? 1 : threads),
           part_lines_(part_lines) {}
 
-    MeshData run() {
+    PolygonMesh run() {
         if (!next_line()) detail::fail(name_, "empty file, expected an OFF header");
         std::string_view head = token();
         if (!header_ok(head)) {
@@ -277,7 +277,7 @@ private:
     const std::string& name_;
     std::size_t line_ = 1;
     bool started_ = false;
-    MeshData mesh_;
+    PolygonMesh mesh_;
     const char* origin_;
     detail::FaceLayout* layout_;
     unsigned threads_;
@@ -286,20 +286,20 @@ private:
 
 }  // namespace
 
-MeshData parse_off(std::string_view text, const std::string& name) {
+PolygonMesh parse_off(std::string_view text, const std::string& name) {
     return OffParser(detail::without_utf8_mark(text, name), name, text.data(), nullptr, work_threads()).run();
 }
 
-MeshData detail::parse_off_in_parts(std::string_view text, const std::string& name, unsigned threads,
-                                    std::size_t part_lines, bool* in_parts) {
+PolygonMesh detail::parse_off_in_parts(std::string_view text, const std::string& name, unsigned threads,
+                                       std::size_t part_lines, bool* in_parts) {
     OffParser parser(detail::without_utf8_mark(text, name), name, text.data(), nullptr, threads,
                      std::max<std::size_t>(part_lines, 1));
-    MeshData mesh = parser.run();
+    PolygonMesh mesh = parser.run();
     if (in_parts) *in_parts = parser.read_in_parts;
     return mesh;
 }
 
-MeshData detail::parse_off(std::string_view bytes, const std::string& name, FaceLayout* layout) {
+PolygonMesh detail::parse_off(std::string_view bytes, const std::string& name, FaceLayout* layout) {
     return OffParser(detail::without_utf8_mark(bytes, name), name, bytes.data(), layout).run();
 }
 

@@ -15,7 +15,7 @@ namespace torvel::io::detail {
 // many instances, ASCII ones in parts of about 8 * part_instances bytes. The
 // result, and the error of a bad file, are parse_ply's own. `elements_in_parts`, when not null, is set
 // to how many elements were converted in parts (the others went through the single pass).
-MeshData parse_ply_in_parts(std::string_view bytes, const std::string& name, unsigned threads,
-                            std::size_t part_instances, std::size_t* elements_in_parts = nullptr);
+PolygonMesh parse_ply_in_parts(std::string_view bytes, const std::string& name, unsigned threads,
+                               std::size_t part_instances, std::size_t* elements_in_parts = nullptr);
 
 }  // namespace torvel::io::detail

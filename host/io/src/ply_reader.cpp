@@ -136,7 +136,7 @@ public:
           threads_(layout ? 1 : threads),
           part_instances_(part_instances) {}
 
-    MeshData run() {
+    PolygonMesh run() {
         parse_header();
         for (std::size_t e = 0; e < elements_.size(); ++e) {
             const Element& el = elements_[e];
@@ -806,7 +806,7 @@ private:
     std::size_t vertex_el_ = none, face_el_ = none, index_prop_ = none;
     std::size_t xyz_[3] = {none, none, none};
     double vertex_tmp_[3] = {0, 0, 0};
-    MeshData mesh_;
+    PolygonMesh mesh_;
     std::uint64_t max_index_ = none;
     std::uint64_t max_index_where_ = 0;
     // A header of nothing but unknown lines is told in a few warnings, not one per line.
@@ -822,19 +822,19 @@ public:
 
 }  // namespace
 
-MeshData parse_ply(std::string_view bytes, const std::string& name) {
+PolygonMesh parse_ply(std::string_view bytes, const std::string& name) {
     return PlyParser(bytes, name, nullptr, work_threads()).run();
 }
 
-MeshData detail::parse_ply_in_parts(std::string_view bytes, const std::string& name, unsigned threads,
-                                    std::size_t part_instances, std::size_t* elements_in_parts) {
+PolygonMesh detail::parse_ply_in_parts(std::string_view bytes, const std::string& name, unsigned threads,
+                                       std::size_t part_instances, std::size_t* elements_in_parts) {
     PlyParser parser(bytes, name, nullptr, threads, std::max<std::size_t>(part_instances, 1));
-    MeshData mesh = parser.run();
+    PolygonMesh mesh = parser.run();
     if (elements_in_parts) *elements_in_parts = parser.elements_in_parts_;
     return mesh;
 }
 
-MeshData detail::parse_ply(std::string_view bytes, const std::string& name, FaceLayout* layout) {
+PolygonMesh detail::parse_ply(std::string_view bytes, const std::string& name, FaceLayout* layout) {
     return PlyParser(bytes, name, layout).run();
 }
 

@@ -34,11 +34,11 @@ std::string printable(std::string_view s, std::size_t max_bytes) {
     return out;
 }
 
-void fail(const std::string& name, std::string_view what) {
+void fail(const std::string& name, std::string_view what, ErrorCode code) {
     std::string msg = printable(name, 4096);
     msg += ": ";
     msg += what;
-    throw MeshError(msg);
+    throw MeshError(msg, {}, code);
 }
 
 std::string at_line(const std::string& name, std::size_t line, std::string_view what) {
@@ -56,7 +56,7 @@ void fail_at_line(const std::string& name, std::size_t line, std::string_view wh
 
 std::string_view without_utf8_mark(std::string_view bytes, const std::string& name) {
     const Utf8File file = utf8_file_text(bytes);
-    if (!file.problem.empty()) fail(name, file.problem);
+    if (!file.problem.empty()) fail(name, file.problem, ErrorCode::encoding);
     return file.text;
 }
 

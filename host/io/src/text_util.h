@@ -25,7 +25,7 @@ std::string printable(std::string_view s, std::size_t max_bytes = 200);
 
 // "name:line: what", with the name made printable: the form of every error and warning about a line.
 std::string at_line(const std::string& name, std::size_t line, std::string_view what);
-[[noreturn]] void fail(const std::string& name, std::string_view what);
+[[noreturn]] void fail(const std::string& name, std::string_view what, ErrorCode code = ErrorCode::parse);
 [[noreturn]] void fail_at_line(const std::string& name, std::size_t line, std::string_view what);
 
 // `bytes` past a UTF-8 byte-order mark; a file marked as UTF-16 or UTF-32 fails, naming `name`.
@@ -66,7 +66,7 @@ inline constexpr std::string_view too_many_face_vertices = "too many face vertic
 
 // Ends the polygon whose indices were appended last. False, with the mesh unchanged, when the index
 // list has outgrown 32-bit offsets: the caller reports too_many_face_vertices.
-[[nodiscard]] inline bool close_polygon(MeshData& mesh) {
+[[nodiscard]] inline bool close_polygon(PolygonMesh& mesh) {
     if (mesh.indices.size() > max_u32) return false;
     mesh.offsets.push_back(static_cast<std::uint32_t>(mesh.indices.size()));
     return true;
@@ -74,7 +74,7 @@ inline constexpr std::string_view too_many_face_vertices = "too many face vertic
 
 // read_mesh, with `after_map` (when not null) called once the file is mapped, before it is parsed:
 // tests change the file there.
-MeshData read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&));
+PolygonMesh read_mapped(const std::filesystem::path& path, void (*after_map)(const std::filesystem::path&));
 
 using torvel::advise_huge_pages;
 using torvel::reserve_huge;

@@ -1,0 +1,35 @@
+// What several subcommands need besides the library: the formats -o writes, the tolerance of a run that
+// checked no file.
+#include <cmath>
+#include <limits>
+
+#include "app.h"
+#include "file_session.h"
+#include "host.h"
+#include "mesh_io.h"
+
+namespace torvel::app {
+
+std::optional<std::string> unwritable_format(const std::filesystem::path& out) {
+    if (io::format_named(out)) return std::nullopt;
+    const std::string ext = out.extension().string();
+    return "torvel cannot write " + (ext.empty() ? "a file without an extension" : "'" + ext + "' files") +
+           " (it writes .obj, .ply and .off)";
+}
+
+void refuse_unwritable_format(const std::filesystem::path& out) {
+    if (const auto why = unwritable_format(out)) throw UsageError("-o " + out.string() + ": " + *why);
+}
+
+double run_tolerance(const std::optional<double>& requested, const std::filesystem::path& plugin) {
+    if (requested) return *requested;
+    // A host of its own, so that the plug-in's messages of this look do not join the run's log.
+    try {
+        host::Host scratch;
+        return default_tolerance(scratch, plugin);
+    } catch (const std::exception&) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+}  // namespace torvel::app
