@@ -90,6 +90,9 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     FileSession session(host, plugin, o.tolerance);
     out.tolerance = session.tolerance();
     std::vector<PolygonMesh> objects = split_objects(file, fs::path(path).stem().string());
+    std::vector<std::string> source_names;
+    source_names.reserve(objects.size());
+    for (const PolygonMesh& object : objects) source_names.push_back(object.source_name(0));
     if (o.output) out.output = joined_mesh(objects, file.named);
     const std::vector<XSI::CRef> meshes = session.add_objects(std::move(objects), path);
     for (const std::string& warning : file.mesh.warnings) host.log().add(XSI::siWarningMsg, from_utf8(warning));
@@ -98,9 +101,9 @@ Checked check_file(host::Host& host, const std::string& path, const CheckOptions
     out.result.path = path;
     out.result.precision = file.precision;
     std::uint32_t first = 0;
-    for (const XSI::CRef& mesh : meshes) {
-        const auto* obj = host.store().find_as<host::MeshObject>(mesh);
-        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), session.reported(mesh)};
+    for (std::size_t m = 0; m < meshes.size(); ++m) {
+        const auto* obj = host.store().find_as<host::MeshObject>(meshes[m]);
+        ObjectResult r{to_utf8(obj->name), obj->mesh.polygon_count(), session.reported(meshes[m]), source_names[m]};
         for (const std::uint32_t i : r.non_planar) out.result.non_planar.push_back(first + i);
         first += r.polygons;
         out.result.objects.push_back(std::move(r));

@@ -87,7 +87,9 @@ std::string check_json_text(double tolerance, std::span<const FileResult> result
         out += ",\"objects\":[";
         for (std::size_t o = 0; o < r.objects.size(); ++o) {
             if (o) out += ',';
-            out += "{\"name\":" + json_text(Json(r.objects[o].name)) +
+            const ObjectResult& object = r.objects[o];
+            out += "{\"name\":" + json_text(Json(object.name)) + ",\"source_name\":" +
+                   (object.source_name.empty() ? std::string("null") : json_text(Json(object.source_name))) +
                    ",\"polygons\":" + std::to_string(r.objects[o].polygons) + ",\"non_planar\":";
             indices(r.objects[o].non_planar);
             out += '}';

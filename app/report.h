@@ -18,9 +18,10 @@ using Json = nlohmann::ordered_json;  // keys stay in the order they are documen
 
 // One object of a checked file: its name in the scene, its polygons, the non-planar ones among them.
 struct ObjectResult {
-    std::string name;
+    std::string name;  // as the scene names it
     std::uint32_t polygons = 0;
     std::vector<std::uint32_t> non_planar;  // ascending, within the object
+    std::string source_name;                // as the file names it; empty when it does not (JSON null)
 };
 
 struct FileResult {

@@ -274,18 +274,21 @@ void register_commands(host::CommandRegistry& r, ScriptEnv& env) {
         }
         for (const std::string& warning : loaded.mesh.warnings) h.log().add(XSI::siWarningMsg, from_utf8(warning));
         std::vector<PolygonMesh> objects = split_objects(loaded, to_utf8(name));
-        // One object takes NAME; several are named NAME_OBJECT.
+        // One object takes NAME; several are named NAME_OBJECT, as one batch.
         const bool several = objects.size() > 1;
-        for (PolygonMesh& o : objects) {
-            const std::size_t polygons = o.polygon_count(), vertices = o.vertex_count();
-            const std::wstring object_name = several ? name + L"_" + from_utf8(o.objects.front().name) : name;
-            const XSI::CRef obj = h.add_mesh(object_name, std::move(o));
+        std::vector<std::wstring> names;
+        names.reserve(objects.size());
+        for (const PolygonMesh& o : objects)
+            names.push_back(several ? name + L"_" + from_utf8(o.objects.front().name) : name);
+        const bool none = objects.empty();
+        for (const XSI::CRef& obj : h.add_meshes(std::move(names), std::move(objects))) {
+            const host::Mesh& mesh = h.store().find_as<host::MeshObject>(obj)->mesh;
+            const std::size_t polygons = mesh.polygon_count(), vertices = mesh.vertex_count();
             h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L" as " + h.full_name(obj) + L": " +
                                             std::to_wstring(polygons) + L" polygons, " + std::to_wstring(vertices) +
                                             L" vertices");
         }
-        if (objects.empty())
-            h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
+        if (none) h.log().add(XSI::siInfoMsg, L"imported " + from_utf8(file.string()) + L": no polygon-mesh object");
     });
 
     r.add(L"RepairMesh", [&h](const ScriptArgs& args) { repair_object(h, args); });

@@ -198,6 +198,8 @@ std::string outcome_frame(std::size_t index, const FileOutcome& out) {
     for (const ObjectResult& o : out.result.objects) {
         put(body, static_cast<std::uint32_t>(o.name.size()));
         body += o.name;
+        put(body, static_cast<std::uint32_t>(o.source_name.size()));
+        body += o.source_name;
         put(body, o.polygons);
         put(body, static_cast<std::uint32_t>(o.non_planar.size()));
         body.append(reinterpret_cast<const char*>(o.non_planar.data()), 4 * o.non_planar.size());
@@ -229,7 +231,7 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
         bogus.kind = FileOutcome::Kind::checked;
         bogus.result.polygons = 2;
         bogus.result.non_planar = garbage ? std::vector<std::uint32_t>{1, 0} : std::vector<std::uint32_t>{1};
-        bogus.result.objects = {{"a", 1, {}}, {"b", 1, {}}};
+        bogus.result.objects = {{"a", 1, {}, {}}, {"b", 1, {}, {}}};
         send_all(fd, outcome_frame(index, bogus));
     }
 }
@@ -311,7 +313,7 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
     r.precision = precision ? "single" : "double";
     const auto count = get<std::uint32_t>(body.data() + at + 1);
     at += 5;
-    if (count > std::uint64_t{r.polygons} + 1 || (body.size() - at) / 12 < count) return false;
+    if (count > std::uint64_t{r.polygons} + 1 || (body.size() - at) / 16 < count) return false;
     std::uint64_t first = 0;
     std::size_t k = 0;  // the next of the file's indices to match
     r.objects.resize(count);
@@ -322,6 +324,11 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
         if (size == 0 || body.size() - at < size + 4ull) return false;
         o.name.assign(body.data() + at, size);
         at += size;
+        const auto source_size = get<std::uint32_t>(body.data() + at);
+        at += 4;
+        if (body.size() - at < source_size + 4ull) return false;
+        o.source_name.assign(body.data() + at, source_size);
+        at += source_size;
         o.polygons = get<std::uint32_t>(body.data() + at);
         at += 4;
         if (!read_indices(body, at, o.polygons, o.non_planar)) return false;

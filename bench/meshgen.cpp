@@ -133,7 +133,10 @@ void write_obj(const std::filesystem::path& path, const torvel::PolygonMesh& mes
         *p++ = '\n';
         out.write(line, static_cast<std::size_t>(p - line));
     }
+    std::size_t object = 0;
     for (std::size_t f = 0; f < mesh.polygon_count(); ++f) {
+        for (; object < mesh.objects.size() && mesh.objects[object].first == f; ++object)
+            out.write("o " + mesh.objects[object].name + "\n");
         char* p = line;
         *p++ = 'f';
         for (std::uint32_t c = mesh.offsets[f]; c < mesh.offsets[f + 1]; ++c) {

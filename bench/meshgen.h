@@ -47,8 +47,9 @@ struct GenSummary {
 
 torvel::PolygonMesh generate(const GenOptions& options, GenSummary* summary = nullptr);
 
-// Plain writers: OBJ text (v and f lines only) and binary little-endian PLY (double xyz, uchar/uint
-// face lists). Coordinates are written in their shortest round-trip form. Throw std::runtime_error.
+// Plain writers: OBJ text (v and f lines, and `o NAME` where each of PolygonMesh::objects starts) and binary
+// little-endian PLY (double xyz, uchar/uint face lists). Coordinates are written in their shortest round-trip
+// form. Throw std::runtime_error.
 void write_obj(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment);
 void write_ply(const std::filesystem::path& path, const torvel::PolygonMesh& mesh, const std::string& comment);
 

@@ -103,6 +103,11 @@ def main(path, import_path=None):
     # torvel fix against torvel check of the 10^6-polygon file (10 % bent), in turns, fresh processes (CPU).
     target("fix_vs_check_1e6 [torvel fix / torvel check, fresh processes]",
            ratio(get("FixVsCheck/1000000", "fix_ms"), get("FixVsCheck/1000000", "check_ms")), 2.0, unit="x")
+    # 10^5 objects of one polygon each, one repeated name or distinct names, against the same grid as one
+    # object: torvel check, fresh processes in turns (CPU).
+    for kind in ("same", "distinct"):
+        target(f"check_1e5_objects_{kind}_names_vs_one_object [torvel check, fresh processes]",
+               ratio(get("CheckObjects/100000", f"{kind}_ms"), get("CheckObjects/100000", "one_ms")), 2.0, unit="x")
     # One bent polygon of 1,000 corners split (geometry split_polygon), folded once and twice (CPU time).
     for folds in (1, 2):
         target(f"split_1000_corners_folded_{'once' if folds == 1 else 'twice'}",
@@ -137,6 +142,9 @@ def main(path, import_path=None):
             ("torvel fix / torvel check ms (wall), 1e6", get("FixVsCheck/1000000", "fix_wall_ms")),
             ("", get("FixVsCheck/1000000", "check_wall_ms")),
             ("torvel fix peak RSS MB, 1e6", get("FixVsCheck/1000000", "fix_max_rss_MB")),
+            ("torvel check ms, 1e5 polygons: one object / 1e5 objects of one name / distinct names",
+             get("CheckObjects/100000", "one_ms")),
+            ("", get("CheckObjects/100000", "same_ms")), ("", get("CheckObjects/100000", "distinct_ms")),
             ("pieces of the chip / noisy polygon at 1 degree", get("SplitBentAllOver/128/0", "pieces")),
             ("", get("SplitBentAllOver/1000/1", "pieces"))]
     text = []

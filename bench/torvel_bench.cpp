@@ -719,6 +719,50 @@ void BM_FixVsCheck(benchmark::State& state) {
     state.counters["fix_max_rss_MB"] = rss;
 }
 
+// The grid of `faces` cells as that many objects of one polygon each, all named "Cube" (`same`) or each
+// its own name ("Part0", "Part1", ...).
+fs::path objects_file(std::int64_t faces, bool same) {
+    const fs::path path =
+        mesh_dir() / ("objects_" + std::string(same ? "same_" : "distinct_") + std::to_string(faces) + ".obj");
+    if (!fs::exists(path)) {
+        torvel::PolygonMesh mesh = bench::generate(options_for(faces));
+        for (std::uint32_t f = 0; f < mesh.polygon_count(); ++f)
+            mesh.objects.push_back({same ? std::string("Cube") : "Part" + std::to_string(f), f});
+        bench::write_obj(path, mesh, "benchmark objects");
+    }
+    return path;
+}
+
+// torvel check of the grid as one object, then as one object per polygon with one repeated name, then
+// with distinct names, fresh processes in turns (CPU time from wait4); counters `one_ms`, `same_ms`,
+// `distinct_ms`: the fastest of each. Targets: each of the two within 2x of the one object.
+void BM_CheckObjects(benchmark::State& state) {
+    const std::int64_t faces = state.range(0);
+    const fs::path one = mesh_file(faces, "obj"), same = objects_file(faces, true),
+                   distinct = objects_file(faces, false);
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel is not available in " TORVEL_EXE);
+        return;
+    }
+    const std::vector<std::vector<std::string>> commands{check_command(one), check_command(same),
+                                                         check_command(distinct)};
+    std::vector<double> fastest(commands.size(), 1e300);
+    for (auto _ : state) {
+        for (std::size_t k = 0; k < commands.size(); ++k) {
+            const ChildRun r = run_child(commands[k]);
+            if (!check_ran(r)) {
+                state.SkipWithError(("torvel check failed: " + commands[k].back()).c_str());
+                return;
+            }
+            fastest[k] = std::min(fastest[k], r.seconds);
+            if (k == 1) state.SetIterationTime(r.seconds);
+        }
+    }
+    state.counters["one_ms"] = fastest[0] * 1e3;
+    state.counters["same_ms"] = fastest[1] * 1e3;
+    state.counters["distinct_ms"] = fastest[2] * 1e3;
+}
+
 // A regular polygon of `corners` corners on the unit circle, folded by 30 degrees along `folds` (1 or
 // 2) chords between opposite corners, so that its best split is folds + 1 planar pieces.
 std::vector<double> folded_polygon(std::uint32_t corners, int folds) {
@@ -833,6 +877,7 @@ int main(int argc, char** argv) {
     setup(benchmark::RegisterBenchmark("CheckThreadsPly", BM_CheckThreads, "ply"))->Arg(1000000)->Iterations(4);
     setup(benchmark::RegisterBenchmark("RenderVsCheck", BM_RenderVsCheck))->Arg(1000000)->Iterations(2);
     setup(benchmark::RegisterBenchmark("FixVsCheck", BM_FixVsCheck))->Arg(1000000)->Iterations(3);
+    setup(benchmark::RegisterBenchmark("CheckObjects", BM_CheckObjects))->Arg(100000)->Iterations(3);
     setup(benchmark::RegisterBenchmark("SplitLargePolygon", BM_SplitLargePolygon))
         ->Args({1000, 1})
         ->Args({1000, 2})

@@ -41,6 +41,10 @@ struct PolygonMesh {
         std::uint32_t first_vertex = 0;
     };
     std::vector<Object> objects;
+    // The objects' names as the file has them, one per object, where the names in `objects` were made
+    // from them (an import's, completed and numbered apart; split_objects' meshes); an empty name where
+    // the file gives none. Empty: the names in `objects` are the file's (torvel's own readers).
+    std::vector<std::string> source_names;
 
     // What a lossless writer and the messages need: OBJ: the line of each polygon's `f` statement (its
     // first line, 1-based); empty for the other formats.
@@ -52,6 +56,10 @@ struct PolygonMesh {
     std::size_t vertex_count() const { return positions.size() / 3; }
     std::size_t polygon_count() const { return offsets.size() - 1; }
     MeshView view() const { return {positions, offsets, indices}; }
+    // Object k's name as the file has it (k < objects.size()).
+    const std::string& source_name(std::size_t k) const {
+        return source_names.empty() ? objects[k].name : source_names[k];
+    }
     // Polygons [first, last) of object k (k < objects.size()).
     std::uint32_t object_end(std::size_t k) const {
         return k + 1 < objects.size() ? objects[k + 1].first : static_cast<std::uint32_t>(polygon_count());

@@ -43,15 +43,25 @@ public:
     CRef desktop_ref() const override { return desktop_; }
 
     // --- scene ---
+    // Names: the root's children and properties share one namespace, each mesh object's properties have
+    // their own. In each, every name is one object's, indexed: lookups take O(1), and so does making a
+    // name unique, per object. Under the root, the name of a registered property kind is held by a
+    // property of that kind only: a plug-in that looks its property up by name never finds another object.
     CRef scene_root() const { return root_; }
-    SceneRoot& root();
     const SceneRoot& root() const;
     // Removes every scene object (meshes, properties, selections) and makes a fresh "Scene_Root".
     // Plug-ins stay loaded; the current selection is cleared.
     void new_scene();
-    // Adds a polygon-mesh object under the root; the name is made unique with a numeric suffix. The object
-    // takes the mesh's positions, offsets and indices as they are (moved, never copied); the mesh's
-    // objects, face lines and warnings are not read. Throws HostError for bad geometry.
+    // Adds polygon-mesh objects under the root, in order, as one batch (the objects of one file): mesh i
+    // named after names[i] (empty: "mesh"); both vectors have the same length. Each keeps its name when
+    // no object has it and no earlier one of the batch took it; any other gets the smallest number
+    // appended that gives a name no object has and none of the batch wants ("Cube", "Cube", "Cube1"
+    // become "Cube", "Cube2", "Cube1"). One wanting the name of a registered property kind gets a number
+    // too, and a warning in the log says so. Each object takes its mesh's positions, offsets and indices
+    // as they are (moved, never copied); the meshes' objects, face lines and warnings are not read. The
+    // geometry of every mesh is checked first: HostError for bad geometry, and then none is added.
+    std::vector<CRef> add_meshes(std::vector<std::wstring> names, std::vector<PolygonMesh>&& meshes);
+    // add_meshes with one mesh.
     CRef add_mesh(std::wstring name, PolygonMesh&& mesh);
     // Gives the mesh object `object` new geometry, taken as add_mesh takes it. A mesh's arrays never change
     // while its object lives, so a new object takes its place: the same name, place among the root's
@@ -65,6 +75,19 @@ public:
     // through the kind's Define callback, and returns it. The name is `kind`, made unique with a numeric
     // suffix. Throws HostError when the kind is not registered or the target cannot hold properties.
     CRef add_property(const std::wstring& kind, const CRef& target);
+    // What add_property does before the Define callback, for any kind, registered or not (no plug-in is
+    // called): an empty property named `name`, made unique, under `target`. Throws HostError when the
+    // target cannot hold properties.
+    CRef add_empty_property(const std::wstring& name, const std::wstring& kind, const CRef& target);
+    // Renames an object (SIObject::PutName). Under the root or a mesh object, the name is made unique in
+    // its namespace as add_meshes makes it (the object's own name stays as it is) and may not be empty;
+    // other objects take it as given. False, and nothing changes, for an empty name there or a reference
+    // to no object.
+    bool rename(const CRef& object, const std::wstring& name) override;
+    // Renames every object under the root that holds the name of a registered property kind without
+    // being a property of that kind, each with a warning in the log. The plug-in registry calls it after
+    // each load, before the filters' Init, which may look their property up by name.
+    void free_property_kind_names();
     // Full-name / root-relative lookup as CRef::Set does it; empty when nothing matches.
     CRef resolve(std::wstring_view name) const override;
     std::wstring full_name(const CRef& ref) const override;
@@ -101,8 +124,15 @@ public:
     }
 
 private:
-    template <class Lists>
-    bool name_taken(const Lists& lists, const std::wstring& name) const;
+    SceneRoot& scene();
+    // The namespace of the objects under `parent` (the root or a mesh object), or null.
+    NameIndex* names_under(const CRef& parent);
+    // The names `wanted` get in `names`, unique_names.h's rule. Under the root a name that a registered
+    // property kind other than `own_kind` has counts as taken, and each object that wanted one is logged.
+    std::vector<std::wstring> unique_names(NameIndex& names, std::span<const std::wstring> wanted,
+                                           std::wstring_view own_kind = {});
+    // Names `obj`, which `names` holds, after `wanted` by that rule (its present name counts as taken).
+    void give_name(Object& obj, NameIndex& names, const std::wstring& wanted);
 
     Store store_;
     Log log_;

@@ -33,6 +33,8 @@ public:
     virtual CRef desktop_ref() const = 0;
     virtual void redraw() = 0;
     virtual std::wstring full_name(const CRef& ref) const = 0;
+    // SIObject::PutName; false when the host refuses the name.
+    virtual bool rename(const CRef& object, const std::wstring& name) = 0;
     // A full name or a name relative to the scene root; empty when nothing matches.
     virtual CRef resolve(std::wstring_view name) const = 0;
     // Application::ExecuteScriptCode: records the run, then runs it with the host's commands.

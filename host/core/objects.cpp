@@ -79,10 +79,13 @@ constexpr std::size_t parallel_edges_from_corners = std::size_t{1} << 18;
 
 void Mesh::build_edges() {
     const std::uint32_t nv = vertex_count();
-    if (const unsigned threads = work_threads(); threads > 1 && indices.size() >= parallel_edges_from_corners) {
-        detail::build_edges_in_parts(
-            *this, threads, std::max(parallel_edges_from_corners / 4, indices.size() / (4 * std::size_t{threads})));
-        return;
+    // The size first: work_threads() asks the kernel, which a scene of many small meshes would pay per mesh.
+    if (indices.size() >= parallel_edges_from_corners) {
+        if (const unsigned threads = work_threads(); threads > 1) {
+            detail::build_edges_in_parts(
+                *this, threads, std::max(parallel_edges_from_corners / 4, indices.size() / (4 * std::size_t{threads})));
+            return;
+        }
     }
     const std::size_t polygons = offsets.size() - 1;
     check_polygons(offsets, indices, nv);
@@ -325,6 +328,21 @@ void SubComponent::add(std::uint32_t element, std::uint32_t component_count) {
     position_[element] = static_cast<std::uint32_t>(members_.size());
     members_.push_back(element);
     ++live_;
+}
+
+CRef NameIndex::find(const Store& store, std::wstring_view name) const {
+    const auto it = entries_.find(name);
+    if (it == entries_.end()) return {};
+    const Object* obj = store.find(it->second.object.GetHandle());
+    return obj && obj->name == name ? it->second.object : CRef();
+}
+
+void NameIndex::set(const std::wstring& name, const CRef& object) { entries_[name].object = object; }
+
+void NameIndex::erase(const std::wstring& name, const CRef& object) {
+    // The entry stays for its counter: the numbers already given out are not tried again.
+    if (const auto it = entries_.find(name); it != entries_.end() && it->second.object == object)
+        it->second.object = CRef();
 }
 
 Object& Store::adopt(std::unique_ptr<Object> obj, bool transient) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -69,6 +70,36 @@ namespace detail {
 void build_edges_in_parts(Mesh& mesh, unsigned threads, std::size_t part_corners);
 }  // namespace detail
 
+class Store;
+
+// The names of one scope, the root's children and properties together or one object's properties:
+// each name's object, for lookups in O(1), and per name the next number to try when another object
+// wants it (unique_names.h). Kept by the host on every path that names an object; an entry whose
+// object was removed from the store, or renamed, since reads as free.
+class NameIndex {
+public:
+    // The live object named `name` in this scope, or empty.
+    CRef find(const Store& store, std::wstring_view name) const;
+    void set(const std::wstring& name, const CRef& object);
+    // Forgets `name` when it is `object`'s.
+    void erase(const std::wstring& name, const CRef& object);
+    // Room for `more` names beyond those there are, so that a batch of objects rehashes once at most.
+    void reserve_more(std::size_t more) { entries_.reserve(entries_.size() + more); }
+    // The counter of unique_names for `base`, starting at 1.
+    std::uint32_t& next_number(const std::wstring& base) { return entries_.try_emplace(base).first->second.next; }
+
+private:
+    struct Entry {
+        CRef object;  // empty: only the counter is kept
+        std::uint32_t next = 1;
+    };
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::wstring_view s) const { return std::hash<std::wstring_view>{}(s); }
+    };
+    std::unordered_map<std::wstring, Entry, Hash, std::equal_to<>> entries_;
+};
+
 // Its mesh is set before the store publishes it and never changes afterwards: the SDK's inline
 // component accessors read its arrays through the store's mesh table until the object is removed.
 struct MeshObject : Object {
@@ -76,6 +107,7 @@ struct MeshObject : Object {
     explicit MeshObject(std::wstring n) : Object(XSI::siX3DObjectID, std::move(n)) {}
     Mesh mesh;
     std::vector<CRef> properties;
+    NameIndex property_names;
 };
 
 struct ParamDef {
@@ -119,6 +151,7 @@ struct SceneRoot : Object {
     SceneRoot() : Object(XSI::siModelID, L"Scene_Root") {}
     std::vector<CRef> children;    // mesh objects
     std::vector<CRef> properties;  // properties added under the root
+    NameIndex names;               // of both: the children and the properties share one namespace
 };
 
 // The selected components of one mesh object: an index set with O(1) membership, removal and count,

@@ -80,6 +80,7 @@ PluginLibrary& PluginRegistry::load(const fs::path& path) {
     load_into(*lib);
     libraries_.push_back(std::move(lib));
     PluginLibrary& loaded = *libraries_.back();
+    host_.free_property_kind_names();
     call_filters(loaded, "Init");
     return loaded;
 }
@@ -105,6 +106,7 @@ void PluginRegistry::reload(std::wstring_view name_or_path) {
     index = std::min(index, libraries_.size());
     PluginLibrary& loaded =
         **libraries_.insert(libraries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(fresh));
+    host_.free_property_kind_names();
     call_filters(loaded, "Init");
 }
 
@@ -177,9 +179,10 @@ PluginRegistry::CallResult PluginRegistry::call(const ItemInfo& item, const std:
         throw HostError(cb->exported_name + " threw an unknown exception", {}, ErrorCode::plugin_filter);
     }
     result.called = true;
-    if (const auto* after = store.find_as<ContextObject>(context)) {
-        for (const auto& [name, value] : after->attributes) result.attributes[name] = value;
-        for (const auto& [name, refs] : after->array_attributes) result.array_attributes[name] = refs;
+    // Moved out: the context goes with the call's store scope.
+    if (auto* after = store.find_as<ContextObject>(context)) {
+        for (auto& [name, value] : after->attributes) result.attributes[name] = std::move(value);
+        for (auto& [name, refs] : after->array_attributes) result.array_attributes[name] = std::move(refs);
     }
     return result;
 }

@@ -27,7 +27,9 @@ public:
     PluginRegistry& operator=(const PluginRegistry&) = delete;
 
     // Opens and loads a library, then calls each of its filters' Init. Throws HostError (also for a file
-    // already loaded). A failing or throwing Init is logged, and the library stays loaded.
+    // already loaded). A failing or throwing Init is logged, and the library stays loaded. Before Init,
+    // an object under the root that has the name of one of its property kinds is renamed
+    // (Host::free_property_kind_names).
     PluginLibrary& load(const std::filesystem::path& path);
     // By registered name (ASCII case ignored) or path: each filter's Unload, XSIUnloadPlugin, close.
     void unload(std::wstring_view name_or_path);

@@ -30,6 +30,7 @@ public:
     SIObject(const CRef& in_ref);
 
     CString GetName() const;
+    // A scene object's new name is made unique as the host makes names; an empty one fails there.
     CStatus PutName(const CString& in_name);
     // Dotted path from the scene root, e.g. "Scene_Root.Vn_TorvelFilter_Prop".
     CString GetFullName() const;

@@ -40,8 +40,7 @@ CString SIObject::GetName() const {
 CStatus SIObject::PutName(const CString& in_name) {
     const Object* obj = checked(m_ref);
     if (!obj || m_ref.GetHandle().classID != static_cast<ULONG>(obj->class_id)) return CStatus::Fail;
-    const_cast<Object*>(obj)->name = in_name.str();
-    return CStatus::OK;
+    return detail::bound_host()->rename(m_ref, in_name.str()) ? CStatus::OK : CStatus::Fail;
 }
 
 CString SIObject::GetFullName() const { return IsValid() ? wide(detail::bound_host()->full_name(m_ref)) : CString(); }

@@ -94,7 +94,7 @@ private:
 ImportResult finish(const std::string& name, detail::Decoded d) {
     if (d.kind != detail::Kind::result) fail(name, d.text);
     ImportResult r = std::move(d.result);
-    detail::assign_names(r.mesh.objects, d.mesh_indices);
+    detail::assign_names(r.mesh, d.mesh_indices);
     if (r.skipped_lines > 0 || r.skipped_points > 0) {
         std::string what;
         if (r.skipped_lines > 0) what = count_text(r.skipped_lines, "line");

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "huge_pages.h"
+#include "unique_names.h"
 
 namespace torvel::importer::detail {
 
@@ -290,22 +291,21 @@ Decoded decode_stream(std::span<const std::byte> bytes) {
     return decode_stream(src, bytes.size());
 }
 
-void assign_names(std::vector<PolygonMesh::Object>& objects, std::span<const std::uint32_t> mesh_indices) {
-    std::unordered_set<std::string> taken;
+void assign_names(PolygonMesh& mesh, std::span<const std::uint32_t> mesh_indices) {
+    std::vector<PolygonMesh::Object>& objects = mesh.objects;
+    std::vector<std::string> wanted;
+    wanted.reserve(objects.size());
+    mesh.source_names.clear();
+    mesh.source_names.reserve(objects.size());
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        std::string& name = objects[i].name;
-        if (name.empty()) name = "mesh" + std::to_string(mesh_indices[i]);
-        if (taken.contains(name)) {
-            for (unsigned n = 1;; ++n) {
-                std::string candidate = name + std::to_string(n);
-                if (!taken.contains(candidate)) {
-                    name = std::move(candidate);
-                    break;
-                }
-            }
-        }
-        taken.insert(name);
+        mesh.source_names.push_back(objects[i].name);
+        wanted.push_back(objects[i].name.empty() ? "mesh" + std::to_string(mesh_indices[i]) : objects[i].name);
     }
+    std::unordered_map<std::string, std::uint32_t> next;
+    std::vector<std::string> names = unique_names<std::string>(
+        wanted, [](const std::string&) { return false; },
+        [&next](const std::string& base) -> std::uint32_t& { return next.try_emplace(base, 1).first->second; });
+    for (std::size_t i = 0; i < objects.size(); ++i) objects[i].name = std::move(names[i]);
 }
 
 }  // namespace torvel::importer::detail

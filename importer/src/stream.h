@@ -104,8 +104,9 @@ struct Decoded {
 Decoded decode_stream(ByteSource& in, std::uint64_t max_total);
 Decoded decode_stream(std::span<const std::byte> bytes);
 
-// Final names: an empty name becomes "mesh<index>", a repeated one gets the first free number appended
-// ("Cube", "Cube1", "Cube2"), as the host does with object names.
-void assign_names(std::vector<PolygonMesh::Object>& objects, std::span<const std::uint32_t> mesh_indices);
+// Final names, the names as sent kept as mesh.source_names: an empty name becomes "mesh<index>", a repeated
+// one a number (unique_names.h: "Cube", "Cube", "Cube1" give "Cube", "Cube2", "Cube1"), as the host
+// names objects.
+void assign_names(PolygonMesh& mesh, std::span<const std::uint32_t> mesh_indices);
 
 }  // namespace torvel::importer::detail

@@ -63,17 +63,14 @@ FileSession::FileSession(host::Host& host, const std::filesystem::path& plugin, 
     : host_(host), plugin_(plugin), loaded_(host, plugin), tolerance_(settings_tolerance(host, tolerance)) {}
 
 std::vector<XSI::CRef> FileSession::add_objects(std::vector<PolygonMesh>&& objects, const std::string& path) {
-    std::vector<XSI::CRef> refs;
-    refs.reserve(objects.size());
-    for (PolygonMesh& o : objects) {
-        try {
-            const std::wstring name = from_utf8(o.objects.front().name);
-            refs.push_back(host_.add_mesh(name, std::move(o)));
-        } catch (const HostError& e) {
-            throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
-        }
+    std::vector<std::wstring> names;
+    names.reserve(objects.size());
+    for (const PolygonMesh& o : objects) names.push_back(from_utf8(o.objects.front().name));
+    try {
+        return host_.add_meshes(std::move(names), std::move(objects));
+    } catch (const HostError& e) {
+        throw FileError(path + ": " + e.what(), {}, ErrorCode::parse);
     }
-    return refs;
 }
 
 std::vector<std::uint32_t> FileSession::reported(const XSI::CRef& object) {

@@ -42,7 +42,8 @@ public:
     double tolerance() const { return tolerance_; }
 
     // The objects in the scene, in order, their arrays moved there (split_objects' meshes: one object
-    // each, named). Throws FileError naming `path` for geometry the host refuses.
+    // each, named), named as one batch (Host::add_meshes: a repeated name is numbered apart from the
+    // file's other names). Throws FileError naming `path` for geometry the host refuses; then none is added.
     std::vector<XSI::CRef> add_objects(std::vector<PolygonMesh>&& objects, const std::string& path);
     // reported_polygons(object), a failure of the filter thrown as Error naming the plug-in.
     std::vector<std::uint32_t> reported(const XSI::CRef& object);

@@ -34,13 +34,16 @@ std::string object_name(std::string name, const std::string& fallback) {
     return name.empty() ? "mesh" : name;
 }
 
-// Polygons [first, last) of `mesh` as a mesh of their own named `name`, with the vertices `used`
-// (ascending) and each corner's vertex given by `renumber`.
+// The polygons of `mesh`'s object `object` as a mesh of their own whose one object is named after it
+// (the file's name kept as its source name), with the vertices `used` (ascending) and each corner's
+// vertex given by `renumber`.
 template <class Renumber>
-PolygonMesh object_mesh(const PolygonMesh& mesh, std::uint32_t first, std::uint32_t last,
-                        std::span<const std::uint32_t> used, std::string name, Renumber renumber) {
+PolygonMesh object_mesh(const PolygonMesh& mesh, std::size_t object, const std::string& fallback,
+                        std::span<const std::uint32_t> used, Renumber renumber) {
+    const std::uint32_t first = mesh.objects[object].first, last = mesh.object_end(object);
     PolygonMesh o;
-    o.objects.push_back({std::move(name), 0, 0});
+    o.objects.push_back({object_name(mesh.objects[object].name, fallback), 0, 0});
+    o.source_names.push_back(mesh.source_name(object));
     o.positions.reserve(3 * used.size());
     for (const std::uint32_t v : used)
         o.positions.insert(o.positions.end(), mesh.positions.begin() + 3 * std::ptrdiff_t(v),
@@ -70,8 +73,7 @@ std::vector<PolygonMesh> gathered_objects(const PolygonMesh& mesh, const std::st
             }
         std::sort(used.begin(), used.end());
         for (std::size_t i = 0; i < used.size(); ++i) renumbered[used[i]] = static_cast<std::uint32_t>(i);
-        out.push_back(object_mesh(mesh, first, last, used, object_name(mesh.objects[j].name, fallback),
-                                  [&](std::uint32_t v) { return renumbered[v]; }));
+        out.push_back(object_mesh(mesh, j, fallback, used, [&](std::uint32_t v) { return renumbered[v]; }));
     }
     return out;
 }
@@ -88,8 +90,7 @@ std::vector<PolygonMesh> ranged_objects(const PolygonMesh& mesh, const std::stri
         used.resize(end - begin);
         for (std::uint32_t v = begin; v < end; ++v) used[v - begin] = v;
         // An index outside the range is put past the object's vertices, where the scene refuses it.
-        out.push_back(object_mesh(mesh, mesh.objects[j].first, mesh.object_end(j), used,
-                                  object_name(mesh.objects[j].name, fallback),
+        out.push_back(object_mesh(mesh, j, fallback, used,
                                   [&](std::uint32_t v) { return v >= begin && v < end ? v - begin : end - begin; }));
     }
     return out;
@@ -154,11 +155,13 @@ std::vector<PolygonMesh> split_objects(LoadedFile& file, const std::string& fall
         mesh.offsets = {0};
         mesh.indices = {};
         mesh.objects.clear();
+        mesh.source_names.clear();
         return out;
     }
     if (mesh.objects.empty() && file.named) return out;  // an import without polygons
     // One object keeps the file's arrays as they are (every vertex, used or not).
     PolygonMesh& o = out.emplace_back();
+    o.source_names.push_back(mesh.objects.empty() ? std::string() : mesh.source_name(0));
     o.objects.push_back(
         {object_name(mesh.objects.empty() ? std::string() : std::move(mesh.objects.front().name), fallback), 0, 0});
     o.positions = std::move(mesh.positions);
@@ -166,6 +169,7 @@ std::vector<PolygonMesh> split_objects(LoadedFile& file, const std::string& fall
     o.indices = std::move(mesh.indices);
     mesh.offsets = {0};
     mesh.objects.clear();
+    mesh.source_names.clear();
     return out;
 }
 

@@ -29,6 +29,7 @@ struct LoadedFile {
     // the reader made it (an OBJ's objects share the file's vertices and keep its names; no objects when
     // the file names none). Assimp's: its meshes one after another, each an object with vertices of its
     // own, named as the scene names it (no '.', no control character); no objects when it has no polygon.
+    // mesh.source_name(k) is object k's name as the file has it.
     PolygonMesh mesh;
     const char* precision = "double";  // "double" (own readers) or "single" (Assimp)
     bool named = false;                // the objects' names came from the file: kept by -o
@@ -43,11 +44,11 @@ LoadedFile load_mesh_file(const std::filesystem::path& path, const importer::Lim
 
 // The file's objects as meshes of their own, in file order, as the scene takes them (check, its report,
 // ImportMesh): each with its one object named (no '.', no control character; `fallback` for an object
-// the file does not name), the vertices it uses and no others. A file without objects is one object
-// with every vertex of the file (its arrays moved, not copied), except a file read by Assimp, which then
-// has no object. The objects of an OBJ get the vertices their polygons use, in the file's order;
-// those of an import keep their own vertices, used or not. The arrays and objects of file.mesh are
-// moved out or freed; its face lines and warnings and the rest of `file` stay.
+// the file does not name) and keeping the file's name as its source name (source_names), the vertices it uses and no
+// others. A file without objects is one object with every vertex of the file (its arrays moved, not copied), except a
+// file read by Assimp, which then has no object. The objects of an OBJ get the vertices their polygons use, in the
+// file's order; those of an import keep their own vertices, used or not. The arrays and objects of file.mesh are moved
+// out or freed; its face lines and warnings and the rest of `file` stay.
 std::vector<PolygonMesh> split_objects(LoadedFile& file, const std::string& fallback);
 
 // Meshes one after another as one (vertices and polygons in that order), each one's object kept when

@@ -82,11 +82,14 @@ TEST(CheckJson, OneDocumentWithTheToleranceReadBackAndAscendingIndices) {
     const json doc = json::parse(r.out);  // throws on anything but exactly one document
     EXPECT_EQ(doc, json::parse(R"({"tolerance": 45, "files": [
         {"path": ")" + kMixed + R"(", "polygons": 10, "non_planar": [5, 6, 7],
-         "objects": [{"name": "mixed", "polygons": 10, "non_planar": [5, 6, 7]}], "precision": "double"},
+         "objects": [{"name": "mixed", "source_name": null, "polygons": 10, "non_planar": [5, 6, 7]}],
+         "precision": "double"},
         {"path": ")" + kFlat + R"(", "polygons": 7, "non_planar": [],
-         "objects": [{"name": "flat_quads", "polygons": 7, "non_planar": []}], "precision": "double"},
+         "objects": [{"name": "flat_quads", "source_name": null, "polygons": 7, "non_planar": []}],
+         "precision": "double"},
         {"path": ")" + ply + R"(", "polygons": 10, "non_planar": [5, 6, 7],
-         "objects": [{"name": "mixed", "polygons": 10, "non_planar": [5, 6, 7]}], "precision": "double"}],
+         "objects": [{"name": "mixed", "source_name": null, "polygons": 10, "non_planar": [5, 6, 7]}],
+         "precision": "double"}],
         "errors": []})"));
 
     Result strict = run({"check", "--format=json", "-t", "12.25", kTwisted});
@@ -97,6 +100,46 @@ TEST(CheckJson, OneDocumentWithTheToleranceReadBackAndAscendingIndices) {
     EXPECT_EQ(json::parse(clean.out)["tolerance"], 45);
 
     EXPECT_EQ(run({"check", "--format", "xml", kFlat}).code, 2);
+}
+
+// A repeated object name is numbered past every name of the file, never becoming one of them; the scene's
+// '.' rule holds and "source_name" keeps the file's own name (null where the file gives none); the
+// settings property keeps its name. The same document with workers; ten thousand repeats stay distinct.
+TEST_F(CheckFiles, ObjectNamesAreDistinctAndTheFilesOwnAreReported) {
+    const fs::path f = write("parts.obj",
+                             "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\no Cube\nf 1 2 3 4\no Cube\nf 1 2 3 4\n"
+                             "o Cube1\nf 1 2 3 4\no Wing.003\nf 1 2 3 4\no Vn_TorvelFilter_Prop\nf 1 2 3 4\n");
+    const json expected = json::parse(R"([
+        {"name": "parts", "source_name": null, "polygons": 1, "non_planar": []},
+        {"name": "Cube", "source_name": "Cube", "polygons": 1, "non_planar": []},
+        {"name": "Cube2", "source_name": "Cube", "polygons": 1, "non_planar": []},
+        {"name": "Cube1", "source_name": "Cube1", "polygons": 1, "non_planar": []},
+        {"name": "Wing_003", "source_name": "Wing.003", "polygons": 1, "non_planar": []},
+        {"name": "Vn_TorvelFilter_Prop1", "source_name": "Vn_TorvelFilter_Prop", "polygons": 1, "non_planar": []}])");
+    for (const char* workers : {"1", "2"}) {
+        const fs::path log = dir / (std::string("log") + workers + ".jsonl");
+        Result r = run({"check", "--format", "json", "-j", workers, "--log", log.string(), f.string(), kFlat});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(json::parse(r.out)["files"][0]["objects"], expected) << "-j " << workers;
+        const std::vector<std::string> texts = log_texts(log);
+        EXPECT_NE(std::find(texts.begin(), texts.end(),
+                            "the mesh \"Vn_TorvelFilter_Prop\" is named \"Vn_TorvelFilter_Prop1\": a loaded plug-in "
+                            "registers a property of that name"),
+                  texts.end())
+            << "-j " << workers;
+    }
+    const std::vector<std::string> text = lines(run({"check", f.string()}).out);
+    ASSERT_EQ(text.size(), 7u);
+    EXPECT_EQ(text[3], "  Cube2: 0 of 1 polygons non-planar");
+    EXPECT_EQ(text[4], "  Cube1: 0 of 1 polygons non-planar");
+
+    std::string many = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
+    for (int i = 0; i < 10000; ++i) many += "o Cube\nf 1 2 3\n";
+    const json objects =
+        json::parse(run({"check", "--format", "json", write("many.obj", many).string()}).out)["files"][0]["objects"];
+    ASSERT_EQ(objects.size(), 10000u);
+    EXPECT_EQ(objects[9999]["name"], "Cube9999");
+    EXPECT_EQ(objects[9999]["source_name"], "Cube");
 }
 
 TEST_F(CheckFiles, CheckLogHoldsEveryHostMessageOfEveryFileAsJsonLines) {

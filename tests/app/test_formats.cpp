@@ -157,12 +157,14 @@ TEST_F(Formats, HandWrittenFormatsAndLinesAndPoints) {
         1);
     const json& files = doc["files"];
     ASSERT_EQ(files.size(), 6u) << doc;
-    EXPECT_EQ(files[0]["objects"], json::parse(R"([{"name": "Plate", "polygons": 2, "non_planar": [1]}])"));
+    EXPECT_EQ(files[0]["objects"],
+              json::parse(R"([{"name": "Plate", "source_name": "Plate", "polygons": 2, "non_planar": [1]}])"));
     EXPECT_EQ(files[1]["objects"][0]["name"], "Panel");
     EXPECT_EQ(files[1]["polygons"], 2);
     EXPECT_EQ(files[2]["objects"][0]["name"], "plate");
     EXPECT_EQ(files[2]["polygons"], 1);  // its second surface is an open line of 3 points
-    EXPECT_EQ(files[3]["objects"][1], json::parse(R"({"name": "Second", "polygons": 1, "non_planar": []})"));
+    EXPECT_EQ(files[3]["objects"][1],
+              json::parse(R"({"name": "Second", "source_name": "Second", "polygons": 1, "non_planar": []})"));
     // glTF and 3DS hold triangles: the exporter split the quads and the pentagon.
     for (int i : {4, 5}) EXPECT_EQ(files[i]["polygons"], 9) << files[i];
     const std::vector<std::string> texts = log_texts(log);

@@ -69,6 +69,25 @@ TEST(ScriptSelection, ObjectsAreNamedAfterTheFileOrAsGivenAndMadeUnique) {
     EXPECT_TRUE(has_line(r.out, "Scene_Root.tq: whole object")) << r.out;
 }
 
+// The filter finds its settings property by name. A mesh imported under that name before the plug-in is
+// loaded would hide it (no property made, every polygon reported): it is renamed with a warning, and one
+// imported afterwards is numbered with a warning.
+TEST(ScriptSelection, AMeshNamedAfterTheSettingsPropertyDoesNotHideIt) {
+    const std::string mixed = (kExamples / "mixed.obj").string();
+    Result r = script({"ImportMesh \"" + mixed + "\", \"Vn_TorvelFilter_Prop\"", kLoad,
+                       "SelectPolygons \"Vn_TorvelFilter_Prop1\", \"0-9\"", "ApplyFilter \"Vn_TorvelFilter\"",
+                       "PrintSelection", "ImportMesh \"" + mixed + "\", \"Vn_TorvelFilter_Prop\""});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (const std::string& line :
+         {"\"Scene_Root.Vn_TorvelFilter_Prop\" is renamed \"Vn_TorvelFilter_Prop1\": the plug-in \"" +
+              kPlugin.filename().string() + "\" registers a property of that name",
+          std::string("Scene_Root.Vn_TorvelFilter_Prop1: polygons 5-7"),
+          std::string("the mesh \"Vn_TorvelFilter_Prop\" is named \"Vn_TorvelFilter_Prop2\": a loaded plug-in "
+                      "registers a property of that name"),
+          "imported " + mixed + " as Scene_Root.Vn_TorvelFilter_Prop2: 10 polygons, 40 vertices"})
+        EXPECT_TRUE(has_line(r.out, line)) << "missing: " << line << "\n" << r.out;
+}
+
 TEST(ScriptSelection, BadIndexListsNameTheTextAndTheObject) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"SelectPolygons \"mixed\", \"0,9-5\"", "range \"9-5\" runs backwards in \"0,9-5\""},

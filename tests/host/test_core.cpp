@@ -9,6 +9,7 @@
 #include <xsi_geometry.h>
 #include <xsi_ppglayout.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -30,16 +31,14 @@ protected:
     CRef polygon(const CRef& mesh, ULONG index) { return torvel::host::sub_ref(mesh, siPolygonFaceID, index); }
 
     CRef property_with_tolerance() {
-        auto& prop = host().store().make<torvel::host::PropertyObject>(L"Settings", L"Settings");
-        prop.parent = host().scene_root();
-        host().root().properties.push_back(prop.self);
-        CustomProperty cp(prop.self);
+        const CRef prop = host().add_empty_property(L"Settings", L"Settings", host().scene_root());
+        CustomProperty cp(prop);
         Parameter p;
         EXPECT_EQ(cp.AddParameter(L"def", CValue::siDouble, siPersistable, L"Tolerance", L"Tolerance", CValue(45.0),
                                   CValue(0.0), CValue(90.0), CValue(0.0), CValue(90.0), p)
                       .GetCode(),
                   CStatus::OK);
-        return prop.self;
+        return prop;
     }
 };
 
@@ -69,11 +68,118 @@ TEST_F(Core, RootChildrenAndPropertiesShareOneNamespace) {
     const CRef first = two_quads(L"Settings");
     const CRef second = two_quads(L"Settings");
     EXPECT_EQ(SIObject(second).GetName(), L"Settings1");
-    const CRef prop = property_with_tolerance();  // made directly, named "Settings" on purpose
-    (void)prop;
+    const CRef prop = property_with_tolerance();  // wants "Settings" too
+    EXPECT_EQ(SIObject(prop).GetName(), L"Settings2");
     CRef r;
     r.Set(L"Settings");
-    EXPECT_EQ(r, first);  // children resolve before properties
+    EXPECT_EQ(r, first);
+    r.Set(L"Settings2.def");
+    EXPECT_EQ(r.GetClassID(), siParameterID);
+}
+
+namespace {
+
+torvel::PolygonMesh quad() { return torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 4}, {0, 1, 2, 3}); }
+
+// A file's objects: one quad under each name.
+struct Batch {
+    std::vector<std::wstring> names;
+    std::vector<torvel::PolygonMesh> meshes;
+    void add(std::wstring name, torvel::PolygonMesh mesh = quad()) {
+        names.push_back(std::move(name));
+        meshes.push_back(std::move(mesh));
+    }
+    std::vector<CRef> into(torvel::host::Host& h) {
+        std::vector<CRef> refs = h.add_meshes(std::move(names), std::move(meshes));
+        names.clear();
+        meshes.clear();
+        return refs;
+    }
+};
+
+std::vector<std::wstring> names_of(const std::vector<CRef>& refs) {
+    std::vector<std::wstring> out;
+    for (const CRef& r : refs) out.push_back(host().store().find(r.GetHandle())->name);
+    return out;
+}
+
+}  // namespace
+
+// A repeated name is numbered past every name the batch (a file) has and every name in the scene, so a
+// numbered object is never mistaken for one the file named so itself.
+TEST_F(Core, RepeatedNamesAreNumberedApartFromEveryOtherName) {
+    Batch file;
+    for (const wchar_t* n : {L"Cube", L"Cube", L"Cube1", L"Cube", L"", L"Cube11"}) file.add(n);
+    const std::vector<CRef> first = file.into(host());
+    EXPECT_EQ(names_of(first), (std::vector<std::wstring>{L"Cube", L"Cube2", L"Cube1", L"Cube3", L"mesh", L"Cube11"}));
+    for (std::size_t i = 0; i < first.size(); ++i) EXPECT_EQ(host().resolve(names_of(first)[i]), first[i]);
+
+    // A second file into the same scene: its own names are kept apart from the scene's and from each other.
+    for (const wchar_t* n : {L"Cube", L"Cube4", L"Cube2"}) file.add(n);
+    EXPECT_EQ(names_of(file.into(host())), (std::vector<std::wstring>{L"Cube5", L"Cube4", L"Cube21"}));
+    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})))
+                  .GetName(),
+              L"Cube6");
+
+    // Bad geometry anywhere in a batch adds none of it.
+    file.add(L"good");
+    file.add(L"bad", torvel::test::mesh_of({0, 0, 0}, {0, 3}, {0, 0, 1}));
+    EXPECT_THROW(file.into(host()), torvel::host::HostError);
+    EXPECT_FALSE(host().resolve(L"good"));
+    EXPECT_EQ(host().root().children.size(), 10u);
+
+    host().new_scene();
+    EXPECT_EQ(SIObject(host().add_mesh(L"Cube", torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2})))
+                  .GetName(),
+              L"Cube");
+}
+
+// Ten thousand objects of one name and ten thousand of distinct names that collide with the numbers
+// the first ones got: every name distinct, every one resolving to its object (in linear time: the
+// benchmark CheckObjects measures it).
+TEST_F(Core, TensOfThousandsOfObjectsGetDistinctNamesThatResolve) {
+    constexpr int n = 10000;
+    Batch same, distinct;
+    for (int i = 0; i < n; ++i) same.add(L"Part");
+    for (int i = 0; i < n; ++i) distinct.add(L"Part" + std::to_wstring(2 * i));
+    const std::vector<CRef> a = same.into(host());
+    const std::vector<CRef> b = distinct.into(host());
+    std::vector<std::wstring> names = names_of(a);
+    const std::vector<std::wstring> more = names_of(b);
+    EXPECT_EQ(names[0], L"Part");
+    EXPECT_EQ(names[n - 1], L"Part9999");
+    EXPECT_EQ(more[0], L"Part0");
+    EXPECT_EQ(more[1], L"Part21000");  // "Part2" was the third "Part"; Part21 to Part2999 are taken too
+    names.insert(names.end(), more.begin(), more.end());
+    for (std::size_t i = 0; i < names.size(); i += 97)
+        EXPECT_EQ(host().resolve(L"Scene_Root." + names[i]), i < a.size() ? a[i] : b[i - a.size()]) << names[i];
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+}
+
+// Renaming (SIObject::PutName) keeps names unique and the index right; what the host removed behind
+// the index's back reads as free.
+TEST_F(Core, RenamedAndRemovedObjectsLeaveTheIndexRight) {
+    const CRef a = two_quads(L"a");
+    const CRef b = two_quads(L"b");
+    const CRef prop = host().add_empty_property(L"Settings", L"Settings", a);
+    EXPECT_EQ(SIObject(a).PutName(L"b").GetCode(), CStatus::OK);
+    EXPECT_EQ(SIObject(a).GetName(), L"b1");
+    EXPECT_FALSE(host().resolve(L"a"));
+    EXPECT_EQ(host().resolve(L"b1"), a);
+    EXPECT_EQ(host().resolve(L"b1.Settings"), prop);
+    EXPECT_EQ(SIObject(prop).PutName(L"Options").GetCode(), CStatus::OK);
+    EXPECT_EQ(host().resolve(L"b1.Options"), prop);
+    EXPECT_FALSE(host().resolve(L"b1.Settings"));
+    EXPECT_NE(SIObject(b).PutName(L"").GetCode(), CStatus::OK);
+    EXPECT_EQ(host().resolve(L"b"), b);
+    EXPECT_EQ(SIObject(host().scene_root()).PutName(L"World").GetCode(), CStatus::OK);
+    EXPECT_EQ(host().resolve(L"World.b"), b);
+    EXPECT_EQ(SIObject(host().scene_root()).PutName(L"Scene_Root").GetCode(), CStatus::OK);
+
+    host().store().remove(b);
+    EXPECT_FALSE(host().resolve(L"b"));
+    EXPECT_EQ(SIObject(two_quads(L"b")).GetName(), L"b");
 }
 
 TEST_F(Core, NewSceneMakesOldReferencesStale) {
@@ -162,9 +268,7 @@ TEST_F(Core, ComponentsOfSeveralMeshesStayApartAndDieWithTheirMesh) {
 TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygons) {
     const CRef a = two_quads(L"a");
     const CRef b = two_quads(L"b");
-    auto& prop = host().store().make<torvel::host::PropertyObject>(L"Settings", L"Settings");
-    prop.parent = a;
-    host().store().find_as<torvel::host::MeshObject>(a)->properties.push_back(prop.self);
+    const CRef prop = host().add_empty_property(L"Settings", L"Settings", a);
     const CRef old_polygon = polygon(a, 1);
     host().selection() = {host().make_component_item(a, siPolygonFaceID, {}), b, a,
                           host().make_component_item(b, siVertexID, {})};
@@ -186,8 +290,8 @@ TEST_F(Core, ReplacedMeshesTakeTheOldPlaceAndLeaveNoLiveReferenceToTheOldPolygon
     EXPECT_FALSE(old_polygon);
     EXPECT_EQ(host().resolve(L"a"), fresh);
     EXPECT_EQ(host().root().children, (std::vector<CRef>{fresh, b}));
-    EXPECT_EQ(host().resolve(L"a.Settings"), prop.self);
-    EXPECT_EQ(host().full_name(prop.self), L"Scene_Root.a.Settings");
+    EXPECT_EQ(host().resolve(L"a.Settings"), prop);
+    EXPECT_EQ(host().full_name(prop), L"Scene_Root.a.Settings");
     EXPECT_EQ(host().selection().size(), 3u);  // the item of a's polygons is dropped, the rest stay in order
     EXPECT_EQ(host().selection()[0], b);
     EXPECT_EQ(host().selection()[1], fresh);

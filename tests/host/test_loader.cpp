@@ -8,6 +8,7 @@
 #include <random>
 
 #include <xsi_context.h>
+#include <xsi_siobject.h>
 
 #include "fresh_host.h"
 #include "elf_exports.h"
@@ -233,6 +234,41 @@ TEST_F(Loader, ATakenNameIsRefusedWithAWarning) {
     plugins().shutdown();  // last loaded first
     EXPECT_EQ(lines(L"tm: "), (std::vector<std::wstring>{L"tm: Term Tm_Filter", L"tm: XSIUnloadPlugin Tm Plug-in"}));
     EXPECT_TRUE(lines(L"second: ").empty());
+}
+
+// A plug-in finds its property by name: under the root no other object holds the name of a registered
+// property kind, whether it came before the plug-in (renamed when the kind is registered, before any
+// Init) or after it (numbered), each with a warning naming both names.
+TEST_F(Loader, NoObjectShadowsTheNameOfARegisteredPropertyKind) {
+    auto triangle = [](const wchar_t* name) {
+        return host().add_mesh(name, torvel::test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0}, {0, 3}, {0, 1, 2}));
+    };
+    auto name_of = [](const CRef& ref) { return host().store().find(ref.GetHandle())->name; };
+    const CRef early = triangle(L"Tm_Prop");
+    plugins().load(TM_FILTER);
+    EXPECT_EQ(name_of(early), L"Tm_Prop1");
+    EXPECT_TRUE(logged(XSI::siWarningMsg,
+                       L"\"Scene_Root.Tm_Prop\" is renamed \"Tm_Prop1\": the plug-in "
+                       L"\"tm_filter.so\" registers a property of that name"));
+    EXPECT_EQ(lines(L"tm: "), (std::vector<std::wstring>{L"tm: XSILoadPlugin", L"tm: Init Tm_Filter"}));
+    EXPECT_FALSE(host().resolve(L"Tm_Prop"));
+
+    const CRef late = triangle(L"Tm_Prop");
+    EXPECT_EQ(name_of(late), L"Tm_Prop2");
+    EXPECT_TRUE(logged(XSI::siWarningMsg,
+                       L"the mesh \"Tm_Prop\" is named \"Tm_Prop2\": a loaded plug-in "
+                       L"registers a property of that name"));
+    EXPECT_EQ(name_of(triangle(L"tm_prop")), L"tm_prop");  // lookups by name match exactly
+    EXPECT_EQ(XSI::SIObject(late).PutName(L"Tm_Prop").GetCode(), XSI::CStatus::OK);
+    EXPECT_EQ(name_of(late), L"Tm_Prop3");
+
+    // The property itself has its kind's name, and keeps it over a reload.
+    const CRef prop = host().add_property(L"Tm_Prop", host().scene_root());
+    EXPECT_EQ(name_of(prop), L"Tm_Prop");
+    host().log().clear();
+    plugins().reload(L"Tm Plug-in");
+    EXPECT_EQ(host().resolve(L"Tm_Prop"), prop);
+    EXPECT_FALSE(logged(XSI::siWarningMsg, L"renamed"));
 }
 
 TEST_F(Loader, CallsGetAFreshContextThatIsReleasedAfterwards) {

@@ -160,13 +160,23 @@ TEST(Stream, AClaimBeyondTheBoundIsRefusedFirst) {
 }
 
 TEST(Stream, NamesAreCompletedAndMadeUnique) {
-    std::vector<torvel::PolygonMesh::Object> objs(5);
-    objs[0].name = "Cube";
-    objs[2].name = "Cube";
-    objs[3].name = "mesh1";
-    objs[4].name = "Cube";
-    assign_names(objs, std::vector<std::uint32_t>{0, 1, 2, 3, 7});
-    std::vector<std::string> got;
-    for (const auto& o : objs) got.push_back(o.name);
-    EXPECT_EQ(got, (std::vector<std::string>{"Cube", "mesh1", "Cube1", "mesh11", "Cube2"}));
+    auto named = [](std::vector<std::string> names, std::vector<std::uint32_t> mesh_indices) {
+        torvel::PolygonMesh mesh;
+        for (std::string& n : names) mesh.objects.push_back({std::move(n), 0, 0});
+        assign_names(mesh, mesh_indices);
+        return mesh;
+    };
+    auto names_of = [](const torvel::PolygonMesh& mesh) {
+        std::vector<std::string> got;
+        for (const auto& o : mesh.objects) got.push_back(o.name);
+        return got;
+    };
+    const torvel::PolygonMesh objs = named({"Cube", "", "Cube", "mesh1", "Cube"}, {0, 1, 2, 3, 7});
+    EXPECT_EQ(names_of(objs), (std::vector<std::string>{"Cube", "mesh1", "Cube1", "mesh11", "Cube2"}));
+    EXPECT_EQ(objs.source_names, (std::vector<std::string>{"Cube", "", "Cube", "mesh1", "Cube"}));
+
+    // A number never makes a name the file has itself.
+    const torvel::PolygonMesh file = named({"Cube", "Cube", "Cube1", "Cube"}, {0, 1, 2, 3});
+    EXPECT_EQ(names_of(file), (std::vector<std::string>{"Cube", "Cube2", "Cube1", "Cube3"}));
+    EXPECT_EQ(file.source_name(1), "Cube");
 }
