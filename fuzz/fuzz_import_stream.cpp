@@ -58,10 +58,10 @@ void check(Decoded& d) {
         for (std::uint32_t c = m.offsets[o.first]; c < m.offsets[m.object_end(i)]; ++c)
             if (m.indices[c] < o.first_vertex || m.indices[c] >= vertex_end) std::abort();
     }
-    std::vector<torvel::PolygonMesh::Object> objects = m.objects;
-    assign_names(objects, d.mesh_indices);
+    torvel::PolygonMesh named = m;
+    assign_names(named, d.mesh_indices);
     std::set<std::string> names;
-    for (const torvel::PolygonMesh::Object& o : objects)
+    for (const torvel::PolygonMesh::Object& o : named.objects)
         if (o.name.empty() || !names.insert(o.name).second) std::abort();
 }
 
