@@ -7,6 +7,7 @@ test fails. With a window (not -b) the undo tests run too; in the background Ble
 """
 
 import math
+import os
 import sys
 import time
 import traceback
@@ -405,7 +406,10 @@ def main():
         else:
             print(f"ok   {fn.__name__} ({time.perf_counter() - start:.2f} s)")
     print(f"{len(TESTS) - failed} of {len(TESTS)} add-on tests passed")
-    sys.exit(1 if failed else 0)  # with a window too, where the script's end would leave Blender open
+    sys.stdout.flush()
+    if not bpy.app.background:
+        os._exit(1 if failed else 0)  # the script's end would leave the window open; no session file written
+    sys.exit(1 if failed else 0)
 
 
 main()

@@ -1,0 +1,66 @@
+"""The add-on's speed inside Blender, one line per target:
+
+    PATH=/usr/bin:/bin blender -b --factory-startup --python bench/blender_bench.py -- [QUADS]
+
+On a grid of QUADS quads (default 10^6) with about 10 % of them bent past 5°: Select Non-Planar at 5°
+(target 2 s) beside the 3D-Print Toolbox's distortion check when that add-on is there, and Split
+Non-Planar (target 3x the selection). Needs the torvel package importable (PYTHONPATH).
+"""
+
+import math
+import sys
+import time
+from pathlib import Path
+
+import addon_utils
+import bpy
+import numpy as np
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "blender"))
+args = sys.argv[sys.argv.index("--") + 1 :] if "--" in sys.argv else []
+quads = int(args[0]) if args else 1_000_000
+addon_utils.enable("torvel_blender", default_set=True)
+
+n = int(round(math.sqrt(quads)))
+xs, ys = np.meshgrid(np.arange(n + 1, dtype=np.float32), np.arange(n + 1, dtype=np.float32))
+zs = np.zeros_like(xs)
+rng = np.random.default_rng(1)
+# A lifted vertex bends the 4 quads around it by about 10°: 2.6 % of the vertices bend about 10 % of the quads.
+zs[rng.random(zs.shape) < 0.026] = math.tan(math.radians(10))
+co = np.stack([xs.ravel(), ys.ravel(), zs.ravel()], 1).ravel()
+j, i = np.meshgrid(np.arange(n), np.arange(n), indexing="ij")
+a = (j * (n + 1) + i).ravel()
+loops = np.stack([a, a + 1, a + n + 2, a + n + 1], 1).ravel().astype(np.int32)
+me = bpy.data.meshes.new("Grid")
+me.vertices.add(len(co) // 3)
+me.vertices.foreach_set("co", co)
+me.loops.add(len(loops))
+me.loops.foreach_set("vertex_index", loops)
+me.polygons.add(n * n)
+me.polygons.foreach_set("loop_start", np.arange(0, len(loops), 4, dtype=np.int32))
+me.polygons.foreach_set("loop_total", np.full(n * n, 4, np.int32))
+me.update(calc_edges=True)
+obj = bpy.data.objects.new("Grid", me)
+bpy.context.scene.collection.objects.link(obj)
+for o in bpy.context.view_layer.objects:
+    o.select_set(o is obj)
+bpy.context.view_layer.objects.active = obj
+bpy.context.scene.torvel_tolerance = 5.0
+
+
+def timed(fn):
+    start = time.perf_counter()
+    fn()
+    return time.perf_counter() - start
+
+
+select = timed(bpy.ops.mesh.torvel_select_non_planar)
+print(bpy.context.scene.torvel_result.report)
+line = f"blender_select_non_planar_{n * n}: {select:.2f} s (target 2 s)"
+if addon_utils.enable("object_print3d_utils", default_set=True) is not None:
+    bpy.context.scene.print_3d.angle_distort = math.radians(5)
+    line += f"; 3D-Print Toolbox distortion check {timed(bpy.ops.mesh.print3d_check_distort):.2f} s"
+print(line)
+split = timed(bpy.ops.mesh.torvel_split_non_planar)
+print(bpy.context.scene.torvel_result.report.split(";")[0])
+print(f"blender_split_non_planar_{n * n}: {split:.2f} s = {split / select:.2f}x the selection (target 3x)")
