@@ -111,9 +111,11 @@ def _split_bmesh(bm, changed, source, out_sizes, out_indices):
     pieces_of = {}
     for j in np.nonzero(changed[source])[0].tolist():
         pieces_of.setdefault(int(source[j]), []).append(j)
+    # Adding faces outdates the lookup table: take the faces to replace first.
+    faces = {s: bm.faces[s] for s in pieces_of}
     replaced, kept = [], {}
     for s, pieces in pieces_of.items():
-        face = bm.faces[s]
+        face = faces[s]
         # The first corner at a vertex wins should a face repeat one.
         corner_at = {}
         for loop in reversed(face.loops):

@@ -50,6 +50,7 @@ def mesh_object(name, verts, faces):
 
 
 def select_only(*objects):
+    bpy.context.view_layer.update()  # objects just linked get their place in the view layer
     for o in bpy.context.view_layer.objects:
         o.select_set(o in objects)
     bpy.context.view_layer.objects.active = objects[0] if objects else None
