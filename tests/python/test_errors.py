@@ -98,8 +98,9 @@ def test_a_missing_plugin_is_a_plugin_error(tmp_path):
     script = ("import torvel\n"
               "for call in (lambda: torvel.check_mesh([[0, 0, 0]] * 4, [4], [0, 1, 2, 3]),\n"
               "             lambda: torvel.check_files(['x.obj']), torvel.plugin_info):\n"
-              "    try:\n        call()\n    except torvel.PluginError as e:\n        print(e.code, e.path)\n")
+              "    try:\n        call()\n    except torvel.PluginError as e:\n        print(e.code, e.message)\n")
     env = dict(os.environ, TORVEL_PLUGIN=str(tmp_path / "gone.so"))
     done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
-    assert done.stdout.splitlines() == [f"TV-E-PLUGIN-LOAD {tmp_path / 'gone.so'}"] * 3
+    lines = done.stdout.splitlines()
+    assert len(lines) == 3 and all(line.startswith("TV-E-PLUGIN-LOAD ") and "gone.so" in line for line in lines)
