@@ -14,6 +14,7 @@
 #include "importer.h"
 #include "output_file.h"
 #include "text.h"
+#include "torvel/torvel.h"
 
 namespace torvel::host {
 class Log;
@@ -33,11 +34,13 @@ using torvel::RunFile;
 using torvel::RunFiles;
 using torvel::UsageError;
 
-// --- plug-in location (plugin_path.cpp) ---
+using torvel::FileFailure;
+using torvel::FileReport;
+using torvel::MeshInput;
+using torvel::ObjectReport;
+using torvel::PolygonDetail;
 
-// The plug-in to load: `explicit_path` when given, else $TORVEL_PLUGIN when set and not empty, else
-// poly_torvel_filer.so beside the running executable (same directory, ../plugin, ../<libdir>, ../lib).
-// Never the working directory. Throws std::runtime_error listing the places looked at.
+// The plug-in to load (torvel::find_plugin) for a --plugin option.
 fs::path find_plugin(const std::optional<std::string>& explicit_path);
 
 // --- the host log (log_sink.cpp) ---
@@ -80,6 +83,31 @@ using torvel::same_file;
 std::string format_number(double value);
 // Ascending indices with runs of two or more written as FIRST-LAST: {2, 4, 5, 6} -> "2, 4-6".
 std::string format_ranges(std::span<const std::uint32_t> sorted, const char* separator = ", ");
+
+// --- what check prints of the measures, and its pictures (measure_text.cpp) ---
+
+// "  polygon 6 (mixed, 4 vertices, line 52): bend 63.43°, out of plane 0.4714", one per detail.
+std::vector<std::string> detail_lines(std::span<const PolygonDetail> details);
+// The histogram as text lines, headed by "TITLE of N polygons of 4 or more vertices:"; with `bars`, a bar
+// of block characters after each count.
+std::vector<std::string> histogram_lines(const geometry::BendHistogram& histogram, const std::string& title, bool bars);
+
+// The picture of each entry (empty for an entry with a failure): `image` itself for a run of one mesh
+// file when it is not a folder, else a file in the folder `image` named after the mesh file
+// ("mixed.obj.png"), made unique in input order ("mixed.obj-2.png"); that folder is made when missing.
+// Throws UsageError for a single picture whose name does not end in .png, or a run of several files given
+// a file that is not a folder, and FileError when the folder cannot be made.
+std::vector<fs::path> image_paths(const fs::path& image, std::span<const MeshInput> inputs);
+// Writes a picture through OutputFile, never over another file of `files`. Throws FileError naming `path`.
+void write_image(const fs::path& path, std::span<const unsigned char> png, const RunFiles& files);
+
+// --- what fix and RepairMesh print (report.cpp) ---
+
+// "N polygons split into M pieces, K not repaired at T°".
+std::string repair_summary(std::span<const torvel::SplitPolygon> splits, std::size_t not_repaired, double tolerance);
+// "N of the splits are not proven the fewest pieces (the search's budget was reached)"; empty when every
+// split is.
+std::string not_fewest_summary(std::span<const torvel::SplitPolygon> splits);
 
 // --- what the subcommands share (shared.cpp) ---
 

@@ -12,40 +12,39 @@ int run_plugin_info(const PluginInfoOptions& o) {
     RunFiles files;
     host::Host h;
     LogSink log(h.log(), o.log, files);
-    Json info;
+    std::string info;
     fs::path path;
     try {
         path = find_plugin(o.plugin);
         files.add_input(path, role::plugin);
         files.refuse_clashes();
-        const host::PluginLibrary& lib = h.plugins().load(path);
-        // The page is built as a host builds it before showing the property.
-        for (const XSI::CRef& prop : h.root().properties) h.define_layout(prop);
-        info = plugin_info(h, lib);
+        torvel::SessionOptions options;
+        options.plugin = path;
+        options.log = [&h](const torvel::LogLine& line) {
+            h.log().add(static_cast<XSI::siSeverityType>(line.severity), from_utf8(line.text));
+        };
+        info = torvel::Session(std::move(options)).plugin_info_json();
     } catch (...) {
-        h.plugins().shutdown();
         log.finish_after_error();
         throw;
     }
-    h.plugins().shutdown();
     log.finish();
-    std::cout << (o.json ? json_text(info, 2) + "\n" : plugin_info_text(info, path.string()));
+    std::cout << (o.json ? info + "\n" : plugin_info_text(Json::parse(info), path.string()));
     return kExitClean;
 }
 
 int run_version() {
-    std::cout << "torvel " << TORVEL_VERSION << std::endl;
-    host::Host h;
+    std::cout << "torvel " << torvel::version() << std::endl;
     fs::path path;
     std::string plugin;
     try {
-        path = find_plugin(std::nullopt);
-        const host::PluginLibrary& lib = h.plugins().load(path);
-        const auto* reg = h.store().find_as<host::RegistrarObject>(lib.registrar());
-        plugin = to_utf8(lib.name()) + " " +
-                 (reg ? std::to_string(reg->version_major) + "." + std::to_string(reg->version_minor)
-                      : std::string("(no version)"));
-        h.plugins().shutdown();
+        torvel::Session session;
+        path = session.plugin();
+        const Json info = Json::parse(session.plugin_info_json());
+        const Json& version = info["version"];
+        plugin = info["name"].get<std::string>() + " " +
+                 (version.is_array() ? json_text(version[0]) + "." + json_text(version[1])
+                                     : std::string("(no version)"));
     } catch (const std::exception& e) {
         std::cerr << "torvel: the plug-in could not be loaded: " << e.what() << '\n';
         return kExitError;

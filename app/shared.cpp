@@ -1,11 +1,9 @@
-// What several subcommands need besides the library: the formats -o writes, the tolerance of a run that
-// checked no file.
+// What several subcommands need besides the library: the plug-in of --plugin, the formats -o writes, the
+// tolerance of a run that checked no file.
 #include <cmath>
 #include <limits>
 
 #include "app.h"
-#include "file_session.h"
-#include "host.h"
 #include "mesh_io.h"
 
 namespace torvel::app {
@@ -21,12 +19,17 @@ void refuse_unwritable_format(const std::filesystem::path& out) {
     if (const auto why = unwritable_format(out)) throw UsageError("-o " + out.string() + ": " + *why);
 }
 
+fs::path find_plugin(const std::optional<std::string>& explicit_path) {
+    return torvel::find_plugin(explicit_path ? std::optional<fs::path>(*explicit_path) : std::nullopt);
+}
+
 double run_tolerance(const std::optional<double>& requested, const std::filesystem::path& plugin) {
     if (requested) return *requested;
-    // A host of its own, so that the plug-in's messages of this look do not join the run's log.
+    // A session without a log, so that the plug-in's messages of this look do not join the run's log.
     try {
-        host::Host scratch;
-        return default_tolerance(scratch, plugin);
+        torvel::SessionOptions options;
+        options.plugin = plugin;
+        return torvel::Session(std::move(options)).default_tolerance();
     } catch (const std::exception&) {
         return std::numeric_limits<double>::quiet_NaN();
     }

@@ -80,9 +80,18 @@ struct BendHistogram {
     // For each band edge T, the polygons the filter would report at tolerance T: degenerate ones and those
     // bent by T or more.
     std::array<std::uint64_t, kBendBandEdges.size()> reported() const;
+    // The polygons of 4+ corners counted: the bands, degenerate and not finite ones.
+    std::uint64_t measured() const {
+        std::uint64_t n = degenerate + not_finite;
+        for (const std::uint64_t c : bands) n += c;
+        return n;
+    }
 };
 
 // Over all polygons of `mesh`. Throws GeometryError (see polygon_corners).
 BendHistogram bend_histogram(const torvel::MeshView& mesh);
+
+// Adds `b`'s counts to `a` (the histogram of two meshes from theirs).
+void add_histogram(BendHistogram& a, const BendHistogram& b);
 
 }  // namespace torvel::geometry

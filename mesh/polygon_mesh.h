@@ -66,4 +66,17 @@ struct PolygonMesh {
     }
 };
 
+// The pieces one polygon is split into: piece k uses corners[offsets[k] .. offsets[k+1]), corner numbers of
+// the polygon (0 is its first corner as the file lists it), in the order the piece goes round.
+struct SplitPolygon {
+    std::uint32_t polygon = 0;
+    std::vector<std::uint32_t> offsets{0};
+    std::vector<std::uint32_t> corners;
+    bool fewest = true;  // the piece count is proven the fewest
+    // Not fewest because a piece the filter still reported was split into triangles (and the search
+    // itself proved its count); otherwise, when not fewest, the search reached its budget.
+    bool triangulated = false;
+    std::size_t piece_count() const { return offsets.size() - 1; }
+};
+
 }  // namespace torvel

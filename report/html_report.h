@@ -76,6 +76,9 @@ public:
     using Sink = std::function<void(std::string_view)>;
     explicit HtmlReport(Sink sink);
     void add(const FileReport& file);
+    // A section file_section made (numbered `number`, unique in the page), for `path` with `reported`
+    // polygons reported: written as add() writes it.
+    void add_section(std::string_view section, std::string_view path, std::size_t reported, std::size_t number);
     // An input that could not be checked, listed with its message.
     void add_error(std::string_view path, std::string_view message);
     void finish();
@@ -85,6 +88,9 @@ private:
     std::size_t files_ = 0;
     std::string nav_;  // the list of files and errors, written by finish()
 };
+
+// The page's section of one file, its ids numbered `number`. Throws as HtmlReport::add.
+std::string file_section(const FileReport& file, std::size_t number);
 
 // The whole page at once.
 std::string html_report(std::span<const FileReport> files);

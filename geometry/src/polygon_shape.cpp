@@ -130,6 +130,14 @@ std::array<std::uint64_t, kBendBandEdges.size()> BendHistogram::reported() const
     return out;
 }
 
+void add_histogram(BendHistogram& a, const BendHistogram& b) {
+    for (std::size_t k = 0; k < a.bands.size(); ++k) a.bands[k] += b.bands[k];
+    a.degenerate += b.degenerate;
+    a.at_90 += b.at_90;
+    a.small += b.small;
+    a.not_finite += b.not_finite;
+}
+
 BendHistogram bend_histogram(const MeshView& mesh) {
     BendHistogram histogram;
     if (mesh.offsets.empty()) throw GeometryError("offsets is empty (it needs polygon count + 1 entries)");

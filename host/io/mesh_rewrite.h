@@ -14,15 +14,8 @@
 
 namespace torvel::io {
 
-// The pieces one polygon becomes: piece k is corners[offsets[k] .. offsets[k+1]), each a corner number
-// of the polygon (0 is its first corner as the file lists it), in the order the piece goes round.
-struct PolygonPieces {
-    std::uint32_t polygon = 0;
-    std::vector<std::uint32_t> offsets{0};
-    std::vector<std::uint32_t> corners;
-
-    std::size_t piece_count() const { return offsets.size() - 1; }
-};
+// The pieces one polygon becomes (polygon_mesh.h).
+using PolygonPieces = torvel::SplitPolygon;
 
 // `bytes`, a whole file in `format`, with each listed polygon replaced in place by its pieces; every
 // other byte is kept:

@@ -213,7 +213,7 @@ HtmlReport::HtmlReport(Sink sink) : sink_(std::move(sink)) {
     sink_("</head>\n<body>\n<main>\n<ul id=\"errors\"></ul>\n");
 }
 
-void HtmlReport::add(const FileReport& file) {
+std::string file_section(const FileReport& file, std::size_t number) {
     for (std::size_t k = 0; k < file.objects.size(); ++k) check_object(file, k);
     Blob blob;
     json objects = json::array();
@@ -250,16 +250,25 @@ void HtmlReport::add(const FileReport& file) {
                  {"histogram", file.histogram ? histogram_json(*file.histogram) : json()}};
     meta["details"] = details_json(file, blob);
 
-    const std::string id = "file-" + std::to_string(files_++);
-    const std::string path = escape_html(file.path);
-    sink_("<section class=\"file\" id=\"" + id + "\">\n<h2>" + path +
-          "</h2>\n<script type=\"application/json\" class=\"meta\">");
-    sink_(script_json(meta));
-    sink_("</script>\n<script type=\"application/octet-stream\" class=\"blob\">");
-    write_base64(blob.bytes(), sink_);
-    sink_("</script>\n</section>\n");
-    nav_ += "<a href=\"#" + id + "\">" + path;
-    if (!file.non_planar.empty()) nav_ += "<span class=\"n\">" + std::to_string(file.non_planar.size()) + "</span>";
+    std::string out = "<section class=\"file\" id=\"file-" + std::to_string(number) + "\">\n<h2>" +
+                      escape_html(file.path) + "</h2>\n<script type=\"application/json\" class=\"meta\">";
+    out += script_json(meta);
+    out += "</script>\n<script type=\"application/octet-stream\" class=\"blob\">";
+    write_base64(blob.bytes(), [&out](std::string_view bytes) { out += bytes; });
+    out += "</script>\n</section>\n";
+    return out;
+}
+
+void HtmlReport::add(const FileReport& file) {
+    const std::size_t number = files_++;
+    add_section(file_section(file, number), file.path, file.non_planar.size(), number);
+}
+
+void HtmlReport::add_section(std::string_view section, std::string_view path, std::size_t reported,
+                             std::size_t number) {
+    sink_(section);
+    nav_ += "<a href=\"#file-" + std::to_string(number) + "\">" + escape_html(path);
+    if (reported) nav_ += "<span class=\"n\">" + std::to_string(reported) + "</span>";
     nav_ += "</a>\n";
 }
 

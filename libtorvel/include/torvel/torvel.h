@@ -181,15 +181,7 @@ struct NotRepaired {
     std::string reason;
 };
 
-// The pieces one reported polygon was split into: piece k uses corners[offsets[k] .. offsets[k+1]),
-// corner numbers of the polygon (0 .. n-1).
-struct SplitPolygon {
-    std::uint32_t polygon = 0;
-    std::vector<std::uint32_t> offsets{0};
-    std::vector<std::uint32_t> corners;
-    bool fewest = true;  // the piece count is proven the fewest
-    std::size_t piece_count() const { return offsets.size() - 1; }
-};
+// The pieces one reported polygon was split into: torvel::SplitPolygon (polygon_mesh.h).
 
 struct FixReport {
     std::string path;  // as given; empty for fix_mesh
@@ -232,7 +224,11 @@ public:
     // (ErrorCode::usage) for arrays that do not hold together.
     FileReport check_mesh(PolygonMesh mesh, const CheckOptions& options = {}, const std::string& name = "mesh");
 
+    // Reads `path`, splits what the filter reports and, with options.output, writes the result there.
+    // Throws Error: the file's, the plug-in's, an output refused (TV-E-OUTPUT-REFUSED) or not written.
     FixReport fix_file(const std::filesystem::path& path, const FixOptions& options = {});
+    // A mesh in memory, repaired as one object (options.output is not used). Throws Error (ErrorCode::usage)
+    // for arrays that do not hold together, and the plug-in's errors.
     FixReport fix_mesh(PolygonMesh mesh, const FixOptions& options = {});
 
     // What `torvel plugin-info --format json` prints: the library's identity, items, callbacks and its
@@ -244,10 +240,31 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The run of check_files stopped at entry `index`: `failure` says why (the plug-in cannot be loaded, its
+// filter failed), `log` is what the host logged for that entry before. Every entry before it was delivered.
+class RunStopped : public Error {
+public:
+    RunStopped(FileFailure failure, std::size_t index, std::vector<LogLine> log)
+        : Error(failure.message, failure.code), failure_(std::move(failure)), index_(index), log_(std::move(log)) {}
+    const FileFailure& failure() const { return failure_; }
+    std::size_t index() const { return index_; }
+    const std::vector<LogLine>& log() const { return log_; }
+
+private:
+    FileFailure failure_;
+    std::size_t index_;
+    std::vector<LogLine> log_;
+};
+
 // Checks `inputs` (find_mesh_files' entries) and hands every outcome to `deliver` in input order, as soon
-// as it and all before it are done. jobs >= 2: that many worker processes, each with its own host (a
-// worker that dies makes its file a failure, TV-E-WORKER-CRASH, and is replaced); 1: here, in one
-// Session. Throws Error when the run must stop (the plug-in cannot be loaded), and what `deliver` throws.
+// as it and all before it are done. jobs >= 2 and two or more files to check: that many worker processes
+// (at most one per file), each with its own host (a worker that dies makes its file a failure,
+// TV-E-WORKER-CRASH, and is replaced); otherwise here, in one Session. The host's log of each entry comes
+// in its FileOutcome::log (session.log is not called); session.progress is told only when the files are
+// checked here. With options.html_section, each file's section is numbered by its index in `inputs`.
+// FileReport::mesh is filled only when the files are checked here. Throws Error when the run must stop
+// before any file (the plug-in cannot be found), RunStopped when it stops at an entry, and what `deliver`
+// throws.
 using Deliver = std::function<void(std::size_t index, FileOutcome&& outcome)>;
 void check_files(std::span<const MeshInput> inputs, const CheckOptions& options, const SessionOptions& session,
                  std::size_t jobs, const Deliver& deliver);

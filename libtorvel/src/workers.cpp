@@ -1,4 +1,5 @@
-// torvel check -j: forked worker processes, one socket each, and the framed results they send back.
+// check_files: here in one Session, or in forked worker processes, one socket each, and the framed
+// results they send back.
 #include <poll.h>
 #include <sched.h>
 #include <unistd.h>
@@ -15,14 +16,17 @@
 #include <map>
 #include <system_error>
 
-#include "check.h"
 #include "frames.h"
 #include "host.h"
-#include "mesh_io.h"
+#include "measure.h"
 #include "process.h"
+#include "text.h"
+#include "torvel/torvel.h"
 #include "work_threads.h"
 
-namespace torvel::app {
+namespace torvel {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,12 +34,14 @@ namespace {
 //   'L' a log entry of the file: i32 severity, UTF-8 text;
 //   'R' checked: f64 tolerance, u32 polygons, u32 count, count x u32 indices (ascending, below polygons),
 //       u8 precision (0 double, 1 single), u32 objects, per object: u32 name size, UTF-8 name (not empty),
-//       u32 polygons, u32 count, count x u32 indices; the objects' polygons add up to the file's and their
-//       indices, each shifted by the polygons before the object, are the file's;
+//       u32 source name size, UTF-8 source name, u32 polygons, u32 count, count x u32 indices; the objects'
+//       polygons add up to the file's and their indices, each shifted by the polygons before the object,
+//       are the file's; then u32 warnings, each u32 size and UTF-8 text;
 //   'M' what the file's measures gave, just before its 'R': u8 histogram present, then 11 x u64 (bands,
 //       degenerate, at_90, small, not_finite) when it is; u32 count, count details (u32 index, u32
 //       vertices, u32 line + 1 or 0, u8 bend / degenerate / out-of-plane present, f64 bend, u32 corner,
-//       u8 cause, f64 out of plane, u32 length, the object's UTF-8 name); u64 length, the PNG's bytes;
+//       u8 cause, f64 out of plane, u32 length, the object's UTF-8 name); u64 length, the PNG's bytes; u64 length, the report
+//       page's section;
 //   'E' the file could not be checked, 'F' the run must stop: u8 the ErrorCode, a UTF-8 message, not empty.
 // Parent to worker: a frame of a u32 file index per task; the parent closing its end tells the worker to
 // stop. Both ends are this program on this machine, so numbers are in its byte order. The parent still
@@ -68,7 +74,13 @@ std::string frame(char type, std::size_t index, std::string_view body) {
     return s;
 }
 
-std::string measures_body(const Measures& m) {
+// What a worker knows of an entry: its outcome, or that the run must stop.
+struct Entry {
+    FileOutcome out;
+    bool fatal = false;  // out.failure is why the run stops
+};
+
+std::string measures_body(const FileReport& m) {
     std::string body;
     put(body, static_cast<std::uint8_t>(m.histogram.has_value()));
     if (m.histogram) {
@@ -93,6 +105,8 @@ std::string measures_body(const Measures& m) {
     }
     put(body, static_cast<std::uint64_t>(m.image.size()));
     body.append(reinterpret_cast<const char*>(m.image.data()), m.image.size());
+    put(body, static_cast<std::uint64_t>(m.html.size()));
+    body += m.html;
     return body;
 }
 
@@ -119,7 +133,7 @@ private:
     std::string_view rest_;
 };
 
-bool read_measures(std::string_view body, Measures& m) {
+bool read_measures(std::string_view body, FileReport& m) {
     BodyReader in(body);
     std::uint8_t has_histogram = 0;
     if (!in.read(has_histogram) || has_histogram > 1) return false;
@@ -150,14 +164,20 @@ bool read_measures(std::string_view body, Measures& m) {
     }
     std::uint64_t image_length = 0;
     std::string_view image;
-    if (!in.read(image_length) || !in.read(image, image_length) || !in.done()) return false;
+    std::uint64_t html_length = 0;
+    std::string_view html;
+    if (!in.read(image_length) || !in.read(image, image_length) || !in.read(html_length) ||
+        !in.read(html, html_length) || !in.done())
+        return false;
     m.image.assign(image.begin(), image.end());
+    m.html = std::string(html);
     return true;
 }
 
 // A worker's measures agree with its result: details of reported polygons only, each once, in the order
-// of worse_detail, with values in their ranges; a histogram that counts every polygon once; a PNG.
-bool measures_fit(const Measures& m, const FileResult& r) {
+// of worse_detail, with values in their ranges; a histogram that counts every polygon once; a PNG; the
+// page's section of entry `index` when there is one.
+bool measures_fit(const FileReport& m, const FileReport& r, std::size_t index) {
     for (std::size_t i = 0; i < m.details.size(); ++i) {
         const PolygonDetail& d = m.details[i];
         if (!std::binary_search(r.non_planar.begin(), r.non_planar.end(), d.index) || d.vertices < 3 ||
@@ -177,25 +197,29 @@ bool measures_fit(const Measures& m, const FileResult& r) {
         if (all != r.polygons || h.at_90 > h.bands.back()) return false;
     }
     static constexpr unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    return m.image.empty() || (m.image.size() > sizeof kPng && std::equal(kPng, kPng + sizeof kPng, m.image.begin()));
+    const std::string section = "<section class=\"file\" id=\"file-" + std::to_string(index) + "\">";
+    return (m.image.empty() || (m.image.size() > sizeof kPng && std::equal(kPng, kPng + sizeof kPng, m.image.begin()))) &&
+           (m.html.empty() || m.html.starts_with(section));
 }
 
-std::string outcome_frame(std::size_t index, const FileOutcome& out) {
-    if (out.kind != FileOutcome::Kind::checked)
-        return frame(out.kind == FileOutcome::Kind::error ? 'E' : 'F', index,
-                     static_cast<char>(out.code) + out.message);
-    const Measures& m = out.measures;
+std::string outcome_frame(std::size_t index, const Entry& entry) {
+    if (!entry.out.report) {
+        const FileFailure& f = *entry.out.failure;
+        return frame(entry.fatal ? 'F' : 'E', index, static_cast<char>(f.code) + f.message);
+    }
+    const FileReport& r = *entry.out.report;
     std::string measures;
-    if (m.histogram || !m.details.empty() || !m.image.empty()) measures = frame('M', index, measures_body(m));
+    if (r.histogram || !r.details.empty() || !r.image.empty() || !r.html.empty())
+        measures = frame('M', index, measures_body(r));
     std::string body;
-    body.reserve(16 + 4 * out.result.non_planar.size());
-    put(body, out.tolerance);
-    put(body, out.result.polygons);
-    put(body, static_cast<std::uint32_t>(out.result.non_planar.size()));
-    body.append(reinterpret_cast<const char*>(out.result.non_planar.data()), 4 * out.result.non_planar.size());
-    body += static_cast<char>(out.result.precision == "single");
-    put(body, static_cast<std::uint32_t>(out.result.objects.size()));
-    for (const ObjectResult& o : out.result.objects) {
+    body.reserve(16 + 4 * r.non_planar.size());
+    put(body, r.tolerance);
+    put(body, r.polygons);
+    put(body, static_cast<std::uint32_t>(r.non_planar.size()));
+    body.append(reinterpret_cast<const char*>(r.non_planar.data()), 4 * r.non_planar.size());
+    body += static_cast<char>(r.precision == "single");
+    put(body, static_cast<std::uint32_t>(r.objects.size()));
+    for (const ObjectReport& o : r.objects) {
         put(body, static_cast<std::uint32_t>(o.name.size()));
         body += o.name;
         put(body, static_cast<std::uint32_t>(o.source_name.size()));
@@ -203,6 +227,11 @@ std::string outcome_frame(std::size_t index, const FileOutcome& out) {
         put(body, o.polygons);
         put(body, static_cast<std::uint32_t>(o.non_planar.size()));
         body.append(reinterpret_cast<const char*>(o.non_planar.data()), 4 * o.non_planar.size());
+    }
+    put(body, static_cast<std::uint32_t>(r.warnings.size()));
+    for (const std::string& w : r.warnings) {
+        put(body, static_cast<std::uint32_t>(w.size()));
+        body += w;
     }
     return measures + frame('R', index, body);
 }
@@ -227,37 +256,56 @@ void test_faults(int fd, std::size_t index, const MeshInput& input) {
     // Indices out of order; or objects that leave out the file's non-planar polygon 1.
     const bool garbage = named_by_env("TORVEL_TEST_WORKER_GARBAGE", input);
     if (garbage || named_by_env("TORVEL_TEST_WORKER_GARBAGE_OBJECTS", input)) {
-        FileOutcome bogus;
-        bogus.kind = FileOutcome::Kind::checked;
-        bogus.result.polygons = 2;
-        bogus.result.non_planar = garbage ? std::vector<std::uint32_t>{1, 0} : std::vector<std::uint32_t>{1};
-        bogus.result.objects = {{"a", 1, {}, {}}, {"b", 1, {}, {}}};
+        Entry bogus;
+        FileReport& r = bogus.out.report.emplace();
+        r.polygons = 2;
+        r.non_planar = garbage ? std::vector<std::uint32_t>{1, 0} : std::vector<std::uint32_t>{1};
+        r.objects = {{"a", 1, {}, {}}, {"b", 1, {}, {}}};
         send_all(fd, outcome_frame(index, bogus));
     }
 }
 
-// The child's whole life: its own host, tasks until the parent closes the socket; returns the exit
-// status. The child never runs the parent's destructors (its log sink, its host): everything of the
-// parent's stays as the fork left it.
-int worker_main(int fd, std::span<const MeshInput> inputs, const CheckOne& check) {
+// One entry's check in `session`: its report or its failure. What stops the run is thrown.
+FileOutcome check_entry(Session& session, const MeshInput& in, std::size_t index, const CheckOptions& options) {
+    FileOutcome out;
+    if (in.failure) {
+        out.failure = *in.failure;
+        return out;
+    }
+    CheckOptions o = options;
+    if (o.html_section) o.html_section = index;  // ids unique in the page of the whole run
+    try {
+        out.report = session.check_file(in.path, o);
+    } catch (const FileError& e) {
+        out.failure = FileFailure{in.path, e.what(), e.code()};
+    } catch (const std::bad_alloc&) {
+        out.failure = FileFailure{in.path, in.path + ": not enough memory to check it", ErrorCode::out_of_memory};
+    }
+    return out;
+}
+
+// The child's whole life: its own session, tasks until the parent closes the socket; returns the exit
+// status. The child never runs the parent's destructors: everything of the parent's stays as the fork
+// left it.
+int worker_main(int fd, std::span<const MeshInput> inputs, const CheckOptions& options, SessionOptions session) {
     int code = 0;
     try {
-        host::Host host;
-        const host::HostScope bound(host);
         std::size_t current = 0;
         // A file's log goes out with its outcome, in one write: a frame per message would wake the
         // parent for each. A log that grows large is sent on the way.
         std::string pending;
-        host.log().set_observer([fd, &current, &pending](const host::LogEntry& e) {
+        session.progress = {};
+        session.log = [fd, &current, &pending](const LogLine& line) {
             std::string body;
-            put(body, static_cast<std::int32_t>(e.severity));
-            body += to_utf8(e.text);
+            put(body, static_cast<std::int32_t>(line.severity));
+            body += line.text;
             pending += frame('L', current, body);
             if (pending.size() >= (1 << 16)) {
                 send_all(fd, pending);
                 pending.clear();
             }
-        });
+        };
+        Session checker(std::move(session));
         process::FrameReader tasks(4);
         for (std::string_view task; tasks.read(fd, task) == process::FrameReader::Status::frame;) {
             const auto index = task.size() == 4 ? get<std::uint32_t>(task.data()) : inputs.size();
@@ -267,24 +315,21 @@ int worker_main(int fd, std::span<const MeshInput> inputs, const CheckOne& check
             }
             current = index;
             test_faults(fd, index, inputs[index]);
-            FileOutcome out;
+            Entry entry;
             try {
-                out = check(host, inputs[index]);
+                entry.out = check_entry(checker, inputs[index], index, options);
             } catch (const std::exception& e) {
-                out.kind = FileOutcome::Kind::fatal;
-                out.message = e.what();
-                out.code = code_of(e, ErrorCode::internal);
+                entry.fatal = true;
+                const std::string message = *e.what() ? e.what() : inputs[index].path;
+                entry.out.failure = FileFailure{inputs[index].path, message, code_of(e, ErrorCode::internal)};
             }
-            if (out.kind != FileOutcome::Kind::checked && out.message.empty()) out.message = inputs[index].path;
             // Tests: measures that disagree with the verdict (a detail of a polygon the filter kept out).
-            if (out.kind == FileOutcome::Kind::checked &&
-                named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
-                out.measures.details.push_back({out.result.polygons, "bogus", 4, {}, 1.0, {}, {}});
-            pending += outcome_frame(index, out);
+            if (entry.out.report && named_by_env("TORVEL_TEST_WORKER_BAD_MEASURES", inputs[index]))
+                entry.out.report->details.push_back({entry.out.report->polygons, "bogus", 4, {}, 1.0, {}, {}});
+            pending += outcome_frame(index, entry);
             send_all(fd, pending);
             pending.clear();
         }
-        host.log().set_observer({});
     } catch (...) {
         code = 4;
     }
@@ -306,7 +351,7 @@ bool read_indices(std::string_view body, std::size_t& at, std::uint32_t limit, s
 }
 
 // The objects after the file's indices in an 'R' body, checked against the file's result.
-bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
+bool read_objects(std::string_view body, std::size_t at, FileReport& r) {
     if (body.size() - at < 5) return false;
     const auto precision = static_cast<unsigned char>(body[at]);
     if (precision > 1) return false;
@@ -317,7 +362,7 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
     std::uint64_t first = 0;
     std::size_t k = 0;  // the next of the file's indices to match
     r.objects.resize(count);
-    for (ObjectResult& o : r.objects) {
+    for (ObjectReport& o : r.objects) {
         if (body.size() - at < 4) return false;
         const auto size = get<std::uint32_t>(body.data() + at);
         at += 4;
@@ -336,31 +381,51 @@ bool read_objects(std::string_view body, std::size_t at, FileResult& r) {
             if (k >= r.non_planar.size() || r.non_planar[k++] != first + i) return false;
         first += o.polygons;
     }
-    return at == body.size() && first == r.polygons && k == r.non_planar.size();
+    if (first != r.polygons || k != r.non_planar.size() || body.size() - at < 4) return false;
+    const auto warnings = get<std::uint32_t>(body.data() + at);
+    at += 4;
+    if ((body.size() - at) / 4 < warnings) return false;
+    r.warnings.resize(warnings);
+    for (std::string& w : r.warnings) {
+        if (body.size() - at < 4) return false;
+        const auto size = get<std::uint32_t>(body.data() + at);
+        at += 4;
+        if (body.size() - at < size) return false;
+        w.assign(body.data() + at, size);
+        at += size;
+    }
+    return at == body.size();
 }
 
-// The last frame of outcome_frame's, read back: 'R' (checked, held against the measures that came
-// before it), 'E' or 'F'. false when the body is malformed or the type none of these.
-bool read_outcome(char type, std::string_view body, FileOutcome& out) {
+// The last frame of outcome_frame's, read back into `entry`, whose report holds the measures that came
+// before it: 'R' (checked, held against those measures), 'E' or 'F'. false when the body is malformed or
+// the type none of these.
+bool read_outcome(char type, std::string_view body, const MeshInput& input, std::size_t index, Entry& entry) {
     switch (type) {
         case 'R': {
             if (body.size() < 16) return false;
-            out.tolerance = get<double>(body.data());
-            out.result.polygons = get<std::uint32_t>(body.data() + 8);
+            FileReport measures = std::move(entry.out.report).value_or(FileReport{});
+            FileReport& r = entry.out.report.emplace();
+            r.tolerance = get<double>(body.data());
+            r.polygons = get<std::uint32_t>(body.data() + 8);
             std::size_t at = 12;
-            if (!std::isfinite(out.tolerance) || out.tolerance < 0 || out.tolerance > 90 ||
-                !read_indices(body, at, out.result.polygons, out.result.non_planar) ||
-                !read_objects(body, at, out.result) || !measures_fit(out.measures, out.result))
+            if (!std::isfinite(r.tolerance) || r.tolerance < 0 || r.tolerance > 90 ||
+                !read_indices(body, at, r.polygons, r.non_planar) || !read_objects(body, at, r) ||
+                !measures_fit(measures, r, index))
                 return false;
-            out.kind = FileOutcome::Kind::checked;
+            r.path = input.path;
+            r.details = std::move(measures.details);
+            r.histogram = measures.histogram;
+            r.image = std::move(measures.image);
+            r.html = std::move(measures.html);
             return true;
         }
         case 'E':
         case 'F':
             if (body.size() < 2 || static_cast<std::uint8_t>(body[0]) >= kErrors.size()) return false;
-            out.kind = type == 'E' ? FileOutcome::Kind::error : FileOutcome::Kind::fatal;
-            out.code = static_cast<ErrorCode>(body[0]);
-            out.message = std::string(body.substr(1));
+            entry.out.report.reset();
+            entry.fatal = type == 'F';
+            entry.out.failure = FileFailure{input.path, std::string(body.substr(1)), static_cast<ErrorCode>(body[0])};
             return true;
         default: return false;
     }
@@ -378,13 +443,14 @@ unsigned threads_per_worker(std::size_t workers) {
 class Pool {
 public:
     // Workers still there when the pool goes (a delivery threw) are killed with their process::Child.
-    Pool(std::span<const MeshInput> inputs, const CheckOne& check) : inputs_(inputs), check_(check) {}
+    Pool(std::span<const MeshInput> inputs, const CheckOptions& options, const SessionOptions& session)
+        : inputs_(inputs), options_(options), session_(session) {}
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
 
     void run(std::size_t jobs, const Deliver& deliver) {
         std::size_t checkable = 0;
-        for (const MeshInput& in : inputs_) checkable += in.error.empty();
+        for (const MeshInput& in : inputs_) checkable += !in.failure;
         const std::size_t count = std::min(jobs, checkable);
         work_threads_ = threads_per_worker(count);
         for (std::size_t i = 0; i < count; ++i) workers_.push_back(spawn());
@@ -393,9 +459,10 @@ public:
             dispatch(window);
             bool delivered = false;
             for (auto it = done_.find(delivered_); it != done_.end(); it = done_.find(delivered_)) {
-                FileOutcome out = std::move(it->second);
+                Entry entry = std::move(it->second);
                 done_.erase(it);
-                deliver(delivered_++, std::move(out));
+                if (entry.fatal) throw RunStopped(*entry.out.failure, delivered_, std::move(entry.out.log));
+                deliver(delivered_++, std::move(entry.out));
                 delivered = true;
             }
             // Delivering opens the window for more entries: hand those out before waiting.
@@ -408,7 +475,7 @@ private:
     struct Worker {
         process::Child child;           // pid() 0: none (lost, not replaced)
         std::deque<std::size_t> tasks;  // handed out, in the order the worker takes them
-        FileOutcome partial;            // the log of the first task so far
+        Entry partial;                  // the log and measures of the first task so far
         process::FrameReader in{kMaxFrame};
     };
 
@@ -419,7 +486,7 @@ private:
         try {
             w.child = process::Child::start({.link = process::Link::socket}, [this](int fd) {
                 set_work_threads(work_threads_);
-                return worker_main(fd, inputs_, check_);
+                return worker_main(fd, inputs_, options_, session_);
             });
         } catch (const std::system_error& e) {
             throw std::runtime_error("cannot start a worker: " + e.code().message());
@@ -441,11 +508,10 @@ private:
     void dispatch(std::size_t window) {
         for (;;) {
             while (retry_.empty() && next_ < inputs_.size() && next_ < delivered_ + window &&
-                   !inputs_[next_].error.empty()) {
-                FileOutcome out;
-                out.message = inputs_[next_].error;
-                out.code = inputs_[next_].code;
-                done_.emplace(next_++, std::move(out));
+                   inputs_[next_].failure) {
+                Entry entry;
+                entry.out.failure = inputs_[next_].failure;
+                done_.emplace(next_++, std::move(entry));
             }
             const bool retry = !retry_.empty();
             if (!retry && (next_ >= inputs_.size() || next_ >= delivered_ + window)) return;
@@ -480,7 +546,7 @@ private:
             if (w.child.fd() >= 0) fds.push_back({w.child.fd(), POLLIN, 0});
             busy = busy || (w.child.fd() >= 0 && !w.tasks.empty());
         }
-        if (!busy) throw std::logic_error("check_in_workers: waiting with no file in work");
+        if (!busy) throw std::logic_error("check_files: waiting with no file in work");
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) return;
             throw std::runtime_error(std::string("waiting for the workers: ") + std::strerror(errno));
@@ -523,7 +589,7 @@ private:
         const auto index = get<std::uint32_t>(f.data() + 1);
         if (w.tasks.empty() || index != w.tasks.front()) return false;
         const std::string_view body = f.substr(kFrameHead);
-        FileOutcome& out = w.partial;
+        Entry& out = w.partial;
         switch (type) {
             case 'L': {
                 if (body.size() < 4) return false;
@@ -531,17 +597,15 @@ private:
                 if (severity != 1 && severity != 2 && severity != 4 && severity != 8 && severity != 16 &&
                     severity != 32)
                     return false;
-                out.log.push_back({static_cast<XSI::siSeverityType>(severity), from_utf8(body.substr(4))});
+                out.out.log.push_back({severity, std::string(body.substr(4))});
                 return true;
             }
             case 'M':
                 // Once per file, before its result.
-                if (out.measures.histogram || !out.measures.details.empty() || !out.measures.image.empty())
-                    return false;
-                return read_measures(body, out.measures);
+                if (out.out.report) return false;
+                return read_measures(body, out.out.report.emplace());
             default:
-                if (!read_outcome(type, body, out)) return false;
-                if (out.kind == FileOutcome::Kind::checked) out.result.path = inputs_[index].path;
+                if (!read_outcome(type, body, inputs_[index], index, out)) return false;
                 break;
         }
         done_.emplace(index, std::move(out));
@@ -556,25 +620,26 @@ private:
         Worker& w = workers_[slot];
         stop(w, true);
         if (!w.tasks.empty()) {
-            FileOutcome out = std::move(w.partial);
-            out.kind = FileOutcome::Kind::error;
-            out.code = ErrorCode::worker_crashed;
-            out.message = inputs_[w.tasks.front()].path + ": " + what;
-            done_.emplace(w.tasks.front(), std::move(out));
+            Entry entry = std::move(w.partial);
+            const std::string& path = inputs_[w.tasks.front()].path;
+            entry.out.report.reset();
+            entry.out.failure = FileFailure{path, path + ": " + what, ErrorCode::worker_crashed};
+            done_.emplace(w.tasks.front(), std::move(entry));
             w.tasks.pop_front();
             retry_.insert(retry_.begin(), w.tasks.begin(), w.tasks.end());
             std::sort(retry_.begin(), retry_.end());
         }
         w = Worker{};
         bool left = !retry_.empty();
-        for (std::size_t i = next_; i < inputs_.size() && !left; ++i) left = inputs_[i].error.empty();
+        for (std::size_t i = next_; i < inputs_.size() && !left; ++i) left = !inputs_[i].failure;
         if (left) w = spawn();
     }
 
     std::span<const MeshInput> inputs_;
-    const CheckOne& check_;
+    const CheckOptions& options_;
+    const SessionOptions& session_;
     std::vector<Worker> workers_;
-    std::map<std::size_t, FileOutcome> done_;  // finished, waiting for the entries before them
+    std::map<std::size_t, Entry> done_;  // finished, waiting for the entries before them
     std::deque<std::size_t> retry_;            // queued on a worker that was lost, ascending
     std::size_t next_ = 0;                     // the next entry to hand out
     std::size_t delivered_ = 0;                // the next entry to deliver
@@ -591,10 +656,33 @@ std::size_t available_cores() {
     return n > 0 ? static_cast<std::size_t>(n) : 1;
 }
 
-void check_in_workers(std::span<const MeshInput> inputs, std::size_t jobs, const CheckOne& check,
-                      const Deliver& deliver) {
-    Pool pool(inputs, check);
-    pool.run(jobs, deliver);
+void check_files(std::span<const MeshInput> inputs, const CheckOptions& options, const SessionOptions& session,
+                 std::size_t jobs, const Deliver& deliver) {
+    std::size_t checkable = 0;
+    for (const MeshInput& in : inputs) checkable += !in.failure;
+    // The plug-in is found once, here: a run that cannot find it stops before any file.
+    SessionOptions found = session;
+    found.plugin = find_plugin(session.plugin);
+    if (std::min(jobs, checkable) >= 2) {
+        found.log = {};
+        Pool pool(inputs, options, found);
+        pool.run(jobs, deliver);
+        return;
+    }
+    std::vector<LogLine> log;
+    found.log = [&log](const LogLine& line) { log.push_back(line); };
+    Session here(std::move(found));
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        FileOutcome out;
+        try {
+            out = check_entry(here, inputs[i], i, options);
+        } catch (const std::exception& e) {
+            throw RunStopped(FileFailure{inputs[i].path, e.what(), code_of(e, ErrorCode::internal)}, i,
+                             std::exchange(log, {}));
+        }
+        out.log = std::exchange(log, {});
+        deliver(i, std::move(out));
+    }
 }
 
-}  // namespace torvel::app
+}  // namespace torvel

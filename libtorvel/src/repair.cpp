@@ -5,13 +5,12 @@
 #include <iterator>
 #include <span>
 
-#include "app.h"
 #include "huge_pages.h"
 #include "file_session.h"
 #include "plugin_registry.h"
 #include "polygon_split.h"
 
-namespace torvel::app {
+namespace torvel {
 
 namespace {
 
@@ -38,10 +37,10 @@ struct Origin {
 
 // The pieces of every split as polygons of one mesh. The pieces of a polygon share the vertices of its
 // corners (and so the new diagonals), as they do in the repaired mesh.
-PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const io::PolygonPieces> splits, std::vector<Origin>& origin) {
+PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const SplitPolygon> splits, std::vector<Origin>& origin) {
     PolygonMesh out;
     std::size_t pieces = 0, corners = 0, vertices = 0;
-    for (const io::PolygonPieces& split : splits) {
+    for (const SplitPolygon& split : splits) {
         pieces += split.piece_count();
         corners += split.corners.size();
         vertices += mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon];
@@ -54,7 +53,7 @@ PolygonMesh pieces_mesh(const MeshView& mesh, std::span<const io::PolygonPieces>
     std::vector<std::uint32_t> vertex;  // of each corner of the polygon being split, or kNone
     constexpr std::uint32_t kNone = ~std::uint32_t{0};
     for (std::uint32_t s = 0; s < splits.size(); ++s) {
-        const io::PolygonPieces& split = splits[s];
+        const SplitPolygon& split = splits[s];
         const std::uint32_t first = mesh.offsets[split.polygon];
         vertex.assign(mesh.offsets[split.polygon + 1] - first, kNone);
         for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
@@ -86,7 +85,7 @@ void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const s
         const Origin o = origin[q];
         const std::size_t s = o.split;
         if (dropped[s]) continue;  // told once
-        io::PolygonPieces& split = r.splits[s];
+        SplitPolygon& split = r.splits[s];
         if (!touched[s]) {
             for (std::uint32_t k = 0; k < split.piece_count(); ++k)
                 pieces[s].push_back(
@@ -112,12 +111,12 @@ void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const s
         pieces[s].insert(pieces[s].end(), std::make_move_iterator(triangles.begin() + 1),
                          std::make_move_iterator(triangles.end()));
     }
-    std::vector<io::PolygonPieces> kept;
+    std::vector<SplitPolygon> kept;
     for (std::size_t s = 0; s < r.splits.size(); ++s) {
         if (dropped[s]) continue;
         if (touched[s]) {
             triangulated.push_back(r.splits[s].polygon);
-            io::PolygonPieces redone{r.splits[s].polygon, {0}, {}};
+            SplitPolygon redone{r.splits[s].polygon, {0}, {}};
             for (const auto& piece : pieces[s]) {
                 redone.corners.insert(redone.corners.end(), piece.begin(), piece.end());
                 redone.offsets.push_back(static_cast<std::uint32_t>(redone.corners.size()));
@@ -131,35 +130,7 @@ void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const s
               [](const NotRepaired& a, const NotRepaired& b) { return a.index < b.index; });
 }
 
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
-
-std::string MeshRepair::summary(double tolerance) const {
-    return plural(splits.size(), "polygon", "polygons") + " split into " + plural(pieces(), "piece", "pieces") + ", " +
-           std::to_string(not_repaired.size()) + " not repaired at " + format_number(tolerance) + "\u00b0";
-}
-
-std::string MeshRepair::not_fewest_summary() const {
-    if (not_fewest.empty()) return {};
-    const auto budget = std::count_if(not_fewest.begin(), not_fewest.end(),
-                                      [](const NotFewest& f) { return f.why == Unproven::search_budget; });
-    const auto size = static_cast<std::ptrdiff_t>(not_fewest.size());
-    std::string why = budget == size ? "the search's budget was reached"
-                      : budget == 0  ? "a piece the filter still reported was split into triangles"
-                                     : "the search's budget was reached, or a piece the filter still reported was "
-                                       "split into triangles";
-    return std::to_string(not_fewest.size()) + " of the splits " + (size == 1 ? "is" : "are") +
-           " not proven the fewest pieces (" + why + ")";
-}
-
-std::size_t MeshRepair::pieces() const {
-    std::size_t n = 0;
-    for (const io::PolygonPieces& s : splits) n += s.piece_count();
-    return n;
-}
 
 MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
                        const PlaceMesh& place) {
@@ -181,23 +152,25 @@ MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView
     const XSI::CRef pieces = place(pieces_mesh(mesh, r.splits, origin));
     triangulate_reported(r, mesh, reported_polygons(host, pieces), origin, triangulated);
     // A polygon the filter reported but that needed no cut stays as it is.
-    std::erase_if(r.splits, [](const io::PolygonPieces& s) { return s.piece_count() < 2; });
-    for (const io::PolygonPieces& s : r.splits) {
+    std::erase_if(r.splits, [](const SplitPolygon& s) { return s.piece_count() < 2; });
+    for (SplitPolygon& s : r.splits) {
         if (s.piece_count() == 2) continue;
-        if (std::binary_search(beyond_budget.begin(), beyond_budget.end(), s.polygon))
-            r.not_fewest.push_back({s.polygon, Unproven::search_budget});
-        else if (std::binary_search(triangulated.begin(), triangulated.end(), s.polygon))
-            r.not_fewest.push_back({s.polygon, Unproven::triangulated});
+        if (std::binary_search(beyond_budget.begin(), beyond_budget.end(), s.polygon)) {
+            s.fewest = false;
+        } else if (std::binary_search(triangulated.begin(), triangulated.end(), s.polygon)) {
+            s.fewest = false;
+            s.triangulated = true;
+        }
     }
     return r;
 }
 
 PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Object> objects,
-                          std::span<const io::PolygonPieces> splits) {
+                          std::span<const SplitPolygon> splits, std::vector<std::uint32_t>* source_polygon) {
     PolygonMesh out;
     out.positions.assign(mesh.positions.begin(), mesh.positions.end());
     std::size_t pieces = 0, corners = 0;
-    for (const io::PolygonPieces& split : splits) {
+    for (const SplitPolygon& split : splits) {
         pieces += split.piece_count() - 1;
         corners += split.corners.size() - (mesh.offsets[split.polygon + 1] - mesh.offsets[split.polygon]);
     }
@@ -212,16 +185,18 @@ PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Obj
                 {objects[object].name, static_cast<std::uint32_t>(out.polygon_count()), objects[object].first_vertex});
         const std::uint32_t first = mesh.offsets[p];
         if (s < splits.size() && splits[s].polygon == p) {
-            const io::PolygonPieces& split = splits[s++];
+            const SplitPolygon& split = splits[s++];
             for (std::uint32_t k = 0; k < split.piece_count(); ++k) {
                 for (std::uint32_t i = split.offsets[k]; i < split.offsets[k + 1]; ++i)
                     out.indices.push_back(mesh.indices[first + split.corners[i]]);
                 out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+                if (source_polygon) source_polygon->push_back(p);
             }
             continue;
         }
         out.indices.insert(out.indices.end(), mesh.indices.begin() + first, mesh.indices.begin() + mesh.offsets[p + 1]);
         out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+        if (source_polygon) source_polygon->push_back(p);
     }
     for (; object < objects.size(); ++object)  // a lone object without polygons
         out.objects.push_back(
@@ -229,4 +204,4 @@ PolygonMesh repaired_mesh(const MeshView& mesh, std::span<const PolygonMesh::Obj
     return out;
 }
 
-}  // namespace torvel::app
+}  // namespace torvel
