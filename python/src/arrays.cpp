@@ -84,7 +84,7 @@ std::vector<double> read_positions(py::handle value) {
             const double x = values(v, k);
             if (!std::isfinite(x))
                 throw ArrayError("positions[" + std::to_string(v) + ", " + std::to_string(k) + "] is " +
-                                 std::to_string(x) + ": coordinates must be finite");
+                                 (std::isnan(x) ? "nan" : x > 0 ? "inf" : "-inf") + ": coordinates must be finite");
             *to++ = x;
         }
     return out;

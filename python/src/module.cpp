@@ -68,7 +68,10 @@ auto released(const std::string& path, F&& work, bool alone = false) -> decltype
             return work();
         } catch (const Error& e) {
             std::string at = error_path(e);
-            failure = Failure{std::string(error_id(e.code())), e.what(), at.empty() ? path : std::move(at)};
+            // A plug-in's failure is not the checked file's: its message names the library instead.
+            const bool plugin = e.code() == ErrorCode::plugin_load || e.code() == ErrorCode::plugin_filter;
+            if (at.empty() && !plugin) at = path;
+            failure = Failure{std::string(error_id(e.code())), e.what(), std::move(at)};
         }
     }
     raise(*failure);
