@@ -170,8 +170,12 @@ def split(me, arrays, fix):
     for name in (SOURCE_FACE, SOURCE_CORNER):
         me.attributes.remove(me.attributes[name])
     if normals is not None:
-        # Stored custom normals are relative to each corner's automatic normal, which the new edges change:
-        # set them again as the vectors each corner had.
+        # Blender stores a custom normal as two angles in its corner's normal space (from the automatic
+        # normal, and around it from a reference edge); a piece's corner has a new space, so the stored angles
+        # would now mean other vectors: set again the vector each corner had. Both corners at a new edge's
+        # end take one corner's vector, so the fans the new edges join agree and no edge turns sharp. One
+        # limit is Blender's: a vector turned less than acos(1 - 1e-4) (0.81°) from its new reference edge
+        # is stored on the edge's side, off by up to that angle times its sine from the automatic normal.
         me.normals_split_custom_set(normals[corner_source])
     me.update()
     return new_source, kept
