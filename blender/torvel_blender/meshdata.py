@@ -29,15 +29,18 @@ class MeshArrays:
 
 
 def _get(collection, attr, count, dtype, width=1):
-    out = np.empty(count * width, dtype)
+    # foreach_get copies in one go only into an array of the property's own type (32-bit ints and floats);
+    # any other type takes a slow path item by item, so read in that type and widen afterwards.
+    own = np.int32 if np.issubdtype(dtype, np.integer) else np.float32 if np.issubdtype(dtype, np.floating) else dtype
+    out = np.empty(count * width, own)
     collection.foreach_get(attr, out)
-    return out
+    return out if own == dtype else out.astype(dtype)
 
 
 def read(me):
     """The arrays of a mesh that is not in Edit Mode (call ``obj.update_from_editmode()`` first if it is)."""
     nv, nf, nl = len(me.vertices), len(me.polygons), len(me.loops)
-    positions = _get(me.vertices, "co", nv, np.float32, 3).reshape(nv, 3).astype(np.float64)
+    positions = _get(me.vertices, "co", nv, np.float64, 3).reshape(nv, 3)
     sizes = _get(me.polygons, "loop_total", nf, np.int64)
     starts = _get(me.polygons, "loop_start", nf, np.int64)
     loop_vert = _get(me.loops, "vertex_index", nl, np.int64)
