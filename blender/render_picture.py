@@ -73,6 +73,10 @@ bpy.context.scene.world = bpy.data.worlds.new("World")
 scene.world.color = (1, 1, 1)
 scene.render.resolution_x, scene.render.resolution_y = 900, 600
 scene.render.film_transparent = False
+# Flat colours: an RGB picture at full compression stays small for the README.
+scene.render.image_settings.color_mode = "RGB"
+scene.render.image_settings.compression = 100
+scene.render.dither_intensity = 0  # dither noise would not compress
 cam = bpy.data.objects.new("Camera", bpy.data.cameras.new("Camera"))
 scene.collection.objects.link(cam)
 cam.location = (6.0, -14.0, 11.0)
