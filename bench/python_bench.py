@@ -58,7 +58,8 @@ def obj_arrays(path):
 def cpu_of(command, env):
     """(CPU seconds of the child, its stdout)."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    done = subprocess.run(command, env=env, capture_output=True, text=True, check=True)
+    done = subprocess.run(command, env=env, capture_output=True, text=True)
+    assert done.returncode in (0, 1), done.stderr  # 1: the check reported polygons
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime), done.stdout
 
