@@ -2,30 +2,29 @@
 
 Face i of the arrays is polygon i of the mesh (``mesh.polygons[i]``, which is ``bm.faces[i]`` of the edit
 mesh once it is written to the mesh); positions are the base mesh's vertex coordinates in object space, as
-Blender stores them, before any modifier. Arrays go in and out through foreach_get/foreach_set: no Python
-loop runs per face except over the faces a split replaces.
+Blender stores them, before any modifier. Arrays go in and out through foreach_get/foreach_set, whole layers
+at a time: no Python loop runs per face or per corner.
 """
 
 from dataclasses import dataclass
 
-import bmesh
 import numpy as np
-
-# Temporary attributes that carry each piece's source face and corner through the bmesh round trip.
-SOURCE_FACE = "torvel_source_face"
-SOURCE_CORNER = "torvel_source_corner"
 
 
 @dataclass
 class MeshArrays:
-    positions: np.ndarray  # (vertices, 3) float64
-    face_sizes: np.ndarray  # (faces,) int64
-    face_indices: np.ndarray  # (corners,) int64, the faces' vertices one face after the other
-    corner_loops: np.ndarray  # (corners,) int64: the mesh loop of each corner
+    positions: np.ndarray  # (vertices, 3) float32, as Blender stores them (torvel widens them)
+    face_sizes: np.ndarray  # (faces,) int32
+    face_indices: np.ndarray  # (corners,) int32, the faces' vertices one face after the other
+    corner_loops: np.ndarray | None  # (corners,): the mesh loop of each corner; None when corner i is loop i
 
     @property
     def faces(self):
         return len(self.face_sizes)
+
+    def loops(self, corners):
+        """The mesh loops of these corners."""
+        return corners if self.corner_loops is None else self.corner_loops[corners]
 
 
 def _get(collection, attr, count, dtype, width=1):
@@ -37,36 +36,49 @@ def _get(collection, attr, count, dtype, width=1):
     return out if own == dtype else out.astype(dtype)
 
 
+def offsets_of(sizes):
+    out = np.zeros(len(sizes), np.int64)
+    np.cumsum(sizes[:-1], out=out[1:])
+    return out
+
+
+def runs(starts, sizes):
+    """starts[0], starts[0]+1, ..., then starts[1], ...: each run as long as its size."""
+    sizes = np.asarray(sizes, np.int64)
+    total = int(sizes.sum())
+    return np.repeat(np.asarray(starts, np.int64) - offsets_of(sizes), sizes) + np.arange(total, dtype=np.int64)
+
+
 def read(me):
     """The arrays of a mesh that is not in Edit Mode (call ``obj.update_from_editmode()`` first if it is)."""
     nv, nf, nl = len(me.vertices), len(me.polygons), len(me.loops)
-    positions = _get(me.vertices, "co", nv, np.float64, 3).reshape(nv, 3)
-    sizes = _get(me.polygons, "loop_total", nf, np.int64)
-    starts = _get(me.polygons, "loop_start", nf, np.int64)
-    loop_vert = _get(me.loops, "vertex_index", nl, np.int64)
-    offsets = np.zeros(nf, np.int64)
-    np.cumsum(sizes[:-1], out=offsets[1:])
-    corners = int(sizes.sum())
+    positions = _get(me.vertices, "co", nv, np.float32, 3).reshape(nv, 3)
+    sizes = _get(me.polygons, "loop_total", nf, np.int32)
+    starts = _get(me.polygons, "loop_start", nf, np.int32)
+    loop_vert = _get(me.loops, "vertex_index", nl, np.int32)
+    if int(sizes.sum(dtype=np.int64)) == nl and np.array_equal(starts, offsets_of(sizes)):
+        return MeshArrays(positions, sizes, loop_vert, None)
     # Blender keeps each polygon's loops as one run, normally in polygon order; gather them in face order
     # when a mesh made by a script orders them otherwise.
-    corner_loops = np.repeat(starts - offsets, sizes) + np.arange(corners, dtype=np.int64)
+    corner_loops = runs(starts, sizes)
     return MeshArrays(positions, sizes, loop_vert[corner_loops], corner_loops)
 
 
 def select_faces(me, arrays, faces):
-    """Selects exactly `faces` (and their edges and vertices) in a mesh not in Edit Mode."""
+    """Selects exactly `faces` (and their edges and vertices) in a mesh not in Edit Mode. Nothing is tagged
+    for the dependency graph: in Object Mode no view draws the face selection, and Edit Mode and the paint
+    modes read it from the mesh itself; re-evaluating a large mesh would cost more than the selection."""
     face_sel = np.zeros(arrays.faces, bool)
     face_sel[faces] = True
     corner_sel = np.repeat(face_sel, arrays.face_sizes)
     vert_sel = np.zeros(len(me.vertices), bool)
     vert_sel[arrays.face_indices[corner_sel]] = True
-    loop_edge = _get(me.loops, "edge_index", len(me.loops), np.int64)
+    loop_edge = _get(me.loops, "edge_index", len(me.loops), np.int32)
     edge_sel = np.zeros(len(me.edges), bool)
-    edge_sel[loop_edge[arrays.corner_loops[corner_sel]]] = True
+    edge_sel[loop_edge[arrays.loops(np.nonzero(corner_sel)[0])]] = True
     me.vertices.foreach_set("select", vert_sel)
     me.edges.foreach_set("select", edge_sel)
     me.polygons.foreach_set("select", face_sel)
-    me.update()
 
 
 def select_faces_bmesh(bm, faces):
@@ -87,91 +99,179 @@ def _changed_faces(arrays, fix):
     changed = counts > 1
     single = counts[source] == 1
     differs = single & (out_sizes != arrays.face_sizes[source])
-    same = single & ~differs
-    if same.any():
-        in_offsets = np.zeros(nf, np.int64)
-        np.cumsum(arrays.face_sizes[:-1], out=in_offsets[1:])
-        out_offsets = np.zeros(len(out_sizes), np.int64)
-        np.cumsum(out_sizes[:-1], out=out_offsets[1:])
-        faces = np.nonzero(same)[0]
-        k = out_sizes[faces]
-        within = np.arange(int(k.sum()), dtype=np.int64) - np.repeat(np.cumsum(k) - k, k)
-        a = out_indices[np.repeat(out_offsets[faces], k) + within]
-        b = arrays.face_indices[np.repeat(in_offsets[source[faces]], k) + within]
-        bad = np.zeros(len(faces), bool)
-        np.logical_or.at(bad, np.repeat(np.arange(len(faces)), k), a != b)
-        differs[faces[bad]] = True
+    same = np.nonzero(single & ~differs)[0]
+    if len(same):
+        k = out_sizes[same]
+        mismatch = out_indices[runs(offsets_of(out_sizes)[same], k)] != arrays.face_indices[
+            runs(offsets_of(arrays.face_sizes)[source[same]], k)
+        ]
+        differs[same[np.repeat(np.arange(len(same)), k)[mismatch]]] = True
     changed[source[differs]] = True
     return changed, source, out_sizes, out_indices
 
 
-def _split_bmesh(bm, changed, source, out_sizes, out_indices):
-    """Replaces each changed face of `bm` by its pieces; returns {face: reason} of those it had to keep."""
-    bm.faces.ensure_lookup_table()
-    bm.verts.ensure_lookup_table()
-    out_offsets = np.zeros(len(out_sizes), np.int64)
-    np.cumsum(out_sizes[:-1], out=out_offsets[1:])
-    pieces_of = {}
-    for j in np.nonzero(changed[source])[0].tolist():
-        pieces_of.setdefault(int(source[j]), []).append(j)
-    # Adding faces outdates the lookup table: take the faces to replace first.
-    faces = {s: bm.faces[s] for s in pieces_of}
-    replaced, kept = [], {}
-    for s, pieces in pieces_of.items():
-        face = faces[s]
-        # The first corner at a vertex wins should a face repeat one.
-        corner_at = {}
-        for loop in reversed(face.loops):
-            corner_at[loop.vert.index] = loop
-        made = []
-        try:
-            for j in pieces:
-                o, k = int(out_offsets[j]), int(out_sizes[j])
-                verts = [bm.verts[v] for v in out_indices[o : o + k].tolist()]
-                piece = bm.faces.new(verts, face)  # material, smooth flag and face attributes
-                made.append(piece)
-                for loop in piece.loops:
-                    loop.copy_from(corner_at[loop.vert.index])  # every corner layer: UVs, colours, ...
-        except (ValueError, KeyError) as e:
-            for piece in made:
-                bm.faces.remove(piece)
-            kept[s] = f"its pieces could not be made in the mesh ({e})"
-            continue
-        replaced.append(face)
-    bmesh.ops.delete(bm, geom=replaced, context="FACES_ONLY")
-    return kept
+# The foreach field, width and 32-bit type of each attribute type.
+_FIELDS = {
+    "FLOAT": ("value", 1, np.float32),
+    "INT": ("value", 1, np.int32),
+    "INT8": ("value", 1, np.int32),
+    "BOOLEAN": ("value", 1, bool),
+    "FLOAT_VECTOR": ("vector", 3, np.float32),
+    "FLOAT2": ("vector", 2, np.float32),
+    "FLOAT_COLOR": ("color", 4, np.float32),
+    "BYTE_COLOR": ("color_srgb", 4, np.float32),
+}
+
+
+def _layers(me, domain):
+    """(name, getter of its data collection, field, width, type) of every layer of a domain that the split
+    carries over: the generic attributes, and for corners the UV maps, for faces the face maps and flags."""
+    out = []
+    for a in me.attributes:
+        if a.domain == domain:
+            field, width, dtype = _FIELDS.get(a.data_type, ("value", 1, object))
+            out.append((lambda n=a.name: me.attributes[n].data, field, width, dtype))
+    if domain == "CORNER":
+        for uv in me.uv_layers:
+            for field, width, dtype in (
+                ("uv", 2, np.float32),
+                ("pin_uv", 1, bool),
+                ("select", 1, bool),
+                ("select_edge", 1, bool),
+            ):
+                out.append((lambda n=uv.name: me.uv_layers[n].data, field, width, dtype))
+    else:
+        for fm in me.face_maps:
+            out.append((lambda n=fm.name: me.face_maps[n].data, "value", 1, np.int32))
+        for field in ("use_smooth", "use_freestyle_mark"):
+            out.append((lambda: me.polygons, field, 1, bool))
+    return out
+
+
+def _read_layer(data, field, width, dtype):
+    if dtype is object:  # strings: no foreach path
+        return np.array([getattr(d, field) for d in data], object)
+    out = np.empty(len(data) * width, dtype)
+    data.foreach_get(field, out)
+    return out.reshape(-1, width)
+
+
+def _write_layer(data, field, values):
+    if values.dtype == object:
+        for d, v in zip(data, values[:, 0].tolist()):
+            setattr(d, field, v)
+    else:
+        data.foreach_set(field, values.ravel())
+
+
+def _corner_sources(arrays, changed, source, out_sizes, out_indices):
+    """For every corner of the pieces of changed faces, the corner of its face at the same vertex (the first,
+    should the face repeat a vertex); and the faces whose pieces cannot take their corners from it (a vertex
+    the face does not have, or a piece that repeats one)."""
+    nv = len(arrays.positions)
+    pieces = np.nonzero(changed[source])[0]
+    k = out_sizes[pieces]
+    piece_face = np.repeat(source[pieces], k)
+    piece_vert = out_indices[runs(offsets_of(out_sizes)[pieces], k)]
+    faces = np.nonzero(changed)[0]
+    corners = runs(offsets_of(arrays.face_sizes)[faces], arrays.face_sizes[faces])
+    keys = np.repeat(faces, arrays.face_sizes[faces]) * nv + arrays.face_indices[corners]
+    order = np.lexsort((corners, keys))
+    keys, corners = keys[order], corners[order]
+    first = np.ones(len(keys), bool)
+    first[1:] = keys[1:] != keys[:-1]
+    keys, corners = keys[first], corners[first]
+    wanted = piece_face * nv + piece_vert
+    at = np.minimum(np.searchsorted(keys, wanted), len(keys) - 1)
+    bad = np.zeros(arrays.faces, bool)
+    bad[piece_face[keys[at] != wanted]] = True
+    piece_keys = np.sort(np.repeat(np.arange(len(pieces), dtype=np.int64), k) * nv + piece_vert)
+    bad[source[pieces[piece_keys[1:][piece_keys[1:] == piece_keys[:-1]] // nv]]] = True
+    return corners[at], bad
 
 
 def split(me, arrays, fix):
     """Replaces the faces `fix` (torvel.fix_mesh's result for `arrays`) split by their pieces, in a mesh not
-    in Edit Mode. Vertices, edges between kept corners and every attribute stay; each piece keeps its
-    face's material, smooth flag and face attributes, each corner its own corner data (UV maps, colour
-    attributes, custom split normals). Returns (source face of every new polygon, {face: reason} of the
-    changed faces that had to be kept whole)."""
-    for name in (SOURCE_FACE, SOURCE_CORNER):
-        if me.attributes.get(name) is not None:
-            raise RuntimeError(f"the mesh {me.name} has an attribute named {name}, which the split uses")
-    nf, nl = arrays.faces, len(me.loops)
+    in Edit Mode; the pieces take their face's place in the polygon order. Vertices, edges and every vertex and
+    edge attribute stay (the new edges get the defaults); each piece keeps its face's material, smooth flag
+    and face attributes, each corner its own corner data (UV maps, colour attributes, custom split normals).
+    Returns (the new arrays, source face of every new polygon, {face: reason} of the changed faces that had
+    to be kept whole)."""
+    nf, nl, ne = arrays.faces, len(me.loops), len(me.edges)
     changed, source, out_sizes, out_indices = _changed_faces(arrays, fix)
     if not changed.any():
-        return np.arange(nf, dtype=np.int64), {}
+        return arrays, np.arange(nf, dtype=np.int64), {}
+    kept = {}
+    # A mesh's polygons and loops can be added to but not removed: a face whose output has fewer corners
+    # than the face stays whole.
+    shrinks = changed & (np.bincount(source, out_sizes, minlength=nf) < arrays.face_sizes)
+    for f in np.nonzero(shrinks)[0].tolist():
+        kept[f] = "its pieces have fewer corners than the face"
+    changed &= ~shrinks
+    piece_corner_source, bad = _corner_sources(arrays, changed, source, out_sizes, out_indices)
+    if bad.any():
+        for f in np.nonzero(bad)[0].tolist():
+            kept[f] = "its pieces do not take their corners from the face (a vertex it lacks, or one repeated)"
+        changed &= ~bad
+        piece_corner_source, _ = _corner_sources(arrays, changed, source, out_sizes, out_indices)
+        if not changed.any():
+            return arrays, np.arange(nf, dtype=np.int64), kept
+
+    # The new polygons in order: each face left whole, or in its place its pieces in fix's order.
+    whole = np.nonzero(~changed)[0]
+    pieces = np.nonzero(changed[source])[0]
+    new_source = np.concatenate([whole, source[pieces]])
+    order = np.argsort(new_source, kind="stable")
+    new_source = new_source[order]
+    new_sizes = np.concatenate([arrays.face_sizes[whole].astype(np.int64), out_sizes[pieces]])[order]
+    # Each new corner's source corner, from a pool of the old corners then the pieces' corners.
+    pool_start = np.concatenate([offsets_of(arrays.face_sizes)[whole], nl + offsets_of(out_sizes[pieces])])
+    pool = np.concatenate([np.arange(nl, dtype=np.int64), piece_corner_source])
+    corner_source = pool[runs(pool_start[order], new_sizes)]
+    source_loops = arrays.loops(corner_source)
+    new_verts = arrays.face_indices[corner_source]
+    is_piece = np.repeat(np.concatenate([np.zeros(len(whole), bool), np.ones(len(pieces), bool)])[order], new_sizes)
+
+    # Edges: those of whole faces stay; a piece's corner finds its edge among the old ones or a new one.
+    loop_edge = _get(me.loops, "edge_index", nl, np.int32)
+    new_edge = loop_edge[source_loops].astype(np.int64)
+    starts = offsets_of(new_sizes)
+    nxt = np.arange(len(new_verts), dtype=np.int64) + 1
+    nxt[starts + new_sizes - 1] = starts
+    a, b = new_verts[is_piece], new_verts[nxt[is_piece]]
+    nv = len(arrays.positions)
+    want = np.minimum(a, b).astype(np.int64) * nv + np.maximum(a, b)
+    edge_verts = _get(me.edges, "vertices", ne, np.int32, 2).reshape(ne, 2).astype(np.int64)
+    have = edge_verts.min(1) * nv + edge_verts.max(1)
+    by_key = np.argsort(have)
+    at = np.minimum(np.searchsorted(have[by_key], want), max(ne - 1, 0))
+    found = have[by_key][at] == want if ne else np.zeros(len(want), bool)
+    added, which = np.unique(want[~found], return_inverse=True)
+    piece_edge = np.where(found, by_key[at], 0)
+    piece_edge[~found] = ne + which
+    new_edge[is_piece] = piece_edge
+
     normals = None
     if me.has_custom_normals:
         me.calc_normals_split()
         normals = _get(me.loops, "normal", nl, np.float32, 3).reshape(nl, 3)
-    me.attributes.new(SOURCE_FACE, "INT", "FACE").data.foreach_set("value", np.arange(nf, dtype=np.int32))
-    me.attributes.new(SOURCE_CORNER, "INT", "CORNER").data.foreach_set("value", np.arange(nl, dtype=np.int32))
-    bm = bmesh.new()
-    try:
-        bm.from_mesh(me)
-        kept = _split_bmesh(bm, changed, source, out_sizes, out_indices)
-        bm.to_mesh(me)
-    finally:
-        bm.free()
-    new_source = _get(me.attributes[SOURCE_FACE].data, "value", len(me.polygons), np.int32).astype(np.int64)
-    corner_source = _get(me.attributes[SOURCE_CORNER].data, "value", len(me.loops), np.int32)
-    for name in (SOURCE_FACE, SOURCE_CORNER):
-        me.attributes.remove(me.attributes[name])
+    face_layers = [(get, field, _read_layer(get(), field, w, t)) for get, field, w, t in _layers(me, "FACE")]
+    corner_layers = [(get, field, _read_layer(get(), field, w, t)) for get, field, w, t in _layers(me, "CORNER")]
+
+    me.edges.add(len(added))
+    me.edges.foreach_set(
+        "vertices", np.concatenate([edge_verts, np.stack([added // nv, added % nv], 1)]).astype(np.int32).ravel()
+    )
+    me.loops.add(len(new_verts) - nl)
+    me.polygons.add(len(new_sizes) - nf)
+    me.polygons.foreach_set("loop_start", starts.astype(np.int32))
+    me.polygons.foreach_set("loop_total", new_sizes.astype(np.int32))
+    me.loops.foreach_set("vertex_index", new_verts.astype(np.int32))
+    me.loops.foreach_set("edge_index", new_edge.astype(np.int32))
+    for get, field, values in face_layers:
+        _write_layer(get(), field, values[new_source])
+    for get, field, values in corner_layers:
+        _write_layer(get(), field, values[source_loops])
     if normals is not None:
         # Blender stores a custom normal as two angles in its corner's normal space (from the automatic
         # normal, and around it from a reference edge); a piece's corner has a new space, so the stored angles
@@ -179,6 +279,7 @@ def split(me, arrays, fix):
         # end take one corner's vector, so the fans the new edges join agree and no edge turns sharp. One
         # limit is Blender's: a vector turned less than acos(1 - 1e-4) (0.81°) from its new reference edge
         # is stored on the edge's side, off by up to that angle times its sine from the automatic normal.
-        me.normals_split_custom_set(normals[corner_source])
+        me.normals_split_custom_set(normals[source_loops])
     me.update()
-    return new_source, kept
+    new_arrays = MeshArrays(arrays.positions, new_sizes.astype(np.int32), new_verts.astype(np.int32), None)
+    return new_arrays, new_source, kept

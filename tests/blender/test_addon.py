@@ -214,6 +214,9 @@ def decorate(obj):
         "color", np.round(rng.random(nl * 4) * 255).astype(np.float32) / 255
     )
     me.color_attributes.new("Floats", "FLOAT_COLOR", "CORNER").data.foreach_set("color", rng.random(nl * 4, np.float32))
+    seams = np.zeros(len(me.edges), bool)
+    seams[::3] = True
+    me.edges.foreach_set("use_seam", seams)
     me.use_auto_smooth = True
     n = rng.normal(size=(nl, 3))
     me.normals_split_custom_set(n / np.linalg.norm(n, axis=1)[:, None])
@@ -290,9 +293,14 @@ def check_split_normals(me, got, want, on_piece, smooth):
 def check_split(obj, tol, before, fix):
     """Everything a split must keep, on `obj` after the split of the mesh whose data was `before`."""
     me = obj.data
-    pos0, sizes0, idx0, corners0, faces0, _ = before
+    pos0, sizes0, idx0, corners0, faces0, _, edges0 = before
     pos1, sizes1, idx1 = arrays(me)
     assert np.array_equal(pos0, pos1), "a vertex moved"
+    # The old edges stay as they were, with their data; the new ones join corners of a piece, unmarked.
+    edges1 = edge_data(me)
+    for name, values in edges0.items():
+        assert np.array_equal(edges1[name][: len(values)], values), name
+    assert not edges1["seam"][len(edges0["seam"]) :].any()
     corners1, faces1, corner_id = corner_data(me)
     source = faces1["face_id"]
     # The pieces are fix_mesh's, face for face.
@@ -326,13 +334,21 @@ def check_split(obj, tol, before, fix):
     want_sel = np.nonzero(np.isin(source, list(unrepaired)))[0]
     assert np.array_equal(selected_faces(me), want_sel), (selected_faces(me), want_sel)
     assert np.array_equal(expected(obj, tol), want_sel), "Select Non-Planar after the split"
+    assert not me.validate(verbose=True), "the split left an invalid mesh"
     return want_sel
+
+
+def edge_data(me):
+    verts, seam = np.empty(len(me.edges) * 2, np.int32), np.empty(len(me.edges), bool)
+    me.edges.foreach_get("vertices", verts)
+    me.edges.foreach_get("use_seam", seam)
+    return {"vertices": verts.reshape(-1, 2), "seam": seam}
 
 
 def snapshot(obj):
     pos, sizes, idx = arrays(obj.data)
     corners, faces, corner_id = corner_data(obj.data)
-    return pos, sizes, idx, corners, faces, corner_id
+    return pos, sizes, idx, corners, faces, corner_id, edge_data(obj.data)
 
 
 @test
