@@ -64,7 +64,7 @@ def read(me):
     return MeshArrays(positions, sizes, loop_vert[corner_loops], corner_loops)
 
 
-def select_faces(me, arrays, faces):
+def select_faces(me, arrays, faces, loop_edge=None):
     """Selects exactly `faces` (and their edges and vertices) in a mesh not in Edit Mode. Nothing is tagged
     for the dependency graph: in Object Mode no view draws the face selection, and Edit Mode and the paint
     modes read it from the mesh itself; re-evaluating a large mesh would cost more than the selection."""
@@ -73,7 +73,8 @@ def select_faces(me, arrays, faces):
     corner_sel = np.repeat(face_sel, arrays.face_sizes)
     vert_sel = np.zeros(len(me.vertices), bool)
     vert_sel[arrays.face_indices[corner_sel]] = True
-    loop_edge = _get(me.loops, "edge_index", len(me.loops), np.int32)
+    if loop_edge is None:
+        loop_edge = _get(me.loops, "edge_index", len(me.loops), np.int32)
     edge_sel = np.zeros(len(me.edges), bool)
     edge_sel[loop_edge[arrays.loops(np.nonzero(corner_sel)[0])]] = True
     me.vertices.foreach_set("select", vert_sel)
@@ -102,10 +103,11 @@ def _changed_faces(arrays, fix):
     same = np.nonzero(single & ~differs)[0]
     if len(same):
         k = out_sizes[same]
-        mismatch = out_indices[runs(offsets_of(out_sizes)[same], k)] != arrays.face_indices[
-            runs(offsets_of(arrays.face_sizes)[source[same]], k)
-        ]
-        differs[same[np.repeat(np.arange(len(same)), k)[mismatch]]] = True
+        out_start = offsets_of(out_sizes)[same]
+        out_corners = runs(out_start, k)
+        in_corners = out_corners + np.repeat(offsets_of(arrays.face_sizes)[source[same]] - out_start, k)
+        mismatch = np.nonzero(out_indices[out_corners] != arrays.face_indices[in_corners])[0]
+        differs[same[np.searchsorted(out_start, out_corners[mismatch], side="right") - 1]] = True
     changed[source[differs]] = True
     return changed, source, out_sizes, out_indices
 
@@ -195,12 +197,12 @@ def split(me, arrays, fix):
     in Edit Mode; the pieces take their face's place in the polygon order. Vertices, edges and every vertex and
     edge attribute stay (the new edges get the defaults); each piece keeps its face's material, smooth flag
     and face attributes, each corner its own corner data (UV maps, colour attributes, custom split normals).
-    Returns (the new arrays, source face of every new polygon, {face: reason} of the changed faces that had
+    Returns (the new arrays, the edge of each new loop (None when nothing changed), source face of every new polygon, {face: reason} of the changed faces that had
     to be kept whole)."""
     nf, nl, ne = arrays.faces, len(me.loops), len(me.edges)
     changed, source, out_sizes, out_indices = _changed_faces(arrays, fix)
     if not changed.any():
-        return arrays, np.arange(nf, dtype=np.int64), {}
+        return arrays, None, np.arange(nf, dtype=np.int64), {}
     kept = {}
     # A mesh's polygons and loops can be added to but not removed: a face whose output has fewer corners
     # than the face stays whole.
@@ -215,28 +217,39 @@ def split(me, arrays, fix):
         changed &= ~bad
         piece_corner_source, _ = _corner_sources(arrays, changed, source, out_sizes, out_indices)
         if not changed.any():
-            return arrays, np.arange(nf, dtype=np.int64), kept
+            return arrays, None, np.arange(nf, dtype=np.int64), kept
 
     # The new polygons in order: each face left whole, or in its place its pieces in fix's order.
     whole = np.nonzero(~changed)[0]
     pieces = np.nonzero(changed[source])[0]
-    new_source = np.concatenate([whole, source[pieces]])
-    order = np.argsort(new_source, kind="stable")
-    new_source = new_source[order]
-    new_sizes = np.concatenate([arrays.face_sizes[whole].astype(np.int64), out_sizes[pieces]])[order]
-    # Each new corner's source corner, from a pool of the old corners then the pieces' corners.
-    pool_start = np.concatenate([offsets_of(arrays.face_sizes)[whole], nl + offsets_of(out_sizes[pieces])])
-    pool = np.concatenate([np.arange(nl, dtype=np.int64), piece_corner_source])
-    corner_source = pool[runs(pool_start[order], new_sizes)]
+    counts = np.bincount(source[pieces], minlength=nf)
+    first_new = offsets_of(np.where(changed, counts, 1))
+    by_face = np.argsort(source[pieces], kind="stable")
+    group = counts[changed]
+    at_piece = np.empty(len(pieces), np.int64)
+    at_piece[by_face] = first_new[source[pieces[by_face]]] + np.arange(len(pieces)) - np.repeat(offsets_of(group), group)
+    at_whole = first_new[whole]
+    new_faces = len(whole) + len(pieces)
+    new_source = np.empty(new_faces, np.int64)
+    new_source[at_whole], new_source[at_piece] = whole, source[pieces]
+    new_sizes = np.empty(new_faces, np.int64)
+    new_sizes[at_whole], new_sizes[at_piece] = arrays.face_sizes[whole], out_sizes[pieces]
+    # Each new corner's source corner: a whole face's own corners, a piece's from _corner_sources (numbered
+    # from nl on here, after the old corners).
+    pool_start = np.empty(new_faces, np.int64)
+    pool_start[at_whole] = offsets_of(arrays.face_sizes)[whole]
+    pool_start[at_piece] = nl + offsets_of(out_sizes[pieces])
+    corner_source = runs(pool_start, new_sizes)
+    is_piece = corner_source >= nl
+    corner_source[is_piece] = piece_corner_source[corner_source[is_piece] - nl]
     source_loops = arrays.loops(corner_source)
     new_verts = arrays.face_indices[corner_source]
-    is_piece = np.repeat(np.concatenate([np.zeros(len(whole), bool), np.ones(len(pieces), bool)])[order], new_sizes)
 
     # Edges: those of whole faces stay; a piece's corner finds its edge among the old ones or a new one.
     loop_edge = _get(me.loops, "edge_index", nl, np.int32)
-    new_edge = loop_edge[source_loops].astype(np.int64)
+    new_edge = loop_edge[source_loops]
     starts = offsets_of(new_sizes)
-    nxt = np.arange(len(new_verts), dtype=np.int64) + 1
+    nxt = np.arange(1, len(new_verts) + 1, dtype=np.int64)
     nxt[starts + new_sizes - 1] = starts
     a, b = new_verts[is_piece], new_verts[nxt[is_piece]]
     nv = len(arrays.positions)
@@ -266,8 +279,8 @@ def split(me, arrays, fix):
     me.polygons.add(len(new_sizes) - nf)
     me.polygons.foreach_set("loop_start", starts.astype(np.int32))
     me.polygons.foreach_set("loop_total", new_sizes.astype(np.int32))
-    me.loops.foreach_set("vertex_index", new_verts.astype(np.int32))
-    me.loops.foreach_set("edge_index", new_edge.astype(np.int32))
+    me.loops.foreach_set("vertex_index", new_verts)
+    me.loops.foreach_set("edge_index", new_edge)
     for get, field, values in face_layers:
         _write_layer(get(), field, values[new_source])
     for get, field, values in corner_layers:
@@ -281,5 +294,5 @@ def split(me, arrays, fix):
         # is stored on the edge's side, off by up to that angle times its sine from the automatic normal.
         me.normals_split_custom_set(normals[source_loops])
     me.update()
-    new_arrays = MeshArrays(arrays.positions, new_sizes.astype(np.int32), new_verts.astype(np.int32), None)
-    return new_arrays, new_source, kept
+    new_arrays = MeshArrays(arrays.positions, new_sizes.astype(np.int32), new_verts, None)
+    return new_arrays, new_edge, new_source, kept

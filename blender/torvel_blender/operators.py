@@ -223,10 +223,10 @@ class TORVEL_OT_split_non_planar(bpy.types.Operator):
         # In Edit Mode the split is made on a copy of the mesh, then loaded into the edit mesh in one go.
         target = me.copy() if edit else me
         try:
-            new_arrays, new_source, kept = meshdata.split(target, arrays, fix)
+            new_arrays, loop_edge, new_source, kept = meshdata.split(target, arrays, fix)
             reasons.update(kept)
             unrepaired = np.nonzero(np.isin(new_source, np.fromiter(reasons, np.int64, len(reasons))))[0]
-            meshdata.select_faces(target, new_arrays, unrepaired)
+            meshdata.select_faces(target, new_arrays, unrepaired, loop_edge)
             bm = None
             if edit:
                 bm = bmesh.from_edit_mesh(me)
