@@ -7,6 +7,7 @@ at a time: no Python loop runs per face or per corner.
 """
 
 from dataclasses import dataclass
+from functools import cached_property
 
 import numpy as np
 
@@ -21,6 +22,11 @@ class MeshArrays:
     @property
     def faces(self):
         return len(self.face_sizes)
+
+    @cached_property
+    def face_starts(self):
+        """The first corner of each face."""
+        return offsets_of(self.face_sizes)
 
     def loops(self, corners):
         """The mesh loops of these corners."""
@@ -91,25 +97,11 @@ def select_faces_bmesh(bm, faces):
 
 
 def _changed_faces(arrays, fix):
-    """The input faces whose output is not the face itself: split into several pieces or rewritten."""
-    nf = arrays.faces
+    """The input faces fix split (each into several pieces); the others stay as the mesh has them."""
     source = np.asarray(fix.source_face, np.int64)
-    out_sizes = np.asarray(fix.face_sizes, np.int64)
-    out_indices = np.asarray(fix.face_indices, np.int64)
-    counts = np.bincount(source, minlength=nf)
-    changed = counts > 1
-    single = counts[source] == 1
-    differs = single & (out_sizes != arrays.face_sizes[source])
-    same = np.nonzero(single & ~differs)[0]
-    if len(same):
-        k = out_sizes[same]
-        out_start = offsets_of(out_sizes)[same]
-        out_corners = runs(out_start, k)
-        in_corners = out_corners + np.repeat(offsets_of(arrays.face_sizes)[source[same]] - out_start, k)
-        mismatch = np.nonzero(out_indices[out_corners] != arrays.face_indices[in_corners])[0]
-        differs[same[np.searchsorted(out_start, out_corners[mismatch], side="right") - 1]] = True
-    changed[source[differs]] = True
-    return changed, source, out_sizes, out_indices
+    changed = np.bincount(source, minlength=arrays.faces) > 1
+    changed[np.asarray(fix.split, np.int64)] = True
+    return changed, source, np.asarray(fix.face_sizes, np.int64), np.asarray(fix.face_indices, np.int64)
 
 
 # The foreach field, width and 32-bit type of each attribute type.
@@ -166,7 +158,7 @@ def _write_layer(data, field, values):
         data.foreach_set(field, values.ravel())
 
 
-def _corner_sources(arrays, changed, source, out_sizes, out_indices):
+def _corner_sources(arrays, changed, source, out_sizes, out_starts, out_indices):
     """For every corner of the pieces of changed faces, the corner of its face at the same vertex (the first,
     should the face repeat a vertex); and the faces whose pieces cannot take their corners from it (a vertex
     the face does not have, or a piece that repeats one)."""
@@ -174,9 +166,9 @@ def _corner_sources(arrays, changed, source, out_sizes, out_indices):
     pieces = np.nonzero(changed[source])[0]
     k = out_sizes[pieces]
     piece_face = np.repeat(source[pieces], k)
-    piece_vert = out_indices[runs(offsets_of(out_sizes)[pieces], k)]
+    piece_vert = out_indices[runs(out_starts[pieces], k)]
     faces = np.nonzero(changed)[0]
-    corners = runs(offsets_of(arrays.face_sizes)[faces], arrays.face_sizes[faces])
+    corners = runs(arrays.face_starts[faces], arrays.face_sizes[faces])
     keys = np.repeat(faces, arrays.face_sizes[faces]) * nv + arrays.face_indices[corners]
     order = np.lexsort((corners, keys))
     keys, corners = keys[order], corners[order]
@@ -197,8 +189,8 @@ def split(me, arrays, fix):
     in Edit Mode; the pieces take their face's place in the polygon order. Vertices, edges and every vertex and
     edge attribute stay (the new edges get the defaults); each piece keeps its face's material, smooth flag
     and face attributes, each corner its own corner data (UV maps, colour attributes, custom split normals).
-    Returns (the new arrays, the edge of each new loop (None when nothing changed), source face of every new polygon, {face: reason} of the changed faces that had
-    to be kept whole)."""
+    Returns (the new arrays, the edge of each new loop or None when nothing changed, the source face of
+    every new polygon, {face: reason} of the changed faces that had to be kept whole)."""
     nf, nl, ne = arrays.faces, len(me.loops), len(me.edges)
     changed, source, out_sizes, out_indices = _changed_faces(arrays, fix)
     if not changed.any():
@@ -210,14 +202,15 @@ def split(me, arrays, fix):
     for f in np.nonzero(shrinks)[0].tolist():
         kept[f] = "its pieces have fewer corners than the face"
     changed &= ~shrinks
-    piece_corner_source, bad = _corner_sources(arrays, changed, source, out_sizes, out_indices)
+    out_starts = offsets_of(out_sizes)
+    piece_corner_source, bad = _corner_sources(arrays, changed, source, out_sizes, out_starts, out_indices)
     if bad.any():
         for f in np.nonzero(bad)[0].tolist():
             kept[f] = "its pieces do not take their corners from the face (a vertex it lacks, or one repeated)"
         changed &= ~bad
-        piece_corner_source, _ = _corner_sources(arrays, changed, source, out_sizes, out_indices)
-        if not changed.any():
-            return arrays, None, np.arange(nf, dtype=np.int64), kept
+        piece_corner_source, _ = _corner_sources(arrays, changed, source, out_sizes, out_starts, out_indices)
+    if not changed.any():
+        return arrays, None, np.arange(nf, dtype=np.int64), kept
 
     # The new polygons in order: each face left whole, or in its place its pieces in fix's order.
     whole = np.nonzero(~changed)[0]
@@ -227,7 +220,8 @@ def split(me, arrays, fix):
     by_face = np.argsort(source[pieces], kind="stable")
     group = counts[changed]
     at_piece = np.empty(len(pieces), np.int64)
-    at_piece[by_face] = first_new[source[pieces[by_face]]] + np.arange(len(pieces)) - np.repeat(offsets_of(group), group)
+    rank = np.arange(len(pieces)) - np.repeat(offsets_of(group), group)  # each piece's place among its face's
+    at_piece[by_face] = first_new[source[pieces[by_face]]] + rank
     at_whole = first_new[whole]
     new_faces = len(whole) + len(pieces)
     new_source = np.empty(new_faces, np.int64)
@@ -237,7 +231,7 @@ def split(me, arrays, fix):
     # Each new corner's source corner: a whole face's own corners, a piece's from _corner_sources (numbered
     # from nl on here, after the old corners).
     pool_start = np.empty(new_faces, np.int64)
-    pool_start[at_whole] = offsets_of(arrays.face_sizes)[whole]
+    pool_start[at_whole] = arrays.face_starts[whole]
     pool_start[at_piece] = nl + offsets_of(out_sizes[pieces])
     corner_source = runs(pool_start, new_sizes)
     is_piece = corner_source >= nl
@@ -249,20 +243,31 @@ def split(me, arrays, fix):
     loop_edge = _get(me.loops, "edge_index", nl, np.int32)
     new_edge = loop_edge[source_loops]
     starts = offsets_of(new_sizes)
-    nxt = np.arange(1, len(new_verts) + 1, dtype=np.int64)
-    nxt[starts + new_sizes - 1] = starts
-    a, b = new_verts[is_piece], new_verts[nxt[is_piece]]
+    corners = np.nonzero(is_piece)[0]
+    lasts = starts + new_sizes - 1
+    following = corners + 1
+    wraps = np.zeros(len(new_verts), bool)
+    wraps[lasts] = True
+    wraps = wraps[corners]
+    following[wraps] = starts[np.searchsorted(lasts, corners[wraps])]
+    a, b = new_verts[corners], new_verts[following]
     nv = len(arrays.positions)
     want = np.minimum(a, b).astype(np.int64) * nv + np.maximum(a, b)
-    edge_verts = _get(me.edges, "vertices", ne, np.int32, 2).reshape(ne, 2).astype(np.int64)
-    have = edge_verts.min(1) * nv + edge_verts.max(1)
+    edge_verts = _get(me.edges, "vertices", ne, np.int32, 2).reshape(ne, 2)
+    # Only an edge between two of the pieces' vertices can be one of theirs.
+    touched = np.zeros(nv, bool)
+    touched[a] = True
+    near = np.nonzero(touched[edge_verts[:, 0]] & touched[edge_verts[:, 1]])[0]
+    ends = edge_verts[near].astype(np.int64)
+    have = ends.min(1) * nv + ends.max(1)
     by_key = np.argsort(have)
-    at = np.minimum(np.searchsorted(have[by_key], want), max(ne - 1, 0))
-    found = have[by_key][at] == want if ne else np.zeros(len(want), bool)
+    have = have[by_key]
+    at = np.minimum(np.searchsorted(have, want), max(len(have) - 1, 0))
+    found = have[at] == want if len(have) else np.zeros(len(want), bool)
     added, which = np.unique(want[~found], return_inverse=True)
-    piece_edge = np.where(found, by_key[at], 0)
+    piece_edge = np.where(found, near[by_key[at]] if len(have) else 0, ne)
     piece_edge[~found] = ne + which
-    new_edge[is_piece] = piece_edge
+    new_edge[corners] = piece_edge
 
     normals = None
     if me.has_custom_normals:

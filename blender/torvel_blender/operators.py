@@ -88,6 +88,8 @@ class Summary:
             self.band_counts[k] += n
         faces = np.nonzero(finite)[0]
         if len(faces):
+            if len(faces) > WORST:  # the faces at least as bent as the tenth worst, ties and all
+                faces = faces[bend[faces] >= -np.partition(-bend[faces], WORST - 1)[WORST - 1]]
             worst = faces[np.lexsort((faces, -bend[faces]))[:WORST]]
             self.candidates += [(float(bend[f]), order, int(f), name) for f in worst.tolist()]
 

@@ -398,6 +398,39 @@ def split_edit_mode_with_shape_keys():
 
 
 @test
+def split_keeps_whole_a_face_whose_pieces_leave_it():
+    # Pieces that take a vertex their face does not have cannot carry its corners: that face stays whole,
+    # named with the reason, and the others are split as fix says.
+    from types import SimpleNamespace
+
+    from torvel_blender import meshdata
+
+    clean_scene()
+    obj = ngon_object("Ngons")
+    decorate(obj)
+    me = obj.data
+    before = arrays(me)
+    real = torvel.fix_mesh(*before, 10.0)
+    counts = np.bincount(real.source_face, minlength=len(before[1]))
+    split = np.nonzero(counts > 1)[0]
+    assert len(split) >= 2, split
+    indices = real.face_indices.copy()
+    first_piece = int(np.nonzero(real.source_face == split[0])[0][0])
+    indices[int(np.sum(real.face_sizes[:first_piece]))] = before[2][-1]  # the triangle's last vertex
+    fake = SimpleNamespace(
+        source_face=real.source_face, face_sizes=real.face_sizes, face_indices=indices, split=real.split
+    )
+    _, _, new_source, kept = meshdata.split(me, meshdata.read(me), fake)
+    assert list(kept) == [split[0]] and "a vertex it lacks" in kept[split[0]], kept
+    got = np.bincount(new_source, minlength=len(counts))
+    want = counts.copy()
+    want[split[0]] = 1
+    assert np.array_equal(got, np.maximum(want, 1)), (got, counts)
+    assert np.array_equal(arrays(me)[0], before[0]), "a vertex moved"
+    assert not me.validate(verbose=True)
+
+
+@test
 def bad_cases_report_without_traceback():
     clean_scene()
     empty = mesh_object("Empty", [], [])
@@ -430,7 +463,15 @@ def undo_restores_the_mesh():
     clean_scene()
     obj = ngon_object("Ngons")
     select_only(obj)
+    obj.data.polygons.foreach_set("select", np.ones(len(obj.data.polygons), bool))
     bpy.ops.ed.undo_push(message="set-up")
+    # The selection in Object Mode tags nothing for re-evaluation; undo must still bring the old one back.
+    bpy.context.scene.torvel_tolerance = 10.0
+    assert bpy.ops.mesh.torvel_select_non_planar("EXEC_DEFAULT", True) == {"FINISHED"}  # pushes its undo step
+    assert 0 < len(selected_faces(bpy.data.objects["Ngons"].data)) < len(obj.data.polygons)
+    bpy.ops.ed.undo()
+    obj = bpy.data.objects["Ngons"]
+    assert len(selected_faces(obj.data)) == len(obj.data.polygons), selected_faces(obj.data)
     for mode in ("OBJECT", "EDIT"):
         bpy.ops.object.mode_set(mode=mode)
         bpy.ops.ed.undo_push(message=mode)
