@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "findings_test_util.h"
