@@ -1,5 +1,7 @@
 #include "baseline.h"
 
+#include "file_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -74,14 +76,7 @@ Baseline parse_baseline(std::string_view text, const fs::path& file) {
     return out;
 }
 
-Baseline load_baseline(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw BaselineError(file.string() + ": cannot open: " + std::generic_category().message(errno));
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) throw BaselineError(file.string() + ": cannot read: " + std::generic_category().message(errno));
-    return parse_baseline(bytes.str(), file);
-}
+Baseline load_baseline(const fs::path& file) { return parse_baseline(detail::file_text<BaselineError>(file), file); }
 
 std::vector<FileFindings> new_findings(std::span<const FileFindings> files, const Baseline& baseline) {
     std::map<std::string, std::size_t> left = baseline.fingerprints;

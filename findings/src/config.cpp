@@ -1,5 +1,7 @@
 #include "config.h"
 
+#include "file_text.h"
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -197,14 +199,7 @@ Config parse_config(std::string_view text, const fs::path& file) {
     return config;
 }
 
-Config load_config(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw ConfigError(file.string() + ": cannot open: " + std::generic_category().message(errno));
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) throw ConfigError(file.string() + ": cannot read: " + std::generic_category().message(errno));
-    return parse_config(bytes.str(), file);
-}
+Config load_config(const fs::path& file) { return parse_config(detail::file_text<ConfigError>(file), file); }
 
 bool glob_match(std::string_view glob, std::string_view path) { return match_from(glob, path); }
 

@@ -32,6 +32,13 @@ struct TestObject {
         if (line) lines.push_back(line);
         return k;
     }
+    // The corner positions of polygon k.
+    std::vector<std::array<double, 3>> corners(std::size_t k) const {
+        std::vector<std::array<double, 3>> out;
+        for (std::uint32_t c = offsets[k]; c < offsets[k + 1]; ++c)
+            out.push_back({positions[3 * indices[c]], positions[3 * indices[c] + 1], positions[3 * indices[c] + 2]});
+        return out;
+    }
     torvel::findings::ObjectInput input(std::uint32_t first) const {
         return {name, {positions, offsets, indices}, first, reported, lines};
     }

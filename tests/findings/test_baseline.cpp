@@ -44,12 +44,7 @@ TEST(Baseline, AcceptsWhatWasRecordedAfterTheFileIsEditedAroundIt) {
     walls.add(square(), false);
     walls.add(raised(0.7), true);  // new
     for (std::size_t k = 0; k + 1 < edited[0].offsets.size(); ++k) {
-        std::vector<std::array<double, 3>> corners;
-        for (std::uint32_t c = edited[0].offsets[k]; c < edited[0].offsets[k + 1]; ++c) {
-            const std::uint32_t v = edited[0].indices[c];
-            corners.push_back(
-                {edited[0].positions[3 * v], edited[0].positions[3 * v + 1], edited[0].positions[3 * v + 2]});
-        }
+        std::vector<std::array<double, 3>> corners = edited[0].corners(k);
         if (k == 1) corners[2][2] = 1.5;  // the raised square raised further: a different polygon
         walls.add(corners, std::count(edited[0].reported.begin(), edited[0].reported.end(), k) > 0);
     }

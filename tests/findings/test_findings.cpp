@@ -139,12 +139,7 @@ TEST(Fingerprints, FollowThePolygonThroughEditsOfTheRestOfTheFile) {
     walls.add(square(), false);
     walls.add({{0.2, 0, 0}, {0.8, 0, 0}, {0.5, 0.5, 0}}, false);
     for (std::size_t k = 1; k + 1 < edited[0].offsets.size(); ++k) {
-        std::vector<std::array<double, 3>> corners;
-        for (std::uint32_t c = edited[0].offsets[k]; c < edited[0].offsets[k + 1]; ++c) {
-            const std::uint32_t v = edited[0].indices[c];
-            corners.push_back(
-                {edited[0].positions[3 * v], edited[0].positions[3 * v + 1], edited[0].positions[3 * v + 2]});
-        }
+        std::vector<std::array<double, 3>> corners = edited[0].corners(k);
         // Reversed polygon order, corner lists rotated by one: vertices renumbered as well.
         std::rotate(corners.begin(), corners.begin() + 1, corners.end());
         const bool was_reported = std::count(edited[0].reported.begin(), edited[0].reported.end(), k) > 0;
