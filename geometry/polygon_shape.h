@@ -65,6 +65,45 @@ std::vector<double> polygon_corners(const torvel::MeshView& mesh, std::uint32_t 
 // describe_polygon for each listed polygon, in the order given. Throws GeometryError (see polygon_corners).
 std::vector<PolygonShape> describe_mesh(const torvel::MeshView& mesh, std::span<const std::uint32_t> polygons);
 
+// --- nearly collinear corners and the distance from the plane (the findings' own rules) ---
+
+// The relative epsilon of "nearly collinear" and "flat": 1e-5 of the polygon's size. Coordinates that went
+// through a float, a 7-digit text format or a placement transform are off by about 1e-7 to 1e-6 of the
+// model's size; a corner that close to the line of its neighbours has a corner normal whose direction is
+// that rounding noise, which gives any bend up to 90 degrees.
+inline constexpr double kNearlyCollinear = 1e-5;
+
+// A corner of a polygon of 4+ corners whose edges are collinear to within `epsilon`: the height of the end
+// of its shorter edge above the line of its longer one, |(p[k] - p[k-1]) x (p[k+1] - p[k])| divided by the
+// longer edge's length, is at most epsilon times the diagonal of the polygon's bounding box.
+struct CollinearCorner {
+    std::uint32_t corner = 0;
+    bool exact = false;  // the corner normal is exactly zero (the corner PolygonShape::degenerate names)
+    double height = 0;   // that height divided by the diagonal; 0 when exact
+};
+
+// The first corner with an exactly zero corner normal when there is one, else the nearly collinear corner
+// of smallest height (the first of equal ones). Empty for polygons of 3 or fewer corners, for a zero
+// diagonal (every corner at one point: exact at corner 0), a non-finite coordinate, and when no corner is
+// within epsilon. Throws GeometryError when the count of values is not a multiple of 3.
+std::optional<CollinearCorner> nearly_collinear_corner(std::span<const double> corner_positions,
+                                                       double epsilon = kNearlyCollinear);
+
+// The largest distance, in model units, of a corner from the polygon's best-fit plane: the plane through
+// the corners' centroid perpendicular to the Newell normal (the plane PolygonShape::out_of_plane measures
+// against; that value is this one divided by the largest corner-to-corner distance). Empty when the Newell
+// normal is zero or a coordinate is not finite. Throws GeometryError as describe_polygon.
+std::optional<double> plane_distance(std::span<const double> corner_positions);
+
+struct PlaneDistance {
+    std::uint32_t polygon = 0;
+    double distance = 0;  // plane_distance, > the limit asked for
+};
+
+// The polygons of 4+ corners of `mesh` whose plane_distance exceeds `max_distance` (>= 0), ascending.
+// Polygons without a plane_distance are left out. Throws GeometryError (see polygon_corners).
+std::vector<PlaneDistance> out_of_plane_polygons(const torvel::MeshView& mesh, double max_distance);
+
 // Band edges of the bend histogram, in degrees.
 inline constexpr std::array<double, 8> kBendBandEdges{0, 1, 2, 5, 10, 20, 45, 90};
 

@@ -19,26 +19,51 @@ void require_triples(std::size_t values) {
     }
 }
 
-std::optional<double> out_of_plane(std::span<const Vec3> p) {
+// The best-fit plane: through the centroid, perpendicular to the Newell normal (of length `length`).
+struct Plane {
+    Vec3 centroid, normal;
+    double length = 0;
+};
+
+std::optional<Plane> best_fit_plane(std::span<const Vec3> p) {
     const std::size_t n = p.size();
     if (n == 0) return std::nullopt;
-    Vec3 centroid;
-    for (const Vec3& q : p) centroid = centroid + q;
-    centroid = centroid * (1.0 / static_cast<double>(n));
-    Vec3 newell;
-    for (std::size_t k = 0; k < n; ++k) newell = newell + cross(p[k] - centroid, p[(k + 1) % n] - centroid);
-    const double length = detail::norm(newell);
-    if (!(length > 0) || !std::isfinite(length)) return std::nullopt;
+    Plane plane;
+    for (const Vec3& q : p) plane.centroid = plane.centroid + q;
+    plane.centroid = plane.centroid * (1.0 / static_cast<double>(n));
+    for (std::size_t k = 0; k < n; ++k)
+        plane.normal = plane.normal + cross(p[k] - plane.centroid, p[(k + 1) % n] - plane.centroid);
+    plane.length = detail::norm(plane.normal);
+    if (!(plane.length > 0) || !std::isfinite(plane.length)) return std::nullopt;
+    return plane;
+}
+
+// The largest distance from the plane, times the normal's length (divided once, by the caller).
+double farthest_scaled(std::span<const Vec3> p, const Plane& plane) {
     double farthest = 0;
-    for (const Vec3& q : p) farthest = std::max(farthest, std::fabs(dot(q - centroid, newell)));
+    for (const Vec3& q : p) farthest = std::max(farthest, std::fabs(dot(q - plane.centroid, plane.normal)));
+    return farthest;
+}
+
+std::optional<double> out_of_plane(std::span<const Vec3> p) {
+    const std::optional<Plane> plane = best_fit_plane(p);
+    if (!plane) return std::nullopt;
+    const double farthest = farthest_scaled(p, *plane);
     const double diameter = detail::diameter(p);
     if (!(diameter > 0) || !std::isfinite(diameter)) return std::nullopt;
-    return farthest / length / diameter;
+    return farthest / plane->length / diameter;
 }
 
 bool finite(std::span<const Vec3> p) {
     return std::all_of(p.begin(), p.end(),
                        [](const Vec3& q) { return std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z); });
+}
+
+std::optional<double> plane_distance_of(std::span<const Vec3> p) {
+    if (!finite(p)) return std::nullopt;
+    const std::optional<Plane> plane = best_fit_plane(p);
+    if (!plane) return std::nullopt;
+    return farthest_scaled(p, *plane) / plane->length;
 }
 
 PolygonShape describe_points(std::span<const Vec3> p) {
@@ -117,6 +142,51 @@ std::vector<PolygonShape> describe_mesh(const MeshView& mesh, std::span<const st
         shapes.push_back(describe_points(points));
     }
     return shapes;
+}
+
+std::optional<CollinearCorner> nearly_collinear_corner(std::span<const double> corner_positions, double epsilon) {
+    require_triples(corner_positions.size());
+    const std::vector<Vec3> p = detail::to_points(corner_positions);
+    const std::size_t n = p.size();
+    if (n < 4 || !finite(p)) return std::nullopt;
+    Vec3 low = p[0], high = p[0];
+    for (const Vec3& q : p) {
+        low = {std::min(low.x, q.x), std::min(low.y, q.y), std::min(low.z, q.z)};
+        high = {std::max(high.x, q.x), std::max(high.y, q.y), std::max(high.z, q.z)};
+    }
+    const double diagonal = detail::distance(low, high);
+    std::optional<CollinearCorner> best;
+    for (std::size_t k = 0; k < n; ++k) {
+        const Vec3 before = p[(k + n - 1) % n], after = p[(k + 1) % n];
+        const Vec3 normal = detail::corner_normal(before, p[k], after);
+        if (detail::is_zero(normal)) return CollinearCorner{static_cast<std::uint32_t>(k), true, 0};
+        // Edges in units of the diagonal (each at most 1): their cross product neither overflows for huge
+        // coordinates nor needs another division. Both have length: a zero one zeroes the corner normal.
+        const Vec3 a = (p[k] - before) * (1 / diagonal), b = (after - p[k]) * (1 / diagonal);
+        const double height = detail::norm(cross(a, b)) / std::max(detail::norm(a), detail::norm(b));
+        if (height <= epsilon && (!best || height < best->height))
+            best = CollinearCorner{static_cast<std::uint32_t>(k), false, height};
+    }
+    return best;
+}
+
+std::optional<double> plane_distance(std::span<const double> corner_positions) {
+    require_triples(corner_positions.size());
+    const std::vector<Vec3> points = detail::to_points(corner_positions);
+    return plane_distance_of(points);
+}
+
+std::vector<PlaneDistance> out_of_plane_polygons(const MeshView& mesh, double max_distance) {
+    std::vector<PlaneDistance> out;
+    const std::size_t polygons = mesh.polygon_count();
+    std::vector<Vec3> points;
+    for (std::size_t polygon = 0; polygon < polygons; ++polygon) {
+        read_corners(mesh, static_cast<std::uint32_t>(polygon), points);
+        if (points.size() < 4) continue;
+        const std::optional<double> distance = plane_distance_of(points);
+        if (distance && *distance > max_distance) out.push_back({static_cast<std::uint32_t>(polygon), *distance});
+    }
+    return out;
 }
 
 std::array<std::uint64_t, kBendBandEdges.size()> BendHistogram::reported() const {

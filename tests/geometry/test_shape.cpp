@@ -226,3 +226,100 @@ TEST(DescribeMesh, ArbitraryArraysEitherDescribeOrThrowGeometryError) {
         }
     }
 }
+
+TEST(NearlyCollinear, ExactCornersAreTheDegenerateOnesAndNearCornersAreMeasuredRelativeToSize) {
+    // An exactly straight corner is the one describe_polygon calls degenerate; a repeated corner too.
+    const std::optional<CollinearCorner> straight = nearly_collinear_corner(flat(collinear_pentagon()));
+    ASSERT_TRUE(straight);
+    EXPECT_TRUE(straight->exact);
+    EXPECT_EQ(straight->corner, describe(collinear_pentagon()).degenerate->corner);
+    const Corners s = unit_square();
+    EXPECT_TRUE(nearly_collinear_corner(flat({s[0], s[1], s[1], s[2], s[3]}))->exact);
+
+    // Corner 1 of the pentagon moved off its neighbours' line by d within the plane: the far end of its
+    // outgoing edge stands 2d above the line of the incoming one, and the bounding box's diagonal is
+    // sqrt(2). The same relative height at any scale and place.
+    for (const double d : {1e-9, 1e-7, 5e-6}) {
+        Corners p = collinear_pentagon();
+        p[1][1] = d;
+        for (const Corners& q :
+             {p, transformed(p, 1e6, {3e8, -2e8, 1e7}), transformed(p, 1.0 / 1024, {0.125, 0.25, 0.5})}) {
+            const std::optional<CollinearCorner> near = nearly_collinear_corner(flat(q));
+            ASSERT_TRUE(near) << d;
+            EXPECT_FALSE(near->exact);
+            EXPECT_EQ(near->corner, 1u);
+            EXPECT_NEAR(near->height, 2 * d / std::sqrt(2.0), 1e-3 * d) << d;
+        }
+    }
+    Corners bent = collinear_pentagon();
+    bent[1][1] = 1e-3;
+    EXPECT_FALSE(nearly_collinear_corner(flat(bent)));
+    EXPECT_TRUE(nearly_collinear_corner(flat(bent), 1e-2));  // the epsilon is the caller's
+    // Of two near corners, the nearer one.
+    const Corners two{{0, 0, 0}, {0.5, 1e-7, 0}, {1, 0, 0}, {1, 0.5, 1e-9}, {1, 1, 0}, {0, 1, 0}};
+    EXPECT_EQ(nearly_collinear_corner(flat(two))->corner, 3u);
+    // Nothing for squares, triangles, regular polygons of coarse corners, or a non-finite coordinate.
+    EXPECT_FALSE(nearly_collinear_corner(flat(unit_square())));
+    EXPECT_FALSE(nearly_collinear_corner(flat({{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}})));
+    EXPECT_FALSE(nearly_collinear_corner(flat(regular(64))));
+    Corners nan_pentagon = collinear_pentagon();
+    nan_pentagon[3][0] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(nearly_collinear_corner(flat(nan_pentagon)));
+    EXPECT_THROW(nearly_collinear_corner(std::vector<double>{1, 2}), GeometryError);
+}
+
+TEST(NearlyCollinear, ANoiseCornerOfAFlatPolygonBendsItByAboutNinetyDegrees) {
+    // What a reported flat polygon looks like: corner 1 lies on its neighbours' line but for 1e-9 out of
+    // the plane. Its corner normal points along y, the others along z: a bend of 90 degrees, though the
+    // polygon is flat to 1e-9 of its size.
+    Corners p = collinear_pentagon();
+    p[1][2] = 1e-9;
+    const PolygonShape shape = describe(p);
+    ASSERT_TRUE(shape.bend);
+    EXPECT_GT(*shape.bend, 89.0);
+    EXPECT_LT(*shape.out_of_plane, kNearlyCollinear);
+    const std::optional<CollinearCorner> near = nearly_collinear_corner(flat(p));
+    ASSERT_TRUE(near);
+    EXPECT_EQ(near->corner, 1u);
+    EXPECT_FALSE(near->exact);
+}
+
+TEST(PlaneDistance, InModelUnitsAgainstTheOutOfPlanePlane) {
+    // Raised square: each corner h/2 along the Newell normal (-h,-h,2) of length sqrt(2h^2+4).
+    for (const double h : {0.1, 10.0}) {
+        const double expected = h / 2 / std::sqrt(2 * h * h + 4);
+        EXPECT_NEAR(*plane_distance(flat(raised_square(h))), expected, 1e-15) << h;
+        // Scaled by 1000: the distance in model units scales with it, out_of_plane does not.
+        const Corners big = transformed(raised_square(h), 1000, {5, 6, 7});
+        EXPECT_NEAR(*plane_distance(flat(big)), 1000 * expected, 1e-9) << h;
+        EXPECT_NEAR(*plane_distance(flat(big)) / std::sqrt(2 + h * h) / 1000, *describe(big).out_of_plane, 1e-12);
+    }
+    EXPECT_EQ(*plane_distance(flat(unit_square())), 0.0);
+    EXPECT_FALSE(plane_distance(flat({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}})));  // zero Newell normal
+    Corners nan_square = unit_square();
+    nan_square[0][0] = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(plane_distance(flat(nan_square)));
+    EXPECT_THROW(plane_distance(std::vector<double>{1}), GeometryError);
+}
+
+TEST(PlaneDistance, AFacadeWithOneCornerFiveCentimetresOutStandsOutThoughItHardlyBends) {
+    // A 100 m square facade far from the origin, one corner 5 cm out: the best-fit plane leaves each
+    // corner 1.25 cm off it, while the corner normals turn by about 0.03 degrees.
+    const double x0 = 4.5e5, y0 = 5.2e6;
+    std::vector<double> positions{x0, y0, 0, x0 + 100, y0, 0, x0 + 100, y0 + 0.05, 100, x0, y0, 100,
+                                  // a flat quad, a triangle, the flat quad once more
+                                  x0, y0 + 10, 0, x0 + 100, y0 + 10, 0, x0 + 100, y0 + 10, 3, x0, y0 + 10, 3, x0,
+                                  y0 + 20, 0, x0 + 1, y0 + 20, 0, x0, y0 + 25, 7};
+    const std::vector<std::uint32_t> offsets{0, 4, 8, 11, 15};
+    const std::vector<std::uint32_t> indices{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 4, 5, 6, 7};
+    const MeshView mesh{positions, offsets, indices};
+    EXPECT_LT(*describe_polygon(polygon_corners(mesh, 0)).bend, 0.05);
+    const std::vector<PlaneDistance> out = out_of_plane_polygons(mesh, 0.01);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].polygon, 0u);
+    EXPECT_NEAR(out[0].distance, 0.0125, 1e-5);
+    EXPECT_TRUE(out_of_plane_polygons(mesh, 0.013).empty());  // more than the limit, not as much
+    EXPECT_EQ(out_of_plane_polygons(mesh, 0).size(), 1u);     // the flat ones are at exactly 0
+    const std::vector<std::uint32_t> bad{0, 1, 2, 99, 4, 5, 6, 7, 8, 9, 10, 4, 5, 6, 7};
+    EXPECT_THROW(out_of_plane_polygons({positions, offsets, bad}, 0.01), GeometryError);
+}
