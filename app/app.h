@@ -127,6 +127,11 @@ struct FixOptions {
     std::optional<std::string> plugin;
     LogSink::Options log;
     importer::Limits import_limits;  // a MESH Assimp reads
+    // --flatten MAX (MAX% a share of each polygon's diameter): the most a vertex may move; with it the
+    // strategy is flatten unless --strategy says auto (split what cannot be flattened).
+    std::optional<double> flatten;
+    bool flatten_share = false;
+    bool split_unflattened = false;
 };
 // torvel fix: exit 0 when every reported polygon was repaired, 1 when some were not, 2 on errors.
 int run_fix(const FixOptions& options);

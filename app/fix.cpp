@@ -57,8 +57,11 @@ Repair repair_file(host::Host& host, const std::string& path, const FixOptions& 
         const XSI::CRef object = add_mesh(host, path, name, std::move(scene));
         const host::Mesh& held = host.store().find_as<host::MeshObject>(object)->mesh;
         r.mesh = {held.positions, held.offsets, held.indices};
-        r.fixed = repair_mesh(host, object, r.mesh, r.tolerance,
-                              [&](PolygonMesh pieces) { return add_mesh(host, path, name, std::move(pieces)); });
+        FixStrategy strategy;
+        if (o.flatten) strategy = {geometry::FlattenLimit{*o.flatten, o.flatten_share}, o.split_unflattened};
+        r.fixed = repair_mesh(
+            host, object, r.mesh, r.tolerance,
+            [&](PolygonMesh pieces) { return add_mesh(host, path, name, std::move(pieces)); }, strategy);
     } catch (const host::HostError& e) {
         throw Error(plugin.string() + ": " + e.what(), ErrorCode::plugin_filter);
     }
@@ -71,9 +74,13 @@ void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
     const std::optional<io::Format> in_format = r.file.format;
     if (in_format == io::format_of(out)) {
         OutputFile file(out, out.string(), &files, role::output);
+        std::vector<io::MovedVertex> moves;
+        for (const geometry::VertexMove& m : r.fixed.moves)
+            moves.push_back({m.vertex, m.position[0], m.position[1], m.position[2]});
         try {
-            io::write_split_polygons(r.file.source, r.mesh, r.file.mesh.face_lines, *in_format, r.path, r.fixed.splits,
-                                     [&file](std::string_view part) { file.write(part); });
+            io::write_split_polygons(
+                r.file.source, r.mesh, r.file.mesh.face_lines, *in_format, r.path, r.fixed.splits,
+                [&file](std::string_view part) { file.write(part); }, moves);
         } catch (const io::MeshError& e) {
             throw FileError(e);
         }
@@ -95,7 +102,9 @@ void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
             ++q;
         }
         try {
-            io::write_marked(out, repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits), marked, files);
+            PolygonMesh repaired = repaired_mesh(r.mesh, r.file.mesh.objects, r.fixed.splits);
+            geometry::apply_moves(repaired.positions, r.fixed.moves);
+            io::write_marked(out, repaired, marked, files);
         } catch (const io::MeshError& e) {
             throw FileError(e);
         }
@@ -106,6 +115,12 @@ void write_repaired(Repair& r, const fs::path& out, const RunFiles& files) {
 
 void print_text(const Repair& r) {
     std::cout << r.path << ": " << r.fixed.summary(r.tolerance) << '\n';
+    if (const std::string flattened = r.fixed.flattened_summary(); !flattened.empty()) {
+        std::cout << r.path << ": " << flattened << '\n';
+        for (const Flattened& f : r.fixed.flattened)
+            std::cout << r.path << ": polygon " << f.index << " flattened, its corners moved by up to "
+                      << format_number(f.largest_move) << '\n';
+    }
     if (const std::string unproven = r.fixed.not_fewest_summary(); !unproven.empty())
         std::cout << r.path << ": " << unproven << '\n';
     for (const NotRepaired& n : r.fixed.not_repaired)
@@ -121,9 +136,10 @@ void append_number(std::string& out, std::uint64_t n) {
     out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
 }
 
-// The document as the library would write it; the split list, which can have millions of numbers, is
+// The document as the library would write it (with `flatten`, the flattened polygons and moved vertices
+// too); the split list, which can have millions of numbers, is
 // written here directly rather than built as JSON values first.
-std::string fix_json_text(double tolerance, const Repair* r, const Json& errors) {
+std::string fix_json_text(double tolerance, const Repair* r, const Json& errors, bool flatten) {
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
     if (r) {
         out += "{\"path\":" + json_text(Json(r->path)) + ",\"polygons\":";
@@ -152,6 +168,19 @@ std::string fix_json_text(double tolerance, const Repair* r, const Json& errors)
             not_repaired.push_back({{"index", n.index}, {"reason", n.reason}});
         out += "],\"pieces\":";
         append_number(out, r->fixed.pieces());
+        if (flatten) {
+            out += ",\"flattened\":[";
+            for (const Flattened& f : r->fixed.flattened)
+                out += std::string(&f == r->fixed.flattened.data() ? "" : ",") +
+                       "{\"index\":" + std::to_string(f.index) +
+                       ",\"largest_move\":" + json_text(Json(f.largest_move)) + "}";
+            out += "],\"moved_vertices\":[";
+            for (const geometry::VertexMove& m : r->fixed.moves)
+                out += std::string(&m == r->fixed.moves.data() ? "" : ",") + "{\"vertex\":" + std::to_string(m.vertex) +
+                       ",\"distance\":" + json_text(Json(m.distance)) + ",\"position\":" + json_text(Json(m.position)) +
+                       "}";
+            out += "]";
+        }
         out += ",\"not_repaired\":" + json_text(not_repaired) +
                ",\"output\":" + (r->output ? json_text(Json(r->output->string())) : "null") +
                ",\"converted\":" + (r->converted ? "true" : "false") + "}";
@@ -197,7 +226,9 @@ int run_fix(const FixOptions& o) {
     log.finish();
     if (o.json) {
         const double tolerance = repair ? repair->tolerance : run_tolerance(o.tolerance, plugin);
-        std::cout << fix_json_text(tolerance, repair && errors.empty() ? &*repair : nullptr, errors) << std::endl;
+        std::cout << fix_json_text(tolerance, repair && errors.empty() ? &*repair : nullptr, errors,
+                                   o.flatten.has_value())
+                  << std::endl;
     } else if (repair && errors.empty()) {
         print_text(*repair);
     }

@@ -131,6 +131,54 @@ void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const s
               [](const NotRepaired& a, const NotRepaired& b) { return a.index < b.index; });
 }
 
+// Each listed polygon alone, with the moved positions of its corners; the corners of one polygon that
+// are one vertex stay one vertex.
+PolygonMesh moved_polygons(const MeshView& mesh, std::span<const geometry::VertexMove> moves,
+                           std::span<const std::uint32_t> polygons) {
+    PolygonMesh out;
+    std::vector<std::uint32_t> seen;  // vertices of the polygon being copied
+    for (std::uint32_t p : polygons) {
+        const auto first = static_cast<std::uint32_t>(out.positions.size() / 3);
+        seen.clear();
+        for (std::uint32_t i = mesh.offsets[p]; i < mesh.offsets[p + 1]; ++i) {
+            const std::uint32_t v = mesh.indices[i];
+            const auto at = std::find(seen.begin(), seen.end(), v);
+            out.indices.push_back(first + static_cast<std::uint32_t>(at - seen.begin()));
+            if (at != seen.end()) continue;
+            seen.push_back(v);
+            const auto m =
+                std::lower_bound(moves.begin(), moves.end(), v,
+                                 [](const geometry::VertexMove& a, std::uint32_t b) { return a.vertex < b; });
+            if (m != moves.end() && m->vertex == v)
+                out.positions.insert(out.positions.end(), m->position.begin(), m->position.end());
+            else
+                out.positions.insert(out.positions.end(), mesh.positions.begin() + 3 * std::ptrdiff_t{v},
+                                     mesh.positions.begin() + 3 * std::ptrdiff_t{v} + 3);
+        }
+        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+    }
+    return out;
+}
+
+// Flattens the reported polygons and returns those the filter still reports once their group's moves
+// are undone (the rest are in r.flattened).
+std::vector<std::uint32_t> flatten_reported(MeshRepair& r, host::Host& host, const MeshView& mesh,
+                                            const std::vector<std::uint32_t>& reported, double tolerance,
+                                            geometry::FlattenLimit limit, const PlaceMesh& place) {
+    geometry::FlattenResult f = geometry::flatten_polygons(mesh, reported, tolerance, limit);
+    std::vector<std::uint32_t> left = reported;
+    if (!f.moves.empty()) {
+        std::vector<std::uint32_t> still;
+        for (std::uint32_t q : reported_polygons(host, place(moved_polygons(mesh, f.moves, f.touched))))
+            still.push_back(f.touched[q]);
+        left = geometry::undo_groups(f, mesh, still);
+    }
+    for (std::uint32_t p : reported)
+        if (!std::binary_search(left.begin(), left.end(), p)) r.flattened.push_back({p, f.largest_move(mesh, p)});
+    r.moves = std::move(f.moves);
+    return left;
+}
+
 std::string plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -155,6 +203,14 @@ std::string MeshRepair::not_fewest_summary() const {
            " not proven the fewest pieces (" + why + ")";
 }
 
+std::string MeshRepair::flattened_summary() const {
+    if (flattened.empty()) return {};
+    double largest = 0;
+    for (const geometry::VertexMove& m : moves) largest = std::max(largest, m.distance);
+    return plural(flattened.size(), "polygon", "polygons") + " flattened, " +
+           plural(moves.size(), "vertex", "vertices") + " moved, none by more than " + format_number(largest);
+}
+
 std::size_t MeshRepair::pieces() const {
     std::size_t n = 0;
     for (const io::PolygonPieces& s : splits) n += s.piece_count();
@@ -162,10 +218,22 @@ std::size_t MeshRepair::pieces() const {
 }
 
 MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
-                       const PlaceMesh& place) {
+                       const PlaceMesh& place, const FixStrategy& strategy) {
     MeshRepair r;
+    std::vector<std::uint32_t> reported = reported_polygons(host, object);
+    if (strategy.flatten) {
+        reported = flatten_reported(r, host, mesh, reported, tolerance, *strategy.flatten, place);
+        if (!strategy.split_unflattened) {
+            const std::string max = strategy.flatten->share
+                                        ? format_number(100 * strategy.flatten->max) + "% of its diameter"
+                                        : format_number(strategy.flatten->max);
+            for (std::uint32_t p : reported)
+                r.not_repaired.push_back({p, "cannot be flattened with no vertex moving more than " + max});
+            return r;
+        }
+    }
     std::vector<std::uint32_t> beyond_budget, triangulated;  // ascending
-    for (std::uint32_t p : reported_polygons(host, object)) {
+    for (std::uint32_t p : reported) {
         geometry::SplitResult s = geometry::split_polygon(corner_positions(mesh, p), tolerance);
         if (!s.ok) {
             r.not_repaired.push_back({p, std::move(s.reason)});
