@@ -160,19 +160,29 @@ PolygonMesh moved_polygons(const MeshView& mesh, std::span<const geometry::Verte
     return out;
 }
 
-// Flattens the reported polygons and returns those the filter still reports once their group's moves
-// are undone (the rest are in r.flattened).
+// Flattens the reported polygons and returns those the filter still reports (the rest are in
+// r.flattened).
 std::vector<std::uint32_t> flatten_reported(MeshRepair& r, host::Host& host, const MeshView& mesh,
                                             const std::vector<std::uint32_t>& reported, double tolerance,
                                             geometry::FlattenLimit limit, const PlaceMesh& place) {
     geometry::FlattenResult f = geometry::flatten_polygons(mesh, reported, tolerance, limit);
-    std::vector<std::uint32_t> left = reported;
-    if (!f.moves.empty()) {
-        std::vector<std::uint32_t> still;
-        for (std::uint32_t q : reported_polygons(host, place(moved_polygons(mesh, f.moves, f.touched))))
-            still.push_back(f.touched[q]);
-        left = geometry::undo_groups(f, mesh, still);
+    // The filter's verdict on each touched polygon as last asked; the moves of the corners of those it
+    // reports are undone and their neighbours asked again, until it reports none with a moved corner.
+    std::vector<std::uint8_t> still(mesh.polygon_count());
+    for (std::uint32_t p : reported) still[p] = 1;
+    std::vector<std::uint32_t> ask = f.moves.empty() ? std::vector<std::uint32_t>{} : f.touched;
+    while (!ask.empty()) {
+        for (std::uint32_t p : ask) still[p] = 0;
+        std::vector<std::uint32_t> again;
+        for (std::uint32_t q : reported_polygons(host, place(moved_polygons(mesh, f.moves, ask)))) {
+            still[ask[q]] = 1;
+            again.push_back(ask[q]);
+        }
+        ask = geometry::undo_corners(f, mesh, again);
     }
+    std::vector<std::uint32_t> left;
+    for (std::uint32_t p : reported)
+        if (still[p]) left.push_back(p);
     for (std::uint32_t p : reported)
         if (!std::binary_search(left.begin(), left.end(), p)) r.flattened.push_back({p, f.largest_move(mesh, p)});
     r.moves = std::move(f.moves);

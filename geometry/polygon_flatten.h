@@ -13,7 +13,8 @@
 // aim without it.
 //
 // The bend is this library's measure, not a verdict: the program asks the plug-in about the moved
-// polygons afterwards and undoes the groups of those it still reports (undo_groups).
+// polygons afterwards and undoes the moves of the corners of those it still reports (undo_corners), until
+// it reports none with a moved corner.
 #pragma once
 
 #include <array>
@@ -60,10 +61,10 @@ struct FlattenResult {
 FlattenResult flatten_polygons(const MeshView& mesh, std::span<const std::uint32_t> targets, double tolerance_degrees,
                                FlattenLimit limit, const FlattenOptions& options = {});
 
-// Undoes every move of the groups that hold a target among `polygons` or a moved corner of one of them,
-// and returns the targets of those groups, ascending. `polygons` must be ascending.
-std::vector<std::uint32_t> undo_groups(FlattenResult& result, const MeshView& mesh,
-                                       std::span<const std::uint32_t> polygons);
+// Undoes the moves of every corner of `polygons`, and returns the touched polygons with a corner whose
+// move was undone (to ask the plug-in about again), ascending.
+std::vector<std::uint32_t> undo_corners(FlattenResult& result, const MeshView& mesh,
+                                        std::span<const std::uint32_t> polygons);
 
 // `positions` with the moves applied.
 void apply_moves(std::span<double> positions, std::span<const VertexMove> moves);

@@ -247,6 +247,10 @@ private:
             if (!std::isfinite(length)) return false;
             if (length > limit_[i]) d = d * (limit_[i] / length);
             x_[i] = x0_[i] + d;
+            while (detail::distance(x_[i], x0_[i]) > limit_[i]) {  // never past it by rounding
+                d = d * (1 - 0x1p-50);
+                x_[i] = x0_[i] + d;
+            }
         }
         return true;
     }
@@ -428,26 +432,27 @@ double FlattenResult::largest_move(const MeshView& mesh, std::uint32_t polygon) 
     return largest;
 }
 
-std::vector<std::uint32_t> undo_groups(FlattenResult& r, const MeshView& mesh,
-                                       std::span<const std::uint32_t> polygons) {
-    std::vector<std::uint32_t> groups;
+std::vector<std::uint32_t> undo_corners(FlattenResult& r, const MeshView& mesh,
+                                        std::span<const std::uint32_t> polygons) {
+    std::vector<std::uint32_t> vertices;
     for (std::uint32_t p : polygons) {
-        const auto t = std::lower_bound(r.targets.begin(), r.targets.end(), p);
-        if (t != r.targets.end() && *t == p)
-            groups.push_back(r.target_group[static_cast<std::size_t>(t - r.targets.begin())]);
-        for (std::uint32_t v : corners_of(mesh, p)) {
-            const auto it = std::lower_bound(r.moves.begin(), r.moves.end(), v,
-                                             [](const VertexMove& m, std::uint32_t x) { return m.vertex < x; });
-            if (it != r.moves.end() && it->vertex == v) groups.push_back(it->group);
-        }
+        const auto c = corners_of(mesh, p);
+        vertices.insert(vertices.end(), c.begin(), c.end());
     }
-    std::sort(groups.begin(), groups.end());
-    groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
-    auto undone = [&](std::uint32_t g) { return std::binary_search(groups.begin(), groups.end(), g); };
-    std::erase_if(r.moves, [&](const VertexMove& m) { return undone(m.group); });
+    std::sort(vertices.begin(), vertices.end());
+    auto listed = [&](std::uint32_t v) { return std::binary_search(vertices.begin(), vertices.end(), v); };
+    std::vector<std::uint32_t> undone;
+    std::erase_if(r.moves, [&](const VertexMove& m) {
+        if (listed(m.vertex)) undone.push_back(m.vertex);
+        return listed(m.vertex);
+    });
     std::vector<std::uint32_t> out;
-    for (std::size_t k = 0; k < r.targets.size(); ++k)
-        if (undone(r.target_group[k])) out.push_back(r.targets[k]);
+    for (std::uint32_t p : r.touched) {
+        const auto c = corners_of(mesh, p);
+        if (std::any_of(c.begin(), c.end(),
+                        [&](std::uint32_t v) { return std::binary_search(undone.begin(), undone.end(), v); }))
+            out.push_back(p);
+    }
     return out;
 }
 
