@@ -105,6 +105,9 @@ void write_image(const fs::path& path, std::span<const unsigned char> png, const
 
 // "N polygons split into M pieces, K not repaired at T°".
 std::string repair_summary(std::span<const torvel::SplitPolygon> splits, std::size_t not_repaired, double tolerance);
+// "N polygons flattened, V vertices moved, none by more than D"; empty when none was.
+std::string flattened_summary(std::span<const torvel::Flattened> flattened,
+                              std::span<const geometry::VertexMove> moves);
 // "N of the splits are not proven the fewest pieces (the search's budget was reached)"; empty when every
 // split is.
 std::string not_fewest_summary(std::span<const torvel::SplitPolygon> splits);
@@ -155,6 +158,11 @@ struct FixOptions {
     std::optional<std::string> plugin;
     LogSink::Options log;
     importer::Limits import_limits;  // a MESH Assimp reads
+    // --flatten MAX (MAX% a share of each polygon's diameter): the most a vertex may move; with it the
+    // strategy is flatten unless --strategy says auto (split what cannot be flattened).
+    std::optional<double> flatten;
+    bool flatten_share = false;
+    bool split_unflattened = false;
 };
 // torvel fix: exit 0 when every reported polygon was repaired, 1 when some were not, 2 on errors.
 int run_fix(const FixOptions& options);

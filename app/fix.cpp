@@ -1,5 +1,6 @@
-// torvel fix: the polygons the filter reports are split into the fewest pieces it does not report, the
-// filter is asked again about the pieces, and only the split faces of the file are rewritten.
+// torvel fix: the polygons the filter reports are split into the fewest pieces it does not report (or
+// flattened by moving vertices), the filter is asked again about the result, and only the split faces
+// (and moved vertices) of the file are rewritten.
 #include <algorithm>
 #include <charconv>
 #include <iostream>
@@ -16,6 +17,12 @@ namespace {
 
 void print_text(const torvel::FixReport& r) {
     std::cout << r.path << ": " << repair_summary(r.splits, r.not_repaired.size(), r.tolerance) << '\n';
+    if (const std::string flattened = flattened_summary(r.flattened, r.moves); !flattened.empty()) {
+        std::cout << r.path << ": " << flattened << '\n';
+        for (const torvel::Flattened& f : r.flattened)
+            std::cout << r.path << ": polygon " << f.index << " flattened, its corners moved by up to "
+                      << format_number(f.largest_move) << '\n';
+    }
     if (const std::string unproven = not_fewest_summary(r.splits); !unproven.empty())
         std::cout << r.path << ": " << unproven << '\n';
     for (const torvel::NotRepaired& n : r.not_repaired)
@@ -56,6 +63,9 @@ int run_fix(const FixOptions& o) {
         if (!o.dry_run) fix.output = o.output;
         fix.import_limits.seconds = o.import_limits.seconds;
         fix.import_limits.megabytes = o.import_limits.megabytes;
+        fix.flatten = o.flatten;
+        fix.flatten_share = o.flatten_share;
+        fix.split_unflattened = o.split_unflattened;
         try {
             repair = session.fix_file(o.mesh, fix);
         } catch (const FileError& e) {

@@ -130,7 +130,7 @@ struct Arguments {
         FixOptions options;
         CommonOptions common;
         ImportOptions import;
-        std::string tolerance, format = "text", output;
+        std::string tolerance, format = "text", output, flatten, strategy;
     } fix;
     struct {
         ScriptOptions options;
@@ -214,6 +214,14 @@ void add_fix(CLI::App& cmd, Arguments& args) {
                    "write the repaired mesh to FILE (.obj, .ply or .off; another format than MESH's converts it)")
         ->type_name("FILE");
     cmd.add_flag("--dry-run", a.options.dry_run, "report what would be split; write nothing");
+    cmd.add_option("--flatten", a.flatten,
+                   "move vertices instead of splitting, none by more than MAX (model units; MAX% of each polygon's "
+                   "diameter)")
+        ->type_name("MAX");
+    cmd.add_option("--strategy", a.strategy,
+                   "flatten, split, or auto (flatten, and split what cannot be flattened within MAX); default: "
+                   "flatten with --flatten, else split")
+        ->type_name("NAME");
     add_format_option(cmd, a.format);
     a.common.add_to(cmd, true);
     a.import.add_to(cmd);
@@ -224,6 +232,20 @@ int run_fix_command(const CLI::App& cmd, Arguments& args) {
     FixOptions& o = a.options;
     if (cmd.count("--tolerance")) o.tolerance = parse_tolerance(a.tolerance);
     if (cmd.count("--output")) o.output = a.output;
+    if (cmd.count("--flatten")) {
+        std::string max = a.flatten;
+        o.flatten_share = !max.empty() && max.back() == '%';
+        if (o.flatten_share) max.pop_back();
+        o.flatten = parse_number(max, 0.0, std::numeric_limits<double>::max(),
+                                 {"--flatten", "model units (0 or more), or a percentage (MAX%)"});
+        if (o.flatten_share) *o.flatten /= 100;
+    }
+    const std::string strategy = cmd.count("--strategy") ? a.strategy : o.flatten ? "flatten" : "split";
+    if (strategy != "flatten" && strategy != "split" && strategy != "auto")
+        throw UsageError("--strategy: \"" + strategy + "\" is not flatten, split or auto");
+    if (strategy == "split" && o.flatten) throw UsageError("--flatten: --strategy split moves no vertex");
+    if (strategy != "split" && !o.flatten) throw UsageError("--strategy " + strategy + " needs --flatten MAX");
+    o.split_unflattened = strategy == "auto";
     o.json = a.format == "json";
     take_host_options(o, cmd, a.common, a.import);
     return run_fix(o);

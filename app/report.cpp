@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "app.h"
@@ -67,6 +68,15 @@ std::string repair_summary(std::span<const torvel::SplitPolygon> splits, std::si
     for (const torvel::SplitPolygon& s : splits) pieces += s.piece_count();
     return plural(splits.size(), "polygon", "polygons") + " split into " + plural(pieces, "piece", "pieces") + ", " +
            std::to_string(not_repaired) + " not repaired at " + format_number(tolerance) + "\u00b0";
+}
+
+std::string flattened_summary(std::span<const torvel::Flattened> flattened,
+                              std::span<const geometry::VertexMove> moves) {
+    if (flattened.empty()) return {};
+    double largest = 0;
+    for (const geometry::VertexMove& m : moves) largest = std::max(largest, m.distance);
+    return plural(flattened.size(), "polygon", "polygons") + " flattened, " +
+           plural(moves.size(), "vertex", "vertices") + " moved, none by more than " + format_number(largest);
 }
 
 std::string not_fewest_summary(std::span<const torvel::SplitPolygon> splits) {

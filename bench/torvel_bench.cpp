@@ -813,13 +813,15 @@ std::vector<double> bent_all_over(std::uint32_t corners, int kind) {
 
 // geometry::split_polygon at 1 degree on a polygon bent all over, beyond what the search finishes within
 // its budget (CPU time); counters `pieces` and `fewest` (1 when proven the fewest).
-void BM_SplitBentAllOver(benchmark::State& state) {
+// SplitNoisy/N/T: the flat one with heights within +-1e-3 at T degrees.
+void BM_SplitBentAllOver(benchmark::State& state, bool noisy) {
     const auto corners = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> polygon = bent_all_over(corners, static_cast<int>(state.range(1)));
+    const std::vector<double> polygon = bent_all_over(corners, noisy ? 1 : static_cast<int>(state.range(1)));
+    const double tolerance = noisy ? static_cast<double>(state.range(1)) : 1.0;
     geometry::SplitResult r;
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        r = geometry::split_polygon(polygon, 1.0);
+        r = geometry::split_polygon(polygon, tolerance);
         state.SetIterationTime(seconds_since(t0));
         if (!r.ok || r.piece_count() > corners - 2) {
             state.SkipWithError(("split_polygon failed: " + r.reason).c_str());
@@ -828,6 +830,91 @@ void BM_SplitBentAllOver(benchmark::State& state) {
     }
     state.counters["pieces"] = static_cast<double>(r.piece_count());
     state.counters["fewest"] = r.fewest ? 1 : 0;
+}
+
+// A grid of `quads` unit cells (sqrt(quads) a side) sharing their vertices, a tenth of the vertices lifted
+// by up to 0.3 (the same every run).
+fs::path lifted_grid(std::int64_t quads) {
+    const fs::path path = mesh_dir() / ("lifted_" + std::to_string(quads) + ".obj");
+    if (fs::exists(path)) return path;
+    const auto n = static_cast<std::uint32_t>(std::lround(std::sqrt(static_cast<double>(quads))));
+    bench::SplitMix64 rng(7);
+    torvel::PolygonMesh mesh;
+    for (std::uint32_t y = 0; y <= n; ++y)
+        for (std::uint32_t x = 0; x <= n; ++x)
+            mesh.positions.insert(mesh.positions.end(),
+                                  {double(x), double(y), rng.unit() < 0.1 ? 0.3 * rng.unit() : 0.0});
+    for (std::uint32_t y = 0; y < n; ++y)
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t a = y * (n + 1) + x;
+            mesh.indices.insert(mesh.indices.end(), {a, a + 1, a + n + 2, a + n + 1});
+            mesh.offsets.push_back(static_cast<std::uint32_t>(mesh.indices.size()));
+        }
+    bench::write_obj(path, mesh, "lifted grid");
+    return path;
+}
+
+// The standard output of a command (for the counters, outside the timing).
+std::string output_of(const std::vector<std::string>& args) {
+    std::string command;
+    for (const std::string& a : args) command += "'" + a + "' ";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+std::size_t occurrences(const std::string& text, std::string_view what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// torvel fix --flatten 0.3 of the lifted grid at range(1) degrees and, in turns, torvel fix (split) of it,
+// fresh processes (CPU time from wait4); counters `flatten_ms`, `split_ms`; then, once, the vertices moved,
+// the largest move and the polygons torvel check reports in the flattened file.
+void BM_FlattenGrid(benchmark::State& state) {
+    const fs::path in = lifted_grid(state.range(0)), out = mesh_dir() / "flattened_bench.obj";
+    const std::string tolerance = std::to_string(state.range(1));
+    if (!fs::exists(TORVEL_EXE)) {
+        state.SkipWithError("torvel is not available in " TORVEL_EXE);
+        return;
+    }
+    const std::vector<std::string> flatten{TORVEL_EXE, "fix",  "-t",        tolerance, "--flatten", "0.3",
+                                           "--format", "json", in.string(), "-o",      out.string()},
+        split{TORVEL_EXE, "fix", "-t", tolerance, "--format", "json", in.string(), "-o", out.string()};
+    double flatten_min = 1e300, split_min = 1e300;
+    for (auto _ : state) {
+        const ChildRun s = run_child(split), f = run_child(flatten);
+        if (!check_ran(s) || !check_ran(f)) {
+            state.SkipWithError("torvel fix failed");
+            return;
+        }
+        state.SetIterationTime(f.seconds);
+        flatten_min = std::min(flatten_min, f.seconds);
+        split_min = std::min(split_min, s.seconds);
+    }
+    const std::string report = output_of(flatten);
+    double largest = 0;
+    for (std::size_t at = report.find("\"distance\":"); at != std::string::npos;
+         at = report.find("\"distance\":", at + 1))
+        largest = std::max(largest, std::strtod(report.c_str() + at + 11, nullptr));
+    const std::string checked = output_of({TORVEL_EXE, "check", "-t", tolerance, "--format", "json", out.string()});
+    const std::size_t list = checked.find("\"non_planar\":[");
+    const std::string reported =
+        list == std::string::npos ? "x" : checked.substr(list + 14, checked.find(']', list) - list - 14);
+    state.counters["flatten_ms"] = flatten_min * 1e3;
+    state.counters["split_ms"] = split_min * 1e3;
+    state.counters["moved"] = static_cast<double>(occurrences(report, "\"vertex\":"));
+    state.counters["flattened"] = static_cast<double>(occurrences(report, "\"largest_move\":"));
+    state.counters["largest_move"] = largest;
+    state.counters["reported_after"] = reported == "x"    ? -1.0
+                                       : reported.empty() ? 0.0
+                                                          : static_cast<double>(occurrences(reported, ",") + 1);
+    fs::remove(out);
 }
 
 }  // namespace
@@ -882,9 +969,18 @@ int main(int argc, char** argv) {
         ->Args({1000, 1})
         ->Args({1000, 2})
         ->Iterations(3);
-    setup(benchmark::RegisterBenchmark("SplitBentAllOver", BM_SplitBentAllOver))
+    setup(benchmark::RegisterBenchmark("SplitBentAllOver", BM_SplitBentAllOver, false))
         ->Args({128, 0})
         ->Args({1000, 1})
+        ->Iterations(1);
+    setup(benchmark::RegisterBenchmark("SplitNoisy", BM_SplitBentAllOver, true))
+        ->Args({128, 20})
+        ->Args({64, 1})
+        ->Iterations(1);
+    setup(benchmark::RegisterBenchmark("FlattenGrid", BM_FlattenGrid))
+        ->Args({10000, 1})
+        ->Args({10000, 5})
+        ->Args({1000000, 5})
         ->Iterations(1);
 
     benchmark::Initialize(&argc, argv);

@@ -3,12 +3,17 @@
 // coordinates' form: one byte per coordinate as a small integer (repeated corners, corners on one line and
 // reflex corners are common then) or eight bytes as a double. Every call returns; a split covers every
 // corner, has at most n - 2 pieces (one for a polygon taken whole), and no triangle without an area.
+// The same corners are then flattened as one polygon, and as two that share vertices: every move is of a
+// corner, within the limit, and undoing the corners of the touched polygons takes back every move.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "polygon_flatten.h"
+#include "polygon_shape.h"
 #include "polygon_split.h"
 
 namespace geometry = torvel::geometry;
@@ -42,6 +47,43 @@ void check(const geometry::SplitResult& r, const std::vector<double>& xyz) {
     }
 }
 
+void flatten(const std::vector<double>& xyz, double tolerance, std::uint8_t how) {
+    const auto n = static_cast<std::uint32_t>(xyz.size() / 3);
+    if (n < 3) return;
+    std::vector<std::uint32_t> offsets{0}, indices;
+    if ((how & 1) && n >= 6) {  // corners 0 .. n/2 and n/2 .. n-1, 0
+        for (std::uint32_t c = 0; c <= n / 2; ++c) indices.push_back(c);
+        offsets.push_back(static_cast<std::uint32_t>(indices.size()));
+        for (std::uint32_t c = n / 2; c < n; ++c) indices.push_back(c);
+        indices.push_back(0);
+    } else {
+        for (std::uint32_t c = 0; c < n; ++c) indices.push_back(c);
+    }
+    offsets.push_back(static_cast<std::uint32_t>(indices.size()));
+    const torvel::MeshView mesh{xyz, offsets, indices};
+    std::vector<std::uint32_t> targets;
+    for (std::uint32_t p = 0; p + 1 < offsets.size(); ++p) targets.push_back(p);
+    const double limits[] = {0, 0.01, 1, 1e300};
+    const geometry::FlattenLimit limit{limits[(how >> 1) % 4], false};
+    geometry::FlattenOptions options;
+    options.max_iterations = 20;
+    geometry::FlattenResult r;
+    try {
+        r = geometry::flatten_polygons(mesh, targets, tolerance, limit, options);
+    } catch (const geometry::GeometryError&) {
+        if (tolerance > 0 && tolerance <= 90) std::abort();
+        return;
+    }
+    for (std::size_t k = 0; k < r.moves.size(); ++k) {
+        const geometry::VertexMove& m = r.moves[k];
+        if (m.vertex >= n || (k > 0 && m.vertex <= r.moves[k - 1].vertex)) std::abort();
+        if (!(m.distance > 0 && m.distance <= limit.max * (1 + 1e-12))) std::abort();
+    }
+    if (!std::is_sorted(r.touched.begin(), r.touched.end())) std::abort();
+    const bool moved = !r.moves.empty();
+    if (geometry::undo_corners(r, mesh, r.touched).empty() == moved || !r.moves.empty()) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
@@ -69,5 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     options.max_work = 1;
     check(geometry::split_polygon(xyz, tolerance, options), xyz);
     check(geometry::triangulate_polygon(xyz), xyz);
+    if (xyz.size() % 3 == 0) flatten(xyz, tolerance, static_cast<std::uint8_t>(size > 1 ? data[1] : 0));
     return 0;
 }

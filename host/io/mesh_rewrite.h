@@ -57,13 +57,22 @@ struct MeshFile {
 // Reads `path` as read_mesh does: the same mesh, the same errors.
 MeshFile read_mesh_file(const std::filesystem::path& path);
 
+// A vertex at a new position (`torvel fix --flatten`).
+struct MovedVertex {
+    std::uint32_t vertex = 0;
+    double x = 0, y = 0, z = 0;
+};
+
 // split_polygons_in_file for `file` as read_mesh_file read it, its bytes unchanged since: the
 // output is handed to `write` in parts of about a megabyte as it is made, and the file is not parsed
 // again. `mesh` and `face_lines` are file.mesh's polygons and face lines wherever they are now (file.mesh
-// itself, or where the caller moved them); only the corner count of each polygon is read. Throws
-// MeshError as split_polygons_in_file, and what `write` throws.
+// itself, or where the caller moved them); only the corner count of each polygon is read. `moves`
+// (ascending vertex, each once), OBJ only: the x, y and z of each moved vertex's `v` statement are
+// replaced by the shortest text that reads back to the new value, every other byte kept; the result is
+// read back and must hold the new positions. Throws MeshError as split_polygons_in_file, for moves of a
+// PLY or OFF file, and what `write` throws.
 void write_split_polygons(const MeshFile& file, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
                           Format format, const std::string& name, std::span<const PolygonPieces> splits,
-                          const std::function<void(std::string_view)>& write);
+                          const std::function<void(std::string_view)>& write, std::span<const MovedVertex> moves = {});
 
 }  // namespace torvel::io

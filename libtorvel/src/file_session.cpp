@@ -10,15 +10,11 @@
 
 namespace torvel {
 
-namespace {
-
 std::string number_text(double value) {
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, r.ptr);
 }
-
-}  // namespace
 
 std::string range_text(const XSI::Parameter& p) {
     auto text = [](const XSI::CValue& v) { return v.IsEmpty() ? std::string("none") : to_utf8(v.GetAsText().view()); };

@@ -26,6 +26,9 @@ double settings_tolerance(host::Host& host, const std::optional<double>& request
 // host's own selection is not touched. Throws HostError from run_filter (no such filter, a failing one).
 std::vector<std::uint32_t> reported_polygons(host::Host& host, const XSI::CRef& object);
 
+// The shortest text that reads back to `value`, for messages ("0.5", "12").
+std::string number_text(double value);
+
 // A parameter's range for messages: "0 to 90" ("none" for an open end).
 std::string range_text(const XSI::Parameter& parameter);
 

@@ -109,8 +109,8 @@ std::string check_json(double tolerance, std::span<const FileReport> files, std:
     return out + "}";
 }
 
-// The split list, which can have millions of numbers, is written directly rather than built as JSON
-// values first.
+// The split list (and the moved vertices), which can have millions of numbers, is written directly
+// rather than built as JSON values first.
 std::string fix_json(double tolerance, const FixReport* r, std::span<const FileFailure> errors) {
     std::string out = "{\"tolerance\":" + json_text(Json(tolerance)) + ",\"files\":[";
     if (r) {
@@ -136,6 +136,22 @@ std::string fix_json(double tolerance, const FixReport* r, std::span<const FileF
         for (const NotRepaired& n : r->not_repaired) not_repaired.push_back({{"index", n.index}, {"reason", n.reason}});
         out += "],\"pieces\":";
         append_number(out, r->pieces());
+        if (r->flatten) {
+            out += ",\"flattened\":[";
+            for (const Flattened& f : r->flattened) {
+                out += &f == r->flattened.data() ? "{\"index\":" : ",{\"index\":";
+                append_number(out, f.index);
+                out += ",\"largest_move\":" + json_text(Json(f.largest_move)) + "}";
+            }
+            out += "],\"moved_vertices\":[";
+            for (const geometry::VertexMove& m : r->moves) {
+                out += &m == r->moves.data() ? "{\"vertex\":" : ",{\"vertex\":";
+                append_number(out, m.vertex);
+                out += ",\"distance\":" + json_text(Json(m.distance)) + ",\"position\":" + json_text(Json(m.position)) +
+                       "}";
+            }
+            out += "]";
+        }
         out += ",\"not_repaired\":" + json_text(not_repaired) +
                ",\"output\":" + (r->output ? json_text(Json(r->output->string())) : "null") +
                ",\"converted\":" + (r->converted ? "true" : "false") + "}";

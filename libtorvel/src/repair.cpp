@@ -130,13 +130,83 @@ void triangulate_reported(MeshRepair& r, const MeshView& mesh, std::span<const s
               [](const NotRepaired& a, const NotRepaired& b) { return a.index < b.index; });
 }
 
+// Each listed polygon alone, with the moved positions of its corners; the corners of one polygon that
+// are one vertex stay one vertex.
+PolygonMesh moved_polygons(const MeshView& mesh, std::span<const geometry::VertexMove> moves,
+                           std::span<const std::uint32_t> polygons) {
+    PolygonMesh out;
+    std::vector<std::uint32_t> seen;  // vertices of the polygon being copied
+    for (std::uint32_t p : polygons) {
+        const auto first = static_cast<std::uint32_t>(out.positions.size() / 3);
+        seen.clear();
+        for (std::uint32_t i = mesh.offsets[p]; i < mesh.offsets[p + 1]; ++i) {
+            const std::uint32_t v = mesh.indices[i];
+            const auto at = std::find(seen.begin(), seen.end(), v);
+            out.indices.push_back(first + static_cast<std::uint32_t>(at - seen.begin()));
+            if (at != seen.end()) continue;
+            seen.push_back(v);
+            const auto m =
+                std::lower_bound(moves.begin(), moves.end(), v,
+                                 [](const geometry::VertexMove& a, std::uint32_t b) { return a.vertex < b; });
+            if (m != moves.end() && m->vertex == v)
+                out.positions.insert(out.positions.end(), m->position.begin(), m->position.end());
+            else
+                out.positions.insert(out.positions.end(), mesh.positions.begin() + 3 * std::ptrdiff_t{v},
+                                     mesh.positions.begin() + 3 * std::ptrdiff_t{v} + 3);
+        }
+        out.offsets.push_back(static_cast<std::uint32_t>(out.indices.size()));
+    }
+    return out;
+}
+
+// Flattens the reported polygons and returns those the filter still reports (the rest are in
+// r.flattened).
+std::vector<std::uint32_t> flatten_reported(MeshRepair& r, host::Host& host, const MeshView& mesh,
+                                            const std::vector<std::uint32_t>& reported, double tolerance,
+                                            geometry::FlattenLimit limit, const PlaceMesh& place) {
+    geometry::FlattenResult f = geometry::flatten_polygons(mesh, reported, tolerance, limit);
+    // The filter's verdict on each touched polygon as last asked; the moves of the corners of those it
+    // reports are undone and their neighbours asked again, until it reports none with a moved corner.
+    std::vector<std::uint8_t> still(mesh.polygon_count());
+    for (std::uint32_t p : reported) still[p] = 1;
+    std::vector<std::uint32_t> ask = f.moves.empty() ? std::vector<std::uint32_t>{} : f.touched;
+    while (!ask.empty()) {
+        for (std::uint32_t p : ask) still[p] = 0;
+        std::vector<std::uint32_t> again;
+        for (std::uint32_t q : reported_polygons(host, place(moved_polygons(mesh, f.moves, ask)))) {
+            still[ask[q]] = 1;
+            again.push_back(ask[q]);
+        }
+        ask = geometry::undo_corners(f, mesh, again);
+    }
+    std::vector<std::uint32_t> left;
+    for (std::uint32_t p : reported)
+        if (still[p]) left.push_back(p);
+    for (std::uint32_t p : reported)
+        if (!std::binary_search(left.begin(), left.end(), p)) r.flattened.push_back({p, f.largest_move(mesh, p)});
+    r.moves = std::move(f.moves);
+    return left;
+}
+
 }  // namespace
 
 MeshRepair repair_mesh(host::Host& host, const XSI::CRef& object, const MeshView& mesh, double tolerance,
-                       const PlaceMesh& place) {
+                       const PlaceMesh& place, const FixStrategy& strategy) {
     MeshRepair r;
+    std::vector<std::uint32_t> reported = reported_polygons(host, object);
+    if (strategy.flatten) {
+        reported = flatten_reported(r, host, mesh, reported, tolerance, *strategy.flatten, place);
+        if (!strategy.split_unflattened) {
+            const std::string max = strategy.flatten->share
+                                        ? number_text(100 * strategy.flatten->max) + "% of its diameter"
+                                        : number_text(strategy.flatten->max);
+            for (std::uint32_t p : reported)
+                r.not_repaired.push_back({p, "cannot be flattened with no vertex moving more than " + max});
+            return r;
+        }
+    }
     std::vector<std::uint32_t> beyond_budget, triangulated;  // ascending
-    for (std::uint32_t p : reported_polygons(host, object)) {
+    for (std::uint32_t p : reported) {
         geometry::SplitResult s = geometry::split_polygon(corner_positions(mesh, p), tolerance);
         if (!s.ok) {
             r.not_repaired.push_back({p, std::move(s.reason)});

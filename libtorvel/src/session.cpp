@@ -105,6 +105,9 @@ XSI::CRef add_mesh(host::Host& host, const std::string& path, const std::wstring
 // `view` receives the mesh as the scene holds it.
 FixReport repair_loaded(host::Host& host, const fs::path& plugin, LoadedFile& file, const std::string& shown,
                         const std::string& name, const FixOptions& o, MeshView& view) {
+    if (o.flatten && !(std::isfinite(*o.flatten) && *o.flatten >= 0))
+        throw Error("the flatten limit " + number_text(*o.flatten) + " is not a finite number of 0 or more",
+                    ErrorCode::usage);
     FixReport r;
     r.path = shown;
     r.warnings = file.mesh.warnings;
@@ -121,9 +124,14 @@ FixReport repair_loaded(host::Host& host, const fs::path& plugin, LoadedFile& fi
         const host::Mesh& held = host.store().find_as<host::MeshObject>(object)->mesh;
         view = {held.positions, held.offsets, held.indices};
         r.polygons = static_cast<std::uint32_t>(view.polygon_count());
-        MeshRepair fixed = repair_mesh(host, object, view, r.tolerance, [&](PolygonMesh pieces) {
-            return add_mesh(host, shown, wname, std::move(pieces));
-        });
+        FixStrategy strategy;
+        if (o.flatten) strategy = {geometry::FlattenLimit{*o.flatten, o.flatten_share}, o.split_unflattened};
+        MeshRepair fixed = repair_mesh(
+            host, object, view, r.tolerance,
+            [&](PolygonMesh pieces) { return add_mesh(host, shown, wname, std::move(pieces)); }, strategy);
+        r.flatten = o.flatten.has_value();
+        r.flattened = std::move(fixed.flattened);
+        r.moves = std::move(fixed.moves);
         r.splits = std::move(fixed.splits);
         r.not_repaired = std::move(fixed.not_repaired);
     } catch (const host::HostError& e) {
@@ -139,9 +147,14 @@ void write_repaired(FixReport& r, const LoadedFile& file, const MeshView& mesh, 
     const std::optional<io::Format> in_format = file.format;
     if (in_format == io::format_of(out)) {
         OutputFile output(out, out.string(), &files, role::output);
+        std::vector<io::MovedVertex> moves;
+        moves.reserve(r.moves.size());
+        for (const geometry::VertexMove& m : r.moves)
+            moves.push_back({m.vertex, m.position[0], m.position[1], m.position[2]});
         try {
-            io::write_split_polygons(file.source, mesh, file.mesh.face_lines, *in_format, r.path, r.splits,
-                                     [&output](std::string_view part) { output.write(part); });
+            io::write_split_polygons(
+                file.source, mesh, file.mesh.face_lines, *in_format, r.path, r.splits,
+                [&output](std::string_view part) { output.write(part); }, moves);
         } catch (const io::MeshError& e) {
             throw FileError(e);
         }
@@ -163,7 +176,9 @@ void write_repaired(FixReport& r, const LoadedFile& file, const MeshView& mesh, 
             ++q;
         }
         try {
-            io::write_marked(out, repaired_mesh(mesh, file.mesh.objects, r.splits), marked, files);
+            PolygonMesh repaired = repaired_mesh(mesh, file.mesh.objects, r.splits);
+            geometry::apply_moves(repaired.positions, r.moves);
+            io::write_marked(out, repaired, marked, files);
         } catch (const io::MeshError& e) {
             throw FileError(e);
         }
@@ -274,6 +289,7 @@ FixReport Session::fix_mesh(PolygonMesh mesh, const FixOptions& o) {
         FixReport r = repair_loaded(host, state_->plugin, file, "mesh", "mesh", o, view);
         r.path.clear();
         r.mesh = repaired_mesh(view, file.mesh.objects, r.splits, &r.source_polygon);
+        geometry::apply_moves(r.mesh.positions, r.moves);
         return r;
     });
 }

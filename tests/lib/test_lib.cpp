@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -157,6 +158,76 @@ TEST(Lib, FixMeshPiecesAreNoLongerReported) {
     EXPECT_EQ(fixed.mesh.polygon_count(), 4u);
     EXPECT_TRUE(s.check_mesh(fixed.mesh).non_planar.empty());
     EXPECT_EQ(s.check_mesh(mesh).non_planar, (std::vector<std::uint32_t>{1}));
+}
+
+// A quad with one corner lifted (bent some 23 degrees), a flat quad sharing its first edge, a triangle.
+PolygonMesh lifted_quad() {
+    return test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0.3, 0, 1, 0, 0, -1, 0, 1, -1, 0, 2, -1, 0}, {0, 4, 8, 11},
+                         {0, 1, 2, 3, 4, 5, 1, 0, 5, 6, 1});
+}
+
+TEST(Lib, FixMeshFlattenMovesWithinTheLimitUntilNothingIsReported) {
+    Session s = session();
+    FixOptions o;
+    o.tolerance = 5;
+    o.flatten = 0.5;
+    const PolygonMesh mesh = lifted_quad();
+    const FixReport fixed = s.fix_mesh(mesh, o);
+    EXPECT_TRUE(fixed.flatten);
+    ASSERT_EQ(fixed.flattened.size(), 1u);
+    EXPECT_EQ(fixed.flattened[0].index, 0u);
+    EXPECT_TRUE(fixed.splits.empty());
+    EXPECT_TRUE(fixed.not_repaired.empty());
+    ASSERT_FALSE(fixed.moves.empty());
+    // The repaired mesh is the input with the moves applied, and the plug-in reports none of it.
+    std::vector<double> moved = mesh.positions;
+    double largest = 0;
+    for (const geometry::VertexMove& m : fixed.moves) {
+        EXPECT_GT(m.distance, 0);
+        EXPECT_LE(m.distance, 0.5);
+        largest = std::max(largest, m.distance);
+        std::copy(m.position.begin(), m.position.end(), moved.begin() + 3 * m.vertex);
+    }
+    EXPECT_EQ(fixed.flattened[0].largest_move, largest);
+    EXPECT_EQ(fixed.mesh.positions, moved);
+    EXPECT_EQ(fixed.mesh.indices, mesh.indices);
+    CheckOptions at5;
+    at5.tolerance = 5;
+    EXPECT_TRUE(s.check_mesh(fixed.mesh, at5).non_planar.empty());
+
+    // Only a report that flattened has the flatten fields.
+    const std::string json = fix_json(5, &fixed, {});
+    EXPECT_NE(json.find(",\"pieces\":0,\"flattened\":[{\"index\":0,\"largest_move\":"), std::string::npos) << json;
+    EXPECT_NE(json.find("],\"moved_vertices\":[{\"vertex\":"), std::string::npos) << json;
+    FixOptions split = o;
+    split.flatten.reset();
+    const FixReport by_split = s.fix_mesh(mesh, split);
+    EXPECT_EQ(fix_json(5, &by_split, {}).find("flattened"), std::string::npos);
+    EXPECT_EQ(by_split.splits.size(), 1u);
+
+    // A limit no move fits leaves the polygon unrepaired (and nothing moved); with split_unflattened it is split.
+    FixOptions none = o;
+    none.flatten = 0;
+    const FixReport unmoved = s.fix_mesh(mesh, none);
+    EXPECT_TRUE(unmoved.moves.empty());
+    ASSERT_EQ(unmoved.not_repaired.size(), 1u);
+    EXPECT_EQ(unmoved.not_repaired[0].reason, "cannot be flattened with no vertex moving more than 0");
+    EXPECT_EQ(unmoved.mesh.positions, mesh.positions);
+    none.split_unflattened = true;
+    const FixReport cut = s.fix_mesh(mesh, none);
+    EXPECT_TRUE(cut.not_repaired.empty());
+    ASSERT_EQ(cut.splits.size(), 1u);
+    EXPECT_EQ(cut.splits[0].polygon, 0u);
+
+    FixOptions bad = o;
+    bad.flatten = -1;
+    try {
+        s.fix_mesh(mesh, bad);
+        ADD_FAILURE() << "a negative limit was taken";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.code(), ErrorCode::usage) << e.what();
+        EXPECT_NE(std::string(e.what()).find("flatten limit -1"), std::string::npos) << e.what();
+    }
 }
 
 TEST(Lib, SessionsOnTwoThreadsGiveTheSequentialResults) {

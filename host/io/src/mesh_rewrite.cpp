@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "face_layout.h"
+#include "obj_parts.h"
 #include "text_util.h"
 
 namespace torvel::io {
@@ -255,6 +258,52 @@ void rewrite(std::string_view bytes, Format format, const MeshView& mesh, std::s
     }
 }
 
+// The shortest text that reads back to `value`.
+void append_shortest(std::string& out, double value) {
+    char buf[32];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+// `bytes` with the moved vertices' coordinates replaced, read back to check that the file holds the same
+// polygons and exactly the new positions.
+std::string move_obj_vertices(std::string_view bytes, Format format, const MeshView& mesh, const std::string& name,
+                              std::span<const MovedVertex> moves) {
+    if (format != Format::obj)
+        detail::fail(name,
+                     "moved vertices are written only into OBJ files as they are; name an .obj output to "
+                     "convert the file");
+    std::vector<std::uint32_t> vertices;
+    for (const MovedVertex& m : moves) {
+        if (!vertices.empty() && m.vertex <= vertices.back())
+            detail::fail(name, "moved vertices are not in ascending order");
+        vertices.push_back(m.vertex);
+    }
+    const auto at = detail::obj_vertex_coordinates(bytes, vertices, name);
+    std::string out;
+    out.reserve(bytes.size() + 64 * moves.size());
+    std::uint64_t copied = 0;
+    for (std::size_t k = 0; k < moves.size(); ++k) {
+        const double value[3] = {moves[k].x, moves[k].y, moves[k].z};
+        for (int c = 0; c < 3; ++c) {
+            out += bytes.substr(copied, at[k][2 * c] - copied);
+            append_shortest(out, value[c]);
+            copied = at[k][2 * c + 1];
+        }
+    }
+    out += bytes.substr(copied);
+    const PolygonMesh back = parse_obj(out, name);
+    bool same = back.offsets.size() == mesh.offsets.size() && back.indices.size() == mesh.indices.size() &&
+                std::equal(back.offsets.begin(), back.offsets.end(), mesh.offsets.begin()) &&
+                std::equal(back.indices.begin(), back.indices.end(), mesh.indices.begin());
+    for (const MovedVertex& m : moves)
+        same = same && 3 * std::size_t{m.vertex} + 2 < back.positions.size() &&
+               back.positions[3 * std::size_t{m.vertex}] == m.x &&
+               back.positions[3 * std::size_t{m.vertex} + 1] == m.y &&
+               back.positions[3 * std::size_t{m.vertex} + 2] == m.z;
+    if (!same) detail::fail(name, "the moved vertices could not be written in place");
+    return out;
+}
+
 }  // namespace
 
 std::string split_polygons_in_file(std::string_view bytes, Format format, const std::string& name,
@@ -309,9 +358,15 @@ MeshFile::~MeshFile() = default;
 
 void write_split_polygons(const MeshFile& file, const MeshView& mesh, std::span<const std::uint32_t> face_lines,
                           Format format, const std::string& name, std::span<const PolygonPieces> splits,
-                          const std::function<void(std::string_view)>& write) {
+                          const std::function<void(std::string_view)>& write, std::span<const MovedVertex> moves) {
     Out o(write);
-    rewrite(file.bytes(), format, mesh, face_lines, *file.layout, name, splits, o);
+    if (moves.empty()) {
+        rewrite(file.bytes(), format, mesh, face_lines, *file.layout, name, splits, o);
+        return;
+    }
+    const std::string moved = move_obj_vertices(file.bytes(), format, mesh, name, moves);
+    // Only values within lines changed: the face lines are where they were.
+    rewrite(moved, format, mesh, face_lines, *file.layout, name, splits, o);
 }
 
 }  // namespace torvel::io

@@ -3,7 +3,11 @@
 
 #include "mesh_io.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -15,5 +19,12 @@ namespace torvel::io::detail {
 // it, as for one part, or for parts whose counts did not match their parse).
 PolygonMesh parse_obj_in_parts(std::string_view text, const std::string& name, unsigned threads, std::size_t part_bytes,
                                bool* in_parts = nullptr);
+
+// Where the x, y and z of each listed vertex (zero-based in the order of the `v` statements, ascending)
+// are written in `text`: begin and end offsets of each from the text's start. Throws MeshError naming
+// `name` when a listed vertex is missing or has no three values.
+std::vector<std::array<std::uint64_t, 6>> obj_vertex_coordinates(std::string_view text,
+                                                                 std::span<const std::uint32_t> vertices,
+                                                                 const std::string& name);
 
 }  // namespace torvel::io::detail

@@ -595,3 +595,50 @@ PolygonMesh detail::parse_obj_in_parts(std::string_view text, const std::string&
 }
 
 }  // namespace torvel::io
+
+namespace torvel::io {
+
+std::vector<std::array<std::uint64_t, 6>> detail::obj_vertex_coordinates(std::string_view text,
+                                                                         std::span<const std::uint32_t> vertices,
+                                                                         const std::string& name) {
+    std::vector<std::array<std::uint64_t, 6>> out;
+    const char* const end = text.data() + text.size();
+    const char* p = end - without_utf8_mark(text, name).size();
+    std::size_t line = 1;
+    std::uint64_t vertex = 0;
+    // The statements as the reader's counting pass walks them.
+    while (p < end && out.size() < vertices.size()) {
+        obj::skip_blanks(p, end, line);
+        if (p == end) break;
+        if (*p == '\n') {
+            ++p;
+            ++line;
+            continue;
+        }
+        if (*p == '#') {
+            const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+            p = nl ? static_cast<const char*>(nl) : end;
+            continue;
+        }
+        const char* k = p;
+        while (p < end && !ends_token(*p)) ++p;
+        if (p - k == 1 && *k == 'v' && vertex++ == vertices[out.size()]) {
+            std::array<std::uint64_t, 6> at{};
+            for (int c = 0; c < 3; ++c) {
+                obj::skip_blanks(p, end, line);
+                const char* s = p;
+                while (p < end && !ends_token(*p)) ++p;
+                if (p == s) fail_at_line(name, line, "the vertex has no x, y and z to rewrite");
+                at[2 * c] = static_cast<std::uint64_t>(s - text.data());
+                at[2 * c + 1] = static_cast<std::uint64_t>(p - text.data());
+            }
+            out.push_back(at);
+        }
+        obj::skip_statement(p, end, line);
+    }
+    if (out.size() < vertices.size())
+        fail(name, "the file has no vertex " + std::to_string(vertices[out.size()] + std::uint64_t{1}));
+    return out;
+}
+
+}  // namespace torvel::io

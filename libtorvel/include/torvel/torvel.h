@@ -36,6 +36,7 @@
 
 #include "errors.h"         // torvel::Error, ErrorCode, error_id: every failure
 #include "polygon_mesh.h"   // torvel::PolygonMesh, MeshView: the one mesh type
+#include "polygon_flatten.h"  // geometry::VertexMove: a vertex fix moved
 #include "polygon_shape.h"  // geometry::Degenerate, BendHistogram, PolygonShape: what describing gives
 
 namespace torvel {
@@ -173,6 +174,13 @@ struct FixOptions {
     // rewritten, every other byte kept; another format: the repaired mesh converted.
     std::optional<std::filesystem::path> output;
     ImportLimits import_limits;
+    // Moving vertices instead of splitting: none moves by more than `flatten` (model units; with
+    // flatten_share, a share of each reported polygon's diameter, 0.05 for 5%). The filter is asked again
+    // about every polygon with a moved corner. What it still reports is split with split_unflattened,
+    // else not repaired. Unset: only splitting.
+    std::optional<double> flatten;
+    bool flatten_share = false;
+    bool split_unflattened = false;
 };
 
 // A polygon the filter reported that is not repaired, and why ("self-crossing outline", ...).
@@ -183,16 +191,27 @@ struct NotRepaired {
 
 // The pieces one reported polygon was split into: torvel::SplitPolygon (polygon_mesh.h).
 
+// A reported polygon the filter no longer reports once its corners were moved.
+struct Flattened {
+    std::uint32_t index = 0;
+    double largest_move = 0;  // of its corners
+};
+
 struct FixReport {
     std::string path;  // as given; empty for fix_mesh
     double tolerance = 0;
     std::uint32_t polygons = 0;              // of the input
     std::vector<SplitPolygon> splits;        // ascending polygon order, each of two or more pieces
     std::vector<NotRepaired> not_repaired;   // ascending
+    // With options.flatten (`flatten` true): the polygons flattened, ascending, and every vertex moved
+    // (ascending vertex; position is where it moved to, distance how far).
+    bool flatten = false;
+    std::vector<Flattened> flattened;
+    std::vector<geometry::VertexMove> moves;
     std::optional<std::filesystem::path> output;  // fix_file: the file written
     bool converted = false;                  // fix_file: written in another format than read
-    // fix_mesh: the repaired mesh (the same positions; each split polygon replaced in place by its
-    // pieces) and, per polygon of it, the input polygon it came from.
+    // fix_mesh: the repaired mesh (the same positions but for the moves; each split polygon replaced in
+    // place by its pieces) and, per polygon of it, the input polygon it came from.
     PolygonMesh mesh;
     std::vector<std::uint32_t> source_polygon;
     std::vector<std::string> warnings;
@@ -224,7 +243,8 @@ public:
     // (ErrorCode::usage) for arrays that do not hold together.
     FileReport check_mesh(PolygonMesh mesh, const CheckOptions& options = {}, const std::string& name = "mesh");
 
-    // Reads `path`, splits what the filter reports and, with options.output, writes the result there.
+    // Reads `path`, splits (or, with options.flatten, flattens) what the filter reports and, with
+    // options.output, writes the result there.
     // Throws Error: the file's, the plug-in's, an output refused (TV-E-OUTPUT-REFUSED) or not written.
     FixReport fix_file(const std::filesystem::path& path, const FixOptions& options = {});
     // A mesh in memory, repaired as one object (options.output is not used). Throws Error (ErrorCode::usage)
@@ -278,7 +298,8 @@ std::string file_json(const FileReport& report, const CheckOptions& options);
 // options.histogram, the run's "histogram" (the sum of the files').
 std::string check_json(double tolerance, std::span<const FileReport> files, std::span<const FileFailure> errors,
                        const CheckOptions& options);
-// The document of `torvel fix --format json`; `report` null when the file could not be repaired.
+// The document of `torvel fix --format json`; `report` null when the file could not be repaired. With
+// report->flatten, each file has "flattened" and "moved_vertices" after "pieces".
 std::string fix_json(double tolerance, const FixReport* report, std::span<const FileFailure> errors);
 
 }  // namespace torvel
