@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <thread>
+
+#include "test_support.h"
+#include "torvel/torvel.h"
+
+namespace {
+
+using namespace torvel;
+
+const std::string kExamples = TORVEL_EXAMPLES;
+
+Session session() {
+    SessionOptions o;
+    o.plugin = std::filesystem::path(TORVEL_PLUGIN_PATH);
+    return Session(std::move(o));
+}
+
+// What the program prints on stdout.
+std::string torvel_output(const std::string& arguments) {
+    const std::string command =
+        std::string("TORVEL_PLUGIN=") + TORVEL_PLUGIN_PATH + " " + TORVEL_EXE + " " + arguments + " 2>/dev/null";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+    ::pclose(pipe);
+    return out;
+}
+
+// A flat quad, a quad bent by some 72 degrees, a triangle.
+PolygonMesh two_quads() {
+    return test::mesh_of({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 2, 0, 0, 3, 0, 0, 3, 1, 3, 2, 1, 0},
+                         {0, 4, 8, 11}, {0, 1, 2, 3, 4, 5, 6, 7, 4, 5, 6});
+}
+
+TEST(Lib, CheckFileAndCheckMeshOfTheSameMeshAgree) {
+    Session s = session();
+    CheckOptions o;
+    o.details = true;
+    o.histogram = true;
+    const FileReport file = s.check_file(kExamples + "/twisted_quad.obj", o);
+    PolygonMesh mesh = test::mesh_of({}, {0}, {});
+    // The same polygons, read by the program's own reader through check -o's mesh.
+    CheckOptions with_mesh = o;
+    with_mesh.mesh = true;
+    mesh = s.check_file(kExamples + "/twisted_quad.obj", with_mesh).mesh;
+    mesh.objects.clear();
+    const FileReport memory = s.check_mesh(std::move(mesh), o, "twisted_quad");
+    EXPECT_EQ(memory.path, "");
+    EXPECT_EQ(memory.polygons, file.polygons);
+    EXPECT_EQ(memory.non_planar, file.non_planar);
+    EXPECT_EQ(memory.tolerance, file.tolerance);
+    ASSERT_EQ(memory.details.size(), file.details.size());
+    for (std::size_t k = 0; k < file.details.size(); ++k) {
+        EXPECT_EQ(memory.details[k].index, file.details[k].index);
+        EXPECT_EQ(memory.details[k].bend, file.details[k].bend);
+    }
+    ASSERT_TRUE(memory.histogram && file.histogram);
+    EXPECT_EQ(memory.histogram->bands, file.histogram->bands);
+    EXPECT_FALSE(file.non_planar.empty());
+}
+
+TEST(Lib, CheckJsonIsWhatTheProgramPrints) {
+    Session s = session();
+    for (const auto& [arguments, options] : std::vector<std::pair<std::string, CheckOptions>>{
+             {"", {}}, {"--details --histogram", [] {
+                  CheckOptions o;
+                  o.details = o.histogram = true;
+                  return o;
+              }()}}) {
+        std::vector<FileReport> files;
+        std::string paths;
+        for (const char* name : {"mixed.obj", "mixed.ply", "l_hexagon.off", "flat_quads.obj"}) {
+            files.push_back(s.check_file(kExamples + "/" + name, options));
+            paths += " " + kExamples + "/" + name;
+        }
+        const std::vector<FileFailure> none;
+        EXPECT_EQ(check_json(files.front().tolerance, files, none, options) + "\n",
+                  torvel_output("check -j 1 --format json " + arguments + paths))
+            << arguments;
+    }
+}
+
+TEST(Lib, DescribeTellsDegenerateNotFiniteAndTriangles) {
+    PolygonMesh mesh = two_quads();
+    // A third quad with a repeated corner, a fourth with a coordinate that is not finite.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    mesh.positions.insert(mesh.positions.end(), {5, 0, 0, nan, 0, 0});
+    mesh.indices.insert(mesh.indices.end(), {0, 1, 1, 2, 0, 1, 2, 9});
+    mesh.offsets.insert(mesh.offsets.end(), {15, 19});
+    const MeshDescription d = describe(mesh.view());
+    ASSERT_EQ(d.bend.size(), 5u);
+    EXPECT_EQ(d.bend[0], 0);
+    EXPECT_GT(d.bend[1], 60);
+    EXPECT_EQ(d.bend[2], 0);  // a triangle is never bent
+    EXPECT_EQ(d.degenerate_corner[2], -1);
+    EXPECT_TRUE(std::isnan(d.bend[3]));
+    EXPECT_GE(d.degenerate_corner[3], 0);
+    EXPECT_EQ(d.degenerate_cause[3], "zero-length edge");
+    EXPECT_TRUE(std::isnan(d.bend[4]));
+    EXPECT_EQ(d.degenerate_corner[4], -1);
+    EXPECT_TRUE(std::isnan(d.out_of_plane[4]));
+}
+
+TEST(Lib, BadArraysAreUsageErrorsNamingTheElement) {
+    Session s = session();
+    auto message = [&](PolygonMesh mesh) {
+        try {
+            s.check_mesh(std::move(mesh));
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), ErrorCode::usage) << e.what();
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    auto with = [](auto change) {
+        PolygonMesh m = two_quads();
+        change(m);
+        return m;
+    };
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.indices[5] = 99; })).find("indices[5] is 99"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.offsets[0] = 1; })).find("offsets[0] is 1"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.offsets[2] = 6; })).find("offsets[2]"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.offsets[3] = 99; })).find("offsets[3] is 99"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.positions.pop_back(); })).find("positions"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.positions[7] = INFINITY; })).find("positions[7] is not finite"),
+              std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.offsets.clear(); })).find("offsets"), std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) {
+                  m.objects = {{"a", 0, 0}, {"b", 0, 0}};
+              })).find("objects[1].first"),
+              std::string::npos);
+    EXPECT_NE(message(with([](PolygonMesh& m) { m.face_lines = {1}; })).find("face_lines"), std::string::npos);
+    // describe holds the arrays together too, and fix_mesh.
+    PolygonMesh bad = with([](PolygonMesh& m) { m.indices[0] = 8; });
+    EXPECT_NE(test::thrown_message<Error>([&] { describe(bad.view()); }).find("indices[0] is 8"), std::string::npos);
+    EXPECT_NE(test::thrown_message<Error>([&] { s.fix_mesh(bad); }).find("indices[0] is 8"), std::string::npos);
+}
+
+TEST(Lib, FixMeshPiecesAreNoLongerReported) {
+    Session s = session();
+    PolygonMesh mesh = two_quads();
+    const std::vector<double> positions = mesh.positions;
+    const FixReport fixed = s.fix_mesh(mesh);
+    ASSERT_EQ(fixed.splits.size(), 1u);
+    EXPECT_EQ(fixed.splits[0].polygon, 1u);
+    EXPECT_EQ(fixed.splits[0].piece_count(), 2u);
+    EXPECT_TRUE(fixed.not_repaired.empty());
+    EXPECT_EQ(fixed.mesh.positions, positions);
+    EXPECT_EQ(fixed.source_polygon, (std::vector<std::uint32_t>{0, 1, 1, 2}));
+    EXPECT_EQ(fixed.mesh.polygon_count(), 4u);
+    EXPECT_TRUE(s.check_mesh(fixed.mesh).non_planar.empty());
+    EXPECT_EQ(s.check_mesh(mesh).non_planar, (std::vector<std::uint32_t>{1}));
+}
+
+TEST(Lib, SessionsOnTwoThreadsGiveTheSequentialResults) {
+    const std::vector<std::string> names = {"mixed.obj", "mixed.ply", "l_hexagon.off", "twisted_quad.obj"};
+    CheckOptions o;
+    o.details = true;
+    auto run = [&](std::vector<std::string>& out) {
+        Session s = session();
+        for (int round = 0; round < 3; ++round)
+            for (const std::string& name : names) out.push_back(file_json(s.check_file(kExamples + "/" + name, o), o));
+    };
+    std::vector<std::string> alone, a, b;
+    run(alone);
+    std::thread first([&] { run(a); }), second([&] { run(b); });
+    first.join();
+    second.join();
+    EXPECT_EQ(a, alone);
+    EXPECT_EQ(b, alone);
+}
+
+TEST(Lib, CheckFilesInWorkersDeliversInOrderWithSections) {
+    std::vector<std::string> paths = {kExamples + "/mixed.obj", kExamples + "/missing.obj", kExamples + "/mixed.ply"};
+    const std::vector<MeshInput> inputs = find_mesh_files(paths);
+    CheckOptions o;
+    o.html_section = 0;
+    SessionOptions so;
+    so.plugin = std::filesystem::path(TORVEL_PLUGIN_PATH);
+    for (const std::size_t jobs : {std::size_t{1}, std::size_t{2}}) {
+        std::vector<std::size_t> order;
+        check_files(inputs, o, so, jobs, [&](std::size_t i, FileOutcome&& out) {
+            order.push_back(i);
+            EXPECT_EQ(out.report.has_value(), i != 1) << jobs;
+            EXPECT_EQ(out.failure.has_value(), i == 1) << jobs;
+            if (out.report) {
+                EXPECT_EQ(out.report->html.rfind("<section class=\"file\" id=\"file-" + std::to_string(i) + "\">", 0),
+                          0u);
+            }
+            if (out.failure) {
+                EXPECT_EQ(out.failure->code, ErrorCode::not_found);
+            }
+        });
+        EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2}));
+    }
+}
+
+}  // namespace
