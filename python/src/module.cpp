@@ -1,6 +1,7 @@
 // torvel._torvel: libtorvel for Python. The package's __init__ re-exports it; the JSON documents are the
 // library's own texts (file_json, check_json, fix_json) parsed by Python's json, so a dict here is what
 // `torvel ... --format json` prints, key for key.
+#include <cmath>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -152,7 +153,11 @@ py::object check_files(const py::object& paths, std::optional<double> tolerance,
                 if (out.failure) errors.push_back(std::move(*out.failure));
             });
             const std::optional<double> checked = files.empty() ? std::nullopt : std::optional(files.front().tolerance);
-            return check_json(run_tolerance(checked, options.tolerance, session.plugin), files, errors, options);
+            double run = run_tolerance(checked, options.tolerance, session.plugin);
+            // NaN: the plug-in cannot be loaded, which the program prints as null and a call raises (its
+            // PluginError, which reading the property again throws).
+            if (std::isnan(run)) run = Session(session).default_tolerance();
+            return check_json(run, files, errors, options);
         },
         workers >= 2);
     return parse_json(text);

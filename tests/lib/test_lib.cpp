@@ -254,7 +254,9 @@ TEST(Lib, DescribeAllIsTheDescriptionOfEveryObjectsPolygons) {
 TEST(Lib, DefaultJobsAndTheRunsTolerance) {
     const std::string twisted = kExamples + "/twisted_quad.obj";
     const std::vector<MeshInput> one = find_mesh_files(std::vector<std::string>{twisted, kExamples + "/none.obj"});
-    EXPECT_EQ(default_jobs(one), 1u);  // a missing file is checked too: it reports what is wrong
+    // A missing file is checked too (it reports what is wrong); an entry with a failure is not.
+    EXPECT_EQ(default_jobs(one), std::min<std::size_t>(2, available_cores()));
+    EXPECT_EQ(default_jobs(std::span(one).first(1)), 1u);
     std::vector<MeshInput> failed(5, MeshInput{twisted, FileFailure{twisted, "x", ErrorCode::not_found}});
     EXPECT_EQ(default_jobs(failed), 1u);
     failed[0].failure.reset();
