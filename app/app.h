@@ -119,10 +119,6 @@ std::string not_fewest_summary(std::span<const torvel::SplitPolygon> splits);
 std::optional<std::string> unwritable_format(const fs::path& out);
 // Throws UsageError for an -o OUT whose extension names no format torvel writes.
 void refuse_unwritable_format(const fs::path& out);
-// The tolerance a run reports when it checked no file: `requested`, else the settings property's own
-// default as the plug-in at `plugin` sets it, else (the plug-in cannot be loaded) NaN, which JSON shows
-// as null.
-double run_tolerance(const std::optional<double>& requested, const fs::path& plugin);
 
 // --- subcommands ---
 

@@ -116,8 +116,8 @@ public:
             }
         }
         if (!o_.quiet && o_.json)
-            std::cout << torvel::check_json(tolerance_ ? *tolerance_ : run_tolerance(o_.tolerance, plugin_),
-                                            results_, failures_, lib_)
+            std::cout << torvel::check_json(torvel::run_tolerance(tolerance_, o_.tolerance, plugin_), results_,
+                                            failures_, lib_)
                       << std::endl;
         if (!o_.quiet && !o_.list_non_planar && !o_.json && entries_ > 1 && o_.histogram)
             for (const std::string& line : histogram_lines(all_, "all files: bend histogram", bars_))
@@ -158,10 +158,10 @@ void keep_freed_memory() {
 }
 
 std::size_t job_count(const CheckOptions& o, std::span<const MeshInput> inputs) {
+    if (!o.jobs) return torvel::default_jobs(inputs);
     std::size_t checkable = 0;
     for (const MeshInput& in : inputs) checkable += !in.failure;
-    const std::size_t wanted = o.jobs ? *o.jobs : checkable > 1 ? available_cores() : 1;
-    return std::min(wanted, checkable);
+    return std::min(*o.jobs, checkable);
 }
 
 int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOptions& o, const fs::path& plugin,
@@ -181,10 +181,20 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
                       (polygons ? " (" + std::to_string(*polygons) + " polygons)..." : " (reading)..."));
     };
     // An entry's picture is written once its result is reported, as -o's mesh is.
+    // Checked here, the host's lines are logged as they come (-v shows them live), each entry's after its
+    // start; workers send an entry's lines with its outcome.
+    const bool here = jobs < 2;
+    if (here) {
+        session.starting = [&](std::size_t i) { report.start(inputs[i]); };
+        session.log = [&](const torvel::LogLine& line) {
+            progress.clear();
+            add_log(host.log(), {&line, 1});
+        };
+    }
     auto deliver = [&](std::size_t i, torvel::FileOutcome&& out) {
         progress.clear();
         current = i + 1;
-        report.start(inputs[i]);
+        if (!here) report.start(inputs[i]);
         const bool checked = out.report.has_value();
         std::vector<unsigned char> png;
         PolygonMesh mesh;
@@ -215,7 +225,7 @@ int check_all(host::Host& host, std::span<const MeshInput> inputs, const CheckOp
         torvel::check_files(inputs, lib, session, jobs, deliver);
     } catch (const torvel::RunStopped& e) {
         progress.clear();
-        report.start(inputs[e.index()]);
+        if (!here) report.start(inputs[e.index()]);
         add_log(host.log(), e.log());
         throw Error(e.what(), e.code());
     }

@@ -80,7 +80,8 @@ int run_fix(const FixOptions& o) {
     }
     log.finish();
     if (o.json) {
-        const double tolerance = repair ? repair->tolerance : run_tolerance(o.tolerance, plugin);
+        const double tolerance =
+            torvel::run_tolerance(repair ? std::optional(repair->tolerance) : std::nullopt, o.tolerance, plugin);
         std::cout << torvel::fix_json(tolerance, repair && errors.empty() ? &*repair : nullptr, errors) << std::endl;
     } else if (repair && errors.empty()) {
         print_text(*repair);

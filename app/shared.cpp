@@ -1,7 +1,4 @@
-// What several subcommands need besides the library: the plug-in of --plugin, the formats -o writes, the
-// tolerance of a run that checked no file.
-#include <cmath>
-#include <limits>
+// What several subcommands need besides the library: the plug-in of --plugin, the formats -o writes.
 
 #include "app.h"
 #include "mesh_io.h"
@@ -21,18 +18,6 @@ void refuse_unwritable_format(const std::filesystem::path& out) {
 
 fs::path find_plugin(const std::optional<std::string>& explicit_path) {
     return torvel::find_plugin(explicit_path ? std::optional<fs::path>(*explicit_path) : std::nullopt);
-}
-
-double run_tolerance(const std::optional<double>& requested, const std::filesystem::path& plugin) {
-    if (requested) return *requested;
-    // A session without a log, so that the plug-in's messages of this look do not join the run's log.
-    try {
-        torvel::SessionOptions options;
-        options.plugin = plugin;
-        return torvel::Session(std::move(options)).default_tolerance();
-    } catch (const std::exception&) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
 }
 
 }  // namespace torvel::app

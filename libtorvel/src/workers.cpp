@@ -656,6 +656,12 @@ std::size_t available_cores() {
     return n > 0 ? static_cast<std::size_t>(n) : 1;
 }
 
+std::size_t default_jobs(std::span<const MeshInput> inputs) {
+    std::size_t checkable = 0;
+    for (const MeshInput& in : inputs) checkable += !in.failure;
+    return checkable > 1 ? std::min(available_cores(), checkable) : 1;
+}
+
 void check_files(std::span<const MeshInput> inputs, const CheckOptions& options, const SessionOptions& session,
                  std::size_t jobs, const Deliver& deliver) {
     std::size_t checkable = 0;
@@ -665,14 +671,18 @@ void check_files(std::span<const MeshInput> inputs, const CheckOptions& options,
     found.plugin = find_plugin(session.plugin);
     if (std::min(jobs, checkable) >= 2) {
         found.log = {};
+        found.starting = {};
         Pool pool(inputs, options, found);
         pool.run(jobs, deliver);
         return;
     }
+    // Here the host's lines can reach session.log as they are logged: the entry is announced first, so
+    // that an observer keeps every entry's lines after its start.
     std::vector<LogLine> log;
-    found.log = [&log](const LogLine& line) { log.push_back(line); };
+    if (!session.log) found.log = [&log](const LogLine& line) { log.push_back(line); };
     Session here(std::move(found));
     for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (session.starting) session.starting(i);
         FileOutcome out;
         try {
             out = check_entry(here, inputs[i], i, options);

@@ -77,15 +77,16 @@ std::vector<double> read_positions(py::handle value) {
         throw ArrayError("positions: more than 4294967295 vertices");
     if (kind != 'f' || a.itemsize() != 8 || !is_native(a)) a = a.attr("astype")("float64");
     const auto values = a.unchecked<double, 2>();
-    std::vector<double> out(static_cast<std::size_t>(a.shape(0)) * 3);
-    double* to = out.data();
+    // Reserved, not sized: zeroing the arrays first would be a pass over them of its own.
+    std::vector<double> out;
+    out.reserve(static_cast<std::size_t>(a.shape(0)) * 3);
     for (py::ssize_t v = 0; v < values.shape(0); ++v)
         for (py::ssize_t k = 0; k < 3; ++k) {
             const double x = values(v, k);
             if (!std::isfinite(x))
                 throw ArrayError("positions[" + std::to_string(v) + ", " + std::to_string(k) + "] is " +
                                  (std::isnan(x) ? "nan" : x > 0 ? "inf" : "-inf") + ": coordinates must be finite");
-            *to++ = x;
+            out.push_back(x);
         }
     return out;
 }
@@ -114,13 +115,12 @@ PolygonMesh mesh_from_arrays(py::handle positions, py::handle face_sizes, py::ha
     if (static_cast<std::uint64_t>(indices.size()) != total)
         throw ArrayError("face_indices: has " + std::to_string(indices.size()) + " entries, but face_sizes add up to " +
                          std::to_string(total));
-    mesh.indices.resize(static_cast<std::size_t>(total));
-    std::uint32_t* to = mesh.indices.data();
+    mesh.indices.reserve(static_cast<std::size_t>(total));
     each_integer(indices, [&](py::ssize_t i, auto index) {
         if (std::cmp_less(index, 0) || std::cmp_greater_equal(index, vertices))
             throw ArrayError(element("face_indices", i, index) + ": out of range for " + std::to_string(vertices) +
                              " vertices");
-        to[i] = static_cast<std::uint32_t>(index);
+        mesh.indices.push_back(static_cast<std::uint32_t>(index));
     });
     return mesh;
 }

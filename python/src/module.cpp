@@ -1,6 +1,7 @@
 // torvel._torvel: libtorvel for Python. The package's __init__ re-exports it; the JSON documents are the
 // library's own texts (file_json, check_json, fix_json) parsed by Python's json, so a dict here is what
 // `torvel ... --format json` prints, key for key.
+#include <cmath>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -32,20 +33,15 @@ std::shared_mutex fork_guard;
 struct Failure {
     std::string code;
     std::string message;
-    std::string path;
+    ErrorPlace place;
 };
 
-std::string error_path(const Error& e) {
-    if (const auto* f = dynamic_cast<const FileError*>(&e)) return f->file();
-    if (const auto* m = dynamic_cast<const MeshError*>(&e)) return m->file();
-    if (const auto* h = dynamic_cast<const HostError*>(&e)) return h->name();
-    return {};
-}
-
 [[noreturn]] void raise(const Failure& f) {
-    const py::object error = py::module_::import("torvel._errors")
-                                 .attr("from_library")(f.code, py::bytes(f.message).attr("decode")("utf-8", "replace"),
-                                                       f.path.empty() ? py::object(py::none()) : py::object(py::str(f.path)));
+    const py::object error =
+        py::module_::import("torvel._errors")
+            .attr("from_library")(f.code, py::bytes(f.message).attr("decode")("utf-8", "replace"),
+                                  f.place.path.empty() ? py::object(py::none()) : py::object(py::str(f.place.path)),
+                                  f.place.line ? py::object(py::int_(f.place.line)) : py::object(py::none()));
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     throw py::error_already_set();
 }
@@ -67,11 +63,7 @@ auto released(const std::string& path, F&& work, bool alone = false) -> decltype
         try {
             return work();
         } catch (const Error& e) {
-            std::string at = error_path(e);
-            // A plug-in's failure is not the checked file's: its message names the library instead.
-            const bool plugin = e.code() == ErrorCode::plugin_load || e.code() == ErrorCode::plugin_filter;
-            if (at.empty() && !plugin) at = path;
-            failure = Failure{std::string(error_id(e.code())), e.what(), std::move(at)};
+            failure = Failure{std::string(error_id(e.code())), e.what(), error_place(e, path)};
         }
     }
     raise(*failure);
@@ -145,15 +137,11 @@ py::object check_files(const py::object& paths, std::optional<double> tolerance,
     const SessionOptions session = session_options(plugin);
 
     std::vector<MeshInput> inputs;
-    std::size_t checkable = 0;
     std::size_t workers = 1;
     {
         py::gil_scoped_release unlocked;
         inputs = find_mesh_files(given);
-        for (const MeshInput& in : inputs) checkable += !in.failure;
-        // As -j: one worker per core by default when there is more than one file, never more than files.
-        workers = jobs ? static_cast<std::size_t>(*jobs) : checkable > 1 ? available_cores() : 1;
-        workers = std::max<std::size_t>(1, std::min(workers, checkable));
+        workers = jobs ? static_cast<std::size_t>(*jobs) : default_jobs(inputs);
     }
     const std::string text = released(
         {},
@@ -164,10 +152,12 @@ py::object check_files(const py::object& paths, std::optional<double> tolerance,
                 if (out.report) files.push_back(std::move(*out.report));
                 if (out.failure) errors.push_back(std::move(*out.failure));
             });
-            const double run_tolerance = !files.empty()       ? files.front().tolerance
-                                         : options.tolerance ? *options.tolerance
-                                                             : Session(session).default_tolerance();
-            return check_json(run_tolerance, files, errors, options);
+            const std::optional<double> checked = files.empty() ? std::nullopt : std::optional(files.front().tolerance);
+            double run = run_tolerance(checked, options.tolerance, session.plugin);
+            // NaN: the plug-in cannot be loaded, which the program prints as null and a call raises (its
+            // PluginError, which reading the property again throws).
+            if (std::isnan(run)) run = Session(session).default_tolerance();
+            return check_json(run, files, errors, options);
         },
         workers >= 2);
     return parse_json(text);
@@ -188,14 +178,15 @@ struct CheckResult {
     std::uint32_t polygons = 0;
     py::array_t<std::int64_t> non_planar;
     std::vector<ObjectResult> objects;
-    // The arrays as given, for describe(): nothing of them is kept in a second copy meanwhile.
-    py::object positions, face_sizes, face_indices;
+    // Made from the scene's mesh during the check: the caller's arrays are not read again.
+    std::optional<MeshDescription> description;
 };
 
 CheckResult check_mesh(const py::object& positions, const py::object& face_sizes, const py::object& face_indices,
-                       std::optional<double> tolerance, const py::object& objects) {
+                       std::optional<double> tolerance, const py::object& objects, bool describe) {
     CheckOptions options;
     options.tolerance = checked_tolerance(tolerance);
+    options.describe_all = describe;
     PolygonMesh mesh = array_checked([&] { return mesh_from_arrays(positions, face_sizes, face_indices); });
     const bool named = !objects.is_none();
     if (named)
@@ -216,16 +207,14 @@ CheckResult check_mesh(const py::object& positions, const py::object& face_sizes
             first += o.polygons;
         }
     }
-    result.positions = positions;
-    result.face_sizes = face_sizes;
-    result.face_indices = face_indices;
+    result.description = std::move(report.description);
     return result;
 }
 
 py::dict describe(const CheckResult& result) {
-    const PolygonMesh mesh =
-        array_checked([&] { return mesh_from_arrays(result.positions, result.face_sizes, result.face_indices); });
-    const MeshDescription d = released({}, [&] { return torvel::describe(mesh.view()); });
+    if (!result.description)
+        raise_usage("describe(): the mesh was checked with describe=False, which keeps no description");
+    const MeshDescription& d = *result.description;
     // The causes as codes into the few texts there are, turned into a string array by numpy at once.
     std::vector<std::string_view> texts{""};
     py::array_t<std::int32_t> codes(static_cast<py::ssize_t>(d.degenerate_cause.size()));
@@ -373,8 +362,8 @@ PYBIND11_MODULE(_torvel, m) {
              "cannot be measured: a degenerate face), out_of_plane (NaN where there is none),\n"
              "degenerate_corner (the first corner with a zero normal, -1 when none) and\n"
              "degenerate_cause ('zero-length edge', 'collinear', '' when not degenerate).\n"
-             "Reads the arrays given to check_mesh again: change them in between and it describes\n"
-             "the changed mesh.")
+             "The description was made from the mesh as check_mesh checked it: arrays changed since\n"
+             "do not change it. Raises torvel.UsageError after check_mesh(..., describe=False).")
         .def("__repr__", [](const CheckResult& r) {
             return "CheckResult(polygons=" + std::to_string(r.polygons) +
                    ", non_planar=" + std::to_string(r.non_planar.size()) + " faces, tolerance=" +
@@ -382,14 +371,16 @@ PYBIND11_MODULE(_torvel, m) {
         });
 
     m.def("check_mesh", &check_mesh, "positions"_a, "face_sizes"_a, "face_indices"_a, "tolerance"_a = py::none(),
-          py::kw_only(), "objects"_a = py::none(),
+          py::kw_only(), "objects"_a = py::none(), "describe"_a = true,
           (std::string("Checks a mesh already in memory with the plug-in's filter.\n\n"
                        "positions: (N, 3) coordinates (float64; other number types and lists are converted);\n"
                        "face_sizes: the corner count of each face; face_indices: the vertices of all faces\n"
                        "one after another (any integer dtype). objects: an optional list of\n"
                        "(name, first_face, face_count) that covers the faces in order; each is checked as\n"
                        "an object of its own, as the objects of a file are. The arrays are copied once, into\n"
-                       "the scene. Returns a CheckResult.\n\n"
+                       "the scene. describe=True (the default) also describes every face from the scene's\n"
+                       "copy, for CheckResult.describe() (some 40 bytes a face); describe=False keeps the\n"
+                       "call's memory to the scene's mesh. Returns a CheckResult.\n\n"
                        "Raises torvel.UsageError (a ValueError) naming the argument and its first bad element\n"
                        "for arrays that do not hold together: a wrong shape, a size below 3, sizes that do not\n"
                        "add up to the index count, an index out of range, a coordinate that is not finite.") +

@@ -81,6 +81,7 @@ def check_mesh(
     tolerance: float | None = None,
     *,
     objects: Sequence[tuple[str, int, int]] | None = None,
+    describe: bool = True,
 ) -> CheckResult: ...
 def fix(
     path: _Path,

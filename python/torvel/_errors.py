@@ -1,7 +1,5 @@
 """torvel's errors: one class per kind, each with the catalogue's code, the file at fault and its line."""
 
-import re
-
 
 class Error(Exception):
     """A torvel failure.
@@ -65,14 +63,6 @@ _KINDS = {
     "TV-E-PLUGIN-FILTER": PluginError,
 }
 
-_LINE = re.compile(r"(\d+): ")
-
-
-def from_library(code, message, path):
-    """The Error for a failure of the library (called by the compiled module)."""
-    line = None
-    if code == "TV-E-PARSE" and path is not None and message.startswith(path + ":"):
-        match = _LINE.match(message, len(path) + 1)
-        if match:
-            line = int(match.group(1))
+def from_library(code, message, path, line):
+    """The Error for a failure of the library (called by the compiled module with the error's place)."""
     return _KINDS.get(code, Error)(message, code, path, line)

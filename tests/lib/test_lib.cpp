@@ -273,4 +273,100 @@ TEST(Lib, CheckFilesInWorkersDeliversInOrderWithSections) {
     }
 }
 
+TEST(Lib, ErrorPlaceNamesTheFileAndTheReadersLine) {
+    const std::string dir = ::testing::TempDir();
+    const std::string bad = dir + "/lib_place_bad.obj";
+    {
+        std::FILE* f = std::fopen(bad.c_str(), "w");
+        ASSERT_TRUE(f);
+        std::fputs("v 0 0 0\nv 1 0 0\nv 1 1 x\nf 1 2 3\n", f);
+        std::fclose(f);
+    }
+    Session s = session();
+    for (const auto& [path, line] : std::vector<std::pair<std::string, int>>{{bad, 3}, {dir + "/lib_none.obj", 0}}) {
+        try {
+            s.check_file(path);
+            ADD_FAILURE() << path;
+        } catch (const Error& e) {
+            const ErrorPlace place = error_place(e, path);
+            EXPECT_EQ(place.path, path);
+            EXPECT_EQ(place.line, line) << e.what();
+        }
+    }
+    std::remove(bad.c_str());
+    // The error's own place first; a plug-in's error is never the file's; only "PATH:DIGITS: " is a line.
+    EXPECT_EQ(error_place(FileError("a.obj:7: bad", "a.obj"), "b.obj").path, "a.obj");
+    EXPECT_EQ(error_place(FileError("a.obj:7: bad", "a.obj")).line, 7);
+    EXPECT_EQ(error_place(HostError("gone", "lib.so", ErrorCode::plugin_load), "a.obj").path, "lib.so");
+    EXPECT_EQ(error_place(Error("lib.so: cannot load", ErrorCode::plugin_load), "a.obj").path, "");
+    EXPECT_EQ(error_place(ScriptError("unknown command", 12)).line, 12);
+    for (const char* message : {"a.obj:7x: bad", "a.obj:: bad", "a.obj:0: bad", "a.obj:99999999999: bad", "a.obj:7"})
+        EXPECT_EQ(error_place(Error(message, ErrorCode::parse), "a.obj").line, 0) << message;
+}
+
+TEST(Lib, DescribeAllIsTheDescriptionOfEveryObjectsPolygons) {
+    Session s = session();
+    PolygonMesh mesh = two_quads();
+    const MeshDescription whole = describe(mesh.view());
+    mesh.objects = {{"flat", 0, 0}, {"rest", 1, 0}};
+    CheckOptions o;
+    o.describe_all = true;
+    const FileReport r = s.check_mesh(std::move(mesh), o);
+    ASSERT_EQ(r.objects.size(), 2u);
+    ASSERT_TRUE(r.description);
+    EXPECT_EQ(r.description->bend, whole.bend);
+    EXPECT_EQ(r.description->out_of_plane, whole.out_of_plane);
+    EXPECT_EQ(r.description->degenerate_corner, whole.degenerate_corner);
+    EXPECT_EQ(r.description->degenerate_cause, whole.degenerate_cause);
+    EXPECT_FALSE(s.check_mesh(two_quads()).description);
+}
+
+TEST(Lib, DefaultJobsAndTheRunsTolerance) {
+    const std::string twisted = kExamples + "/twisted_quad.obj";
+    const std::vector<MeshInput> one = find_mesh_files(std::vector<std::string>{twisted, kExamples + "/none.obj"});
+    // A missing file is checked too (it reports what is wrong); an entry with a failure is not.
+    EXPECT_EQ(default_jobs(one), std::min<std::size_t>(2, available_cores()));
+    EXPECT_EQ(default_jobs(std::span(one).first(1)), 1u);
+    std::vector<MeshInput> failed(5, MeshInput{twisted, FileFailure{twisted, "x", ErrorCode::not_found}});
+    EXPECT_EQ(default_jobs(failed), 1u);
+    failed[0].failure.reset();
+    failed[1].failure.reset();
+    failed[2].failure.reset();
+    EXPECT_EQ(default_jobs(failed), std::min<std::size_t>(3, available_cores()));
+    const std::filesystem::path plugin = TORVEL_PLUGIN_PATH;
+    EXPECT_EQ(run_tolerance(12.5, 30.0, plugin), 12.5);
+    EXPECT_EQ(run_tolerance(std::nullopt, 30.0, plugin), 30.0);
+    EXPECT_EQ(run_tolerance(std::nullopt, std::nullopt, plugin), session().default_tolerance());
+    EXPECT_TRUE(std::isnan(run_tolerance(std::nullopt, std::nullopt, std::filesystem::path("/nonexistent/p.so"))));
+}
+
+TEST(Lib, CheckFilesHereLogsLiveInTheOrderOfTheOutcomesLogs) {
+    std::vector<std::string> paths = {kExamples + "/mixed.obj", kExamples + "/missing.obj", kExamples + "/mixed.ply"};
+    const std::vector<MeshInput> inputs = find_mesh_files(paths);
+    SessionOptions so;
+    so.plugin = std::filesystem::path(TORVEL_PLUGIN_PATH);
+    // Kept with each outcome when nothing observes the log...
+    std::vector<std::string> kept;
+    check_files(inputs, {}, so, 1, [&](std::size_t i, FileOutcome&& out) {
+        kept.push_back("start " + std::to_string(i));
+        for (const LogLine& line : out.log) kept.push_back(std::to_string(line.severity) + " " + line.text);
+    });
+    // ... told as it is logged, after its entry's start, otherwise.
+    std::vector<std::string> live;
+    so.starting = [&](std::size_t i) { live.push_back("start " + std::to_string(i)); };
+    so.log = [&](const LogLine& line) { live.push_back(std::to_string(line.severity) + " " + line.text); };
+    std::size_t delivered = 0;
+    check_files(inputs, {}, so, 1, [&](std::size_t i, FileOutcome&& out) {
+        EXPECT_TRUE(out.log.empty());
+        const auto last =
+            std::find_if(live.rbegin(), live.rend(), [](const std::string& l) { return l.starts_with("start "); });
+        ASSERT_NE(last, live.rend());
+        EXPECT_EQ(*last, "start " + std::to_string(i));  // delivered before the next entry starts
+        ++delivered;
+    });
+    EXPECT_EQ(delivered, 3u);
+    EXPECT_GT(kept.size(), 3u);
+    EXPECT_EQ(live, kept);
+}
+
 }  // namespace

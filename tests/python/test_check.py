@@ -69,6 +69,14 @@ def test_describe_equals_the_programs_details(tmp_path):
     assert set(d["degenerate_cause"]) == {"", "collinear", "zero-length edge"}
     triangle = len(mesh.faces) - 1
     assert d["bend"][triangle] == 0 and d["degenerate_corner"][triangle] == -1
+    # The description is of the mesh as checked: arrays changed afterwards do not change it.
+    positions = np.array(mesh.positions, dtype=np.float64)
+    kept = torvel.check_mesh(positions, mesh.sizes, mesh.indices, 0)
+    positions[:] = 0
+    again = kept.describe()
+    assert all(np.array_equal(again[key], d[key], equal_nan=key != "degenerate_cause") for key in d)
+    with pytest.raises(torvel.UsageError, match="describe=False"):
+        torvel.check_mesh(positions, mesh.sizes, mesh.indices, describe=False).describe()
 
 
 def test_array_types_and_layouts_give_one_result():

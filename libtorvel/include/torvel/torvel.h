@@ -41,8 +41,22 @@
 
 namespace torvel {
 
-// The library's (and the program's) version, "MAJOR.MINOR.PATCH".
+// The library's (and the program's) version: the project's version as its build names it ("1.0"), what
+// `torvel --version` prints.
 std::string_view version();
+
+// --- errors ---
+
+// Where an Error is: the file (plug-in, output, object) at fault and its 1-based line, 0 when not known.
+struct ErrorPlace {
+    std::string path;
+    int line = 0;
+};
+// The place an Error names: FileError::file(), MeshError::file(), HostError::name(), else `about` (the file
+// the call was about) unless the error is the plug-in's (TV-E-PLUGIN-LOAD, TV-E-PLUGIN-FILTER: those are
+// the plug-in's, not the file's); the line is ScriptError::line() or the LINE of a reader's message of the
+// form "PATH:LINE: what is wrong".
+ErrorPlace error_place(const Error& error, std::string_view about = {});
 
 // --- the plug-in ---
 
@@ -71,6 +85,16 @@ struct ImportLimits {
     std::uint64_t megabytes = 0;     // address space the import may add; 0: half of the machine's memory
 };
 
+// Describes every polygon of a mesh, for check_mesh's callers: one entry per polygon, in order.
+struct MeshDescription {
+    std::vector<double> bend;                     // degrees; NaN where it cannot be measured (degenerate, not finite)
+    std::vector<double> out_of_plane;             // NaN where empty (see geometry::PolygonShape)
+    std::vector<std::int64_t> degenerate_corner;  // -1 when not degenerate
+    std::vector<std::string_view> degenerate_cause;  // geometry::cause_text; empty when not degenerate
+};
+// Throws Error (ErrorCode::usage) when the arrays do not hold together.
+MeshDescription describe(const MeshView& mesh);
+
 struct CheckOptions {
     std::optional<double> tolerance;  // degrees, 0 to 90; unset: the settings property's own default (45)
     bool details = false;             // FileReport::details for every reported polygon
@@ -81,6 +105,7 @@ struct CheckOptions {
     // within a page when every section of it has its own N).
     std::optional<std::size_t> html_section;
     bool mesh = false;  // FileReport::mesh: the file's objects joined as read (what `check -o` writes)
+    bool describe_all = false;  // FileReport::description, made from the scene's mesh while it is in memory
     ImportLimits import_limits;
 };
 
@@ -117,6 +142,7 @@ struct FileReport {
     std::string html;                       // html_section: the report page's section of this file
     std::vector<std::string> warnings;      // what the reader passed over ("PATH:LINE: ..."), in file order
     PolygonMesh mesh;                       // mesh: as read, its objects named as the file names them
+    std::optional<MeshDescription> description;  // describe_all: every polygon, its objects one after another
 };
 
 // An input of a run that could not be checked (or an output that could not be written).
@@ -143,8 +169,11 @@ struct MeshInput {
 };
 std::vector<MeshInput> find_mesh_files(std::span<const std::string> inputs);
 
-// The processors this process may run on (at least 1): check_files' default number of jobs.
+// The processors this process may run on (at least 1).
 std::size_t available_cores();
+// check_files' number of jobs when none is asked for: one per core when more than one entry of `inputs`
+// can be checked, never more than those entries; else 1.
+std::size_t default_jobs(std::span<const MeshInput> inputs);
 
 struct SessionOptions {
     std::optional<std::filesystem::path> plugin;  // passed to find_plugin
@@ -153,17 +182,9 @@ struct SessionOptions {
     // with its polygon count before a file of many polygons is checked; the program shows it as a progress
     // line. May be empty.
     std::function<void(const std::string& path, std::optional<std::size_t> polygons)> progress;
+    // check_files, when it checks here: told before entry `index` of its inputs is checked. May be empty.
+    std::function<void(std::size_t index)> starting;
 };
-
-// Describes every polygon of a mesh, for check_mesh's callers: one entry per polygon, in order.
-struct MeshDescription {
-    std::vector<double> bend;                   // degrees; NaN where it cannot be measured (degenerate, not finite)
-    std::vector<double> out_of_plane;           // NaN where empty (see geometry::PolygonShape)
-    std::vector<std::int64_t> degenerate_corner;  // -1 when not degenerate
-    std::vector<std::string_view> degenerate_cause;  // geometry::cause_text; empty when not degenerate
-};
-// Throws Error (ErrorCode::usage) when the arrays do not hold together.
-MeshDescription describe(const MeshView& mesh);
 
 // --- repairing ---
 
@@ -279,15 +300,22 @@ private:
 // Checks `inputs` (find_mesh_files' entries) and hands every outcome to `deliver` in input order, as soon
 // as it and all before it are done. jobs >= 2 and two or more files to check: that many worker processes
 // (at most one per file), each with its own host (a worker that dies makes its file a failure,
-// TV-E-WORKER-CRASH, and is replaced); otherwise here, in one Session. The host's log of each entry comes
-// in its FileOutcome::log (session.log is not called); session.progress is told only when the files are
-// checked here. With options.html_section, each file's section is numbered by its index in `inputs`.
-// FileReport::mesh is filled only when the files are checked here. Throws Error when the run must stop
-// before any file (the plug-in cannot be found), RunStopped when it stops at an entry, and what `deliver`
-// throws.
+// TV-E-WORKER-CRASH, and is replaced); the host's log of each entry comes in its FileOutcome::log. Otherwise
+// here, in one Session: session.starting is told before each entry, and the host's lines go to session.log
+// as they are logged, or, when it is empty, in FileOutcome::log (and RunStopped::log). session.progress is
+// told only when the files are checked here. With options.html_section, each file's section is numbered by
+// its index in `inputs`. FileReport::mesh and ::description are filled only when the files are checked
+// here. Throws Error when the run must stop before any file (the plug-in cannot be found), RunStopped when
+// it stops at an entry, and what `deliver` throws.
 using Deliver = std::function<void(std::size_t index, FileOutcome&& outcome)>;
 void check_files(std::span<const MeshInput> inputs, const CheckOptions& options, const SessionOptions& session,
                  std::size_t jobs, const Deliver& deliver);
+
+// The tolerance a run reports (check_json's, fix_json's): `checked`, the first checked file's, when there is
+// one; else `requested`; else the plug-in's settings property's own default, read in a session of its own
+// (its log is not observed). NaN when the plug-in cannot be loaded.
+double run_tolerance(std::optional<double> checked, std::optional<double> requested,
+                     const std::optional<std::filesystem::path>& plugin);
 
 // --- the JSON texts the program prints (compact, one line; keys in documented order) ---
 
