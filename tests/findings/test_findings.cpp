@@ -34,14 +34,14 @@ TEST(Rules, FailOnListsTakeIdsOrNamesAndNameWhatIsUnknown) {
             EXPECT_NE(std::string(e.what()).find("unknown rule"), std::string::npos) << e.what();
         }
     }
-    EXPECT_NE(std::string([] {
+    EXPECT_NE([]() -> std::string {
                   try {
                       parse_rules("TV001,TV004");
                   } catch (const RuleError& e) {
-                      return e.what();
+                      return e.what();  // copied before the exception is gone
                   }
                   return "";
-              }())
+              }()
                   .find("\"TV004\""),
               std::string::npos);
     EXPECT_EQ(rule_info(Rule::degenerate).id, "TV002");
