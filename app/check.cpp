@@ -140,8 +140,8 @@ private:
     host::Log& log_;
     const fs::path& plugin_;
     std::size_t entries_;
-    bool bars_;                      // stdout is a terminal: histograms get bars
-    geometry::BendHistogram all_;    // the histograms of all files checked
+    bool bars_;                    // stdout is a terminal: histograms get bars
+    geometry::BendHistogram all_;  // the histograms of all files checked
     HtmlOutput* html_;
     std::optional<double> tolerance_;
     CheckTotals totals_;

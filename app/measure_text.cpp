@@ -50,8 +50,7 @@ std::string band_name(std::size_t k) {
 }  // namespace
 
 std::vector<std::string> histogram_lines(const geometry::BendHistogram& h, const std::string& title, bool bars) {
-    std::vector<std::string> lines{title + " of " + std::to_string(h.measured()) +
-                                   " polygons of 4 or more vertices:"};
+    std::vector<std::string> lines{title + " of " + std::to_string(h.measured()) + " polygons of 4 or more vertices:"};
     std::uint64_t most = h.degenerate;
     for (const std::uint64_t c : h.bands) most = std::max(most, c);
     auto row = [&](const std::string& name, std::uint64_t count) {

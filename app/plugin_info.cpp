@@ -42,9 +42,9 @@ int run_version() {
         path = session.plugin();
         const Json info = Json::parse(session.plugin_info_json());
         const Json& version = info["version"];
-        plugin = info["name"].get<std::string>() + " " +
-                 (version.is_array() ? json_text(version[0]) + "." + json_text(version[1])
-                                     : std::string("(no version)"));
+        plugin =
+            info["name"].get<std::string>() + " " +
+            (version.is_array() ? json_text(version[0]) + "." + json_text(version[1]) : std::string("(no version)"));
     } catch (const std::exception& e) {
         std::cerr << "torvel: the plug-in could not be loaded: " << e.what() << '\n';
         return kExitError;

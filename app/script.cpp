@@ -206,7 +206,8 @@ void repair_object(Host& h, const ScriptArgs& args) {
         throw;
     }
     settings_tolerance(h, kept);
-    h.log().add(XSI::siInfoMsg, name + L": " + from_utf8(repair_summary(repair.splits, repair.not_repaired.size(), tolerance)));
+    h.log().add(XSI::siInfoMsg,
+                name + L": " + from_utf8(repair_summary(repair.splits, repair.not_repaired.size(), tolerance)));
     for (const NotRepaired& n : repair.not_repaired)
         h.log().add(XSI::siWarningMsg,
                     name + L": polygon " + std::to_wstring(n.index) + L" not repaired: " + from_utf8(n.reason));

@@ -66,9 +66,8 @@ std::string errors_json(std::span<const FileFailure> errors) {
     std::string out = "[";
     for (std::size_t f = 0; f < errors.size(); ++f) {
         if (f) out += ',';
-        out += json_text(Json{{"path", errors[f].path},
-                              {"message", errors[f].message},
-                              {"code", std::string(error_id(errors[f].code))}});
+        out += json_text(Json{
+            {"path", errors[f].path}, {"message", errors[f].message}, {"code", std::string(error_id(errors[f].code))}});
     }
     return out + "]";
 }

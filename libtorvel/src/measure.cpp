@@ -45,19 +45,18 @@ std::vector<PolygonDetail> describe_reported(std::span<const CheckedObject> obje
 
 // The object holding file polygon `index`: the last that starts at or before it.
 std::size_t object_of(std::span<const CheckedObject> objects, std::uint32_t index) {
-    return static_cast<std::size_t>(std::upper_bound(objects.begin(), objects.end(), index,
-                                                     [](std::uint32_t i, const CheckedObject& c) {
-                                                         return i < c.first;
-                                                     }) -
-                                    objects.begin() - 1);
+    return static_cast<std::size_t>(
+        std::upper_bound(objects.begin(), objects.end(), index,
+                         [](std::uint32_t i, const CheckedObject& c) { return i < c.first; }) -
+        objects.begin() - 1);
 }
 
 // A polygon's state is the filter's verdict, told apart as degenerate when it has a zero corner normal.
 template <class State>
 std::vector<std::vector<State>> polygon_states(std::span<const CheckedObject> objects,
                                                std::span<const PolygonDetail> details,
-                                               std::span<const std::uint32_t> reported, State planar,
-                                               State is_reported, State degenerate) {
+                                               std::span<const std::uint32_t> reported, State planar, State is_reported,
+                                               State degenerate) {
     std::vector<std::vector<State>> states;
     for (const CheckedObject& object : objects) states.emplace_back(object.mesh.polygon_count(), planar);
     for (const std::uint32_t index : reported) {

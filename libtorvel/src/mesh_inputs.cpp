@@ -23,8 +23,8 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     if (ec) {
-        found.push_back(failed(dir.string(), dir.string() + ": cannot read the folder: " + ec.message(),
-                               ErrorCode::unreadable));
+        found.push_back(
+            failed(dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable));
         return;
     }
     for (; it != end; it.increment(ec)) {
@@ -40,8 +40,8 @@ void search(const fs::path& dir, std::vector<MeshInput>& found) {
         }
     }
     if (ec)
-        found.push_back(failed(dir.string(), dir.string() + ": cannot read the folder: " + ec.message(),
-                               ErrorCode::unreadable));
+        found.push_back(
+            failed(dir.string(), dir.string() + ": cannot read the folder: " + ec.message(), ErrorCode::unreadable));
 }
 
 }  // namespace
@@ -60,7 +60,8 @@ std::vector<MeshInput> find_mesh_files(std::span<const std::string> meshes) {
         std::stable_sort(found.begin(), found.end(),
                          [](const MeshInput& a, const MeshInput& b) { return fs::path(a.path) < fs::path(b.path); });
         if (found.empty())
-            found.push_back(failed(given, given + ": no mesh file in this folder or below it", ErrorCode::empty_folder));
+            found.push_back(
+                failed(given, given + ": no mesh file in this folder or below it", ErrorCode::empty_folder));
         inputs.insert(inputs.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     }
     return inputs;

@@ -34,10 +34,10 @@
 #include <string_view>
 #include <vector>
 
-#include "errors.h"         // torvel::Error, ErrorCode, error_id: every failure
-#include "polygon_mesh.h"   // torvel::PolygonMesh, MeshView: the one mesh type
+#include "errors.h"           // torvel::Error, ErrorCode, error_id: every failure
+#include "polygon_mesh.h"     // torvel::PolygonMesh, MeshView: the one mesh type
 #include "polygon_flatten.h"  // geometry::VertexMove: a vertex fix moved
-#include "polygon_shape.h"  // geometry::Degenerate, BendHistogram, PolygonShape: what describing gives
+#include "polygon_shape.h"    // geometry::Degenerate, BendHistogram, PolygonShape: what describing gives
 
 namespace torvel {
 
@@ -81,8 +81,8 @@ using LogObserver = std::function<void(const LogLine&)>;
 
 // Bounds of one import of a file read through Assimp (a child process).
 struct ImportLimits {
-    double seconds = 60;             // the whole import
-    std::uint64_t megabytes = 0;     // address space the import may add; 0: half of the machine's memory
+    double seconds = 60;          // the whole import
+    std::uint64_t megabytes = 0;  // address space the import may add; 0: half of the machine's memory
 };
 
 // Describes every polygon of a mesh, for check_mesh's callers: one entry per polygon, in order.
@@ -104,7 +104,7 @@ struct CheckOptions {
     // FileReport::html: the file's section of the HTML report, numbered N in its page (ids are unique
     // within a page when every section of it has its own N).
     std::optional<std::size_t> html_section;
-    bool mesh = false;  // FileReport::mesh: the file's objects joined as read (what `check -o` writes)
+    bool mesh = false;          // FileReport::mesh: the file's objects joined as read (what `check -o` writes)
     bool describe_all = false;  // FileReport::description, made from the scene's mesh while it is in memory
     ImportLimits import_limits;
 };
@@ -130,19 +130,19 @@ struct PolygonDetail {
 
 // One checked file (or mesh). Owns everything in it.
 struct FileReport {
-    std::string path;        // as given; empty for check_mesh
-    double tolerance = 0;    // the tolerance the filter read
+    std::string path;      // as given; empty for check_mesh
+    double tolerance = 0;  // the tolerance the filter read
     std::uint32_t polygons = 0;
     std::vector<std::uint32_t> non_planar;  // ascending; the file's polygons, its objects one after another
     std::vector<ObjectReport> objects;      // in file order, at least one
     std::string precision = "double";       // "double" (torvel's own readers, meshes in memory) or "single"
     std::vector<PolygonDetail> details;     // details/top: worst bend first, unmeasurable next, degenerate last
     std::optional<geometry::BendHistogram> histogram;  // histogram: over all polygons of the file
-    std::vector<unsigned char> image;       // image: the PNG of the file, reported polygons marked
-    std::string html;                       // html_section: the report page's section of this file
-    std::vector<std::string> warnings;      // what the reader passed over ("PATH:LINE: ..."), in file order
-    PolygonMesh mesh;                       // mesh: as read, its objects named as the file names them
-    std::optional<MeshDescription> description;  // describe_all: every polygon, its objects one after another
+    std::vector<unsigned char> image;                  // image: the PNG of the file, reported polygons marked
+    std::string html;                                  // html_section: the report page's section of this file
+    std::vector<std::string> warnings;                 // what the reader passed over ("PATH:LINE: ..."), in file order
+    PolygonMesh mesh;                                  // mesh: as read, its objects named as the file names them
+    std::optional<MeshDescription> description;        // describe_all: every polygon, its objects one after another
 };
 
 // An input of a run that could not be checked (or an output that could not be written).
@@ -221,16 +221,16 @@ struct Flattened {
 struct FixReport {
     std::string path;  // as given; empty for fix_mesh
     double tolerance = 0;
-    std::uint32_t polygons = 0;              // of the input
-    std::vector<SplitPolygon> splits;        // ascending polygon order, each of two or more pieces
-    std::vector<NotRepaired> not_repaired;   // ascending
+    std::uint32_t polygons = 0;             // of the input
+    std::vector<SplitPolygon> splits;       // ascending polygon order, each of two or more pieces
+    std::vector<NotRepaired> not_repaired;  // ascending
     // With options.flatten (`flatten` true): the polygons flattened, ascending, and every vertex moved
     // (ascending vertex; position is where it moved to, distance how far).
     bool flatten = false;
     std::vector<Flattened> flattened;
     std::vector<geometry::VertexMove> moves;
     std::optional<std::filesystem::path> output;  // fix_file: the file written
-    bool converted = false;                  // fix_file: written in another format than read
+    bool converted = false;                       // fix_file: written in another format than read
     // fix_mesh: the repaired mesh (the same positions but for the moves; each split polygon replaced in
     // place by its pieces) and, per polygon of it, the input polygon it came from.
     PolygonMesh mesh;
